@@ -1,0 +1,41 @@
+#pragma once
+// The status line and the session transcript: every part of the program reports progress and
+// caught errors as time-stamped lines in the session text of the active console; that text moves
+// to "sessions.log" when it grows past 500 lines, when the operator clears it, and at shutdown.
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+// A console's session text (the memo the view shows). Lines are kept without line ends.
+class TSessionText : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    int LineCount() const { return int(mLines.size()); }
+    const QStringList& Lines() const { return mLines; }
+    // The whole text, lines joined by CR LF.
+    QString Text() const { return mLines.join("\r\n"); }
+    void Append(const QString& line);
+    void Clear();
+
+Q_SIGNALS:
+    void LineAppended(const QString& line);
+    void Cleared();
+
+private:
+    QStringList mLines;
+};
+
+// Registers the session text of the console of a role (1 client, 2 server); nullptr removes it.
+void SetConsoleSessionText(int role, TSessionText* text);
+TSessionText* ConsoleSessionText(int role);
+// An extra receiver of every status line that is kept (headless mode prints them).
+void SetStatusEcho(std::function<void(const QString&)> echo);
+
+// Appends "date time: message" to the active console's session text; dropped while no role is
+// chosen or that console has no session text yet.
+void AddStatus(const QString& message);
+// Appends the session text to AppDir + "sessions.log" (emptied first when it has grown past
+// MRL_MaxLogSize bytes) and empties it. A call while another runs returns at once.
+void SaveStatus(TSessionText* text);
