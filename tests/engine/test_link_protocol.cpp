@@ -1,0 +1,138 @@
+// The bytes on the line between client and server, and the list of waiting files.
+#include "app/helpers.h"
+#include "engine/link_protocol.h"
+
+#include <QTest>
+
+class TestLinkProtocol : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void framesCarryTheirChecksum_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("YES") << "YES" << QByteArray::fromHex("0D59455346310D");
+        QTest::newRow("NO") << "NO" << QByteArray::fromHex("0D4E4F39440D");
+        QTest::newRow("OK") << "OK" << QByteArray("\rOK9A\r");
+        QTest::newRow("FAIL") << "FAIL" << QByteArray("\rFAIL1C\r");
+        QTest::newRow("empty") << "" << QByteArray::fromHex("0D30300D");
+    }
+    void framesCarryTheirChecksum() {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(FrameLine(text), bytes);
+        // What a server assembles from the frame passes the checksum test.
+        TLineAssembler assembler;
+        const QStringList lines = assembler.Feed(FrameLine(text));
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(ChecksumOk(lines.last()), true);
+    }
+
+    void assemblyAcrossBlocksAndNoise() {
+        TLineAssembler a;
+        QCOMPARE(a.Feed("\rLOG"), QStringList{""}); // the leading CR completes an empty line
+        QStringList lines = a.Feed("ON BOB pw\n");
+        QVERIFY(lines.isEmpty());
+        lines = a.Feed("D2\r  \rDIR");
+        QCOMPARE(lines, QStringList({"LOGON BOB pwD2", ""}));
+        QCOMPARE(a.Partial(), QByteArray("DIR"));
+        a.Discard();
+        QCOMPARE(a.Feed("\r"), QStringList({""}));
+        // An endless line is capped, not grown without bound.
+        a.Feed(QByteArray(100000, 'x'));
+        QCOMPARE(a.Partial().size(), TLineAssembler::MaxLineLength);
+    }
+
+    void logonParsing() {
+        const QString text = "LOGON BOB my secret pw";
+        TLogonRequest r = ParseLogon(text + Checksum(text));
+        QCOMPARE(r.user, QString("BOB"));
+        QCOMPARE(r.password, QString("my secret pw"));
+        const QString bare = "LOGON BOB";
+        r = ParseLogon(bare + Checksum(bare));
+        QCOMPARE(r.user, QString("BOB"));
+        QVERIFY(r.password.isEmpty());
+    }
+
+    void putParsing_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("size");
+        QTest::newRow("good") << "PUT \"SUB\\A B.TXT\" 1024" << true << "SUB\\A B.TXT" << "1024";
+        QTest::newRow("empty name") << "PUT \"\" 10" << false << "" << "";
+        QTest::newRow("no size") << "PUT \"A.TXT\"" << false << "A.TXT" << "";
+        QTest::newRow("no closing quote") << "PUT \"A.TXT 10" << false << "" << "";
+        QTest::newRow("no quote") << "PUT A.TXT 10" << false << "" << "";
+    }
+    void putParsing() {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QFETCH(QString, name);
+        QFETCH(QString, size);
+        const TPutRequest r = ParsePut(text + Checksum(text));
+        QCOMPARE(r.valid, valid);
+        QCOMPARE(r.shown, text);
+        if (valid) {
+            QCOMPARE(r.name, name);
+            QCOMPARE(r.size, size);
+        }
+    }
+
+    void getParsing() {
+        QString text = GetCommand("REPORT 1.TXT");
+        TGetRequest r = ParseGet(text + Checksum(text));
+        QCOMPARE(r.name, QString("REPORT 1.TXT"));
+        QCOMPARE(r.shown, text);
+        QVERIFY(!r.global);
+        text = "GET /G \"X.TXT\"";
+        r = ParseGet(text + Checksum(text));
+        QVERIFY(r.global);
+        QCOMPARE(r.name, QString("X.TXT"));
+        QVERIFY(DirWantsBuffer("DIR /B"));
+        QVERIFY(!DirWantsBuffer("DIR"));
+    }
+
+    void clientCommands() {
+        QCOMPARE(PutCommand("IN\\SUB", "A.TXT", "5"), QString("PUT \"IN\\SUB\\A.TXT\" 5"));
+        QCOMPARE(PutCommand("", "A.TXT", "5"), QString("PUT \"A.TXT\" 5"));
+        QCOMPARE(LogonCommand("BOB", "p w"), QString("LOGON BOB p w"));
+    }
+
+    void commaText_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QStringList>("fields");
+        QTest::newRow("quoted blank") << "\"MY FILE.TXT\",120,\"SUB\\\""
+                                      << QStringList{"MY FILE.TXT", "120", "SUB\\"};
+        QTest::newRow("doubled quote") << "\"A\"\"B\",1" << QStringList{"A\"B", "1"};
+        QTest::newRow("blank ends field") << "bob secret x" << QStringList{"bob", "secret", "x"};
+        QTest::newRow("empty fields") << "a,,b," << QStringList{"a", "", "b", ""};
+        QTest::newRow("comma in quotes") << "\"a,b\",c" << QStringList{"a,b", "c"};
+    }
+    void commaText() {
+        QFETCH(QString, line);
+        QFETCH(QStringList, fields);
+        QCOMPARE(SplitCommaText(line), fields);
+    }
+
+    void dirListRoundTrip() {
+        const QList<TDirEntry> entries{{"A B.TXT", "10", "SUB\\"}, {"Q\"UOTE", "0", ""}};
+        QByteArray text = DirListText(entries);
+        QVERIFY(text.endsWith("<EOF>\r\n"));
+        QCOMPARE(text.left(text.indexOf('\r')), QByteArray("\"A B.TXT\",10,\"SUB\\\""));
+        // Padding as an XMODEM receiver leaves it.
+        text += QByteArray(1024 - text.size(), '\0');
+        QList<TDirEntry> read;
+        QVERIFY(ParseDirList(text, &read));
+        QCOMPARE(read.size(), 2);
+        QCOMPARE(read[0].name, QString("A B.TXT"));
+        QCOMPARE(read[0].destPath, QString("SUB\\"));
+        QCOMPARE(read[1].name, QString("Q\"UOTE"));
+        // A list whose last line is not "<EOF>" gives nothing.
+        QVERIFY(!ParseDirList("\"A.TXT\",1,\"\"\r\n", &read));
+        QVERIFY(read.isEmpty());
+        QVERIFY(!ParseDirList(QByteArray(), &read));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLinkProtocol)
+#include "test_link_protocol.moc"
