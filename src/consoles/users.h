@@ -1,0 +1,87 @@
+#pragma once
+// The server's user accounts: a name and a scrambled password that a client presents at log-on,
+// and an inbox and outbox folder (the global ones or private ones). Each account is stored in its
+// own INI file "USERS/" + name + ".xus", section "USER".
+#include "app/settings.h"
+
+#include <QString>
+#include <array>
+#include <vector>
+
+enum TUserKey {
+    ukUser,
+    ukPassw,
+    ukUseGlobalInbox,
+    ukUseGlobalOutbox,
+    ukInbox,
+    ukOutbox,
+    UserKeyCount
+};
+
+// "ukUser", "ukPassw", ... in key order.
+extern const char* const UserKeyNames[UserKeyCount];
+
+// One account: ukUser, ukPassw, ukInbox, ukOutbox are String slots; ukUseGlobalInbox and
+// ukUseGlobalOutbox are Boolean slots (default true).
+struct TMRLUser {
+    std::array<TIniKey, UserKeyCount> Slots;
+
+    TIniKey& operator[](TUserKey key) { return Slots[size_t(key)]; }
+    const TIniKey& operator[](TUserKey key) const { return Slots[size_t(key)]; }
+};
+
+class TUsersList {
+public:
+    TUsersList() = default;
+    // Removes all records; files are not touched.
+    virtual ~TUsersList();
+    TUsersList(const TUsersList&) = delete;
+    TUsersList& operator=(const TUsersList&) = delete;
+
+    void Clear();
+    int Count() const;
+    // Every slot gets its kind and name, values are cleared, both Booleans become true.
+    void EmptyItem(TMRLUser& item);
+    void AddItem();
+    // The record at index, or nullptr outside the list. The list keeps ownership.
+    TMRLUser* GetItem(int index);
+    // Appends default records until index exists, then copies the record into it. Negative index
+    // or no record: nothing.
+    void SetItem(int index, const TMRLUser* item);
+    // String: its text; Integer: decimal; Boolean: "-1" for true, "0" for false. Empty outside.
+    QString GetSetting(int index, TUserKey key);
+    // String: the text (cut to 255 bytes); Integer: the text as integer; Boolean: "0" false,
+    // other numbers true, and the words true/false. Outside the list: nothing.
+    void PutSetting(int index, TUserKey key, const QString& text);
+    // Index of the first user named `name` (upper-cased and trimmed) whose scrambled password
+    // equals ScramblePassword(password); an empty password looks the user up by name alone. An
+    // empty name finds nobody. -1 when none.
+    int SearchItem(const QString& name, const QString& password);
+    // Removes a record, with its file when deleteFile is set. False outside the list or when the
+    // file exists and cannot be deleted (the record then stays).
+    bool DeleteItem(int index, bool deleteFile);
+    // Replaces all records by copies of the other list's and takes its ItemIndex.
+    void CopyFrom(const TUsersList* other);
+    // Reads every user file ("USERS/*.xus", plain and not hidden). Without any the list is left
+    // as it was. A file that cannot be read or names no user is skipped.
+    void Load();
+    // Writes the file of every user whose name is not blank. False when any file could not be
+    // written (the others are still written).
+    bool Save();
+
+    int ItemIndex = -1;
+
+    // AppDir + "USERS/".
+    static QString UsersFolder();
+    // The file of a user name: UsersFolder() + the name made safe as a file name + ".xus". A name
+    // maps to itself unless it holds '/', '\', '%', control characters or a leading '.', which
+    // are written as %XX; an over-long name is shortened and made unique with a hash. Empty for
+    // a blank name.
+    static QString UserFilePath(const QString& userName);
+
+private:
+    std::vector<TMRLUser> mItems;
+};
+
+// The process-wide user list (server role), created and loaded by the server console.
+extern TUsersList* gUsers;

@@ -1,0 +1,103 @@
+#pragma once
+// The job queue: the file transfers that wait, each kept in memory and in a small INI file of its
+// own ("QUEUE/" + number + role extension) so that pending jobs survive a restart.
+#include "app/settings.h"
+
+#include <QString>
+#include <array>
+#include <memory>
+#include <vector>
+
+// The fields of a job, in file order; the names double as value names in the job file.
+enum TQueueKey {
+    qkNo,
+    qkDate,
+    qkMethod,
+    qkAutoDel,
+    qkSrcFile,
+    qkSize,
+    qkDestPath,
+    qkUser,
+    qkPassw,
+    qkResultsFile,
+    qkCommName,
+    qkCommGUID,
+    qkCommParam,
+    QueueKeyCount
+};
+
+// "qkNo", "qkDate", ... in key order.
+extern const char* const QueueKeyNames[QueueKeyCount];
+
+// One job: 13 String slots indexed by TQueueKey.
+struct TQueueItem {
+    std::array<TIniKey, QueueKeyCount> Slots;
+
+    TIniKey& operator[](TQueueKey key) { return Slots[size_t(key)]; }
+    const TIniKey& operator[](TQueueKey key) const { return Slots[size_t(key)]; }
+};
+
+// The text of one field, and storing one (cut to 255 bytes).
+QString Get(const TQueueItem& item, TQueueKey key);
+void Put(TQueueItem& item, TQueueKey key, const QString& text);
+
+// Highest job number before numbering starts again at 1.
+constexpr int MaxJobNumber = 9999;
+
+class TQueueList {
+public:
+    TQueueList() = default;
+    ~TQueueList();
+    TQueueList(const TQueueList&) = delete;
+    TQueueList& operator=(const TQueueList&) = delete;
+
+    // Reads every job file of the current role, in job-number order. Without any job file the
+    // list is left as it was.
+    void Load();
+    // Writes the job file of the last job in the list; false when it could not be written.
+    bool Save();
+    // Removes every job from memory; the files stay.
+    void Clear();
+    int Count() const;
+
+    // The job at index, or nullptr outside 0..Count-1. The list keeps ownership.
+    TQueueItem* GetItem(int index);
+    // One field; empty outside the list.
+    QString GetSetting(int index, TQueueKey key);
+    // Sets one field (cut to 255 bytes); ignored outside the list. The file is not rewritten.
+    void PutSetting(int index, TQueueKey key, const QString& text);
+    // Resets a caller-owned record: all fields empty, qkDate now, qkMethod "SEND", qkAutoDel "NO".
+    void EmptyItem(TQueueItem& item);
+    // Appends a new job with defaults and the next free job number.
+    void AddItem();
+    // Copies a record into the list at index, appending jobs first when index is past the end.
+    // The job keeps the record's qkNo when it has one, else the number already at index.
+    void SetItem(int index, const TQueueItem* item);
+    // Removes a job, with its file when deleteFile is set. False when the index is outside the
+    // list or the file exists and could not be deleted (the job then stays).
+    bool DeleteItem(int index, bool deleteFile);
+    // First job whose qkSrcFile equals the file name (exact); -1 when none.
+    int ItemIndexByFile(const QString& fileName);
+    // First job equal to the given one in method, source, destination, user, password, results
+    // file, device identifier and device parameters; -1 when none.
+    int SearchItem(const TQueueItem& item);
+
+    // The job the console or engine is working on; -1 for none. Reset to -1 only when that very
+    // job is deleted.
+    int ItemIndex = -1;
+
+    // ".xfr" for the client, ".xfh" for the server, empty with no role chosen.
+    static QString RoleExtension();
+    // AppDir + "QUEUE/".
+    static QString QueueFolder();
+    // The job file of a job number: QueueFolder() + number + RoleExtension().
+    static QString JobFilePath(const QString& jobNo);
+
+private:
+    bool numberInUse(int number) const;
+
+    std::vector<std::unique_ptr<TQueueItem>> mItems;
+};
+
+// The process-wide job queue, created and loaded at start-up.
+extern TQueueList* gQueue;

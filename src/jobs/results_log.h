@@ -1,0 +1,82 @@
+#pragma once
+// The results log: one fixed-size binary record per finished job, "client.log" on a client and
+// "server.log" on a server. The file has no header; record n lies at byte 2112 * n.
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+// One record as the program sees it. Times are days since 1899-12-30 with the time of day as
+// fraction (DateTimeToDouble / DoubleToDateTime convert).
+struct TLogRecord {
+    int32_t JobNo = 0;
+    bool Done = false;
+    QString Result;   // at most 255 bytes on file
+    QString FileName; // qkSrcFile
+    QString Method;   // qkMethod
+    QString DestPath; // qkDestPath
+    double Submitted = 0;
+    double Processed = 0;
+    int32_t Attempt = 0;
+    QString UserName; // at most 30 bytes on file
+    QString CommName;
+    QString CommGUID;
+    QString CommParam;
+    QString ResultsFile;
+};
+
+// Record layout: size and field offsets in bytes; little-endian; strings are one length byte
+// followed by at most 255 (user name: 30) bytes of UTF-8, never split inside a character.
+namespace LogLayout {
+constexpr int RecordSize = 2112;
+constexpr int JobNo = 0;
+constexpr int Done = 4;
+constexpr int Result = 5;
+constexpr int FileName = 261;
+constexpr int Method = 517;
+constexpr int DestPath = 773;
+constexpr int Submitted = 1032;
+constexpr int Processed = 1040;
+constexpr int Attempt = 1048;
+constexpr int UserName = 1052;
+constexpr int CommName = 1083;
+constexpr int CommGUID = 1339;
+constexpr int CommParam = 1595;
+constexpr int ResultsFile = 1851;
+constexpr int StringMax = 255;
+constexpr int UserNameMax = 30;
+} // namespace LogLayout
+
+// The 2112 bytes of a record; unused bytes are zero.
+QByteArray EncodeLogRecord(const TLogRecord& record);
+// Reads a record from its 2112 bytes; false (record untouched) when the size is wrong. A length
+// byte larger than its field is taken as the field's maximum; invalid UTF-8 does not fail.
+bool DecodeLogRecord(const QByteArray& bytes, TLogRecord& record);
+
+class TQLog {
+public:
+    // Empty until first use; then AppDir + "client.log" or "server.log" by role.
+    QString FileName;
+
+    // Sets FileName from the current role. Every other operation calls it while FileName is
+    // empty or was set for another role.
+    void SetFileName();
+    // Number of whole records (an incomplete tail is ignored); creates an empty file when none
+    // exists. 0 on error.
+    int Count();
+    // Appends a record after the last whole one; when the file already holds more than
+    // MRL_MaxLogSize records it is emptied first. The record is flushed to disk before return.
+    bool LogEntry(const TLogRecord& record);
+    // Reads record index (0-based) of an existing file; false when missing or out of range.
+    bool GetEntry(int index, TLogRecord& record);
+    // Empties the file; with ask, only after Yes to "Are you sure you want to clear all log
+    // entries?". Nothing happens (and nothing is asked) when the log holds no record. True when
+    // the file was emptied.
+    bool Clear(bool ask);
+
+private:
+    bool ensureFileName(const char* operation);
+    int mRole = 0; // the role FileName was set for
+};
+
+// The process-wide results log, created by the first console initialisation.
+extern TQLog* gLog;
