@@ -1,0 +1,3 @@
+# The XMODEM engine: framing pieces on their own, then whole transfers over pseudo-terminals.
+marrowline_add_test(NAME xmodem_units SOURCES ${CMAKE_CURRENT_LIST_DIR}/xmodem_units_test.cpp
+  TIMEOUT 60)
