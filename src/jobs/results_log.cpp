@@ -1,0 +1,221 @@
+#include "jobs/results_log.h"
+
+#include "app/settings.h"
+#include "jobs/status.h"
+#include "platform/appdir.h"
+#include "platform/prompt.h"
+
+#include <QFile>
+#include <QtEndian>
+#include <cstring>
+#include <exception>
+#include <unistd.h>
+
+TQLog* gLog = nullptr;
+
+namespace {
+void report(const char* operation, const QString& text) {
+    AddStatus(QStringLiteral("!TQLog.") + operation + ": " + text);
+}
+
+template <typename F, typename R>
+R guarded(const char* operation, R neutral, F&& body) {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        report(operation, QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        report(operation, QStringLiteral("unknown error"));
+    }
+    return neutral;
+}
+
+// The UTF-8 bytes of a text, cut to at most `max` bytes without splitting a character.
+QByteArray cutUtf8(const QString& text, int max) {
+    QByteArray bytes = text.toUtf8();
+    if (bytes.size() <= max) return bytes;
+    qsizetype cut = max;
+    while (cut > 0 && (uchar(bytes[cut]) & 0xC0) == 0x80) --cut;
+    bytes.truncate(cut);
+    return bytes;
+}
+
+void putString(char* record, int offset, int max, const QString& text) {
+    const QByteArray bytes = cutUtf8(text, max);
+    record[offset] = char(uchar(bytes.size()));
+    std::memcpy(record + offset + 1, bytes.constData(), size_t(bytes.size()));
+}
+
+QString getString(const char* record, int offset, int max) {
+    int length = uchar(record[offset]);
+    if (length > max) length = max; // a foreign or damaged record must not read past its field
+    return QString::fromUtf8(record + offset + 1, length);
+}
+
+void putDouble(char* record, int offset, double value) {
+    quint64 bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    qToLittleEndian(bits, record + offset);
+}
+
+double getDouble(const char* record, int offset) {
+    const quint64 bits = qFromLittleEndian<quint64>(record + offset);
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+// Makes sure the data reaches the disk, so a finished job's record survives a crash.
+bool syncToDisk(QFile& file) {
+    if (!file.flush()) return false;
+    return ::fdatasync(file.handle()) == 0;
+}
+} // namespace
+
+QByteArray EncodeLogRecord(const TLogRecord& r) {
+    using namespace LogLayout;
+    QByteArray bytes(RecordSize, '\0');
+    char* p = bytes.data();
+    qToLittleEndian<qint32>(r.JobNo, p + JobNo);
+    p[Done] = r.Done ? 1 : 0;
+    putString(p, Result, StringMax, r.Result);
+    putString(p, FileName, StringMax, r.FileName);
+    putString(p, Method, StringMax, r.Method);
+    putString(p, DestPath, StringMax, r.DestPath);
+    putDouble(p, Submitted, r.Submitted);
+    putDouble(p, Processed, r.Processed);
+    qToLittleEndian<qint32>(r.Attempt, p + Attempt);
+    putString(p, UserName, UserNameMax, r.UserName);
+    putString(p, CommName, StringMax, r.CommName);
+    putString(p, CommGUID, StringMax, r.CommGUID);
+    putString(p, CommParam, StringMax, r.CommParam);
+    putString(p, ResultsFile, StringMax, r.ResultsFile);
+    return bytes;
+}
+
+bool DecodeLogRecord(const QByteArray& bytes, TLogRecord& r) {
+    using namespace LogLayout;
+    if (bytes.size() != RecordSize) return false;
+    const char* p = bytes.constData();
+    r.JobNo = qFromLittleEndian<qint32>(p + JobNo);
+    r.Done = p[Done] != 0;
+    r.Result = getString(p, Result, StringMax);
+    r.FileName = getString(p, FileName, StringMax);
+    r.Method = getString(p, Method, StringMax);
+    r.DestPath = getString(p, DestPath, StringMax);
+    r.Submitted = getDouble(p, Submitted);
+    r.Processed = getDouble(p, Processed);
+    r.Attempt = qFromLittleEndian<qint32>(p + Attempt);
+    r.UserName = getString(p, UserName, UserNameMax);
+    r.CommName = getString(p, CommName, StringMax);
+    r.CommGUID = getString(p, CommGUID, StringMax);
+    r.CommParam = getString(p, CommParam, StringMax);
+    r.ResultsFile = getString(p, ResultsFile, StringMax);
+    return true;
+}
+
+void TQLog::SetFileName() {
+    guarded("SetFileName", 0, [this]() {
+        mRole = IsClient() ? 1 : IsServer() ? 2 : 0;
+        if (mRole == 1)
+            FileName = AppDir() + "client.log";
+        else if (mRole == 2)
+            FileName = AppDir() + "server.log";
+        else
+            FileName.clear();
+        return 0;
+    });
+}
+
+bool TQLog::ensureFileName(const char* operation) {
+    const int role = IsClient() ? 1 : IsServer() ? 2 : 0;
+    // The role can change while the program runs; the log follows it.
+    if (FileName.isEmpty() || role != mRole) SetFileName();
+    if (FileName.isEmpty()) {
+        report(operation, QStringLiteral("no role chosen"));
+        return false;
+    }
+    return true;
+}
+
+int TQLog::Count() {
+    return guarded("Count", 0, [this]() {
+        if (!ensureFileName("Count")) return 0;
+        QFile file(FileName);
+        if (!file.exists()) {
+            if (!file.open(QIODevice::WriteOnly)) {
+                report("Count", FileName + ": " + file.errorString());
+                return 0;
+            }
+            return 0;
+        }
+        return int(file.size() / LogLayout::RecordSize);
+    });
+}
+
+bool TQLog::LogEntry(const TLogRecord& record) {
+    return guarded("LogEntry", false, [&]() {
+        if (!ensureFileName("LogEntry")) return false;
+        QFile file(FileName);
+        if (!file.open(QIODevice::ReadWrite)) {
+            report("LogEntry", FileName + ": " + file.errorString());
+            return false;
+        }
+        const qint64 count = file.size() / LogLayout::RecordSize;
+        // The limit counts records, not bytes.
+        qint64 at = count > GetInt(MRL_MaxLogSize) ? 0 : count * LogLayout::RecordSize;
+        // Dropping a torn tail keeps every record on its 2112-byte boundary.
+        if (file.size() != at && !file.resize(at)) {
+            report("LogEntry", FileName + ": " + file.errorString());
+            return false;
+        }
+        const QByteArray bytes = EncodeLogRecord(record);
+        if (!file.seek(at) || file.write(bytes) != bytes.size() || !syncToDisk(file)) {
+            report("LogEntry", FileName + ": " + file.errorString());
+            return false;
+        }
+        return true;
+    });
+}
+
+bool TQLog::GetEntry(int index, TLogRecord& record) {
+    return guarded("GetEntry", false, [&]() {
+        if (!ensureFileName("GetEntry")) return false;
+        QFile file(FileName);
+        if (!file.open(QIODevice::ReadOnly)) {
+            report("GetEntry", FileName + ": " + file.errorString());
+            return false;
+        }
+        const qint64 count = file.size() / LogLayout::RecordSize;
+        if (index < 0 || index >= count) {
+            report("GetEntry", QStringLiteral("Record %1 is beyond the end of the log (%2 records)")
+                                   .arg(index)
+                                   .arg(count));
+            return false;
+        }
+        QByteArray bytes;
+        if (file.seek(qint64(index) * LogLayout::RecordSize))
+            bytes = file.read(LogLayout::RecordSize);
+        if (!DecodeLogRecord(bytes, record)) {
+            report("GetEntry", FileName + ": " + file.errorString());
+            return false;
+        }
+        return true;
+    });
+}
+
+bool TQLog::Clear(bool ask) {
+    return guarded("Clear", false, [&]() {
+        if (Count() == 0) return false;
+        if (ask && Prompt().MessageBox("Are you sure you want to clear all log entries?",
+                                       ApplicationTitle, TBoxIcon::Warning,
+                                       TBoxButtons::YesNo) != TBoxResult::Yes)
+            return false;
+        QFile file(FileName);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !syncToDisk(file)) {
+            report("Clear", FileName + ": " + file.errorString());
+            return false;
+        }
+        return true;
+    });
+}

@@ -1,0 +1,325 @@
+#include "serial/modems.h"
+
+#include "app/inifile.h"
+#include "jobs/status.h"
+#include "platform/appdir.h"
+
+#include <QUuid>
+#include <exception>
+
+TModemsList* gModems = nullptr;
+
+const char* const ModemKeyNames[ModemKeyCount] = {
+    "mdkManufacturer",
+    "mdkFriendlyName",
+    "mdkModel",
+    "mdkAttachedTo",
+    "mdkDialString",
+    "mdkDialPrefixNo",
+    "mdkAnswerString",
+    "mdkMonitorOn",
+    "mdkMonitorOff",
+    "mdkCommandPrefix",
+    "mdkCommandTerminator",
+    "mdkCommandReset",
+    "mdkDialPrefix",
+    "mdkSelectPulseDialing",
+    "mdkSelectToneDialing",
+    "mdkHangupString",
+    "mdkSupportsBlindDialing",
+    "mdkBlindDialingOff",
+    "mdkBlindDialingOn",
+    "mdkSupportsDataCompression",
+    "mdkCompressionOff",
+    "mdkCompressionOn",
+    "mdkSupportsSpeakerControl",
+    "mdkOnDuringDialing",
+    "mdkOnDuringAnswer",
+    "mdkSpeakerOff",
+    "mdkSpeakerOn",
+    "mdkSupportsVolumeControl",
+    "mdkSpeakerVolumeHigh",
+    "mdkSpeakerVolumeMedium",
+    "mdkSpeakerVolumeLow",
+    "mdkSupportsErrorControl",
+    "mdkErrorControlOff",
+    "mdkErrorControlOn",
+    "mdkSupportsFlowControl",
+    "mdkHardwareFlowControl",
+    "mdkSoftwareFlowControl",
+    "mdkNoFlowControl",
+    "mdkSupportsSpeedNegotiation",
+    "mdkSpeedNegotiationOff",
+    "mdkSpeedNegotiationOn",
+    "mdkSupportsCallFailTimer",
+    "mdkSetCallFailTimer",
+    "mdkSupportsInactivityTimeout",
+    "mdkSetInactivityTimeout",
+    "mdkDefaultInitialization",
+    "mdkUseBlindDialing",
+    "mdkUseCompression",
+    "mdkUseECC",
+    "mdkSpkEnabled",
+    "mdkAAMode",
+    "mdkCommandSpeakerOn",
+    "mdkCommandSpeakerOff",
+    "mdkGUID",
+};
+
+const char* const ModemKeyCaptions[ModemKeyCount] = {
+    "Manufacturer:",
+    "FriendlyName:",
+    "Model:",
+    "Attached To:",
+    "-mdkDialString",
+    "-mdkDialPrefixNo",
+    "Answer String:",
+    "Monitor On:",
+    "Monitor Off:",
+    "Command Prefix:",
+    "Command Terminator:",
+    "Reset String:",
+    "Dial Prefix:",
+    "Select Pulse Dialing:",
+    "Select Tone Dialing:",
+    "Hangup String:",
+    "Supports Blind Dialing?",
+    "Blind Dialing Off:",
+    "Blind Dialing On:",
+    "Supports Data Compression?",
+    "Compression Off:",
+    "Compression On:",
+    "Supports Speaker Control?",
+    "On During Dialing:",
+    "On During Answer:",
+    "Speaker Off:",
+    "Speaker On:",
+    "Supports Volume Control?",
+    "Speaker Volume High:",
+    "Speaker Volume Medium:",
+    "Speaker Volume Low:",
+    "Supports Error Control?",
+    "Error Control Off:",
+    "Error Control On:",
+    "Supports Flow Control?",
+    "Hardware Flow Control:",
+    "Software Flow Control:",
+    "No Flow Control:",
+    "Supports Speed Negotiation?",
+    "Speed Negotiation Off:",
+    "Speed Negotiation On:",
+    "Supports Call Fail Timer?",
+    "Set Call Fail Timer:",
+    "Supports Inactivity Timeout?",
+    "Set Inactivity Timeout:",
+    "Default Initialization:",
+    "-mdkUseBlindDialing",
+    "-mdkUseCompression",
+    "-mdkUseECC",
+    "-mdkSpkEnabled",
+    "-mdkAAMode",
+    "-mdkCommandSpeakerOn",
+    "-mdkCommandSpeakerOff",
+    "Unique ID",
+};
+
+namespace {
+void report(const char* operation, const QString& text) {
+    AddStatus(QStringLiteral("!TModemsList.") + operation + ": " + text);
+}
+
+template <typename F, typename R>
+R guarded(const char* operation, R neutral, F&& body) {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        report(operation, QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        report(operation, QStringLiteral("unknown error"));
+    }
+    return neutral;
+}
+
+QString modemSection(int number) { return QStringLiteral("MODEM%1").arg(number); }
+
+void emptyEntry(TModemSettings& entry) {
+    for (int k = 0; k < ModemKeyCount; ++k)
+        entry.Slots[size_t(k)] = TIniKey::StringSlot(ModemKeyNames[k]);
+}
+
+// Replaces the first NAME=... line of the list (name compared without regard to case), or
+// appends one.
+void setConfigValue(QStringList& config, const QString& name, const QString& value) {
+    for (QString& line : config) {
+        const qsizetype eq = line.indexOf('=');
+        const QString lineName = (eq < 0 ? line : line.left(eq)).trimmed();
+        if (lineName.compare(name, Qt::CaseInsensitive) == 0) {
+            line = name + "=" + value;
+            return;
+        }
+    }
+    config.append(name + "=" + value);
+}
+} // namespace
+
+QString NewModemGUID() { return QUuid::createUuid().toString(QUuid::WithBraces).toUpper(); }
+
+int TModemsList::Count() const { return int(mItems.size()); }
+
+QString TModemsList::GetSetting(int index, TModemKey key) {
+    return guarded("GetSetting", QString(), [&]() {
+        if (index < 0 || index >= Count() || key < 0 || key >= ModemKeyCount) return QString();
+        return mItems[size_t(index)].Get(key);
+    });
+}
+
+void TModemsList::PutSetting(int index, TModemKey key, const QString& value) {
+    guarded("PutSetting", 0, [&]() {
+        if (index < 0 || index >= Count() || key < 0 || key >= ModemKeyCount) return 0;
+        mItems[size_t(index)][key].SetStr(value);
+        return 0;
+    });
+}
+
+void TModemsList::AddModem() {
+    guarded("AddModem", 0, [this]() {
+        TModemSettings entry;
+        emptyEntry(entry);
+        entry[mdkSpkEnabled].StrValue = "NO";
+        entry[mdkAAMode].StrValue = "0";
+        entry[mdkGUID].StrValue = NewModemGUID();
+        mItems.push_back(entry);
+        return 0;
+    });
+}
+
+TModemSettings* TModemsList::GetModem(int index) {
+    return guarded("GetModem", static_cast<TModemSettings*>(nullptr), [&]() -> TModemSettings* {
+        if (index < 0 || index >= Count()) return nullptr;
+        return &mItems[size_t(index)];
+    });
+}
+
+void TModemsList::SetModem(int index, const TModemSettings* entry) {
+    guarded("SetModem", 0, [&]() {
+        if (index < 0 || !entry) return 0;
+        const TModemSettings copy = *entry; // the entry may live in this very list
+        while (Count() - 1 < index) AddModem();
+        TModemSettings& target = mItems[size_t(index)];
+        for (int k = 0; k < ModemKeyCount; ++k) {
+            TIniKey& to = target.Slots[size_t(k)];
+            to = copy.Slots[size_t(k)];
+            to.Key = ModemKeyNames[k];
+            to.Kind = TIniKind::String;
+            to.StrValue = Cut255(to.StrValue);
+        }
+        return 0;
+    });
+}
+
+void TModemsList::CopyFrom(const TModemsList* other) {
+    guarded("CopyFrom", 0, [&]() {
+        if (!other || other == this) return 0;
+        mItems = other->mItems;
+        CurrentIndex = other->CurrentIndex;
+        return 0;
+    });
+}
+
+void TModemsList::DeleteModem(int index) {
+    guarded("DeleteModem", 0, [&]() {
+        if (index < 0 || index >= Count()) return 0;
+        mItems.erase(mItems.begin() + index);
+        if (index == CurrentIndex) CurrentIndex = -1;
+        return 0;
+    });
+}
+
+void TModemsList::Clear() {
+    guarded("Clear", 0, [this]() {
+        while (Count() > 0) DeleteModem(Count() - 1);
+        return 0;
+    });
+}
+
+void TModemsList::Load() {
+    guarded("Load", 0, [this]() {
+        mItems.clear();
+        TIniFile ini(SettingsFilePath());
+        if (!ini.LastError().isEmpty()) {
+            report("Load", ini.LastError());
+            PutInt(MRL_Modems, 0);
+            return 0;
+        }
+        const int stored = GetInt(MRL_Modems);
+        for (int n = 1; n <= stored; ++n) {
+            TModemSettings entry;
+            emptyEntry(entry);
+            for (int k = 0; k < ModemKeyCount; ++k)
+                entry.Slots[size_t(k)].SetStr(
+                    ini.ReadString(modemSection(n), ModemKeyNames[k], QString()));
+            if (!entry.Get(mdkGUID).isEmpty()) mItems.push_back(entry);
+        }
+        PutInt(MRL_Modems, Count());
+        return 0;
+    });
+}
+
+bool TModemsList::Save() {
+    return guarded("Save", false, [this]() {
+        TIniFile ini(SettingsFilePath());
+        if (!ini.LastError().isEmpty()) {
+            report("Save", ini.LastError());
+            return false;
+        }
+        PutInt(MRL_Modems, Count());
+        ini.WriteInteger(SectionNames[0], "MRL_Modems", Count());
+        for (int n = 1; n <= Count(); ++n) {
+            const TModemSettings& entry = mItems[size_t(n - 1)];
+            for (int k = 0; k < ModemKeyCount; ++k)
+                ini.WriteString(modemSection(n), ModemKeyNames[k], entry.Slots[size_t(k)].StrValue);
+        }
+        if (!ini.UpdateFile()) {
+            report("Save", ini.LastError());
+            return false;
+        }
+        return true;
+    });
+}
+
+void SetModemInitStrings(QStringList& config, const TModemSettings& entry, QString& extra) {
+    extra.clear();
+    guarded("SetModemInitStrings", 0, [&]() {
+        const auto set = [&](const char* name, TModemKey key, const char* terminator) {
+            const QString value = entry.Get(key);
+            if (!value.isEmpty()) setConfigValue(config, name, value + terminator);
+        };
+        set("RESETCMD", mdkCommandReset, "^M");
+        set("DIALCMD", mdkDialString, "");
+        set("HANGUPCMD", mdkHangupString, "^M");
+        set("INITCMD", mdkDefaultInitialization, "^M");
+        set("ANSWERCMD", mdkAnswerString, "^M");
+
+        const auto yes = [&](TModemKey key) { return entry.Get(key) == "YES"; };
+        // An empty command would only send a bare carriage return and wait for a reply.
+        const auto add = [&](const QString& command) {
+            if (!command.isEmpty()) extra += command + "^M" + "|||";
+        };
+        const QString prefix = entry.Get(mdkCommandPrefix);
+        if (yes(mdkSupportsBlindDialing) && yes(mdkUseBlindDialing))
+            add(prefix + entry.Get(mdkBlindDialingOn));
+        if (yes(mdkSupportsErrorControl) && yes(mdkUseECC))
+            add(prefix + entry.Get(mdkErrorControlOn));
+        if (yes(mdkSupportsDataCompression) && yes(mdkUseCompression))
+            add(prefix + entry.Get(mdkCompressionOn));
+        const bool client = IsClient(), server = IsServer();
+        if (client || server) {
+            const TModemKey speakerOn = client ? mdkOnDuringDialing : mdkOnDuringAnswer;
+            if (yes(mdkSupportsSpeakerControl) && !entry.Get(speakerOn).isEmpty())
+                add(yes(mdkSpkEnabled) ? prefix + entry.Get(speakerOn)
+                                       : entry.Get(mdkCommandSpeakerOff));
+        }
+        if (server && entry.Get(mdkAAMode) == "1") add(entry.Get(mdkMonitorOn));
+        return 0;
+    });
+}
