@@ -1,13 +1,119 @@
-// Program entry; the start-up order is built in app/startup.
+// The marrowline program. There is no window yet, so it runs headless: status lines go to standard
+// output as well as to the session transcript, message boxes are written as lines and take their
+// default answer. One instance runs per program folder; a later start hands its parameters to it.
+// The exit code is 0 in every path.
+#include "app/cmdline.h"
 #include "app/settings.h"
+#include "app/shell.h"
+#include "jobs/status.h"
 #include "platform/appdir.h"
+#include "platform/instance.h"
+#include "platform/prompt.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+int gSignalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+void printLine(const QString& line) {
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+// SIGINT, SIGTERM and SIGHUP end the program through the normal close, so everything is saved.
+// The handler only writes to a pipe; the main thread reads it in its event loop.
+bool installSignalPipe() {
+    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &action, nullptr);
+    return true;
+}
+} // namespace
 
 int main(int argc, char** argv) {
+    // A hand-over peer that hangs up early must not kill the program.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(ApplicationTitle);
+    const QStringList params = QCoreApplication::arguments().mid(1);
+
+    THeadlessPrompt prompt(printLine);
+    TPromptGuard promptGuard(&prompt);
+
+    // Every start, also a second one, loads the settings, the modem list and the job queue.
     InitAppDir(QCoreApplication::applicationFilePath());
     BuildSettingsTable();
-    LoadSettings();
+    StartupLoadVars();
+
+    TInstanceLock lock;
+    if (lock.Acquire(AppDir()) != TInstanceLock::Acquired) {
+        if (lock.Current() == TInstanceLock::Failed)
+            std::fprintf(stderr, "marrowline: instance lock: %s\n", qPrintable(lock.Error()));
+        if (params.isEmpty()) return 0;
+        if (!SendHandOver(HandOverName(), HandOverText(params)))
+            Prompt().MessageBox(QStringLiteral("Marrowline: Could not pass parameters to the "
+                                               "previous running instance."),
+                                QString(), TBoxIcon::Error, TBoxButtons::Ok);
+        return 0;
+    }
+
+    SetStatusEcho(printLine);
+    {
+        TMainShell shell(params);
+        QObject::connect(&shell, &TMainShell::TerminateRequested, &app, &QCoreApplication::quit,
+                         Qt::QueuedConnection);
+        // Without a window there is no role-choice page to answer: a role that arrives by a
+        // hand-over while no role is chosen is taken as the choice.
+        QObject::connect(&shell, &TMainShell::HandOverProcessed, &shell, [&shell]() {
+            if (shell.Page() == 0 && !shell.Terminated() && (IsClient() || IsServer()))
+                shell.ChooseRole(GetInt(MRL_Function));
+        });
+        QObject::connect(&shell, &TMainShell::ChoiceShown, &shell, []() {
+            printLine(QStringLiteral("Marrowline 1.00: no role chosen; start with /CLIENT or "
+                                     "/SERVER."));
+        });
+
+        std::unique_ptr<QSocketNotifier> signalNotifier;
+        if (installSignalPipe()) {
+            signalNotifier = std::make_unique<QSocketNotifier>(gSignalPipe[0],
+                                                               QSocketNotifier::Read);
+            QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &shell,
+                             [&shell]() {
+                                 char buffer[64];
+                                 while (::read(gSignalPipe[0], buffer, sizeof buffer) > 0) {
+                                 }
+                                 shell.CloseApplication(false);
+                             });
+        }
+
+        QString error;
+        if (!shell.StartHandOverReceiver(&error))
+            std::fprintf(stderr, "marrowline: hand-over: %s\n", qPrintable(error));
+        shell.Initialize();
+        if (!shell.Terminated()) app.exec();
+        shell.Shutdown();
+        signalNotifier.reset();
+    }
+    SetStatusEcho({});
+    lock.Release();
     return 0;
 }
