@@ -83,12 +83,14 @@ QString TUsersList::UserFilePath(const QString& userName) {
     const QString name = userName.toUpper().trimmed();
     if (name.isEmpty()) return QString();
     // Characters that would leave the folder, hide the file or break the name are written as
-    // %XX; '%' itself too, so that different names never share a file.
+    // %XX (':' too, which would read as a drive prefix); '%' itself too, so that different names
+    // never share a file.
     QString safe;
     for (qsizetype i = 0; i < name.size(); ++i) {
         const QChar c = name[i];
         const ushort u = c.unicode();
-        if (u < 0x20 || u == 0x7F || c == '/' || c == '\\' || c == '%' || (i == 0 && c == '.'))
+        if (u < 0x20 || u == 0x7F || c == '/' || c == '\\' || c == '%' || c == ':' ||
+            (i == 0 && c == '.'))
             safe += QStringLiteral("%%1").arg(u, 2, 16, QChar('0')).toUpper();
         else
             safe += c;

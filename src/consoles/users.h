@@ -74,7 +74,7 @@ public:
     // AppDir + "USERS/".
     static QString UsersFolder();
     // The file of a user name: UsersFolder() + the name made safe as a file name + ".xus". A name
-    // maps to itself unless it holds '/', '\', '%', control characters or a leading '.', which
+    // maps to itself unless it holds '/', '\', ':', '%', control characters or a leading '.', which
     // are written as %XX; an over-long name is shortened and made unique with a hash. Empty for
     // a blank name.
     static QString UserFilePath(const QString& userName);
