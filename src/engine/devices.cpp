@@ -46,10 +46,16 @@ void SetHostEngineFactory(TDeviceEngineFactory factory) { hostFactory() = std::m
 void SetRemEngineFactory(TDeviceEngineFactory factory) { remFactory() = std::move(factory); }
 
 TDevicesList::~TDevicesList() {
-    // Engines first: each one reads its record while it stops.
-    for (auto& device : mItems)
-        if (device && device->Engine) destroyEngine(*device);
+    // Engines first: each one reads its record while it stops. A stopping engine handles
+    // events, which may change the list, so look for the next engine afresh each time.
+    for (;;) {
+        auto it = std::find_if(mItems.begin(), mItems.end(),
+                               [](const auto& device) { return device->Engine != nullptr; });
+        if (it == mItems.end()) break;
+        destroyEngine(**it);
+    }
     mItems.clear();
+    mRetired.clear();
 }
 
 void TDevicesList::setDefaults(TCommDevice& device) {
@@ -59,11 +65,21 @@ void TDevicesList::setDefaults(TCommDevice& device) {
     device[dvkDevRetries].StrValue = device[dvkDevRetries].StrDefault = "5";
 }
 
+bool TDevicesList::isStopping(const TCommDevice* device) const {
+    return std::find(mStopping.begin(), mStopping.end(), device) != mStopping.end();
+}
+
 void TDevicesList::destroyEngine(TCommDevice& device) {
     std::unique_ptr<TDeviceEngine> engine = std::move(device.Engine);
     if (!engine) return;
     --mEngineCount;
+    mStopping.push_back(&device);
     engine.reset();
+    mStopping.erase(std::find(mStopping.begin(), mStopping.end(), &device));
+    // A record deleted while its engine stopped can go now.
+    auto retired = std::find_if(mRetired.begin(), mRetired.end(),
+                                [&device](const auto& d) { return d.get() == &device; });
+    if (retired != mRetired.end() && !isStopping(&device)) mRetired.erase(retired);
 }
 
 int TDevicesList::Count() const { return int(mItems.size()); }
@@ -143,6 +159,9 @@ void TDevicesList::DeleteDevice(int index) {
                                [device](const auto& d) { return d.get() == device; });
         if (it == mItems.end()) return 0;
         const int at = int(it - mItems.begin());
+        // The engine of this record may still be stopping further up the stack (its destructor
+        // handles events); it reads the record until it is gone, so keep the record until then.
+        if (isStopping(device)) mRetired.push_back(std::move(*it));
         mItems.erase(it);
         if (at == CurrentIndex) CurrentIndex = -1;
         return 0;
@@ -211,6 +230,11 @@ void TDevicesList::startProc(int index, const char* operation,
         TCommDevice* device = mItems[size_t(index)].get();
         if (device->Engine) {
             device->Engine->Restart();
+            return 0;
+        }
+        if (isStopping(device)) {
+            // Two engines must never share a port.
+            report(operation, QStringLiteral("the device is still stopping"));
             return 0;
         }
         if (!factory) {

@@ -109,8 +109,14 @@ private:
     void destroyEngine(TCommDevice& device);
     static void setDefaults(TCommDevice& device);
 
+    bool isStopping(const TCommDevice* device) const;
+
     std::vector<std::unique_ptr<TCommDevice>> mItems;
     int mEngineCount = 0;
+    // Records whose engine is being destroyed right now, and records removed from the list
+    // meanwhile; those are freed only when their engine has finished stopping.
+    std::vector<const TCommDevice*> mStopping;
+    std::vector<std::unique_ptr<TCommDevice>> mRetired;
 };
 
 // The process-wide device list, created and loaded with the main window.
