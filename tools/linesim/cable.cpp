@@ -31,8 +31,8 @@ class Cable {
 public:
     Cable(const CableOptions& options, EventLog& log, SignalPipe& signals)
         : mOptions(options), mLog(log), mSignals(signals), mA("a"), mB("b"),
-          mAb("ab", options.ab, log), mBa("ba", options.ba, log),
-          mDirs{Direction{mA, mB, mAb}, Direction{mB, mA, mBa}} {}
+          mAb("ab", options.ab, log),
+          mBa("ba", options.ba, log), mDirs{Direction{mA, mB, mAb}, Direction{mB, mA, mBa}} {}
 
     int Run();
 
@@ -59,9 +59,9 @@ void Cable::Start() {
     if (!mOptions.linkA.empty()) mA.Publish(mOptions.linkA);
     if (!mOptions.linkB.empty()) mB.Publish(mOptions.linkB);
     mLog.Write("cable a=%s%s%s b=%s%s%s cut-mode=%s", mA.SlavePath().c_str(),
-               mA.LinkPath().empty() ? "" : " link=", mA.LinkPath().c_str(),
-               mB.SlavePath().c_str(), mB.LinkPath().empty() ? "" : " link=",
-               mB.LinkPath().c_str(), mOptions.cutMode == CutMode::Hangup ? "hangup" : "quiet");
+               mA.LinkPath().empty() ? "" : " link=", mA.LinkPath().c_str(), mB.SlavePath().c_str(),
+               mB.LinkPath().empty() ? "" : " link=", mB.LinkPath().c_str(),
+               mOptions.cutMode == CutMode::Hangup ? "hangup" : "quiet");
     for (const Line* line : {&mAb, &mBa}) {
         const LineConfig& c = line->Config();
         mLog.Write("%s baud=%u bits=%u latency-ms=%d corrupt-rate=%g drop-rate=%g seed=%llu",

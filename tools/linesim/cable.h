@@ -5,8 +5,9 @@
 // Cutting the cable (a cut-after limit reached, or SIGUSR1) stops both directions at once: bytes
 // in flight are lost. In the quiet mode the ends stay open and published, bytes written later are
 // read and thrown away, and SIGUSR2 joins the cable again. In the hang-up mode the tool closes
-// both pseudo-terminals, so programs that have a port open see a hang-up (read returns EIO,
-// poll reports POLLHUP), and removes the links, since the device names may be reused.
+// both pseudo-terminals, so programs that have a port open see a hang-up (poll reports POLLHUP,
+// read returns 0, write fails with EIO), and removes the links, since the device names may be
+// reused.
 #include "event_log.h"
 #include "line.h"
 #include "signals.h"

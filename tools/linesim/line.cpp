@@ -6,16 +6,16 @@ namespace {
 // Distinct, fixed seeds per direction and per decision, derived from the one seed given.
 std::uint64_t Mix(std::uint64_t seed, const std::string& name, std::uint64_t salt) {
     std::uint64_t h = seed ^ 0x9e3779b97f4a7c15ULL ^ (salt * 0xbf58476d1ce4e5b9ULL);
-    for (unsigned char c : name) h = (h ^ c) * 0x100000001b3ULL;
+    for (unsigned char c : name)
+        h = (h ^ c) * 0x100000001b3ULL;
     h ^= h >> 31;
     return h;
 }
 } // namespace
 
 Line::Line(std::string name, const LineConfig& config, EventLog& log)
-    : mName(std::move(name)), mConfig(config), mLog(log),
-      mDropRng(Mix(config.seed, mName, 1)), mCorruptRng(Mix(config.seed, mName, 2)),
-      mMaskRng(Mix(config.seed, mName, 3)) {}
+    : mName(std::move(name)), mConfig(config), mLog(log), mDropRng(Mix(config.seed, mName, 1)),
+      mCorruptRng(Mix(config.seed, mName, 2)), mMaskRng(Mix(config.seed, mName, 3)) {}
 
 bool Line::Chance(std::mt19937_64& rng, double rate) {
     if (rate <= 0) return false;
@@ -115,6 +115,8 @@ std::optional<Nanos> Line::NextDue() const {
 bool Line::TakeDue(Nanos now) {
     while (!mQueue.empty() && mQueue.front().due <= now) {
         const Slot slot = mQueue.front();
+        // The bytes before the limit reach the far end before the cable is cut.
+        if (slot.cutMarker && !mReady.empty()) return false;
         mQueue.pop_front();
         if (slot.cutMarker) {
             mLog.Write("%s cut-after reached offset=%llu", mName.c_str(),

@@ -24,14 +24,14 @@
 namespace linesim {
 
 struct LineConfig {
-    std::uint32_t baud = 0; // 0: bytes are not paced
+    std::uint32_t baud = 0;         // 0: bytes are not paced
     std::uint32_t bitsPerByte = 10; // start + 8 data + stop
     int latencyMs = 0;
     double corruptRate = 0; // chance per byte
     double dropRate = 0;
     std::set<std::uint64_t> corruptAt; // offsets
     std::set<std::uint64_t> dropAt;
-    std::map<std::uint64_t, int> stallAt; // offset -> milliseconds the line pauses before it
+    std::map<std::uint64_t, int> stallAt;  // offset -> milliseconds the line pauses before it
     std::optional<std::uint64_t> cutAfter; // the cable is cut once this many bytes have passed
     std::uint64_t seed = 1;
     std::size_t bufferLimit = 65536; // bytes held before the source is no longer read
@@ -62,7 +62,8 @@ public:
     // When the next byte (or cut) is due, if anything is in flight.
     std::optional<Nanos> NextDue() const;
     // Moves every byte due at `now` into the ready buffer. Returns true when a cut-after limit has
-    // been reached: the owner cuts the whole cable then (bytes before the limit are in Ready()).
+    // been reached: the owner cuts the whole cable then. The limit counts as reached only once
+    // the ready buffer has been written out, so every byte before it is delivered.
     bool TakeDue(Nanos now);
     const std::string& Ready() const { return mReady; }
     void ConsumeReady(std::size_t count);

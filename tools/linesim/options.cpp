@@ -63,7 +63,8 @@ bool ApplyLineOption(const std::string& name, const std::string& value, LineConf
     }
     const std::string what = "--" + name;
     auto forEach = [&](auto apply) {
-        for (LineConfig* config : targets) apply(*config);
+        for (LineConfig* config : targets)
+            apply(*config);
     };
 
     if (name == "baud") {

@@ -51,7 +51,8 @@ void PtyEnd::Open() {
     if (grantpt(mMaster) != 0 || unlockpt(mMaster) != 0)
         throw SystemError("cannot unlock pseudo-terminal");
     char name[128];
-    if (ptsname_r(mMaster, name, sizeof name) != 0) throw SystemError("cannot name pseudo-terminal");
+    if (ptsname_r(mMaster, name, sizeof name) != 0)
+        throw SystemError("cannot name pseudo-terminal");
     mSlavePath = name;
     mSlave = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (mSlave < 0) throw SystemError("cannot open " + mSlavePath);

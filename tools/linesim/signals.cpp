@@ -28,12 +28,14 @@ SignalPipe::SignalPipe() {
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
-    for (int signo : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2}) sigaction(signo, &sa, nullptr);
+    for (int signo : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2})
+        sigaction(signo, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 }
 
 SignalPipe::~SignalPipe() {
-    for (int signo : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2}) signal(signo, SIG_DFL);
+    for (int signo : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2})
+        signal(signo, SIG_DFL);
     close(mRead);
     close(gWriteFd);
     gWriteFd = -1;

@@ -1,0 +1,489 @@
+// The line simulator as its users see it: a process that publishes two ports; bytes written at
+// one end are read at the other, with the impairments asked for.
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// One end as a program opens it: raw, non-blocking.
+class Port {
+public:
+    explicit Port(const QString& path) {
+        mFd = open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (mFd < 0) return;
+        termios tio{};
+        tcgetattr(mFd, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(mFd, TCSANOW, &tio);
+    }
+    ~Port() { Close(); }
+    void Close() {
+        if (mFd >= 0) close(mFd);
+        mFd = -1;
+    }
+    bool isOpen() const { return mFd >= 0; }
+    int fd() const { return mFd; }
+
+    bool write(const QByteArray& data) {
+        qsizetype done = 0;
+        QElapsedTimer timer;
+        timer.start();
+        while (done < data.size() && timer.elapsed() < 10000) {
+            const ssize_t n = ::write(mFd, data.constData() + done, size_t(data.size() - done));
+            if (n > 0) {
+                done += n;
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                return false;
+            } else {
+                pollfd p{mFd, POLLOUT, 0};
+                poll(&p, 1, 50);
+            }
+        }
+        return done == data.size();
+    }
+    // Reads until `count` bytes arrived or `timeoutMs` passed; `arrivals` (optional) gets the
+    // time of each read, in milliseconds of `clock`, per byte.
+    QByteArray read(qsizetype count, int timeoutMs, const QElapsedTimer* clock = nullptr,
+                    QList<double>* arrivals = nullptr) {
+        QByteArray got;
+        QElapsedTimer timer;
+        timer.start();
+        while (got.size() < count && timer.elapsed() < timeoutMs) {
+            pollfd p{mFd, POLLIN, 0};
+            poll(&p, 1, 20);
+            char buf[4096];
+            const ssize_t n = ::read(mFd, buf, sizeof buf);
+            if (n > 0) {
+                got.append(buf, n);
+                if (arrivals) {
+                    const double at = double(clock->nsecsElapsed()) / 1e6;
+                    for (ssize_t i = 0; i < n; ++i)
+                        arrivals->append(at);
+                }
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                mLastError = errno;
+                break;
+            }
+        }
+        return got;
+    }
+    // Everything that arrives until the line has been quiet for `quietMs`.
+    QByteArray readUntilQuiet(int quietMs) {
+        QByteArray got;
+        for (;;) {
+            QByteArray more = read(1 << 20, quietMs);
+            if (more.isEmpty()) return got;
+            got += more;
+        }
+    }
+    int lastError() const { return mLastError; }
+
+private:
+    int mFd = -1;
+    int mLastError = 0;
+};
+
+// A linesim process with its two ends published in a temporary folder.
+class Cable {
+public:
+    Cable() {
+        pathA = mDir.filePath("A/ports/COM1");
+        pathB = mDir.filePath("B/ports/COM2");
+        logPath = mDir.filePath("linesim.log");
+    }
+    ~Cable() {
+        if (mProcess.state() != QProcess::NotRunning) {
+            mProcess.terminate();
+            mProcess.waitForFinished(5000);
+        }
+    }
+    bool start(const QStringList& options) {
+        const QString bin = qEnvironmentVariable("LINESIM_BIN");
+        if (bin.isEmpty()) return false;
+        mProcess.setProgram(bin);
+        mProcess.setArguments(QStringList{"cable", "--log", logPath} + options +
+                              QStringList{pathA, pathB});
+        mProcess.setProcessChannelMode(QProcess::SeparateChannels);
+        mProcess.start();
+        if (!mProcess.waitForStarted(5000)) return false;
+        QElapsedTimer timer;
+        timer.start();
+        while (!mProcess.canReadLine() && timer.elapsed() < 10000) {
+            if (!mProcess.waitForReadyRead(100) && mProcess.state() == QProcess::NotRunning)
+                return false;
+        }
+        readyLine = QString::fromUtf8(mProcess.readLine()).trimmed();
+        return readyLine.startsWith("ready ");
+    }
+    void signal(int signo) { ::kill(pid_t(mProcess.processId()), signo); }
+    // Sends `signo` and waits for the exit; returns the exit code, or -1.
+    int stop(int signo = SIGTERM) {
+        signal(signo);
+        if (!mProcess.waitForFinished(10000)) return -1;
+        return mProcess.exitStatus() == QProcess::NormalExit ? mProcess.exitCode() : -1;
+    }
+    QString log() const {
+        QFile f(logPath);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+    QProcess& process() { return mProcess; }
+    QString dir() const { return mDir.path(); }
+
+    QString pathA, pathB, logPath, readyLine;
+
+private:
+    QTemporaryDir mDir;
+    QProcess mProcess;
+};
+
+QByteArray RandomBytes(qsizetype size, quint32 seed) {
+    QRandomGenerator rng(seed);
+    QByteArray data(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        data[i] = char(rng.bounded(256));
+    return data;
+}
+
+QList<qsizetype> Differences(const QByteArray& a, const QByteArray& b) {
+    QList<qsizetype> diff;
+    for (qsizetype i = 0; i < qMin(a.size(), b.size()); ++i)
+        if (a[i] != b[i]) diff.append(i);
+    return diff;
+}
+
+bool IsLink(const QString& path) {
+    return QFileInfo(path).isSymLink();
+}
+
+} // namespace
+
+class LinesimTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void passesEveryByteBothWays();
+    void pacesLikeALine_data();
+    void pacesLikeALine();
+    void addsLatencyPerDirection();
+    void corruptsExactlyTheGivenOffsets();
+    void dropsTheGivenOffsets();
+    void randomImpairmentsFollowTheSeed_data();
+    void randomImpairmentsFollowTheSeed();
+    void stallsBeforeTheGivenOffset();
+    void cutsAfterBytes_data();
+    void cutsAfterBytes();
+    void cutsOnSignalAndRejoins();
+    void removesLinksAtExit_data();
+    void removesLinksAtExit();
+    void refusesToReplaceAFile();
+    void endsCanBeOpenedAnyTime();
+};
+
+void LinesimTest::passesEveryByteBothWays() {
+    Cable cable;
+    QVERIFY(cable.start({}));
+    QVERIFY(cable.readyLine.contains("a=/dev/pts/"));
+    QVERIFY(IsLink(cable.pathA) && IsLink(cable.pathB));
+    Port a(cable.pathA), b(cable.pathB);
+    QVERIFY(a.isOpen() && b.isOpen());
+    // Every byte value, control characters included, in both directions at once.
+    QByteArray toB = RandomBytes(96 * 1024, 1), toA = RandomBytes(96 * 1024, 2);
+    for (int i = 0; i < 256; ++i)
+        toB[i] = toA[i] = char(i);
+    QByteArray gotA, gotB;
+    qsizetype sentA = 0, sentB = 0;
+    QElapsedTimer timer;
+    timer.start();
+    while ((gotA.size() < toA.size() || gotB.size() < toB.size()) && timer.elapsed() < 20000) {
+        pollfd p[2] = {{a.fd(), POLLIN, 0}, {b.fd(), POLLIN, 0}};
+        if (sentB < toB.size()) p[0].events |= POLLOUT;
+        if (sentA < toA.size()) p[1].events |= POLLOUT;
+        poll(p, 2, 100);
+        char buf[4096];
+        ssize_t n;
+        if ((p[0].revents & POLLOUT) &&
+            (n = ::write(a.fd(), toB.constData() + sentB,
+                         size_t(qMin<qsizetype>(4096, toB.size() - sentB)))) > 0)
+            sentB += n;
+        if ((p[1].revents & POLLOUT) &&
+            (n = ::write(b.fd(), toA.constData() + sentA,
+                         size_t(qMin<qsizetype>(4096, toA.size() - sentA)))) > 0)
+            sentA += n;
+        if ((n = ::read(a.fd(), buf, sizeof buf)) > 0) gotA.append(buf, n);
+        if ((n = ::read(b.fd(), buf, sizeof buf)) > 0) gotB.append(buf, n);
+    }
+    QCOMPARE(gotB.size(), toB.size());
+    QCOMPARE(gotA.size(), toA.size());
+    QVERIFY(gotB == toB);
+    QVERIFY(gotA == toA);
+}
+
+void LinesimTest::pacesLikeALine_data() {
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("bytes");
+    // About two seconds each.
+    QTest::newRow("115200") << 115200 << 23040;
+    QTest::newRow("9600") << 9600 << 1920;
+}
+
+void LinesimTest::pacesLikeALine() {
+    QFETCH(int, baud);
+    QFETCH(int, bytes);
+    Cable cable;
+    QVERIFY(cable.start({"--baud", QString::number(baud)}));
+    Port a(cable.pathA), b(cable.pathB);
+    const QByteArray data = RandomBytes(bytes, 3);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(a.write(data));
+    QList<double> arrivals;
+    const QByteArray got = b.read(bytes, 10000, &clock, &arrivals);
+    QCOMPARE(got.size(), data.size());
+    QVERIFY(got == data);
+    // The line starts when the first byte is written and carries 10 bits per byte; the reader
+    // may wake late for the first bytes but cannot see the last one early.
+    const double expectedMs = bytes * 10.0 * 1000.0 / baud;
+    const double measuredMs = arrivals.last();
+    qInfo("%d bit/s: %d bytes in %.1f ms, expected %.1f ms (%+.2f%%)", baud, bytes, measuredMs,
+          expectedMs, 100.0 * (measuredMs - expectedMs) / expectedMs);
+    QVERIFY2(measuredMs > expectedMs * 0.995 && measuredMs < expectedMs * 1.03,
+             qPrintable(QString::number(measuredMs)));
+    // The first byte needs one byte time, not the time of the whole block.
+    QVERIFY(arrivals.first() < 10.0 * 1000.0 / baud + 100);
+}
+
+void LinesimTest::addsLatencyPerDirection() {
+    Cable cable;
+    QVERIFY(cable.start({"--latency", "ab:200", "--latency=ba:60"}));
+    Port a(cable.pathA), b(cable.pathB);
+    for (auto [from, to, ms] : {std::tuple{&a, &b, 200}, std::tuple{&b, &a, 60}}) {
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(from->write("x"));
+        QList<double> arrivals;
+        QCOMPARE(to->read(1, 2000, &clock, &arrivals), QByteArray("x"));
+        QVERIFY2(arrivals.first() >= ms && arrivals.first() < ms + 100,
+                 qPrintable(QString::number(arrivals.first())));
+    }
+}
+
+void LinesimTest::corruptsExactlyTheGivenOffsets() {
+    Cable cable;
+    QVERIFY(cable.start({"--corrupt-at", "ab:0,10,999", "--corrupt-at", "ba:5"}));
+    Port a(cable.pathA), b(cable.pathB);
+    const QByteArray data = RandomBytes(1000, 4);
+    QVERIFY(a.write(data));
+    const QByteArray atB = b.read(1000, 5000);
+    QVERIFY(b.write(data));
+    const QByteArray atA = a.read(1000, 5000);
+    QCOMPARE(atB.size(), 1000);
+    QCOMPARE(atA.size(), 1000);
+    QCOMPARE(Differences(data, atB), (QList<qsizetype>{0, 10, 999}));
+    QCOMPARE(Differences(data, atA), (QList<qsizetype>{5}));
+    const QString log = cable.log();
+    QVERIFY(log.contains(
+        QString("ab corrupt offset=10 0x%1->").arg(quint8(data[10]), 2, 16, QChar('0'))));
+    QVERIFY(log.contains("ba corrupt offset=5 "));
+}
+
+void LinesimTest::dropsTheGivenOffsets() {
+    Cable cable;
+    QVERIFY(cable.start({"--drop-at", "0,1,500"}));
+    Port a(cable.pathA), b(cable.pathB);
+    const QByteArray data = RandomBytes(1000, 5);
+    QByteArray expected = data;
+    expected.remove(500, 1).remove(0, 2);
+    QVERIFY(a.write(data));
+    QVERIFY(b.write(data));
+    QCOMPARE(b.readUntilQuiet(300), expected);
+    QCOMPARE(a.readUntilQuiet(300), expected);
+    QCOMPARE(cable.stop(), 0);
+    QVERIFY(cable.log().contains("summary ab in=1000 delivered=997 corrupted=0 dropped=3"));
+}
+
+void LinesimTest::randomImpairmentsFollowTheSeed_data() {
+    QTest::addColumn<QString>("option");
+    QTest::newRow("corrupt") << "--corrupt-rate";
+    QTest::newRow("drop") << "--drop-rate";
+}
+
+void LinesimTest::randomImpairmentsFollowTheSeed() {
+    QFETCH(QString, option);
+    const QByteArray data = RandomBytes(20000, 6);
+    auto run = [&](const QString& seed, QString* log) {
+        Cable cable;
+        if (!cable.start({option, "0.01", "--seed", seed})) return QByteArray();
+        Port a(cable.pathA), b(cable.pathB);
+        // Traffic the other way must not change what happens to this direction.
+        b.write(RandomBytes(500, seed.toUInt()));
+        a.write(data);
+        const QByteArray got = b.readUntilQuiet(400);
+        *log = cable.log();
+        return got;
+    };
+    QString log1, log2, log3;
+    const QByteArray first = run("7", &log1), again = run("7", &log2), other = run("8", &log3);
+    QVERIFY(!first.isEmpty());
+    QVERIFY(first == again);
+    QVERIFY(first != other);
+    const bool corrupt = option == "--corrupt-rate";
+    const qsizetype hits = corrupt ? Differences(data, first).size() : data.size() - first.size();
+    QVERIFY2(hits > 100 && hits < 320, qPrintable(QString::number(hits))); // about 200
+    QCOMPARE(log1.count(corrupt ? "ab corrupt offset=" : "ab drop offset="), hits);
+    if (corrupt) QCOMPARE(first.size(), data.size());
+}
+
+void LinesimTest::stallsBeforeTheGivenOffset() {
+    Cable cable;
+    QVERIFY(cable.start({"--stall", "ab:50:300"}));
+    Port a(cable.pathA), b(cable.pathB);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(a.write(RandomBytes(100, 7)));
+    QList<double> arrivals;
+    QCOMPARE(b.read(100, 3000, &clock, &arrivals).size(), 100);
+    QVERIFY2(arrivals[49] < 150, qPrintable(QString::number(arrivals[49])));
+    QVERIFY2(arrivals[50] >= 300 && arrivals[50] < 450, qPrintable(QString::number(arrivals[50])));
+    QVERIFY(cable.log().contains("ab stall offset=50 ms=300"));
+}
+
+void LinesimTest::cutsAfterBytes_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("quiet") << "quiet";
+    QTest::newRow("hangup") << "hangup";
+}
+
+void LinesimTest::cutsAfterBytes() {
+    QFETCH(QString, mode);
+    Cable cable;
+    QVERIFY(cable.start({"--cut-after", "ab:100", "--cut-mode", mode, "--baud", "115200"}));
+    Port a(cable.pathA), b(cable.pathB);
+    const QByteArray data = RandomBytes(300, 8);
+    QVERIFY(a.write(data));
+    QCOMPARE(b.readUntilQuiet(300), data.left(100));
+    QTRY_VERIFY(cable.log().contains("cut (cut-after) mode=" + mode));
+    if (mode == "quiet") {
+        // Nothing passes the other way either, and the ends stay published.
+        QVERIFY(b.write("reply"));
+        QCOMPARE(a.readUntilQuiet(300), QByteArray());
+        QVERIFY(IsLink(cable.pathA) && IsLink(cable.pathB));
+    } else {
+        // The ports see a hang-up, and the links are gone.
+        pollfd p{b.fd(), POLLIN, 0};
+        QCOMPARE(poll(&p, 1, 1000), 1);
+        QVERIFY(p.revents & POLLHUP);
+        char c = 'x';
+        QCOMPARE(::read(b.fd(), &c, 1), ssize_t(0));
+        QCOMPARE(::write(a.fd(), &c, 1), ssize_t(-1));
+        QCOMPARE(errno, EIO);
+        QVERIFY(!IsLink(cable.pathA) && !IsLink(cable.pathB));
+    }
+    QCOMPARE(cable.stop(), 0);
+    QVERIFY(cable.log().contains("summary ab in=300 delivered=100 corrupted=0 dropped=0 stalls=0 "
+                                 "lost-to-cut=200"));
+}
+
+void LinesimTest::cutsOnSignalAndRejoins() {
+    Cable cable;
+    QVERIFY(cable.start({}));
+    Port a(cable.pathA), b(cable.pathB);
+    QVERIFY(a.write("before"));
+    QCOMPARE(b.read(6, 2000), QByteArray("before"));
+    cable.signal(SIGUSR1);
+    QTRY_VERIFY(cable.log().contains("cut (SIGUSR1) mode=quiet"));
+    QVERIFY(a.write("during"));
+    QVERIFY(b.write("during"));
+    QCOMPARE(b.readUntilQuiet(300), QByteArray());
+    QCOMPARE(a.readUntilQuiet(100), QByteArray());
+    cable.signal(SIGUSR2);
+    QTRY_VERIFY(cable.log().contains("restored (SIGUSR2)"));
+    QVERIFY(b.write("after"));
+    QCOMPARE(a.read(5, 2000), QByteArray("after"));
+}
+
+void LinesimTest::removesLinksAtExit_data() {
+    QTest::addColumn<int>("signo");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void LinesimTest::removesLinksAtExit() {
+    QFETCH(int, signo);
+    Cable cable;
+    // A link left behind by an earlier run is replaced.
+    QVERIFY(QDir().mkpath(QFileInfo(cable.pathA).path()));
+    QVERIFY(QFile::link("/dev/null", cable.pathA));
+    QVERIFY(cable.start({}));
+    QVERIFY(QFileInfo(cable.pathA).symLinkTarget().startsWith("/dev/pts/"));
+    {
+        Port a(cable.pathA), b(cable.pathB);
+        QVERIFY(a.write("12345"));
+        QCOMPARE(b.read(5, 2000), QByteArray("12345"));
+    }
+    QCOMPARE(cable.stop(signo), 0);
+    QVERIFY(!IsLink(cable.pathA));
+    QVERIFY(!IsLink(cable.pathB));
+    QVERIFY(QFileInfo(QFileInfo(cable.pathA).path()).isDir());
+    QVERIFY(cable.log().contains("summary ab in=5 delivered=5 "));
+    QVERIFY(cable.log().contains("summary ba in=0 delivered=0 "));
+}
+
+void LinesimTest::refusesToReplaceAFile() {
+    Cable cable;
+    QVERIFY(QDir().mkpath(QFileInfo(cable.pathB).path()));
+    {
+        QFile f(cable.pathB);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(!cable.start({}));
+    cable.process().waitForFinished(5000);
+    QCOMPARE(cable.process().state(), QProcess::NotRunning);
+    QCOMPARE(cable.process().exitCode(), 1);
+    QVERIFY(cable.log().contains("exists and is not a symbolic link"));
+    QVERIFY(QFileInfo(cable.pathB).isFile());
+    QVERIFY(!IsLink(cable.pathA)); // the end already published is taken back
+}
+
+void LinesimTest::endsCanBeOpenedAnyTime() {
+    Cable cable;
+    QVERIFY(cable.start({}));
+    {
+        // B is not open yet: A can write and sees no hang-up.
+        Port a(cable.pathA);
+        QVERIFY(a.write("early"));
+        QCOMPARE(a.read(1, 200), QByteArray());
+        QCOMPARE(a.lastError(), 0);
+    }
+    {
+        Port b(cable.pathB);
+        QCOMPARE(b.read(5, 2000), QByteArray("early"));
+        // A program that wants the port to itself sets exclusive use...
+        QCOMPARE(ioctl(b.fd(), TIOCEXCL), 0);
+    }
+    // ...and once it has closed the port, another program can open it again.
+    QTRY_VERIFY(cable.log().contains("end b: closed (users 0)"));
+    Port b(cable.pathB);
+    QVERIFY(b.isOpen());
+    int exclusive = -1;
+    QCOMPARE(ioctl(b.fd(), TIOCGEXCL, &exclusive), 0);
+    QCOMPARE(exclusive, 0);
+    Port a(cable.pathA);
+    QVERIFY(a.write("late"));
+    QCOMPARE(b.read(4, 2000), QByteArray("late"));
+}
+
+QTEST_GUILESS_MAIN(LinesimTest)
+#include "linesim_test.moc"
