@@ -25,7 +25,7 @@ bool TMessageMatcher::Equal(const QByteArray& window, const QByteArray& pattern)
     return true;
 }
 
-void TMessageMatcher::Feed(char byte, const std::function<void(int index)>& matched) {
+void TMessageMatcher::Feed(char byte, const std::function<bool(int index)>& matched) {
     if (byte == '\0') byte = ' ';
     const unsigned generation = mGeneration;
     for (size_t i = 0; i < mEntries.size(); ++i) {
@@ -34,7 +34,7 @@ void TMessageMatcher::Feed(char byte, const std::function<void(int index)>& matc
         if (length == 0) continue;
         entry.window.append(byte);
         if (Equal(entry.window, entry.pattern)) {
-            matched(int(i));
+            if (!matched(int(i))) return;
             if (generation != mGeneration) return; // reset by the handler; `entry` is gone
         }
         if (entry.window.size() >= length) entry.window.remove(0, 1);

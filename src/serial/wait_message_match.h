@@ -17,8 +17,9 @@ public:
     // Takes one received byte (NUL counts as a blank) and calls `matched` with the 0-based index
     // of every entry, in order, whose pattern the byte completes. Matches may overlap; a matched
     // window is shifted, not cleared. When `matched` resets the matcher, the rest of this byte is
-    // not looked at: text received before a reset must not complete a match.
-    void Feed(char byte, const std::function<void(int index)>& matched);
+    // not looked at: text received before a reset must not complete a match. When `matched`
+    // returns false the matcher is not touched again (its owner may be gone).
+    void Feed(char byte, const std::function<bool(int index)>& matched);
 
 private:
     struct Entry {

@@ -178,7 +178,10 @@ void ModemTextTest::watcher() {
     matcher.Reset(strings);
     QList<int> got;
     for (char c : stream)
-        matcher.Feed(c, [&](int index) { got.append(index); });
+        matcher.Feed(c, [&](int index) {
+            got.append(index);
+            return true;
+        });
     QCOMPARE(got, matches);
 }
 
@@ -190,9 +193,10 @@ void ModemTextTest::watcherResetInsideHandler() {
     const QStringList strings{"OK", "K", "OK"};
     matcher.Reset(strings);
     QList<int> got;
-    std::function<void(int)> handler = [&](int index) {
+    std::function<bool(int)> handler = [&](int index) {
         got.append(index);
         matcher.Reset(strings);
+        return true;
     };
     for (char c : QByteArray("OK"))
         matcher.Feed(c, handler);

@@ -1,0 +1,9 @@
+#include "serial/modem.h"
+#include "serial/modems.h"
+
+void SetModemInitStrings(TVaModem& modem, const TModemSettings& entry, QString& extra) {
+    QStringList config = modem.Config();
+    SetModemInitStrings(config, entry, extra);
+    // Through the setter, so that the reply strings and the terminator are read again.
+    modem.SetConfig(config);
+}
