@@ -15,8 +15,8 @@
 
 TUsersList* gUsers = nullptr;
 
-const char* const UserKeyNames[UserKeyCount] = {"ukUser",           "ukPassw", "ukUseGlobalInbox",
-                                                "ukUseGlobalOutbox", "ukInbox", "ukOutbox"};
+const char* const UserKeyNames[UserKeyCount] = {
+    "ukUser", "ukPassw", "ukUseGlobalInbox", "ukUseGlobalOutbox", "ukInbox", "ukOutbox"};
 
 namespace {
 const char* const UserSection = "USER";
@@ -28,8 +28,7 @@ void report(const char* operation, const QString& text) {
     AddStatus(QStringLiteral("!TUsersList.") + operation + ": " + text);
 }
 
-template <typename F, typename R>
-R guarded(const char* operation, R neutral, F&& body) {
+template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
     try {
         return body();
     } catch (const std::exception& e) {
@@ -75,9 +74,13 @@ bool parseBool(const QString& text, bool* value) {
 }
 } // namespace
 
-TUsersList::~TUsersList() { Clear(); }
+TUsersList::~TUsersList() {
+    Clear();
+}
 
-QString TUsersList::UsersFolder() { return AppDir() + "USERS/"; }
+QString TUsersList::UsersFolder() {
+    return AppDir() + "USERS/";
+}
 
 QString TUsersList::UserFilePath(const QString& userName) {
     const QString name = userName.toUpper().trimmed();
@@ -102,7 +105,8 @@ QString TUsersList::UserFilePath(const QString& userName) {
         const QByteArray hash =
             QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
         qsizetype cut = room - 1 - hash.size();
-        while (cut > 0 && (uchar(bytes[cut]) & 0xC0) == 0x80) --cut;
+        while (cut > 0 && (uchar(bytes[cut]) & 0xC0) == 0x80)
+            --cut;
         bytes = bytes.left(cut) + '~' + hash.toUpper();
         safe = QString::fromUtf8(bytes);
     }
@@ -118,7 +122,9 @@ void TUsersList::Clear() {
     });
 }
 
-int TUsersList::Count() const { return int(mItems.size()); }
+int TUsersList::Count() const {
+    return int(mItems.size());
+}
 
 void TUsersList::EmptyItem(TMRLUser& item) {
     guarded("EmptyItem", 0, [&]() {
@@ -152,7 +158,8 @@ void TUsersList::SetItem(int index, const TMRLUser* item) {
     guarded("SetItem", 0, [&]() {
         if (index < 0 || !item) return 0;
         const TMRLUser copy = *item; // the record may live in this very list
-        while (Count() - 1 < index) AddItem();
+        while (Count() - 1 < index)
+            AddItem();
         TMRLUser& target = mItems[size_t(index)];
         for (int k = 0; k < UserKeyCount; ++k) {
             target.Slots[size_t(k)] = copy.Slots[size_t(k)];
@@ -169,9 +176,12 @@ QString TUsersList::GetSetting(int index, TUserKey key) {
         if (index < 0 || index >= Count() || key < 0 || key >= UserKeyCount) return QString();
         const TIniKey& slot = mItems[size_t(index)][key];
         switch (slot.Kind) {
-        case TIniKind::Boolean: return QString(slot.BoolValue ? "-1" : "0");
-        case TIniKind::Integer: return QString::number(slot.IntValue);
-        case TIniKind::String: break;
+        case TIniKind::Boolean:
+            return QString(slot.BoolValue ? "-1" : "0");
+        case TIniKind::Integer:
+            return QString::number(slot.IntValue);
+        case TIniKind::String:
+            break;
         }
         return slot.StrValue;
     });
@@ -200,7 +210,9 @@ void TUsersList::PutSetting(int index, TUserKey key, const QString& text) {
             slot.IntValue = value;
             break;
         }
-        case TIniKind::String: slot.SetStr(text); break;
+        case TIniKind::String:
+            slot.SetStr(text);
+            break;
         }
         return 0;
     });
@@ -252,10 +264,9 @@ void TUsersList::Load() {
         QDir folder(UsersFolder());
         QFileInfoList files = folder.entryInfoList(QStringList{QString("*") + UserExtension},
                                                    QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-        files.erase(std::remove_if(files.begin(), files.end(),
-                                   [](const QFileInfo& f) {
-                                       return !f.fileName().endsWith(UserExtension);
-                                   }),
+        files.erase(std::remove_if(
+                        files.begin(), files.end(),
+                        [](const QFileInfo& f) { return !f.fileName().endsWith(UserExtension); }),
                     files.end());
         if (files.isEmpty()) return 0;
         mItems.clear();

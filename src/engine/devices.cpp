@@ -9,8 +9,8 @@
 
 TDevicesList* gDevices = nullptr;
 
-const char* const DevKeyNames[DevKeyCount] = {"dvkDevType",  "dvkDevName",       "dvkDevGUID",
-                                              "dvkDevDelay", "dvkDevParam",      "dvkDevHostActive",
+const char* const DevKeyNames[DevKeyCount] = {"dvkDevType",   "dvkDevName",  "dvkDevGUID",
+                                              "dvkDevDelay",  "dvkDevParam", "dvkDevHostActive",
                                               "dvkDevRetries"};
 
 namespace {
@@ -27,8 +27,7 @@ void report(const char* operation, const QString& text) {
     AddStatus(QStringLiteral("!TDevicesList.") + operation + ": " + text);
 }
 
-template <typename F, typename R>
-R guarded(const char* operation, R neutral, F&& body) {
+template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
     try {
         return body();
     } catch (const std::exception& e) {
@@ -39,11 +38,17 @@ R guarded(const char* operation, R neutral, F&& body) {
     return neutral;
 }
 
-QString deviceSection(int number) { return QStringLiteral("DEVICE%1").arg(number); }
+QString deviceSection(int number) {
+    return QStringLiteral("DEVICE%1").arg(number);
+}
 } // namespace
 
-void SetHostEngineFactory(TDeviceEngineFactory factory) { hostFactory() = std::move(factory); }
-void SetRemEngineFactory(TDeviceEngineFactory factory) { remFactory() = std::move(factory); }
+void SetHostEngineFactory(TDeviceEngineFactory factory) {
+    hostFactory() = std::move(factory);
+}
+void SetRemEngineFactory(TDeviceEngineFactory factory) {
+    remFactory() = std::move(factory);
+}
 
 TDevicesList::~TDevicesList() {
     // Engines first: each one reads its record while it stops. A stopping engine handles
@@ -59,7 +64,8 @@ TDevicesList::~TDevicesList() {
 }
 
 void TDevicesList::setDefaults(TCommDevice& device) {
-    for (int k = 0; k < DevKeyCount; ++k) device.Slots[size_t(k)] = TIniKey::StringSlot(DevKeyNames[k]);
+    for (int k = 0; k < DevKeyCount; ++k)
+        device.Slots[size_t(k)] = TIniKey::StringSlot(DevKeyNames[k]);
     device[dvkDevDelay].StrValue = device[dvkDevDelay].StrDefault = "10000";
     device[dvkDevHostActive].StrValue = device[dvkDevHostActive].StrDefault = "NO";
     device[dvkDevRetries].StrValue = device[dvkDevRetries].StrDefault = "5";
@@ -82,7 +88,9 @@ void TDevicesList::destroyEngine(TCommDevice& device) {
     if (retired != mRetired.end() && !isStopping(&device)) mRetired.erase(retired);
 }
 
-int TDevicesList::Count() const { return int(mItems.size()); }
+int TDevicesList::Count() const {
+    return int(mItems.size());
+}
 
 QString TDevicesList::GetSetting(int index, TDevKey key) {
     return guarded("GetSetting", QString(), [&]() {
@@ -120,7 +128,8 @@ void TDevicesList::SetDevice(int index, const TCommDevice* device) {
         if (index < 0 || !device) return 0;
         // The source may be a record of this list; take its values before anything moves.
         const std::array<TIniKey, DevKeyCount> slots = device->Slots;
-        while (Count() - 1 < index) AddDevice();
+        while (Count() - 1 < index)
+            AddDevice();
         TCommDevice* target = mItems[size_t(index)].get();
         if (target->Engine) destroyEngine(*target);
         for (int k = 0; k < DevKeyCount; ++k) {
@@ -142,7 +151,8 @@ void TDevicesList::CopyFrom(const TDevicesList* source) {
             DeleteDevice(Count() - 1);
             if (Count() == before) return 0;
         }
-        for (int i = 0; i < source->Count(); ++i) SetDevice(i, source->mItems[size_t(i)].get());
+        for (int i = 0; i < source->Count(); ++i)
+            SetDevice(i, source->mItems[size_t(i)].get());
         CurrentIndex = source->CurrentIndex;
         return 0;
     });
@@ -271,7 +281,15 @@ void TDevicesList::stopProc(int index, const char* operation) {
     });
 }
 
-void TDevicesList::StartHostProc(int index) { startProc(index, "StartHostProc", hostFactory()); }
-void TDevicesList::StopHostProc(int index) { stopProc(index, "StopHostProc"); }
-void TDevicesList::StartRemProc(int index) { startProc(index, "StartRemProc", remFactory()); }
-void TDevicesList::StopRemProc(int index) { stopProc(index, "StopRemProc"); }
+void TDevicesList::StartHostProc(int index) {
+    startProc(index, "StartHostProc", hostFactory());
+}
+void TDevicesList::StopHostProc(int index) {
+    stopProc(index, "StopHostProc");
+}
+void TDevicesList::StartRemProc(int index) {
+    startProc(index, "StartRemProc", remFactory());
+}
+void TDevicesList::StopRemProc(int index) {
+    stopProc(index, "StopRemProc");
+}

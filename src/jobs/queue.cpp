@@ -16,9 +16,8 @@
 TQueueList* gQueue = nullptr;
 
 const char* const QueueKeyNames[QueueKeyCount] = {
-    "qkNo",     "qkDate",        "qkMethod",   "qkAutoDel",  "qkSrcFile",
-    "qkSize",   "qkDestPath",    "qkUser",     "qkPassw",    "qkResultsFile",
-    "qkCommName", "qkCommGUID",  "qkCommParam"};
+    "qkNo",   "qkDate",  "qkMethod",      "qkAutoDel",  "qkSrcFile",  "qkSize",     "qkDestPath",
+    "qkUser", "qkPassw", "qkResultsFile", "qkCommName", "qkCommGUID", "qkCommParam"};
 
 namespace {
 const char* const JobSection = "ITEM";
@@ -28,8 +27,7 @@ void report(const char* operation, const QString& text) {
 }
 
 // Runs an operation body, turning anything it throws into the designed status line.
-template <typename F, typename R>
-R guarded(const char* operation, R neutral, F&& body) {
+template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
     try {
         return body();
     } catch (const std::exception& e) {
@@ -48,11 +46,17 @@ int numberOfFile(const QString& fileName) {
 }
 } // namespace
 
-QString Get(const TQueueItem& item, TQueueKey key) { return item[key].StrValue; }
+QString Get(const TQueueItem& item, TQueueKey key) {
+    return item[key].StrValue;
+}
 
-void Put(TQueueItem& item, TQueueKey key, const QString& text) { item[key].SetStr(text); }
+void Put(TQueueItem& item, TQueueKey key, const QString& text) {
+    item[key].SetStr(text);
+}
 
-TQueueList::~TQueueList() { Clear(); }
+TQueueList::~TQueueList() {
+    Clear();
+}
 
 QString TQueueList::RoleExtension() {
     if (IsClient()) return QStringLiteral(".xfr");
@@ -60,13 +64,17 @@ QString TQueueList::RoleExtension() {
     return QString();
 }
 
-QString TQueueList::QueueFolder() { return AppDir() + "QUEUE/"; }
+QString TQueueList::QueueFolder() {
+    return AppDir() + "QUEUE/";
+}
 
 QString TQueueList::JobFilePath(const QString& jobNo) {
     return QueueFolder() + jobNo.trimmed() + RoleExtension();
 }
 
-int TQueueList::Count() const { return int(mItems.size()); }
+int TQueueList::Count() const {
+    return int(mItems.size());
+}
 
 void TQueueList::Load() {
     guarded("Load", 0, [this]() {
@@ -77,10 +85,9 @@ void TQueueList::Load() {
         QFileInfoList files = folder.entryInfoList(patterns, QDir::Files | QDir::NoDotAndDotDot);
         if (!extension.isEmpty()) {
             // The pattern is a suffix match; "1.xfrx" is not a job file.
-            files.erase(std::remove_if(files.begin(), files.end(),
-                                       [&](const QFileInfo& f) {
-                                           return !f.fileName().endsWith(extension);
-                                       }),
+            files.erase(std::remove_if(
+                            files.begin(), files.end(),
+                            [&](const QFileInfo& f) { return !f.fileName().endsWith(extension); }),
                         files.end());
         }
         if (files.isEmpty()) return 0;

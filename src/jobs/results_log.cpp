@@ -18,8 +18,7 @@ void report(const char* operation, const QString& text) {
     AddStatus(QStringLiteral("!TQLog.") + operation + ": " + text);
 }
 
-template <typename F, typename R>
-R guarded(const char* operation, R neutral, F&& body) {
+template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
     try {
         return body();
     } catch (const std::exception& e) {
@@ -35,7 +34,8 @@ QByteArray cutUtf8(const QString& text, int max) {
     QByteArray bytes = text.toUtf8();
     if (bytes.size() <= max) return bytes;
     qsizetype cut = max;
-    while (cut > 0 && (uchar(bytes[cut]) & 0xC0) == 0x80) --cut;
+    while (cut > 0 && (uchar(bytes[cut]) & 0xC0) == 0x80)
+        --cut;
     bytes.truncate(cut);
     return bytes;
 }
@@ -207,9 +207,9 @@ bool TQLog::GetEntry(int index, TLogRecord& record) {
 bool TQLog::Clear(bool ask) {
     return guarded("Clear", false, [&]() {
         if (Count() == 0) return false;
-        if (ask && Prompt().MessageBox("Are you sure you want to clear all log entries?",
-                                       ApplicationTitle, TBoxIcon::Warning,
-                                       TBoxButtons::YesNo) != TBoxResult::Yes)
+        if (ask &&
+            Prompt().MessageBox("Are you sure you want to clear all log entries?", ApplicationTitle,
+                                TBoxIcon::Warning, TBoxButtons::YesNo) != TBoxResult::Yes)
             return false;
         QFile file(FileName);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !syncToDisk(file)) {

@@ -128,8 +128,7 @@ void report(const char* operation, const QString& text) {
     AddStatus(QStringLiteral("!TModemsList.") + operation + ": " + text);
 }
 
-template <typename F, typename R>
-R guarded(const char* operation, R neutral, F&& body) {
+template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
     try {
         return body();
     } catch (const std::exception& e) {
@@ -140,7 +139,9 @@ R guarded(const char* operation, R neutral, F&& body) {
     return neutral;
 }
 
-QString modemSection(int number) { return QStringLiteral("MODEM%1").arg(number); }
+QString modemSection(int number) {
+    return QStringLiteral("MODEM%1").arg(number);
+}
 
 void emptyEntry(TModemSettings& entry) {
     for (int k = 0; k < ModemKeyCount; ++k)
@@ -162,9 +163,13 @@ void setConfigValue(QStringList& config, const QString& name, const QString& val
 }
 } // namespace
 
-QString NewModemGUID() { return QUuid::createUuid().toString(QUuid::WithBraces).toUpper(); }
+QString NewModemGUID() {
+    return QUuid::createUuid().toString(QUuid::WithBraces).toUpper();
+}
 
-int TModemsList::Count() const { return int(mItems.size()); }
+int TModemsList::Count() const {
+    return int(mItems.size());
+}
 
 QString TModemsList::GetSetting(int index, TModemKey key) {
     return guarded("GetSetting", QString(), [&]() {
@@ -204,7 +209,8 @@ void TModemsList::SetModem(int index, const TModemSettings* entry) {
     guarded("SetModem", 0, [&]() {
         if (index < 0 || !entry) return 0;
         const TModemSettings copy = *entry; // the entry may live in this very list
-        while (Count() - 1 < index) AddModem();
+        while (Count() - 1 < index)
+            AddModem();
         TModemSettings& target = mItems[size_t(index)];
         for (int k = 0; k < ModemKeyCount; ++k) {
             TIniKey& to = target.Slots[size_t(k)];
@@ -237,7 +243,8 @@ void TModemsList::DeleteModem(int index) {
 
 void TModemsList::Clear() {
     guarded("Clear", 0, [this]() {
-        while (Count() > 0) DeleteModem(Count() - 1);
+        while (Count() > 0)
+            DeleteModem(Count() - 1);
         return 0;
     });
 }

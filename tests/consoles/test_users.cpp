@@ -101,7 +101,8 @@ private Q_SLOTS:
         TestHome home(2);
         WriteFile(home.file("USERS/A.xus"), "[USER]\nukUser=A\n");
         QByteArray garbage;
-        for (int i = 0; i < 3000; ++i) garbage += char((i * 131) & 0xFF);
+        for (int i = 0; i < 3000; ++i)
+            garbage += char((i * 131) & 0xFF);
         WriteFile(home.file("USERS/B.xus"), garbage);
         WriteFile(home.file("USERS/C.xus"), "[USER]\nukPassw=00\n"); // no name
         WriteFile(home.file("USERS/.D.xus"), "[USER]\nukUser=D\n");  // hidden

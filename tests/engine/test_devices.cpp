@@ -167,7 +167,8 @@ private Q_SLOTS:
         addDevice(list, "A", "COM1");
         addDevice(list, "B", "COM2");
         addDevice(list, "C", "COM3");
-        for (int i = 0; i < 3; ++i) list.StartHostProc(i);
+        for (int i = 0; i < 3; ++i)
+            list.StartHostProc(i);
         QCOMPARE(list.EngineCount(), 3);
 
         TDevicesList other;

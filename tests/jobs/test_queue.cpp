@@ -28,7 +28,8 @@ void enqueue(TQueueList& queue, const TQueueItem& item) {
 
 QStringList numbers(TQueueList& queue) {
     QStringList out;
-    for (int i = 0; i < queue.Count(); ++i) out << queue.GetSetting(i, qkNo);
+    for (int i = 0; i < queue.Count(); ++i)
+        out << queue.GetSetting(i, qkNo);
     return out;
 }
 } // namespace
@@ -103,7 +104,8 @@ private Q_SLOTS:
     void saveRaisesTheCounterToCount() {
         TestHome home(1);
         TQueueList queue;
-        for (int i = 0; i < 3; ++i) queue.AddItem();
+        for (int i = 0; i < 3; ++i)
+            queue.AddItem();
         PutInt(MRL_QueueCounter, 1);
         QVERIFY(queue.Save());
         QCOMPARE(GetInt(MRL_QueueCounter), 3);
@@ -145,7 +147,8 @@ private Q_SLOTS:
     void deleteItem() {
         TestHome home(1);
         TQueueList queue;
-        for (int i = 0; i < 4; ++i) enqueue(queue, job(queue, QString("/f%1").arg(i)));
+        for (int i = 0; i < 4; ++i)
+            enqueue(queue, job(queue, QString("/f%1").arg(i)));
         QVERIFY(QFile::exists(home.file("QUEUE/2.xfr")));
 
         queue.ItemIndex = 1;
@@ -180,7 +183,8 @@ private Q_SLOTS:
         WriteFile(home.file("QUEUE/10.xfh"), "[ITEM]\nqkNo=10\nqkSrcFile=ten\n");
         WriteFile(home.file("QUEUE/2.xfh"), "[ITEM]\r\nqkNo=2\r\nqkSrcFile=two\r\n");
         QByteArray garbage;
-        for (int i = 0; i < 4096; ++i) garbage += char((i * 7919) & 0xFF);
+        for (int i = 0; i < 4096; ++i)
+            garbage += char((i * 7919) & 0xFF);
         WriteFile(home.file("QUEUE/5.xfh"), garbage);
         WriteFile(home.file("QUEUE/6.xfh"), "[ITEM]\nqkSrcFile=six\n"); // no number inside
         WriteFile(home.file("QUEUE/.12.xfh.tmp"), "[ITEM]\nqkNo=12\n");

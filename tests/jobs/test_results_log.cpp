@@ -45,7 +45,8 @@ double doubleAt(const QByteArray& rec, int offset) {
 
 void fillLog(const QString& path, int records) {
     QByteArray bytes;
-    for (int i = 0; i < records; ++i) bytes += EncodeLogRecord(sample(i + 1));
+    for (int i = 0; i < records; ++i)
+        bytes += EncodeLogRecord(sample(i + 1));
     QVERIFY(WriteFile(path, bytes));
 }
 } // namespace

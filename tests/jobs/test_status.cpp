@@ -13,7 +13,8 @@ class TestStatus : public QObject {
 private Q_SLOTS:
     void fiveHundredAndOneLinesStay() {
         TestHome home(1);
-        for (int i = 1; i <= 501; ++i) AddStatus(QString("line %1").arg(i));
+        for (int i = 1; i <= 501; ++i)
+            AddStatus(QString("line %1").arg(i));
         QCOMPARE(home.sessionText().LineCount(), 501);
         QVERIFY(!QFile::exists(home.file("sessions.log")));
 

@@ -105,7 +105,8 @@ private Q_SLOTS:
         QFETCH(int, after);
         TestHome home(1);
         TModemsList list;
-        for (int i = 0; i < 4; ++i) list.AddModem();
+        for (int i = 0; i < 4; ++i)
+            list.AddModem();
         list.CurrentIndex = current;
         list.DeleteModem(deleted);
         QCOMPARE(list.CurrentIndex, after);
@@ -144,15 +145,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("spk");
         QTest::addColumn<QString>("aa");
         QTest::addColumn<QString>("extra");
-        QTest::newRow("client, speaker on") << 1 << "YES" << "1"
+        QTest::newRow("client, speaker on") << 1 << "YES"
+                                            << "1"
                                             << "ATX3^M|||AT\\N3^M|||AT%C1^M|||ATM1^M|||";
-        QTest::newRow("client, speaker off") << 1 << "NO" << "1"
+        QTest::newRow("client, speaker off") << 1 << "NO"
+                                             << "1"
                                              << "ATX3^M|||AT\\N3^M|||AT%C1^M|||ATM0^M|||";
         QTest::newRow("server, auto-answer")
-            << 2 << "YES" << "1" << "ATX3^M|||AT\\N3^M|||AT%C1^M|||ATM2^M|||ATS0=1^M|||";
-        QTest::newRow("server, no auto-answer")
-            << 2 << "NO" << "0" << "ATX3^M|||AT\\N3^M|||AT%C1^M|||ATM0^M|||";
-        QTest::newRow("no role") << 0 << "YES" << "1" << "ATX3^M|||AT\\N3^M|||AT%C1^M|||";
+            << 2 << "YES"
+            << "1"
+            << "ATX3^M|||AT\\N3^M|||AT%C1^M|||ATM2^M|||ATS0=1^M|||";
+        QTest::newRow("server, no auto-answer") << 2 << "NO"
+                                                << "0"
+                                                << "ATX3^M|||AT\\N3^M|||AT%C1^M|||ATM0^M|||";
+        QTest::newRow("no role") << 0 << "YES"
+                                 << "1"
+                                 << "ATX3^M|||AT\\N3^M|||AT%C1^M|||";
     }
     void initStrings() {
         QFETCH(int, role);
@@ -162,9 +170,9 @@ private Q_SLOTS:
         TestHome home(role);
         TModemsList list;
         TModemSettings entry = hayes(list);
-        for (TModemKey k : {mdkSupportsBlindDialing, mdkUseBlindDialing, mdkSupportsErrorControl,
-                            mdkUseECC, mdkSupportsDataCompression, mdkUseCompression,
-                            mdkSupportsSpeakerControl})
+        for (TModemKey k :
+             {mdkSupportsBlindDialing, mdkUseBlindDialing, mdkSupportsErrorControl, mdkUseECC,
+              mdkSupportsDataCompression, mdkUseCompression, mdkSupportsSpeakerControl})
             entry[k].SetStr("YES");
         entry[mdkSpkEnabled].SetStr(spk);
         entry[mdkAAMode].SetStr(aa);
