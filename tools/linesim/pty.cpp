@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/inotify.h>
@@ -114,32 +115,52 @@ ssize_t PtyEnd::Write(const void* buf, size_t size) {
     return write(mMaster, buf, size);
 }
 
+int PtyEnd::CountOtherUsers() const {
+    // The kernel merges repeated open or close events that have not been read yet, so the events
+    // only say that something changed; who holds the device is looked up each time.
+    int users = 0;
+    DIR* proc = opendir("/proc");
+    if (!proc) return 0;
+    const std::string self = std::to_string(getpid());
+    while (dirent* process = readdir(proc)) {
+        const std::string pid = process->d_name;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        if (pid == self) continue;
+        const std::string fdFolder = "/proc/" + pid + "/fd";
+        DIR* fds = opendir(fdFolder.c_str());
+        if (!fds) continue; // gone, or another user's process
+        while (dirent* fd = readdir(fds)) {
+            if (fd->d_name[0] == '.') continue;
+            if (ReadLink(fdFolder + "/" + fd->d_name) == mSlavePath) ++users;
+        }
+        closedir(fds);
+    }
+    closedir(proc);
+    return users;
+}
+
 void PtyEnd::HandleWatchEvents(EventLog& log) {
     alignas(inotify_event) char buf[4096];
+    bool opened = false, closed = false;
     for (;;) {
         const ssize_t n = read(mWatch, buf, sizeof buf);
         if (n <= 0) break;
         for (ssize_t pos = 0; pos < n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buf + pos);
             pos += ssize_t(sizeof(inotify_event) + event->len);
-            if (event->mask & IN_Q_OVERFLOW) {
-                // Counts are lost; assume the port is free so it can always be opened again.
-                log.Write("end %s: open/close events overflowed; users assumed 0", mName.c_str());
-                mUsers = 0;
-                ioctl(mSlave, TIOCNXCL);
-                continue;
-            }
-            if (event->mask & IN_OPEN) {
-                ++mUsers;
-                log.Write("end %s: opened (users %d)", mName.c_str(), mUsers);
-            }
-            if (event->mask & IN_CLOSE) {
-                if (mUsers > 0) --mUsers;
-                log.Write("end %s: closed (users %d)", mName.c_str(), mUsers);
-                if (mUsers == 0) ioctl(mSlave, TIOCNXCL);
-            }
+            opened = opened || (event->mask & IN_OPEN);
+            closed = closed || (event->mask & (IN_CLOSE | IN_Q_OVERFLOW));
         }
     }
+    if (!opened && !closed) return;
+    mUsers = CountOtherUsers();
+    log.Write("end %s: %s (users %d)", mName.c_str(),
+              opened && closed ? "opened and closed"
+              : opened         ? "opened"
+                               : "closed",
+              mUsers);
+    // Released by its last user: like a real port, it can be opened again.
+    if (mUsers == 0) ioctl(mSlave, TIOCNXCL);
 }
 
 } // namespace linesim

@@ -7,7 +7,8 @@
 // in its input buffer. Because the slave is never closed for good, the tty is never released,
 // and an exclusive-use flag (TIOCEXCL) left by the last program would lock every later open out;
 // the end watches opens and closes of its device and clears that flag when the last user leaves,
-// as the release of a real port would.
+// as the release of a real port would. Users are found through /proc, so a process of another
+// user that holds the port open is not counted.
 #include "event_log.h"
 
 #include <string>
@@ -48,11 +49,13 @@ public:
     // Hands bytes to the program that reads the port. Returns as write(2) on the master.
     ssize_t Write(const void* buf, size_t size);
 
-    // Call when WatchFd() is readable: counts opens and closes of the device, logs them, and
-    // clears the exclusive-use flag when the last user has closed it.
+    // Call when WatchFd() is readable: recounts the users of the device after opens and closes,
+    // logs them, and clears the exclusive-use flag when the last user has closed it.
     void HandleWatchEvents(EventLog& log);
 
 private:
+    int CountOtherUsers() const;
+
     std::string mName;
     std::string mSlavePath;
     std::string mLinkPath;
