@@ -28,7 +28,8 @@ QString SwitchCase(const QString& entry) {
 
 QString HandOverText(const QStringList& params) {
     QString text;
-    for (const QString& param : params) text += param + ParamSeparator;
+    for (const QString& param : params)
+        text += param + ParamSeparator;
     return text;
 }
 
@@ -40,8 +41,9 @@ bool applyFolderSwitch(const QString& entry, const QString& prefix, TSettingKey 
                        const QString& changed) {
     if (!entry.startsWith(prefix)) return false;
     const QString path = PathCase(entry.mid(prefix.size())).trimmed();
-    const bool usable = !path.isEmpty() && QDir::isAbsolutePath(path) && Cut255(path) == path &&
-                        (QFileInfo(path).isDir() || (QDir().mkpath(path) && QFileInfo(path).isDir()));
+    const bool usable =
+        !path.isEmpty() && QDir::isAbsolutePath(path) && Cut255(path) == path &&
+        (QFileInfo(path).isDir() || (QDir().mkpath(path) && QFileInfo(path).isDir()));
     if (usable) {
         PutStr(key, path);
         SaveSettings();
@@ -71,7 +73,8 @@ void ProcessParams(const QString& text) {
         gPendingParams.clear();
         const QString separator = QString::fromLatin1(ParamSeparator);
         qsizetype from = 0;
-        for (qsizetype at; (at = text.indexOf(separator, from)) >= 0; from = at + separator.size()) {
+        for (qsizetype at; (at = text.indexOf(separator, from)) >= 0;
+             from = at + separator.size()) {
             const QString token = text.mid(from, at - from).trimmed();
             if (IsSwitch(token))
                 gPendingParams << SwitchCase(token);
@@ -150,4 +153,6 @@ bool ParamStartsWith(const QString& prefix) {
     return false;
 }
 
-void ProcessCommandLine(const QStringList& params) { ProcessParams(HandOverText(params)); }
+void ProcessCommandLine(const QStringList& params) {
+    ProcessParams(HandOverText(params));
+}

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QLocale>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 
 const char* const NoYes[2] = {"NO", "YES"};
@@ -63,11 +64,14 @@ bool WaitFor(const std::function<bool()>& signalled, int ms) {
 
 QString Checksum(const QByteArray& bytes) {
     unsigned sum = 0;
-    for (char c : bytes) sum += static_cast<unsigned char>(c);
+    for (char c : bytes)
+        sum += static_cast<unsigned char>(c);
     return QStringLiteral("%1").arg(sum & 0xFF, 2, 16, QChar('0')).toUpper();
 }
 
-QString Checksum(const QString& text) { return Checksum(text.toUtf8()); }
+QString Checksum(const QString& text) {
+    return Checksum(text.toUtf8());
+}
 
 bool ChecksumOk(const QString& text) {
     if (text.size() < 2) return false;
@@ -75,11 +79,13 @@ bool ChecksumOk(const QString& text) {
 }
 
 QString PadRight(const QString& text, int length, QChar fill) {
+    length = std::max(length, 0);
     if (text.size() >= length) return text.left(length);
     return text + QString(length - text.size(), fill);
 }
 
 QString PadLeft(const QString& text, int length, QChar fill) {
+    length = std::max(length, 0);
     if (text.size() >= length) return text.left(length);
     return QString(length - text.size(), fill) + text;
 }
@@ -130,20 +136,24 @@ QDateTime StrToDateTime(const QString& text) {
     if (!result.isValid()) return result;
     // A two-digit year reads as 19xx; texts are written by this program, so take the century
     // that puts the date nearest to now.
-    if (!dateFormat.contains("yyyy") && result.date().year() < 1950)
-        result = result.addYears(100);
+    if (!dateFormat.contains("yyyy") && result.date().year() < 1950) result = result.addYears(100);
     return result;
 }
 
+// Before 1899-12-30 the whole part counts days backwards while the fraction still adds the time
+// of day: -1.25 is 1899-12-29 06:00.
 double DateTimeToDouble(const QDateTime& value) {
     const qint64 days = epoch().date().daysTo(value.date());
     const double fraction = value.time().msecsSinceStartOfDay() / 86400000.0;
-    return double(days) + fraction;
+    return days < 0 ? double(days) - fraction : double(days) + fraction;
 }
 
 QDateTime DoubleToDateTime(double days) {
-    const double whole = std::floor(days);
-    const double fraction = days - whole;
+    // Values come from files: anything that is not a date between the years 100 and 9999 gives
+    // an invalid result instead of an out-of-range conversion.
+    if (!std::isfinite(days) || days < -657434.0 || days >= 2958466.0) return QDateTime();
+    const double whole = std::trunc(days);
+    const double fraction = std::fabs(days - whole);
     const QDate date = epoch().date().addDays(qint64(whole));
     const int msecs = int(std::llround(fraction * 86400000.0));
     return QDateTime(date, QTime(0, 0).addMSecs(std::min(msecs, 86399999)));

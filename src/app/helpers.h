@@ -40,6 +40,7 @@ QString UnscramblePassword(const QString& text);
 QString DateTimeToStr(const QDateTime& value);
 // Reads such a text back; an invalid QDateTime when it cannot be read.
 QDateTime StrToDateTime(const QString& text);
-// Days since 1899-12-30, the fraction being the time of day, and back.
+// Days since 1899-12-30, the fraction being the time of day, and back (a value that is not a
+// finite number of days within the years 100..9999 gives an invalid QDateTime).
 double DateTimeToDouble(const QDateTime& value);
 QDateTime DoubleToDateTime(double days);

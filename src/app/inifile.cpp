@@ -8,6 +8,20 @@ bool sameName(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
+bool isQuote(QChar c) {
+    return c == '"' || c == '\'';
+}
+
+// The form in which a value is stored so that reading it (trimmed, matching quotes removed) gives
+// it back unchanged.
+QString storedValue(const QString& value) {
+    const bool blanksAtEnds =
+        !value.isEmpty() && (value.front().isSpace() || value.back().isSpace());
+    const bool quoted =
+        value.size() >= 2 && isQuote(value.front()) && value.back() == value.front();
+    return blanksAtEnds || quoted ? '"' + value + '"' : value;
+}
+
 QString unquote(const QString& value) {
     if (value.size() >= 2) {
         const QChar first = value.front();
@@ -37,17 +51,24 @@ TIniFile::TIniFile(QString path) : mPath(std::move(path)) {
     if (!file.exists()) return;
     if (!file.open(QIODevice::ReadOnly)) {
         mError = file.errorString();
+        mReadFailed = true;
         return;
     }
     const QByteArray data = file.readAll();
-    QString text = QString::fromUtf8(data);
-    text.replace("\r\n", "\n");
-    QStringList rows = text.split('\n');
+    if (file.error() != QFileDevice::NoError) {
+        mError = file.errorString();
+        mReadFailed = true;
+        return;
+    }
+    QList<QByteArray> rows = data.split('\n');
     if (!rows.isEmpty() && rows.back().isEmpty()) rows.removeLast();
-    for (const QString& row : rows) {
+    for (QByteArray& bytes : rows) {
+        if (bytes.endsWith('\r')) bytes.chop(1);
         Line line;
-        line.text = row;
-        const QString t = row.trimmed();
+        line.raw = bytes;
+        line.fromFile = true;
+        line.text = QString::fromUtf8(bytes);
+        const QString t = line.text.trimmed();
         if (t.startsWith('[')) {
             const qsizetype close = t.indexOf(']');
             if (close > 0) {
@@ -86,10 +107,11 @@ bool TIniFile::ValueExists(const QString& section, const QString& key) const {
     return findKey(findSection(section), key) >= 0;
 }
 
-bool TIniFile::SectionExists(const QString& section) const { return findSection(section) >= 0; }
+bool TIniFile::SectionExists(const QString& section) const {
+    return findSection(section) >= 0;
+}
 
-QString TIniFile::ReadString(const QString& section, const QString& key,
-                             const QString& def) const {
+QString TIniFile::ReadString(const QString& section, const QString& key, const QString& def) const {
     const int line = findKey(findSection(section), key);
     return line < 0 ? def : unquote(mLines[size_t(line)].value);
 }
@@ -114,9 +136,9 @@ QStringList TIniFile::ReadSections() const {
 void TIniFile::WriteString(const QString& section, const QString& key, const QString& value) {
     const QString name = key.trimmed();
     // A line break inside a value would split it into lines of its own.
-    QString v = value;
-    v.replace('\r', ' ').replace('\n', ' ');
-    v = v.trimmed();
+    QString plain = value;
+    plain.replace('\r', ' ').replace('\n', ' ');
+    const QString v = storedValue(plain);
     Line keyLine;
     keyLine.kind = Line::Key;
     keyLine.key = name;
@@ -166,17 +188,19 @@ void TIniFile::EraseSection(const QString& section) {
     int sec;
     while ((sec = findSection(section)) >= 0) {
         size_t end = size_t(sec) + 1;
-        while (end < mLines.size() && mLines[end].kind != Line::Section) ++end;
+        while (end < mLines.size() && mLines[end].kind != Line::Section)
+            ++end;
         mLines.erase(mLines.begin() + sec, mLines.begin() + qsizetype(end));
         mDirty = true;
     }
 }
 
 bool TIniFile::UpdateFile() {
+    if (mReadFailed) return false; // mError still tells why the file could not be read
     if (!mDirty && QFile::exists(mPath)) return true;
     QByteArray out;
     for (const Line& line : mLines) {
-        out += line.text.toUtf8();
+        out += line.fromFile ? line.raw : line.text.toUtf8();
         out += '\n';
     }
     QSaveFile file(mPath);

@@ -2,7 +2,10 @@
 // INI files with the rules of Windows profile files: section and key names compared without
 // regard to case, the first occurrence wins, blanks around names and values trimmed, a value in
 // matching quotes read without them. CR LF and LF are read; LF is written. Lines that are not
-// understood (comments, text outside sections) are kept as they are.
+// understood (comments, text outside sections) are kept as they are, and every line the program
+// does not change is written back byte for byte (also when it is not valid UTF-8). A value that
+// would not read back as written (blanks at its ends, or enclosed in matching quotes) is written
+// in double quotes.
 #include <QString>
 #include <QStringList>
 #include <vector>
@@ -31,7 +34,8 @@ public:
     void EraseSection(const QString& section);
 
     // Writes the file if anything changed: into a temporary file first, then renamed over the old
-    // one, so a crash never leaves a half-written file. False (and LastError) on failure.
+    // one, so a crash never leaves a half-written file. False (and LastError) on failure, and
+    // always when the existing file could not be read (it would lose its other contents).
     bool UpdateFile();
 
 private:
@@ -40,6 +44,8 @@ private:
         QString section; // for a section header: its name
         QString key;     // for a key line: its name
         QString value;   // for a key line: its trimmed value
+        QByteArray raw;  // the bytes as read, while the line is unchanged
+        bool fromFile = false;
         enum Kind { Other, Section, Key } kind = Other;
     };
     // Index of the section header, or -1.
@@ -51,6 +57,7 @@ private:
     QString mError;
     std::vector<Line> mLines;
     bool mDirty = false;
+    bool mReadFailed = false;
 };
 
 // Converts a whole trimmed text to an integer the way the stored files are read: optional sign and

@@ -44,7 +44,8 @@ bool installSignalPipe() {
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &action, nullptr);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(sig, &action, nullptr);
     return true;
 }
 } // namespace
@@ -94,15 +95,14 @@ int main(int argc, char** argv) {
 
         std::unique_ptr<QSocketNotifier> signalNotifier;
         if (installSignalPipe()) {
-            signalNotifier = std::make_unique<QSocketNotifier>(gSignalPipe[0],
-                                                               QSocketNotifier::Read);
-            QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &shell,
-                             [&shell]() {
-                                 char buffer[64];
-                                 while (::read(gSignalPipe[0], buffer, sizeof buffer) > 0) {
-                                 }
-                                 shell.CloseApplication(false);
-                             });
+            signalNotifier =
+                std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
+            QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &shell, [&shell]() {
+                char buffer[64];
+                while (::read(gSignalPipe[0], buffer, sizeof buffer) > 0) {
+                }
+                shell.CloseApplication(false);
+            });
         }
 
         QString error;

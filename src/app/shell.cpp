@@ -20,7 +20,9 @@ TMainShell* gMainShell = nullptr;
 namespace {
 TConsoleFactory gConsoleFactory;
 
-QString errorText(const std::exception& e) { return QString::fromLocal8Bit(e.what()); }
+QString errorText(const std::exception& e) {
+    return QString::fromLocal8Bit(e.what());
+}
 
 // Makes sure a folder setting names a folder that exists; otherwise the setting falls back to its
 // default folder (persisted by the next SaveSettings).
@@ -53,14 +55,17 @@ void StartupLoadVars() {
     }
 }
 
-QString HandOverName() { return HandOverServerName(ApplicationTitle, AppDir()); }
+QString HandOverName() {
+    return HandOverServerName(ApplicationTitle, AppDir());
+}
 
-void SetConsoleFactory(TConsoleFactory factory) { gConsoleFactory = std::move(factory); }
+void SetConsoleFactory(TConsoleFactory factory) {
+    gConsoleFactory = std::move(factory);
+}
 
 // ---- TStandInConsole ----
 
-TStandInConsole::TStandInConsole(int role)
-    : mRole(role), mText(std::make_unique<TSessionText>()) {
+TStandInConsole::TStandInConsole(int role) : mRole(role), mText(std::make_unique<TSessionText>()) {
     SetConsoleSessionText(mRole, mText.get());
 }
 
@@ -148,8 +153,8 @@ void TMainShell::ChooseRole(int role) {
 
 bool TMainShell::CloseApplication(bool confirm) {
     if (confirm) {
-        const QString question = QStringLiteral("Are you sure you want to close ") +
-                                 ApplicationTitle + "?";
+        const QString question =
+            QStringLiteral("Are you sure you want to close ") + ApplicationTitle + "?";
         if (Prompt().MessageBox(question, ApplicationTitle, TBoxIcon::Warning,
                                 TBoxButtons::OkCancel) != TBoxResult::Ok)
             return false;
@@ -185,6 +190,11 @@ void TMainShell::Shutdown() {
     mReceiver.Close();
     try {
         if (IsClient() || IsServer()) SaveStatus(Console(IsClient() ? 1 : 2)->SessionText());
+        // After a role switch the other console still holds the lines written before it.
+        for (int role = 1; role <= 2; ++role) {
+            TSessionText* text = Console(role)->SessionText();
+            if (text && text->LineCount() > 0) SaveStatus(text);
+        }
         if (gDevices) {
             gDevices->Save();
             delete gDevices;

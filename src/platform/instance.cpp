@@ -21,7 +21,9 @@ constexpr int HeaderSize = 12;
 // pair); with a few more every text is long enough to yield its first 499 characters.
 constexpr int MaxTextBytes = HandOverMaxChars * 3 + 3;
 
-QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString errnoText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 } // namespace
 
 QString CutChars(const QString& text, int max) {
@@ -33,7 +35,9 @@ QString CutChars(const QString& text, int max) {
 
 // ---- TInstanceLock ----
 
-TInstanceLock::~TInstanceLock() { Release(); }
+TInstanceLock::~TInstanceLock() {
+    Release();
+}
 
 TInstanceLock::State TInstanceLock::Acquire(const QString& folder) {
     Release();
@@ -78,8 +82,8 @@ void TInstanceLock::Release() {
 QString HandOverServerName(const QString& title, const QString& folder) {
     QString normal = folder;
     if (!normal.endsWith('/')) normal += '/';
-    const QByteArray hash = QCryptographicHash::hash((title + QChar(0) + normal).toUtf8(),
-                                                     QCryptographicHash::Sha256);
+    const QByteArray hash =
+        QCryptographicHash::hash((title + QChar(0) + normal).toUtf8(), QCryptographicHash::Sha256);
     return title.toLower() + '-' + QString::fromLatin1(hash.toHex().left(16));
 }
 
@@ -126,7 +130,9 @@ bool SendHandOver(const QString& serverName, const QString& text, int connectMs,
 
 THandOverReceiver::THandOverReceiver(QObject* parent) : QObject(parent) {}
 
-THandOverReceiver::~THandOverReceiver() { Close(); }
+THandOverReceiver::~THandOverReceiver() {
+    Close();
+}
 
 bool THandOverReceiver::Listen(const QString& serverName, QString* error) {
     Close();
@@ -158,7 +164,9 @@ void THandOverReceiver::Close() {
     }
 }
 
-bool THandOverReceiver::IsListening() const { return mServer && mServer->isListening(); }
+bool THandOverReceiver::IsListening() const {
+    return mServer && mServer->isListening();
+}
 
 void THandOverReceiver::onNewConnection() {
     while (QLocalSocket* socket = mServer ? mServer->nextPendingConnection() : nullptr) {
