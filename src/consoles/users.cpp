@@ -291,6 +291,7 @@ void TUsersList::Load() {
                 continue;
             }
             applyGlobalFolders(user);
+            user.FileName = info.filePath();
             mItems.push_back(user);
         }
         return 0;
@@ -322,7 +323,18 @@ bool TUsersList::Save() {
             if (!ini.UpdateFile()) {
                 report("Save", path + ": " + ini.LastError());
                 allWritten = false;
+                continue;
             }
+            const QString previous = user.FileName;
+            user.FileName = path;
+            if (previous.isEmpty() || previous == path) continue;
+            // Renamed: the old file goes, unless another account still owns it.
+            const bool owned = std::any_of(mItems.begin(), mItems.end(), [&](const TMRLUser& u) {
+                return UserFilePath(u[ukUser].StrValue) == previous;
+            });
+            QFile old(previous);
+            if (!owned && old.exists() && !old.remove())
+                report("Save", previous + ": " + old.errorString());
         }
         return allWritten;
     });

@@ -25,6 +25,9 @@ extern const char* const UserKeyNames[UserKeyCount];
 // ukUseGlobalOutbox are Boolean slots (default true).
 struct TMRLUser {
     std::array<TIniKey, UserKeyCount> Slots;
+    // The user file this account was read from or last written to; empty for a new account. Not
+    // stored in the file: it lets Save remove the old file of a renamed account.
+    QString FileName;
 
     TIniKey& operator[](TUserKey key) { return Slots[size_t(key)]; }
     const TIniKey& operator[](TUserKey key) const { return Slots[size_t(key)]; }
@@ -45,8 +48,8 @@ public:
     void AddItem();
     // The record at index, or nullptr outside the list. The list keeps ownership.
     TMRLUser* GetItem(int index);
-    // Appends default records until index exists, then copies the record into it. Negative index
-    // or no record: nothing.
+    // Appends default records until index exists, then copies the record's slots into it (the
+    // target keeps its FileName). Negative index or no record: nothing.
     void SetItem(int index, const TMRLUser* item);
     // String: its text; Integer: decimal; Boolean: "-1" for true, "0" for false. Empty outside.
     QString GetSetting(int index, TUserKey key);
@@ -65,8 +68,9 @@ public:
     // Reads every user file ("USERS/*.xus", plain and not hidden). Without any the list is left
     // as it was. A file that cannot be read or names no user is skipped.
     void Load();
-    // Writes the file of every user whose name is not blank. False when any file could not be
-    // written (the others are still written).
+    // Writes the file of every user whose name is not blank. A renamed account's old file is
+    // removed once the new one is written, so the old name cannot log on again after a restart.
+    // False when any file could not be written (the others are still written).
     bool Save();
 
     int ItemIndex = -1;

@@ -203,6 +203,48 @@ private Q_SLOTS:
         QVERIFY(home.status().join('\n').contains("!TUsersList.Save: "));
     }
 
+    void renamedUserLeavesNoOldFile() {
+        TestHome home(2);
+        TUsersList list;
+        TMRLUser ann = user(list, "ANN", "pw12");
+        list.SetItem(0, &ann);
+        TMRLUser ben = user(list, "BEN", "pw12");
+        list.SetItem(1, &ben);
+        QVERIFY(list.Save());
+        TUsersList loaded;
+        loaded.Load();
+
+        // The options dialog edits a copy and hands it back.
+        TUsersList copy;
+        copy.CopyFrom(&loaded);
+        TMRLUser edited = *copy.GetItem(0);
+        edited[ukUser].SetStr("ANNE");
+        copy.SetItem(0, &edited);
+        loaded.CopyFrom(&copy);
+        QVERIFY(loaded.Save());
+        QVERIFY(!QFile::exists(home.file("USERS/ANN.xus")));
+        QVERIFY(QFile::exists(home.file("USERS/ANNE.xus")));
+
+        // ANNE becomes CARL while BEN takes the name ANNE: ANNE.xus now belongs to the other
+        // account and stays; BEN.xus goes.
+        TMRLUser carl = *loaded.GetItem(0);
+        carl[ukUser].SetStr("CARL");
+        loaded.SetItem(0, &carl);
+        TMRLUser newAnne = *loaded.GetItem(1);
+        newAnne[ukUser].SetStr("ANNE");
+        loaded.SetItem(1, &newAnne);
+        QVERIFY(loaded.Save());
+        QCOMPARE(QDir(home.file("USERS")).entryList(QDir::Files),
+                 (QStringList{"ANNE.xus", "CARL.xus"}));
+
+        TUsersList after;
+        after.Load();
+        QCOMPARE(after.Count(), 2);
+        QCOMPARE(after.SearchItem("ann", ""), -1);
+        QCOMPARE(after.SearchItem("ben", ""), -1);
+        QCOMPARE(after.SearchItem("carl", "pw12"), 1);
+    }
+
     void slotsAndCopies() {
         TestHome home(2);
         TUsersList list;
