@@ -131,13 +131,13 @@ bool SerialDevice::ErrorCounts(SerialErrorCounts& counts) const {
 
 int SerialDevice::InputQueued() const {
     int n = 0;
-    if (::ioctl(mFd, FIONREAD, &n) != 0) return 0;
+    if (::ioctl(mFd, FIONREAD, &n) != 0) return -errno;
     return n;
 }
 
 int SerialDevice::OutputQueued() const {
     int n = 0;
-    if (::ioctl(mFd, TIOCOUTQ, &n) != 0) return 0;
+    if (::ioctl(mFd, TIOCOUTQ, &n) != 0) return notSupported(errno) ? 0 : -errno;
     return n;
 }
 

@@ -73,7 +73,8 @@ public:
     int ModemLines() const;
     // The cumulative error counters; false when the device keeps none.
     bool ErrorCounts(SerialErrorCounts& counts) const;
-    // Bytes waiting in the input queue / not yet sent from the output queue (0 on failure).
+    // Bytes waiting in the input queue / not yet sent from the output queue, or -errno (the
+    // output count is 0 on a device that keeps none).
     int InputQueued() const;
     int OutputQueued() const;
     // Discards the input and/or output queue. 0 or -errno.

@@ -1,0 +1,78 @@
+#pragma once
+// State of one open port that its worker threads share with the main thread. The port holds it
+// while open; each worker and each delivery in flight holds it too, so it outlives a port that is
+// closed or destroyed while a delivery waits on the main thread.
+#include "platform/serial_device.h"
+#include "serial/comm.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+// One hand-off from a worker to the main thread. The worker waits until Done (or until the port
+// stops); the main thread fills LeftUnread: bytes it reported in OnRxChar and left in the device.
+struct TVaCommDelivery {
+    uint32_t Mask = 0;
+    bool Done = false;
+    int LeftUnread = 0;
+
+    // Queues the delivery for the main thread (runs Run there).
+    static std::shared_ptr<TVaCommDelivery> Post(const std::shared_ptr<TVaCommShared>& shared,
+                                                 uint32_t mask, bool fromWriter);
+    static void Run(const std::shared_ptr<TVaCommShared>& shared,
+                    const std::shared_ptr<TVaCommDelivery>& delivery, bool fromWriter);
+};
+
+struct TVaCommShared {
+    explicit TVaCommShared(int writeSize) : Buffer(writeSize) {}
+    ~TVaCommShared();
+
+    // Wakes a worker out of its poll.
+    static void Wake(const int pipe[2]);
+
+    SerialDevice Device;    // closed only after both workers have ended
+    std::mutex ReadLock;    // reads, status queries, purges, closing
+    std::mutex Lock;        // the write lock: buffer, flags, deliveries, error flags
+    std::mutex DirectLock;  // the whole of a direct write
+    std::condition_variable Cond;
+
+    // Under Lock.
+    TVaCommBuffer Buffer;
+    bool Stop = false;
+    bool FlushRequested = false;
+    bool FlushDone = false;
+    bool WriterIdle = false; // the write thread sleeps until woken
+    bool TxWatch = false;    // direct write done: report transmit-empty when the device drains
+    uint32_t PendingErrors = 0;
+    bool CountsSupported = false;
+    SerialErrorCounts LastCounts;
+
+    // Fixed at open.
+    uint32_t EventMask = 0;
+    bool DirectWrite = false;
+    TVaComm* Port = nullptr;  // dereferenced on the main thread only, after checking Life
+    std::weak_ptr<char> Life; // expires when the port is destroyed
+
+    std::atomic<int> ReadTimeout{1000};
+    std::atomic<int> WriteTimeout{1000};
+    std::atomic<int> EventPriority{tpNormal};
+    std::atomic<int> WritePriority{tpHighest};
+    std::atomic<long long> BytesRead{0};  // by ReadData, ever
+    std::atomic<int> InputPurges{0};      // purges of the input queue, ever
+    std::atomic<bool> NullStrip{false};
+
+    int EventWake[2] = {-1, -1};
+    int WriteWake[2] = {-1, -1};
+    std::thread EventThread;
+    std::thread WriteThread;
+
+    // New line-error flags since the last call, added to PendingErrors (caller holds Lock).
+    // *breakSeen tells whether a break arrived.
+    uint32_t CollectErrors(bool* breakSeen = nullptr);
+};
+
+void CommEventThread(std::shared_ptr<TVaCommShared> shared);
+void CommWriteThread(std::shared_ptr<TVaCommShared> shared);

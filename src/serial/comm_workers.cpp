@@ -1,0 +1,290 @@
+// The port's worker threads and their hand-off to the main thread.
+//
+// Each delivery is queued to the main thread (on the application object, which outlives every
+// port) and the worker waits for it. The wait ends when the main thread has handled the delivery
+// or when the port stops, so Close and the destructor can wake a waiting worker and join it
+// without waiting for the main thread themselves. A delivery that reaches the main thread after
+// its port was closed, reopened or destroyed is dropped.
+#include "serial/comm_shared.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+#include <vector>
+
+TVaCommShared::~TVaCommShared() {
+    for (int fd : {EventWake[0], EventWake[1], WriteWake[0], WriteWake[1]})
+        if (fd >= 0) ::close(fd);
+}
+
+void TVaCommShared::Wake(const int pipe[2]) {
+    if (pipe[1] < 0) return;
+    const char byte = 1;
+    // A full pipe already wakes the reader.
+    [[maybe_unused]] ssize_t n = ::write(pipe[1], &byte, 1);
+}
+
+uint32_t TVaCommShared::CollectErrors(bool* breakSeen) {
+    if (breakSeen) *breakSeen = false;
+    if (!CountsSupported) return 0;
+    SerialErrorCounts now;
+    if (!Device.ErrorCounts(now)) return 0;
+    uint32_t flags = 0;
+    if (now.Frame != LastCounts.Frame) flags |= VaCeFrame;
+    if (now.Overrun != LastCounts.Overrun) flags |= VaCeOverrun;
+    if (now.Parity != LastCounts.Parity) flags |= VaCeRxParity;
+    if (now.BufferOverrun != LastCounts.BufferOverrun) flags |= VaCeRxOver;
+    if (now.Break != LastCounts.Break) {
+        flags |= VaCeBreak;
+        if (breakSeen) *breakSeen = true;
+    }
+    LastCounts = now;
+    PendingErrors |= flags;
+    return flags;
+}
+
+std::shared_ptr<TVaCommDelivery> TVaCommDelivery::Post(const std::shared_ptr<TVaCommShared>& shared,
+                                                       uint32_t mask, bool fromWriter) {
+    auto delivery = std::make_shared<TVaCommDelivery>();
+    delivery->Mask = mask;
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) {
+        // No main thread to deliver to: nothing waits for this.
+        delivery->Done = true;
+        return delivery;
+    }
+    QMetaObject::invokeMethod(
+        app, [shared, delivery, fromWriter]() { Run(shared, delivery, fromWriter); },
+        Qt::QueuedConnection);
+    return delivery;
+}
+
+void TVaCommDelivery::Run(const std::shared_ptr<TVaCommShared>& shared,
+                          const std::shared_ptr<TVaCommDelivery>& delivery, bool fromWriter) {
+    bool current;
+    {
+        std::lock_guard<std::mutex> g(shared->Lock);
+        current = !shared->Stop && !shared->Life.expired();
+    }
+    int left = 0;
+    // The port may have been closed (and reopened with new shared state) since this was queued.
+    if (current && shared->Port->mShared == shared) shared->Port->HandleEventMask(delivery->Mask, &left);
+    // The port itself may be gone now; only the shared state is touched from here on.
+    {
+        std::lock_guard<std::mutex> g(shared->Lock);
+        delivery->Done = true;
+        delivery->LeftUnread = left;
+    }
+    shared->Cond.notify_all();
+    if (fromWriter) TVaCommShared::Wake(shared->WriteWake);
+}
+
+namespace {
+void drainPipe(int fd) {
+    char sink[64];
+    while (::read(fd, sink, sizeof sink) > 0) {
+    }
+}
+
+// Waits for the delivery to be handled or for the port to stop; false when stopping.
+bool waitHandled(TVaCommShared& s, const std::shared_ptr<TVaCommDelivery>& d) {
+    std::unique_lock<std::mutex> lk(s.Lock);
+    s.Cond.wait(lk, [&] { return d->Done || s.Stop; });
+    return !s.Stop;
+}
+} // namespace
+
+void CommEventThread(std::shared_ptr<TVaCommShared> shared) {
+    TVaCommShared& s = *shared;
+    int priority = s.EventPriority.load();
+    SetCurrentThreadPriorityStep(priority);
+
+    const uint32_t mask = s.EventMask;
+    const bool wantRx = mask & VaEvRxChar;
+    bool wantErrors;
+    {
+        std::lock_guard<std::mutex> g(s.Lock);
+        wantErrors = (mask & (VaEvErr | VaEvBreak)) && s.CountsSupported;
+    }
+    int lastLines = -1;
+    if (mask & (VaEvCts | VaEvDsr | VaEvRing | VaEvRlsd)) lastLines = s.Device.ModemLines();
+    const bool wantLines = lastLines >= 0;
+
+    // Bytes already reported and left in the device, as of BytesRead == seenReadMark. Whatever
+    // is read afterwards comes off that count, so new bytes are told apart from old ones.
+    int seen = 0;
+    long long seenReadMark = 0;
+    int seenPurges = s.InputPurges.load();
+    bool hup = false;  // the line is hung up (the other end of a pseudo-terminal closed)
+    for (;;) {
+        bool txWatch;
+        {
+            std::lock_guard<std::mutex> g(s.Lock);
+            if (s.Stop) break;
+            txWatch = s.TxWatch;
+        }
+        if (const int p = s.EventPriority.load(); p != priority) {
+            priority = p;
+            SetCurrentThreadPriorityStep(p);
+        }
+
+        // Watch the device for input only while fresh input would be news; otherwise poll just
+        // the wake-up pipe with a time-out, so that a hung-up line or bytes that a handler left
+        // unread cannot make the loop spin.
+        const bool watchInput = wantRx && seen == 0 && !hup;
+        int timeout = -1;
+        if (wantErrors || wantLines) timeout = 50;
+        if (hup) timeout = timeout < 0 ? 100 : std::min(timeout, 100);
+        if (wantRx && seen > 0) timeout = timeout < 0 ? 10 : std::min(timeout, 10);
+        if (txWatch) timeout = timeout < 0 ? 2 : std::min(timeout, 2);
+
+        pollfd fds[2] = {{s.EventWake[0], POLLIN, 0}, {s.Device.Fd(), POLLIN, 0}};
+        const int r = ::poll(fds, watchInput ? 2 : 1, timeout);
+        if (r < 0 && errno != EINTR) break;
+        if (fds[0].revents & POLLIN) drainPipe(s.EventWake[0]);
+        {
+            std::lock_guard<std::mutex> g(s.Lock);
+            if (s.Stop) break;
+        }
+
+        uint32_t m = 0;
+        if (watchInput && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) hup = true;
+        if (hup && !watchInput) {
+            pollfd probe = {s.Device.Fd(), POLLIN, 0};
+            if (::poll(&probe, 1, 0) >= 0 && !(probe.revents & (POLLHUP | POLLERR | POLLNVAL)))
+                hup = false;
+        }
+        if (wantRx) {
+            const int queued = std::max(0, s.Device.InputQueued());
+            if (seen > 0) {
+                const long long readSince = s.BytesRead.load() - seenReadMark;
+                seenReadMark += readSince;
+                seen = int(std::max<long long>(0, seen - readSince));
+                if (const int purges = s.InputPurges.load(); purges != seenPurges) {
+                    seenPurges = purges;
+                    seen = 0;
+                }
+                seen = std::min(seen, queued);
+            }
+            if (queued > seen)
+                m |= VaEvRxChar;
+            else if (watchInput && (fds[1].revents & POLLIN))
+                hup = true; // readable but nothing to read: an end-of-file condition
+        }
+        if (wantErrors) {
+            bool breakSeen = false;
+            std::lock_guard<std::mutex> g(s.Lock);
+            if (s.CollectErrors(&breakSeen) & ~VaCeBreak) m |= VaEvErr;
+            if (breakSeen) m |= VaEvBreak;
+        }
+        if (wantLines) {
+            const int lines = s.Device.ModemLines();
+            if (lines >= 0) {
+                const int changed = lines ^ lastLines;
+                if (changed & SerialLineCts) m |= VaEvCts;
+                if (changed & SerialLineDsr) m |= VaEvDsr;
+                if (changed & SerialLineCarrier) m |= VaEvRlsd;
+                if ((changed & SerialLineRing) && (lines & SerialLineRing)) m |= VaEvRing;
+                lastLines = lines;
+            }
+        }
+        if (txWatch && s.Device.OutputQueued() <= 0) {
+            std::lock_guard<std::mutex> g(s.Lock);
+            s.TxWatch = false;
+            m |= VaEvTxEmpty;
+        }
+        m &= mask;
+        if (!m) continue;
+
+        auto delivery = TVaCommDelivery::Post(shared, m, false);
+        if (!waitHandled(s, delivery)) break;
+        if (m & VaEvRxChar) {
+            seen = delivery->LeftUnread;
+            seenReadMark = s.BytesRead.load();
+            seenPurges = s.InputPurges.load();
+        }
+    }
+}
+
+void CommWriteThread(std::shared_ptr<TVaCommShared> shared) {
+    TVaCommShared& s = *shared;
+    int priority = s.WritePriority.load();
+    SetCurrentThreadPriorityStep(priority);
+
+    std::vector<char> chunk(size_t(std::max(1, s.Buffer.Capacity())));
+    // The write thread does not sit idle while the main thread handles its transmit-empty or
+    // error delivery: it keeps writing, and bits that come up meanwhile go out in the next
+    // delivery once the previous one has been handled.
+    std::shared_ptr<TVaCommDelivery> outstanding;
+    uint32_t owed = 0;
+    bool waitWritable = false;
+    for (;;) {
+        int count = 0;
+        {
+            std::lock_guard<std::mutex> g(s.Lock);
+            if (s.Stop) break;
+            if (s.FlushRequested) {
+                s.Buffer.Clear();
+                s.FlushRequested = false;
+                s.FlushDone = true;
+                waitWritable = false;
+                s.Cond.notify_all();
+            }
+            if (outstanding && outstanding->Done) outstanding.reset();
+            if (!outstanding && owed) {
+                outstanding = TVaCommDelivery::Post(shared, owed, true);
+                owed = 0;
+            }
+            if (!waitWritable) count = s.Buffer.Peek(chunk.data(), int(chunk.size()));
+            s.WriterIdle = count == 0 && !waitWritable;
+        }
+        if (const int p = s.WritePriority.load(); p != priority) {
+            priority = p;
+            SetCurrentThreadPriorityStep(p);
+        }
+
+        bool failed = false;
+        if (count > 0) {
+            const int written = s.Device.Write(chunk.data(), count);
+            if (written > 0) {
+                std::lock_guard<std::mutex> g(s.Lock);
+                s.Buffer.Delete(written);
+                if (s.Buffer.Empty()) owed |= VaEvTxEmpty;
+                s.Cond.notify_all();
+                continue;
+            }
+            if (written == 0)
+                waitWritable = true;
+            else
+                failed = true;
+        }
+
+        if (!failed) {
+            pollfd fds[2] = {{s.WriteWake[0], POLLIN, 0}, {s.Device.Fd(), POLLOUT, 0}};
+            const int r = ::poll(fds, waitWritable ? 2 : 1, -1);
+            if (r < 0 && errno != EINTR) break;
+            if (fds[0].revents & POLLIN) drainPipe(s.WriteWake[0]);
+            if (waitWritable && fds[1].revents) {
+                waitWritable = false;
+                // A line that hangs up can never take the bytes.
+                if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fds[1].revents & POLLOUT))
+                    failed = true;
+            }
+        }
+        if (failed) {
+            // The device refused the bytes: they cannot be sent, so they are dropped and the
+            // failure is reported as a line error (OnError) rather than retried in a loop.
+            std::lock_guard<std::mutex> g(s.Lock);
+            s.Buffer.Clear();
+            s.PendingErrors |= VaCeIoe;
+            owed |= VaEvErr;
+            waitWritable = false;
+            s.Cond.notify_all();
+        }
+    }
+}
