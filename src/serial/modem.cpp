@@ -197,7 +197,7 @@ void TVaCustomModem::HandleCommData(const char* Data, int Count) {
 }
 
 void TVaCustomModem::HandleCommEvent(uint32_t Mask) {
-    if ((Mask & VaEvRing) == 0 || mRingDetect != rdLine) return;
+    if (!Active() || (Mask & VaEvRing) == 0 || mRingDetect != rdLine) return;
     try {
         RingDetected();
     } catch (...) {

@@ -1,5 +1,7 @@
 #include "serial/va_timer.h"
 
+#include "serial/comm.h"
+
 TVaTimer::TVaTimer() {
     mTimer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&mTimer, &QTimer::timeout, [this]() { Fire(); });
@@ -42,5 +44,10 @@ void TVaTimer::Fire() {
     if (!mEnabled || !mOnTimer) return;
     // A copy: the handler may replace OnTimer or destroy the timer's owner (and so the timer).
     TimerEvent handler = mOnTimer;
-    handler(this);
+    // An error must not leave through the event loop: it goes to the layer's exception handler.
+    try {
+        handler(this);
+    } catch (...) {
+        VaHandleException(QStringLiteral("TVaTimer.OnTimer"));
+    }
 }

@@ -14,7 +14,14 @@
 
 namespace {
 const QByteArray Sentinel = "\r\nERROR\r\n";
-}
+
+// A pseudo-terminal has no ring-indicator line: the port's event entry is opened up so that the
+// event can be delivered as the port delivers it.
+class LineRingModem : public TVaModem {
+public:
+    using TVaCustomModem::HandleCommEvent;
+};
+} // namespace
 
 // One line under test: the scripted modem, the port on the other end, and a controller whose
 // events are written into `events` as short texts.
@@ -97,6 +104,8 @@ private Q_SLOTS:
     void ringsCounted();
     void acceptAnswers();
     void errorInRingHandlingKeepsLaterReplies();
+    void ringIndicatorEvent_data();
+    void ringIndicatorEvent();
     void ringsIgnoredUnlessFromReplies_data();
     void ringsIgnoredUnlessFromReplies();
 
@@ -386,6 +395,62 @@ void ModemTest::errorInRingHandlingKeepsLaterReplies() {
     QCOMPARE(rig.modem->Operation(), 2);
 }
 
+void ModemTest::ringIndicatorEvent_data() {
+    QTest::addColumn<int>("detect");
+    QTest::addColumn<uint>("mask");
+    QTest::addColumn<bool>("active");
+    QTest::addColumn<bool>("busy"); // a command awaits its reply
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QStringList>("errors");
+    const QString waiting = "TVaModem.HandleCommEvent: Waiting for previous operation to complete.";
+    QTest::newRow("line") << int(rdLine) << uint(VaEvRing) << true << false
+                          << QStringList{"RING:1", "RING:2"} << QStringList{};
+    QTest::newRow("with other bits") << int(rdLine) << uint(VaEvRing | VaEvCts | VaEvRxChar) << true
+                                     << false << QStringList{"RING:1", "RING:2"} << QStringList{};
+    QTest::newRow("other bits only") << int(rdLine) << uint(VaEvCts | VaEvDsr) << true << false
+                                     << QStringList{} << QStringList{};
+    QTest::newRow("msg") << int(rdMsg) << uint(VaEvRing) << true << false << QStringList{}
+                         << QStringList{};
+    QTest::newRow("none") << int(rdNone) << uint(VaEvRing) << true << false << QStringList{}
+                          << QStringList{};
+    QTest::newRow("inactive") << int(rdLine) << uint(VaEvRing) << false << false << QStringList{}
+                              << QStringList{};
+    // The second ring is accepted, but the owner's command still awaits its reply.
+    QTest::newRow("accept while busy") << int(rdLine) << uint(VaEvRing) << true << true
+                                       << QStringList{"RING:1", "RING:2"} << QStringList{waiting};
+}
+
+void ModemTest::ringIndicatorEvent() {
+    QFETCH(int, detect);
+    QFETCH(uint, mask);
+    QFETCH(bool, active);
+    QFETCH(bool, busy);
+    QFETCH(QStringList, events);
+    QFETCH(QStringList, errors);
+    Rig rig;
+    QVERIFY(rig.Open());
+    LineRingModem modem;
+    modem.SetComm(&rig.port);
+    rig.Record(modem);
+    modem.OnRingDetect = [&](TVaCustomModem*, int rings, bool& accept) {
+        rig.events.append(QStringLiteral("RING:%1").arg(rings));
+        accept = rings == 2;
+    };
+    rig.modem->SetActive(false);
+    modem.SetRingDetect(TVaRingDetect(detect));
+    modem.SetActive(active);
+    if (busy) modem.Reset();
+    modem.HandleCommEvent(mask);
+    modem.HandleCommEvent(mask);
+    QCOMPARE(rig.events, events);
+    QCOMPARE(rig.errors, errors);
+    // An accepted ring answers unless a command is pending.
+    const bool answered = events.size() == 2 && !busy;
+    QCOMPARE(modem.Operation(), answered ? 4 : busy ? 2 : 0);
+    const QByteArray sent = QByteArray(busy ? "ATZ\r" : "") + QByteArray(answered ? "ATA\r" : "");
+    QTRY_COMPARE_WITH_TIMEOUT(rig.peer.Received(), sent, 5000);
+}
+
 void ModemTest::ringsIgnoredUnlessFromReplies_data() {
     QTest::addColumn<int>("detect");
     QTest::addColumn<QStringList>("events");
@@ -414,10 +479,11 @@ void ModemTest::ringsIgnoredUnlessFromReplies() {
 void ModemTest::inactiveRecognisesNothing() {
     Rig rig;
     QVERIFY(rig.Open());
-    rig.peer.Send("\r\nCONN");
+    // A line begun before switching off does not take up the bytes after switching on again.
+    rig.peer.Send("\r\nBU");
     QTest::qWait(100);
     rig.modem->SetActive(false);
-    rig.peer.Send("ECT 300\r\n\r\nOK\r\nBU");
+    rig.peer.Send("\r\nOK\r\nCONNECT 300\r\nBU");
     QTest::qWait(150);
     QVERIFY(rig.events.isEmpty());
     rig.modem->SetActive(true);

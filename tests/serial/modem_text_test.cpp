@@ -1,6 +1,7 @@
 // The text side of the modem controller and the reply watcher, and the window-message timer:
 // caret notation, reply lines, reply recognition, watched strings.
 #include "serial/caret.h"
+#include "serial/comm.h"
 #include "serial/modem_lines.h"
 #include "serial/va_timer.h"
 #include "serial/wait_message_match.h"
@@ -30,6 +31,7 @@ private Q_SLOTS:
     void timerRunsOnlyWhenComplete();
     void timerRestartsOnChange();
     void timerWithoutEventDispatcher();
+    void timerHandlerError();
 };
 
 void ModemTextTest::caretDecoding_data() {
@@ -279,6 +281,21 @@ void ModemTextTest::timerWithoutEventDispatcher() {
     }).join();
     QVERIFY(setupOk);
     QCOMPARE(error, QStringLiteral("No timer resources available."));
+}
+
+void ModemTextTest::timerHandlerError() {
+    // An error in the handler goes to the layer's exception handler, not through the event loop;
+    // the timer keeps running.
+    QStringList reported;
+    SetVaExceptionHandler(
+        [&](const QString& origin, const QString& text) { reported.append(origin + ": " + text); });
+    TVaTimer timer;
+    timer.SetInterval(5);
+    timer.SetOnTimer([](TVaTimer*) { throw std::runtime_error("no line"); });
+    QTRY_VERIFY_WITH_TIMEOUT(reported.size() >= 2, 2000);
+    SetVaExceptionHandler({});
+    QCOMPARE(reported.first(), QStringLiteral("TVaTimer.OnTimer: no line"));
+    QVERIFY(timer.IsRunning());
 }
 
 QTEST_GUILESS_MAIN(ModemTextTest)
