@@ -105,6 +105,14 @@ IConsole* TMainShell::Console(int role) {
 }
 
 void TMainShell::Initialize() {
+    ++mBusy;
+    struct Done {
+        TMainShell* shell;
+        ~Done() {
+            --shell->mBusy;
+            shell->runDeferredHandOvers();
+        }
+    } done{this};
     try {
         // The device list belongs to the main window; a second run (after the role choice)
         // loads it anew.
@@ -172,7 +180,21 @@ bool TMainShell::StartHandOverReceiver(QString* error) {
 
 void TMainShell::ReceiveHandOver(quint32 message, quint32 wParam, const QString& text,
                                  bool readOk) {
-    if (message != HandOverMessage || wParam != HandOverWParam) return;
+    if (message != HandOverMessage || wParam != HandOverWParam || mShutDown) return;
+    mDeferred.append({text, readOk});
+    runDeferredHandOvers();
+}
+
+void TMainShell::runDeferredHandOvers() {
+    while (mBusy == 0 && !mShutDown && !mDeferred.isEmpty()) {
+        const DeferredHandOver next = mDeferred.takeFirst();
+        ++mBusy;
+        handleHandOver(next.text, next.readOk);
+        --mBusy;
+    }
+}
+
+void TMainShell::handleHandOver(const QString& text, bool readOk) {
     try {
         if (!readOk || text.isEmpty())
             AddStatus("!TfrmMRL.Marrowline was unable to receive the command line parameters.");

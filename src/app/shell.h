@@ -78,7 +78,10 @@ public:
 
     // Listens for hand-overs of later starts under the name derived from the title and AppDir.
     bool StartHandOverReceiver(QString* error = nullptr);
-    // Handles one hand-over message (the receiver calls it; tests may too).
+    // Handles one hand-over message (the receiver calls it; tests may too). A hand-over that
+    // arrives while the command line or another hand-over is being processed (a dialog on the
+    // way runs a nested event loop) waits until that one is done, so the pending list is never
+    // refilled under a console that is reading it.
     void ReceiveHandOver(quint32 message, quint32 wParam, const QString& text, bool readOk);
 
     // The designed shutdown: session text to "sessions.log", device list, modem list, job queue,
@@ -97,6 +100,15 @@ Q_SIGNALS:
 private:
     void pageChanged();
     void choiceInitialize();
+    void handleHandOver(const QString& text, bool readOk);
+    void runDeferredHandOvers();
+
+    struct DeferredHandOver {
+        QString text;
+        bool readOk;
+    };
+    QList<DeferredHandOver> mDeferred;
+    int mBusy = 0; // > 0 while the command line or a hand-over is being processed
 
     QStringList mParams;
     std::unique_ptr<IConsole> mConsoles[3];

@@ -75,6 +75,7 @@ private Q_SLOTS:
     void firstStartWithoutRole();
     void roleSwitchAtFirstStartStartsNoConsole();
     void handOverReceiving();
+    void handOverWaitsForTheOneInProgress();
     void closeApplicationAsks();
     void chooseRole();
     void shutdownSavesInOrder();
@@ -362,6 +363,38 @@ void TestCmdline::handOverReceiving() {
     QVERIFY(shell.Terminated());
     QCOMPARE(GetInt(MRL_Function), 2);
     QCOMPARE(messages(text), QStringList({"CmdParam:> x", "CmdParam:> /SERVER"}));
+}
+
+// A console that, while it reads the pending list, lets another hand-over arrive (as a dialog's
+// nested event loop would).
+class NestingConsole : public TStandInConsole {
+public:
+    using TStandInConsole::TStandInConsole;
+    QList<QStringList> seen;
+    void ProcessParams() override {
+        const QStringList before = gPendingParams;
+        if (seen.isEmpty())
+            gMainShell->ReceiveHandOver(HandOverMessage, HandOverWParam, "nested|||", true);
+        seen << before;
+        QCOMPARE(gPendingParams, before);
+        gPendingParams.clear();
+    }
+};
+
+void TestCmdline::handOverWaitsForTheOneInProgress() {
+    TestHome home(1);
+    NestingConsole* client = nullptr;
+    SetConsoleFactory([&client](int role) -> std::unique_ptr<IConsole> {
+        auto console = std::make_unique<NestingConsole>(role);
+        if (role == 1) client = console.get();
+        return console;
+    });
+    TMainShell shell;
+    SetConsoleFactory({});
+    QVERIFY(client != nullptr);
+    shell.SelectPage(1);
+    shell.ReceiveHandOver(HandOverMessage, HandOverWParam, "a|||b|||", true);
+    QCOMPARE(client->seen, QList<QStringList>({{"a", "b"}, {"nested"}}));
 }
 
 void TestCmdline::closeApplicationAsks() {

@@ -131,6 +131,7 @@ private Q_SLOTS:
     void twoProcesses();
     void killedInstanceDoesNotBlock();
     void lockHeldButNobodyAnswers();
+    void roleArrivesByHandOver();
 
 private:
     void writeClientSettings(const TestHome& home);
@@ -381,6 +382,23 @@ void TestInstance::lockHeldButNobodyAnswers() {
     Program quiet(home.path(), {});
     QVERIFY(quiet.finished());
     QVERIFY(quiet.output().isEmpty());
+}
+
+void TestInstance::roleArrivesByHandOver() {
+    TestHome home;
+    Program first(home.path(), {});
+    QVERIFY2(first.waitFor("no role chosen"), qPrintable(first.output()));
+    {
+        Program second(home.path(), {"/client"});
+        QVERIFY(second.finished());
+        QCOMPARE(second.exitCode(), 0);
+    }
+    // Without a window the role from the command line is the choice: saved, console started.
+    QVERIFY2(first.waitFor("Application started."), qPrintable(first.output()));
+    QCOMPARE(TIniFile(home.file("marrowline.ini")).ReadInteger("GENERAL", "MRL_Function", 0), 1);
+    first.process().terminate();
+    QVERIFY(first.finished());
+    QCOMPARE(first.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestInstance)
