@@ -37,15 +37,19 @@ void printLine(const QString& line) {
 }
 
 // SIGINT, SIGTERM and SIGHUP end the program through the normal close, so everything is saved.
-// The handler only writes to a pipe; the main thread reads it in its event loop.
+// The handler only writes to a pipe; the main thread reads it in its event loop. A signal that
+// was ignored when the program started (nohup) stays ignored.
 bool installSignalPipe() {
     if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction previous = {};
+        if (::sigaction(sig, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
         ::sigaction(sig, &action, nullptr);
+    }
     return true;
 }
 } // namespace

@@ -83,6 +83,12 @@ public:
         env.remove("WAYLAND_DISPLAY");
         mProcess.setProcessEnvironment(env);
         mProcess.setProcessChannelMode(QProcess::SeparateChannels);
+        // A test started in the background may have SIGINT ignored; the program keeps what it
+        // inherits, so give it the default dispositions.
+        mProcess.setChildProcessModifier([]() {
+            ::signal(SIGINT, SIG_DFL);
+            ::signal(SIGHUP, SIG_DFL);
+        });
         mProcess.start(QString::fromLocal8Bit(qgetenv("MARROWLINE_BIN")), args);
     }
     ~Program() {
