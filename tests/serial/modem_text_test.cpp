@@ -1,5 +1,6 @@
 // The text side of the modem controller and the reply watcher, and the window-message timer:
-// caret notation, reply lines, reply recognition, watched strings.
+// caret notation, the cap on a reply line, watched strings. Replies as a whole are tested on a
+// pseudo-terminal (modem_test.cpp).
 #include "serial/caret.h"
 #include "serial/comm.h"
 #include "serial/modem_lines.h"
@@ -17,12 +18,7 @@ private Q_SLOTS:
     void caretDecoding();
     void caretText();
 
-    void lineSplitting_data();
-    void lineSplitting();
     void endlessLineIsCapped();
-
-    void recognition_data();
-    void recognition();
 
     void watcher_data();
     void watcher();
@@ -65,33 +61,6 @@ void ModemTextTest::caretText() {
     QCOMPARE(DecodeCaretText(QStringLiteral("^^^J")), QStringLiteral("^\n"));
 }
 
-void ModemTextTest::lineSplitting_data() {
-    QTest::addColumn<QByteArray>("stream");
-    QTest::addColumn<QList<QByteArray>>("lines"); // trimmed, non-empty after trimming
-    QTest::newRow("ok") << QByteArray("\r\nOK\r\n") << QList<QByteArray>{"OK"};
-    QTest::newRow("echo and ok") << QByteArray("ATZ\r\r\nOK\r\n") << QList<QByteArray>{"ATZ", "OK"};
-    QTest::newRow("no terminator yet") << QByteArray("OK\n") << QList<QByteArray>{};
-    QTest::newRow("nul as blank") << QByteArray("NO\0CARRIER\r", 11)
-                                  << QList<QByteArray>{"NO CARRIER"};
-    QTest::newRow("connect") << QByteArray("\r\nCONNECT 9600/ARQ\r\n\r\nRING\r\n")
-                             << QList<QByteArray>{"CONNECT 9600/ARQ", "RING"};
-    QTest::newRow("blanks and controls")
-        << QByteArray(" \t\x01OK\x7f\r", 7) << QList<QByteArray>{"OK\x7f"};
-}
-
-void ModemTextTest::lineSplitting() {
-    QFETCH(QByteArray, stream);
-    QFETCH(QList<QByteArray>, lines);
-    TModemLineSplitter splitter;
-    QList<QByteArray> got;
-    for (char c : stream)
-        if (splitter.Feed(c)) {
-            const QByteArray line = TrimReplyLine(splitter.TakeLine());
-            if (!line.isEmpty()) got.append(line);
-        }
-    QCOMPARE(got, lines);
-}
-
 void ModemTextTest::endlessLineIsCapped() {
     TModemLineSplitter splitter;
     splitter.SetTerminator('\r');
@@ -108,35 +77,6 @@ void ModemTextTest::endlessLineIsCapped() {
         splitter.Feed(c);
     QVERIFY(splitter.Feed('\r'));
     QCOMPARE(splitter.TakeLine(), QByteArray("OK"));
-}
-
-void ModemTextTest::recognition_data() {
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<int>("reply");
-    QTest::newRow("ok") << QByteArray("OK") << int(TModemReply::OK);
-    QTest::newRow("ok lower") << QByteArray("ok") << int(TModemReply::None);
-    QTest::newRow("ring") << QByteArray("RING") << int(TModemReply::Ring);
-    QTest::newRow("busy") << QByteArray("BUSY") << int(TModemReply::Busy);
-    QTest::newRow("voice") << QByteArray("VOICE") << int(TModemReply::Voice);
-    QTest::newRow("no carrier") << QByteArray("NO CARRIER") << int(TModemReply::NoCarrier);
-    QTest::newRow("no dialtone") << QByteArray("NO DIALTONE") << int(TModemReply::NoDialTone);
-    QTest::newRow("error") << QByteArray("ERROR") << int(TModemReply::Error);
-    QTest::newRow("connect") << QByteArray("CONNECT") << int(TModemReply::Connect);
-    QTest::newRow("connect speed") << QByteArray("CONNECT 9600/ARQ") << int(TModemReply::Connect);
-    QTest::newRow("connected") << QByteArray("CONNECTED") << int(TModemReply::Connect);
-    QTest::newRow("okay is not ok") << QByteArray("OKAY") << int(TModemReply::None);
-    QTest::newRow("echo") << QByteArray("ATZE1M1") << int(TModemReply::None);
-    QTest::newRow("empty") << QByteArray() << int(TModemReply::None);
-}
-
-void ModemTextTest::recognition() {
-    QFETCH(QByteArray, line);
-    QFETCH(int, reply);
-    const TModemReplies replies{"OK",         "RING",        "BUSY",  "VOICE",
-                                "NO CARRIER", "NO DIALTONE", "ERROR", "CONNECT"};
-    QCOMPARE(int(RecogniseReply(line, replies)), reply);
-    // Unconfigured replies match nothing, not even an empty line or any line as a prefix.
-    QCOMPARE(int(RecogniseReply(line, TModemReplies{})), int(TModemReply::None));
 }
 
 void ModemTextTest::watcher_data() {
