@@ -342,11 +342,10 @@ bool TVaComm::WriteChar(char Ch) { return WriteData(&Ch, 1) == 1; }
 bool TVaComm::OutputDrained() {
     std::shared_ptr<TVaCommShared> s = Shared();
     if (!s) return true;
-    {
-        std::lock_guard<std::mutex> g(s->Lock);
-        if (s->Stop) return true;
-        if (!s->Buffer.Empty()) return false;
-    }
+    // Under the lock: a Close on the main thread cannot close the device meanwhile.
+    std::lock_guard<std::mutex> g(s->Lock);
+    if (s->Stop) return true;
+    if (!s->Buffer.Empty()) return false;
     return s->Device.OutputQueued() <= 0;
 }
 

@@ -2,6 +2,7 @@
 // the port opens the slave side, exactly as it would open a serial device.
 #include "app/helpers.h"
 #include "common/test_home.h"
+#include "platform/serial_device.h"
 #include "serial/comm.h"
 
 #include <QDir>
@@ -190,6 +191,9 @@ private Q_SLOTS:
     void receiveDeliveryByClients();
     void unreadBytesAreReportedOnce();
     void txEmptyWhenBufferDrains();
+    void directWrite();
+    void devicePaths_data();
+    void devicePaths();
     void outputBufferFull_data();
     void outputBufferFull();
     void purgeReadWrite();
@@ -543,6 +547,67 @@ void TestComm::txEmptyWhenBufferDrains() {
     QVERIFY(port->WriteChar('z'));
     QVERIFY(WaitFor([&] { return txEmpty > first; }, 2000));
     QCOMPARE(pty.receive(1, 1000), QByteArray("z"));
+}
+
+void TestComm::directWrite() {
+    Pty pty;
+    auto port = openPort(pty, false);
+    port->SetDirectWrite(true);
+    port->Buffers().SetReadTimeout(150);
+    port->Buffers().SetWriteTimeout(5000); // not used by direct writes
+    int txEmpty = 0;
+    port->OnTxEmpty = [&](TVaComm*) { ++txEmpty; };
+    port->Open();
+    QCOMPARE(port->WriteData("direct", 6), 6);
+    QCOMPARE(pty.receive(6, 2000), QByteArray("direct"));
+    // The device was asked for transmit-empty: it comes once the bytes have left.
+    QVERIFY(WaitFor([&] { return txEmpty == 1; }, 2000));
+    // On a line that stops taking bytes a direct write gives up after ReadTimeout and reports
+    // how many bytes did go out.
+    const QByteArray block = pattern(4096, 9);
+    int last = 0;
+    qint64 longest = 0, total = 0;
+    for (int i = 0; i < 2000; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        last = port->WriteData(block.constData(), int(block.size()));
+        total += last;
+        longest = std::max(longest, clock.elapsed());
+        if (last < block.size()) break;
+    }
+    QVERIFY(last < block.size());
+    QVERIFY(longest >= 140 && longest < 1500);
+    // Every byte counted as written arrives; none more.
+    const QByteArray arrived = pty.receive(int(total), 3000);
+    QCOMPARE(arrived.size(), total);
+    QVERIFY(pty.receive(1, 100).isEmpty());
+    QCOMPARE(arrived.right(last), block.left(last));
+}
+
+void TestComm::devicePaths_data() {
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("formatted");
+    QTest::addColumn<QString>("path"); // "@" stands for the program folder
+    QTest::newRow("COM1 without link") << "COM%d" << 1 << "COM1" << "/dev/ttyS0";
+    QTest::newRow("lower case com") << "com%d" << 2 << "com2" << "/dev/ttyS1";
+    QTest::newRow("linked COM7") << "COM%d" << 7 << "COM7" << "/dev/ttyUSB9";
+    QTest::newRow("Windows prefix") << "\\\\.\\COM%d" << 3 << "\\\\.\\COM3" << "/dev/ttyS2";
+    QTest::newRow("absolute pattern") << "/dev/ttyACM%d" << 0 << "/dev/ttyACM0" << "/dev/ttyACM0";
+    QTest::newRow("plain device name") << "ttyUSB%d" << 1 << "ttyUSB1" << "/dev/ttyUSB1";
+    QTest::newRow("percent sign") << "/tmp/100%%/p%d" << 5 << "/tmp/100%/p5" << "/tmp/100%/p5";
+    QTest::newRow("no placeholder") << "/dev/modem" << 9 << "/dev/modem" << "/dev/modem";
+}
+
+void TestComm::devicePaths() {
+    QFETCH(QString, pattern);
+    QFETCH(int, number);
+    QFETCH(QString, formatted);
+    QFETCH(QString, path);
+    QDir().mkpath(mHome->file("ports"));
+    QVERIFY(QFile::link("/dev/ttyUSB9", mHome->file("ports/COM7")));
+    QCOMPARE(FormatDeviceName(pattern, number), formatted);
+    QCOMPARE(SerialDevicePath(formatted, mHome->path()), path);
 }
 
 void TestComm::outputBufferFull_data() {
