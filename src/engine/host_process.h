@@ -1,0 +1,211 @@
+#pragma once
+// The server side of a session: one THostProcess per started device. It prepares its device
+// (opens the port, initialises the modem), waits for a call, answers it, then serves the command
+// exchange: log-on against the user accounts, files received into the user's inbox, queued or
+// global files and the directory list sent from the outbox, results confirmed. Every change is
+// reported to the server console through gHostConsole.
+//
+// Everything runs on the main thread, driven by port, modem and transfer events, received command
+// lines and two timers. Waits inside a step (WaitFor, Delay) keep handling events, so a step can
+// be re-entered meanwhile; the Busy flag and the Activity checks after each wait guard that.
+#include "consoles/users.h"
+#include "engine/devices.h"
+#include "engine/link_protocol.h"
+#include "jobs/queue.h"
+#include "serial/comm.h"
+#include "serial/modem.h"
+#include "serial/modems.h"
+#include "serial/va_timer.h"
+#include "serial/xmodem.h"
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <memory>
+
+// The steps of the server's state machine.
+enum THstStep : uint8_t {
+    hsStop,
+    hsStart,
+    hsCallWait,
+    hsConnect,
+    hsLogin,
+    hsFile,
+    hsDir,
+    hsDisconnect
+};
+using THstSteps = TVaSet<THstStep>;
+
+// Activity: 0 stopped, 1 waiting (preparing the device or waiting for a call), 2 online.
+enum THstActivity : uint8_t { haStopped = 0, haWaiting = 1, haOnline = 2 };
+
+// Events given to the Login, File, Dir and CallWait steps.
+enum THstEvent : uint8_t {
+    heNone = 0,
+    heLogon = 1,        // Login: "LOGON" with a password
+    heLogonOk = 2,      // Login: accepted
+    heLogonDenied = 3,  // Login: refused
+    heFileRequest = 4,  // File: "PUT", "GET" or "CHKCRC"
+    heInvalidRequest = 5,
+    heProgress = 6,     // File, Dir
+    heTransferDone = 7, // File, Dir
+    heTransferFailed = 8,
+    heResult = 9,       // File: "RESULT"
+    heDirRequest = 10,  // Dir: "DIR"
+    heSessionTimeout = 11 // CallWait
+};
+
+// What the engine hands its console at each change.
+struct THstStatusReport {
+    uint8_t PrevActivity = 0; // the engine's Activity when the report was made
+    uint8_t Kind = 3;         // 0, 1, 2: the report also sets Activity to that value; 3: message
+    QString Operation;        // "Connect", "Disconnect", "Authentication", "Transfer", "DIR", ...
+    bool BufferTransfer = false; // the current "DIR" asked for "/B"
+    bool GlobalFile = false;     // the current request carried "/G"
+    int32_t Total = 100;         // announced length of the current file; 100 with no transfer
+    int32_t Progress = 0;        // bytes transferred so far
+    QString FileText;            // local path of the file in transfer, or "DIR.LST"
+    int32_t ResultCode = 0;      // result of the last transfer (0 success)
+    QString Message;             // this report's message; emptied after each report
+    TQueueItem Job;              // the current request or served job
+    TCommDevice* Device = nullptr; // the engine's device, set at creation
+    TModemSettings Modem;          // the configuration loaded for a modem device
+    TMRLUser User;                 // the authenticated caller
+};
+
+// The server console as the engine sees it.
+class IHostConsole {
+public:
+    virtual ~IHostConsole() = default;
+    // At each change of step: updates lists, status fields and the progress gauge.
+    virtual void OnDeviceStatus(THstStatusReport& report) = 0;
+    // A job has ended: writes the results-log record, deletes or keeps the job and its file.
+    virtual void LogFileEvent(const TQueueItem& job, bool discard, const QString& result,
+                              bool done) = 0;
+    // New files have arrived (the notification window; headless: a status line).
+    virtual void ShowNotification() = 0;
+};
+
+// The console that receives the server engines' reports; nullptr drops them.
+extern IHostConsole* gHostConsole;
+
+// Installs the server engine factory of the device list (StartHostProc creates a THostProcess).
+void RegisterHostEngine();
+
+// Environment overrides for short timers (read when an engine is created; the stored settings
+// keep their units):
+//   MARROWLINE_SESSION_TIMEOUT_MS  the session time-out in ms instead of SVR_SessionTimeout min
+//   MARROWLINE_WATCHDOG_MS         the watchdog interval in ms instead of 600000
+class THostProcess : public TDeviceEngine {
+public:
+    THostProcess(TDevicesList* owner, TCommDevice& device);
+    ~THostProcess() override;
+    THostProcess(const THostProcess&) = delete;
+    THostProcess& operator=(const THostProcess&) = delete;
+
+    // The device was started again: back to CallWait (forced).
+    void Restart() override;
+
+    // The single entry into the state machine.
+    void Execute(bool force, THstSteps steps, uint8_t subStep = 0, uint8_t event = 0);
+
+    uint8_t Activity() const { return mActivity; }
+    uint8_t Step() const { return mStep; }
+    uint8_t SubStep() const { return mSubStep; }
+    uint8_t Event() const { return mEvent; }
+    bool Busy() const { return mBusy; }
+    const THstStatusReport& Report() const { return mReport; }
+    TVaComm& Port() { return *mPort; }
+    TVaModem& Modem() { return *mModem; }
+    TVaXModem& Transfer() { return *mXModem; }
+
+private:
+    // Step handlers.
+    void DoCallWait();
+    void DoStart();
+    void DoStop();
+    void DoConnect();
+    void DoDisconnect();
+    void DoLogin();
+    void DoFile();
+    void DoDir();
+
+    // Actions.
+    void aSetStatus(bool setActivity, uint8_t value);
+    void aSendMessage(const QString& text);
+    void aListen(bool on);
+    void aResetBatchTimeout();
+    void aFileNotification(qint64 byteCount);
+    bool aLoadDevice();
+    QString aGetOutbox();
+    QString aUserInbox();
+    bool aLoadQueueItem(int index);
+    bool aLoadQueueItemByName(const QString& fileName);
+    bool aLoadCrcItem();
+    bool aPrepareUserDirList();
+    void aReport(const QString& message);
+
+    // Timers.
+    void tmWatchDogTimer();
+    void tmBatchTmoTimer();
+
+    // Port, modem and transfer events.
+    void yPortOpen();
+    void yPortClose();
+    void yPortError(uint32_t errors);
+    void yPortRxBuf(const char* data, int count);
+    void yModemOK();
+    void yModemBusy();
+    void yModemCommandTimeout();
+    void yModemConnect(const QString& connectString);
+    void yModemError();
+    void yModemNoCarrier();
+    void yModemVoice();
+    void yModemRingDetect(int rings, bool& accept);
+    void yModemRingWaitTimeout();
+    void yTransferStart();
+    void yTransferFileInfo(const QString& name);
+    void yTransferPacket(qint64 byteCount);
+    void yTransferEnd(int exitCode);
+    void yTransferError(int code);
+
+    // Receiving into a temporary name: the whole file appears under its final name only after
+    // the length check.
+    void discardPartialFile();
+    bool moveReceivedFile(QString* error);
+
+    bool isLineDevice() const;
+    int deviceDelay(int emptyValue) const;
+    void waitAfterReply(int ms);
+    void reportError(const char* operation);
+
+    TDevicesList* mOwner;
+    TCommDevice& mDevice;
+
+    uint8_t mActivity = haStopped;
+    uint8_t mStep = hsStop;
+    uint8_t mSubStep = 0;
+    uint8_t mEvent = heNone;
+    QStringList mLines; // received command lines, emptied before each reply
+    QString mLastLine;
+    TLineAssembler mAssembler;
+    QString mExtraCommands; // each followed by "|||"
+    bool mBusy = false;
+    int mTimeoutCount = 0;
+    THstStatusReport mReport;
+
+    // The file being received: the final path, and the temporary one the transfer writes into.
+    QString mFinalPath;
+    QString mPartPath;
+
+    int mSessionTimeoutMs = -1; // override, -1: from the settings
+    int mWatchDogMs = 600000;
+
+    std::unique_ptr<TVaComm> mPort;
+    std::unique_ptr<TVaModem> mModem;
+    std::unique_ptr<TVaXModem> mXModem;
+    TVaTimer mWatchDog;
+    TVaTimer mSessionTimer;
+    // Expires with the engine: handlers that resume after a wait check it first.
+    std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);
+};
