@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -96,11 +98,24 @@ QByteArray EncodeHandOver(quint32 message, quint32 wParam, const QString& text) 
     return out + utf8;
 }
 
+QString HandOverSocketPath(const QString& serverName) {
+    return serverName.startsWith('/') ? serverName : QDir::tempPath() + '/' + serverName;
+}
+
 bool SendHandOver(const QString& serverName, const QString& text, int connectMs, QString* error,
                   quint32 message, quint32 wParam) {
     QLocalSocket socket;
     QDeadlineTimer deadline(connectMs);
     for (;;) {
+        // The folder is shared by all users: parameters (passwords among them) go only to a
+        // socket of this user's own.
+        struct stat info = {};
+        const QByteArray path = QFile::encodeName(HandOverSocketPath(serverName));
+        if (::lstat(path.constData(), &info) == 0 &&
+            (!S_ISSOCK(info.st_mode) || info.st_uid != ::geteuid())) {
+            if (error) *error = QString::fromLocal8Bit(path) + ": not a socket of this user";
+            return false;
+        }
         socket.connectToServer(serverName);
         if (socket.waitForConnected(int(qMax<qint64>(1, deadline.remainingTime())))) break;
         const auto failure = socket.error();

@@ -51,12 +51,17 @@ private:
 // every program folder.
 QString HandOverServerName(const QString& title, const QString& folder);
 
+// Where the socket of a server name lives (names without a '/' are placed in the temporary
+// folder, as QLocalServer does).
+QString HandOverSocketPath(const QString& serverName);
+
 // The wire form of one hand-over message.
 QByteArray EncodeHandOver(quint32 message, quint32 wParam, const QString& text);
 
 // Sends one message to the instance listening on `serverName`. A running instance that has not
 // started listening yet is given up to `connectMs` to do so. Returns false (and *error) when
-// nobody answers or the text cannot be delivered. Does not wait for the message to be handled.
+// nobody answers, the socket is not one of this user's, or the text cannot be delivered. Does
+// not wait for the message to be handled.
 bool SendHandOver(const QString& serverName, const QString& text, int connectMs = 3000,
                   QString* error = nullptr, quint32 message = HandOverMessage,
                   quint32 wParam = HandOverWParam);

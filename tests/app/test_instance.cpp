@@ -17,6 +17,7 @@
 #include <csignal>
 #include <memory>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 struct Received {
@@ -259,18 +260,29 @@ void TestInstance::brokenSendersAreSurvived() {
 void TestInstance::staleSocketFileIsReplaced() {
     TestHome home;
     const QString name = HandOverServerName("MarrowlineTest", home.path());
-    {
-        THandOverReceiver dead;
-        QVERIFY(dead.Listen(name));
-        // Leaves its socket file behind, as a killed process would.
-    }
-    QVERIFY(WriteFile(QDir::tempPath() + '/' + name, "left over"));
-    THandOverReceiver receiver;
+    // A file left at the socket's place (a killed instance leaves its socket behind).
+    QVERIFY(WriteFile(HandOverSocketPath(name), "left over"));
+    // Nothing is sent to what is not a socket of this user's.
     QString error;
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!SendHandOver(name, "secret|||", 3000, &error));
+    QVERIFY(error.contains("not a socket of this user"));
+    QVERIFY(clock.elapsed() < 2000);
+    THandOverReceiver receiver;
     QVERIFY2(receiver.Listen(name, &error), qPrintable(error));
     QSignalSpy spy(&receiver, &THandOverReceiver::MessageReceived);
     QVERIFY(sendFromThread(name, "z|||"));
     QCOMPARE(takeMessage(spy).text, QString("z|||"));
+    // A socket that belongs to another user gets nothing either.
+    if (::geteuid() == 0) {
+        const QByteArray path = QFile::encodeName(HandOverSocketPath(name));
+        QCOMPARE(::lchown(path.constData(), 65534, 65534), 0);
+        QVERIFY(!SendHandOver(name, "secret|||", 300, &error));
+        QVERIFY(error.contains("not a socket of this user"));
+        QTest::qWait(50);
+        QCOMPARE(spy.count(), 0);
+    }
     receiver.Close();
 }
 
