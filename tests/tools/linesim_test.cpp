@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -254,16 +255,21 @@ void LinesimTest::pacesLikeALine() {
     const QByteArray got = b.read(bytes, 10000, &clock, &arrivals);
     QCOMPARE(got.size(), data.size());
     QVERIFY(got == data);
-    // The line starts when the first byte is written and carries 10 bits per byte; the reader
-    // may wake late for the first bytes but cannot see the last one early.
-    const double expectedMs = bytes * 10.0 * 1000.0 / baud;
-    const double measuredMs = arrivals.last();
-    qInfo("%d bit/s: %d bytes in %.1f ms, expected %.1f ms (%+.2f%%)", baud, bytes, measuredMs,
-          expectedMs, 100.0 * (measuredMs - expectedMs) / expectedMs);
-    QVERIFY2(measuredMs > expectedMs * 0.995 && measuredMs < expectedMs * 1.03,
-             qPrintable(QString::number(measuredMs)));
-    // The first byte needs one byte time, not the time of the whole block.
-    QVERIFY(arrivals.first() < 10.0 * 1000.0 / baud + 100);
+    // Never early: the line starts when the first byte is written and carries 10 bits per byte.
+    const double byteMs = 10.0 * 1000.0 / baud;
+    const double expectedMs = bytes * byteMs;
+    QVERIFY2(arrivals.last() > expectedMs * 0.995, qPrintable(QString::number(arrivals.last())));
+    // The rate: the median over many spans of half the transfer, so that one moment when a loaded
+    // machine did not run the reader or the tool does not count, while a wrong rate does.
+    const qsizetype half = bytes / 2;
+    QList<double> spans;
+    for (qsizetype i = 0; i < half; ++i)
+        spans.append(arrivals[i + half] - arrivals[i]);
+    std::sort(spans.begin(), spans.end());
+    const double rateError = spans[half / 2] / (half * byteMs) - 1;
+    qInfo("%d bit/s: %d bytes, last after %.1f ms (expected %.1f ms), rate error %+.2f%%", baud,
+          bytes, arrivals.last(), expectedMs, 100 * rateError);
+    QVERIFY2(rateError > -0.01 && rateError < 0.03, qPrintable(QString::number(rateError)));
 }
 
 void LinesimTest::addsLatencyPerDirection() {
@@ -276,7 +282,8 @@ void LinesimTest::addsLatencyPerDirection() {
         QVERIFY(from->write("x"));
         QList<double> arrivals;
         QCOMPARE(to->read(1, 2000, &clock, &arrivals), QByteArray("x"));
-        QVERIFY2(arrivals.first() >= ms && arrivals.first() < ms + 100,
+        // Never early; the upper bound leaves room for a loaded machine.
+        QVERIFY2(arrivals.first() >= ms && arrivals.first() < ms + 1000,
                  qPrintable(QString::number(arrivals.first())));
     }
 }
@@ -309,8 +316,8 @@ void LinesimTest::dropsTheGivenOffsets() {
     expected.remove(500, 1).remove(0, 2);
     QVERIFY(a.write(data));
     QVERIFY(b.write(data));
-    QCOMPARE(b.readUntilQuiet(300), expected);
-    QCOMPARE(a.readUntilQuiet(300), expected);
+    QCOMPARE(b.readUntilQuiet(500), expected);
+    QCOMPARE(a.readUntilQuiet(500), expected);
     QCOMPARE(cable.stop(), 0);
     QVERIFY(cable.log().contains("summary ab in=1000 delivered=997 corrupted=0 dropped=3"));
 }
@@ -331,7 +338,7 @@ void LinesimTest::randomImpairmentsFollowTheSeed() {
         // Traffic the other way must not change what happens to this direction.
         b.write(RandomBytes(500, seed.toUInt()));
         a.write(data);
-        const QByteArray got = b.readUntilQuiet(400);
+        const QByteArray got = b.readUntilQuiet(500);
         *log = cable.log();
         return got;
     };
@@ -356,8 +363,11 @@ void LinesimTest::stallsBeforeTheGivenOffset() {
     QVERIFY(a.write(RandomBytes(100, 7)));
     QList<double> arrivals;
     QCOMPARE(b.read(100, 3000, &clock, &arrivals).size(), 100);
-    QVERIFY2(arrivals[49] < 150, qPrintable(QString::number(arrivals[49])));
-    QVERIFY2(arrivals[50] >= 300 && arrivals[50] < 450, qPrintable(QString::number(arrivals[50])));
+    // The bytes before the offset are not held back; the pause comes before byte 50.
+    QVERIFY2(arrivals[50] - arrivals[49] >= 250,
+             qPrintable(QString("%1 %2").arg(arrivals[49]).arg(arrivals[50])));
+    QVERIFY2(arrivals[50] >= 300 && arrivals[50] < 1300, qPrintable(QString::number(arrivals[50])));
+    QCOMPARE(arrivals[99] - arrivals[50] < 250, true);
     QVERIFY(cable.log().contains("ab stall offset=50 ms=300"));
 }
 
@@ -374,7 +384,7 @@ void LinesimTest::cutsAfterBytes() {
     Port a(cable.pathA), b(cable.pathB);
     const QByteArray data = RandomBytes(300, 8);
     QVERIFY(a.write(data));
-    QCOMPARE(b.readUntilQuiet(300), data.left(100));
+    QCOMPARE(b.readUntilQuiet(500), data.left(100));
     QTRY_VERIFY(cable.log().contains("cut (cut-after) mode=" + mode));
     if (mode == "quiet") {
         // Nothing passes the other way either, and the ends stay published.
