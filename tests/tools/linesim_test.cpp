@@ -192,6 +192,8 @@ private Q_SLOTS:
     void removesLinksAtExit();
     void refusesToReplaceAFile();
     void endsCanBeOpenedAnyTime();
+    void rejectsBadCommandLines_data();
+    void rejectsBadCommandLines();
 };
 
 void LinesimTest::passesEveryByteBothWays() {
@@ -495,6 +497,27 @@ void LinesimTest::endsCanBeOpenedAnyTime() {
     Port a(cable.pathA);
     QVERIFY(a.write("late"));
     QCOMPARE(b.read(4, 2000), QByteArray("late"));
+}
+
+void LinesimTest::rejectsBadCommandLines_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("speed not a number") << QStringList{"--baud", "fast"};
+    QTest::newRow("rate above 1") << QStringList{"--drop-rate=1.5"};
+    QTest::newRow("negative offset") << QStringList{"--corrupt-at", "ab:3,-1"};
+    QTest::newRow("stall without time") << QStringList{"--stall", "ba:100"};
+    QTest::newRow("unknown cut mode") << QStringList{"--cut-mode", "snip"};
+    QTest::newRow("unknown option") << QStringList{"--noise", "0.1"};
+    QTest::newRow("value missing") << QStringList{"--latency"};
+}
+
+void LinesimTest::rejectsBadCommandLines() {
+    QFETCH(QStringList, options);
+    Cable cable;
+    QVERIFY(!cable.start(options));
+    cable.process().waitForFinished(5000);
+    QCOMPARE(cable.process().exitCode(), 2);
+    QVERIFY(cable.process().readAllStandardError().contains("Try 'linesim --help'"));
+    QVERIFY(!IsLink(cable.pathA) && !IsLink(cable.pathB));
 }
 
 QTEST_GUILESS_MAIN(LinesimTest)

@@ -100,6 +100,7 @@ int CableMain(const std::vector<std::string>& args) {
         return Usage(e.what());
     }
     if (ends.size() == 2) {
+        if (ends[0] == ends[1]) return Usage("cable: the two ends need different paths");
         options.linkA = ends[0];
         options.linkB = ends[1];
     } else if (!ends.empty()) {
