@@ -176,6 +176,7 @@ class LinesimTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void passesEveryByteBothWays();
     void pacesLikeALine_data();
     void pacesLikeALine();
@@ -195,6 +196,11 @@ private Q_SLOTS:
     void rejectsBadCommandLines_data();
     void rejectsBadCommandLines();
 };
+
+void LinesimTest::initTestCase() {
+    const QString bin = qEnvironmentVariable("LINESIM_BIN");
+    QVERIFY2(QFileInfo(bin).isExecutable(), "set LINESIM_BIN to the built linesim (ctest does)");
+}
 
 void LinesimTest::passesEveryByteBothWays() {
     Cable cable;
