@@ -70,6 +70,11 @@ public:
             mBits |= uint32_t(1) << unsigned(s);
     }
     constexpr bool Contains(uint8_t step) const { return step < 32 && (mBits >> step) & 1u; }
+    static constexpr TRemSteps Of(uint8_t step) {
+        TRemSteps s;
+        if (step < 32) s.mBits = uint32_t(1) << step;
+        return s;
+    }
     // The lowest step of the set (rsStop for an empty set).
     constexpr uint8_t Lowest() const {
         for (uint8_t s = 0; s < 32; ++s)
@@ -218,15 +223,36 @@ private:
     void yMsgMessage(int index);
 
     // Helpers.
+    struct TOutboxFile {
+        QString path;
+        bool exists = false;
+        qint64 size = 0;
+    };
     void report() { aSetStatus(false, 3); }
     bool isLinkDevice() const; // "Direct" or "Modem"
     bool isModemDevice() const;
     bool transferRunning() const;
+    // Cancels a running transfer whose end then no longer counts as an outcome.
     void cancelTransfer();
-    int deviceDelay(int whenEmpty) const; // dvkDevDelay in ms, or whenEmpty when it is empty
-    void waitPort(int ms);                // WaitFor the port's output to drain
+    // dvkDevDelay x multiply / divide in ms, or whenEmpty when the setting is empty.
+    int scaledDelay(int multiply, int divide, int whenEmpty) const;
+    int retries() const; // dvkDevRetries
+    int batchTimeoutMs() const;
+    int batchIdleMs() const;
+    // Waits; false when the engine was destroyed meanwhile.
+    bool waitPort(int ms); // until the port's output has drained, at most ms
+    bool pause(int ms);
+    bool waitTransferEnd(int ms);
+    TOutboxFile outboxFile(const TQueueItem& job) const;
+    bool fetchQueued(const TQueueItem& job) const;
+    void beginAttempt();
+    bool startTransfer();
+    void requestDirList();
+    void lineLost();
+    void yXModFileInfo(const QString& name, qint64 size);
     void deletePartialDownload();
-    void finishDownload(); // moves a whole download from its temporary name to its final one
+    // Moves a whole download from its temporary name to its final one; the name used, or empty.
+    QString finishDownload();
     void logFileEvent(const TQueueItem& job, bool discard, const QString& result, int attempt,
                       bool done);
     void error(const char* operation, const QString& text);
@@ -244,11 +270,15 @@ private:
     TRemStatusReport mReport;
     TRemTrialCommand mTrial;
 
-    // A download goes into mPartPath and is renamed to mFinalPath once it is whole; an upload
-    // sends mUploadPath. Empty when no such transfer is in hand.
+    // A download goes into mPartPath and is renamed to mFinalPath once it is whole.
     QString mPartPath;
     QString mFinalPath;
-    bool mDownloading = false;
+    QString mDirListFile;      // where the last "DIR.LST" was received
+    bool mDownloading = false; // the transfer in hand receives
+    bool mCheckLength = false; // a download is checked against qkSize
+    bool mAbandoned = false;   // the running transfer was given up; its end is not an outcome
+    qint64 mUploadSize = 0;    // the length announced for the upload in hand
+    qint64 mTransferred = 0;   // bytes moved by the transfer in hand
 
     TVaComm* mComm = nullptr;
     TVaModem* mModem = nullptr;
