@@ -140,8 +140,11 @@ private:
     QString aGetOutbox();
     QString aUserInbox();
     bool aLoadQueueItem(int index);
-    bool aLoadQueueItemByName(const QString& fileName);
-    bool aLoadCrcItem();
+    bool aLoadQueueItemByName(const QString& fileName); // for "GET"
+    bool aLoadCrcItem();                                // for "CHKCRC"
+    // aLoadQueueItem (index); replyOnError false keeps an unreadable file from answering "NO"
+    // in the middle of a directory list.
+    bool loadQueueItem(int index, bool replyOnError);
     bool aPrepareUserDirList();
     void aReport(const QString& message);
 
@@ -175,8 +178,8 @@ private:
     bool moveReceivedFile(QString* error);
 
     bool isLineDevice() const;
+    // dvkDevDelay in ms; emptyValue when empty or unreadable.
     int deviceDelay(int emptyValue) const;
-    void waitAfterReply(int ms);
     void reportError(const char* operation);
 
     TDevicesList* mOwner;
@@ -191,7 +194,12 @@ private:
     TLineAssembler mAssembler;
     QString mExtraCommands; // each followed by "|||"
     bool mBusy = false;
+    bool mInCallWait = false;
     int mTimeoutCount = 0;
+    // A file request was accepted and its outcome not yet logged.
+    bool mJobOpen = false;
+    // Counts file requests, so a request that waited can tell that a newer one took over.
+    quint64 mRequestCount = 0;
     THstStatusReport mReport;
 
     // The file being received: the final path, and the temporary one the transfer writes into.
