@@ -1,0 +1,12 @@
+# End-to-end tests: two (or more) real marrowline processes on linesim lines. Split into several
+# executables so that ctest -j2 runs them side by side.
+add_library(marrowline_e2e STATIC ${CMAKE_CURRENT_LIST_DIR}/e2e_harness.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/e2e_harness.h)
+target_link_libraries(marrowline_e2e PUBLIC marrowline_testsupport)
+
+foreach(group harness transfer refusals faults commands multi)
+  marrowline_add_test(NAME test_e2e_${group}
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/e2e_${group}_test.cpp
+    LIBS marrowline_e2e
+    TIMEOUT 240)
+endforeach()
