@@ -1,10 +1,12 @@
-// The marrowline program. There is no window yet, so it runs headless: status lines go to standard
-// output as well as to the session transcript, message boxes are written as lines and take their
-// default answer. One instance runs per program folder; a later start hands its parameters to it.
-// The exit code is 0 in every path.
+// The marrowline program. There is no window yet, so it runs headless: the consoles' logic runs
+// without a view, status lines go to standard output as well as to the session transcript, message
+// boxes are written as lines and take their default answer. One instance runs per program folder; a
+// later start hands its parameters to it. The exit code is 0 in every path.
 #include "app/cmdline.h"
 #include "app/settings.h"
 #include "app/shell.h"
+#include "engine/host_process.h"
+#include "engine/rem_process.h"
 #include "jobs/status.h"
 #include "platform/appdir.h"
 #include "platform/instance.h"
@@ -82,6 +84,9 @@ int main(int argc, char** argv) {
     }
 
     SetStatusEcho(printLine);
+    // Starting a device creates the engine of the role.
+    RegisterHostEngine();
+    RegisterRemEngine();
     {
         TMainShell shell(params);
         QObject::connect(&shell, &TMainShell::TerminateRequested, &app, &QCoreApplication::quit,

@@ -2,6 +2,8 @@
 
 #include "app/cmdline.h"
 #include "app/settings.h"
+#include "consoles/client_console.h"
+#include "consoles/server_console.h"
 #include "consoles/users.h"
 #include "engine/devices.h"
 #include "jobs/queue.h"
@@ -88,8 +90,13 @@ void TStandInConsole::ProcessParams() {
 TMainShell::TMainShell(QStringList params, QObject* parent)
     : QObject(parent), mParams(std::move(params)) {
     for (int role = 1; role <= 2; ++role) {
-        mConsoles[role] = gConsoleFactory ? gConsoleFactory(role) : nullptr;
-        if (!mConsoles[role]) mConsoles[role] = std::make_unique<TStandInConsole>(role);
+        if (gConsoleFactory) mConsoles[role] = gConsoleFactory(role);
+        if (!mConsoles[role]) {
+            if (role == 1)
+                mConsoles[role] = std::make_unique<TfraClient>();
+            else
+                mConsoles[role] = std::make_unique<TfraServer>();
+        }
     }
     connect(&mReceiver, &THandOverReceiver::MessageReceived, this, &TMainShell::ReceiveHandOver);
     gMainShell = this;
@@ -174,6 +181,13 @@ bool TMainShell::CloseApplication(bool confirm) {
     return true;
 }
 
+bool TMainShell::ApplyOnTop(bool toggle) {
+    if (toggle) PutBool(MRL_OnTop, !GetBool(MRL_OnTop));
+    const bool onTop = GetBool(MRL_OnTop);
+    Q_EMIT OnTopChanged(onTop);
+    return onTop;
+}
+
 bool TMainShell::StartHandOverReceiver(QString* error) {
     return mReceiver.Listen(HandOverName(), error);
 }
@@ -211,6 +225,11 @@ void TMainShell::Shutdown() {
     mShutDown = true;
     mReceiver.Close();
     try {
+        // Engines stop first, so their last reports reach the session text before it is saved.
+        if (gDevices) {
+            for (int i = 0; i < gDevices->Count(); ++i)
+                gDevices->StopHostProc(i); // either role: destroys the device's engine
+        }
         if (IsClient() || IsServer()) SaveStatus(Console(IsClient() ? 1 : 2)->SessionText());
         // After a role switch the other console still holds the lines written before it.
         for (int role = 1; role <= 2; ++role) {

@@ -26,14 +26,14 @@ public:
     virtual void ProcessParams() = 0;
 };
 
-// Creates the console of a role. The real consoles install their factory; until then the shell
-// uses TStandInConsole.
+// Creates the console of a role. Without a factory the shell creates the real consoles
+// (TfraClient, TfraServer); tests of the shell alone install one that makes TStandInConsole.
 using TConsoleFactory = std::function<std::unique_ptr<IConsole>(int role)>;
-void SetConsoleFactory(TConsoleFactory factory); // empty: back to the stand-in
+void SetConsoleFactory(TConsoleFactory factory); // empty: back to the real consoles
 
-// STAND-IN until the real client and server consoles exist: owns its session text, writes
-// "Application started." on the client as the client console does, and reports and empties the
-// pending parameters it is handed (it queues no job and starts nothing).
+// A console without logic, for tests of the shell: owns its session text, writes "Application
+// started." on the client as the client console does, and reports and empties the pending
+// parameters it is handed (it queues no job and starts nothing).
 class TStandInConsole : public IConsole {
 public:
     explicit TStandInConsole(int role);
@@ -75,6 +75,9 @@ public:
     // Cancel). True when the program is ending.
     bool CloseApplication(bool confirm);
     bool Terminated() const { return mTerminated; }
+    // TfrmMRL.ApplyOnTop: with toggle, inverts MRL_OnTop first (saved with the settings);
+    // returns the resulting value. A window keeps itself on top while it is true.
+    bool ApplyOnTop(bool toggle);
 
     // Listens for hand-overs of later starts under the name derived from the title and AppDir.
     bool StartHandOverReceiver(QString* error = nullptr);
@@ -92,6 +95,8 @@ Q_SIGNALS:
     void PageChanged(int page);
     // The choice page was initialised with no role set: a view shows the window normally.
     void ChoiceShown();
+    // MRL_OnTop was applied (ApplyOnTop): a window changes its stay-on-top style.
+    void OnTopChanged(bool onTop);
     // The program is to end (CloseApplication); the program entry quits its event loop.
     void TerminateRequested();
     // A hand-over has been processed.
