@@ -1,0 +1,525 @@
+// The client engine against a scripted server on the far end of a virtual cable: real port,
+// real framed lines, real XMODEM-1K transfers in both directions.
+#include "app/helpers.h"
+#include "app/settings.h"
+#include "common/test_home.h"
+#include "engine/devices.h"
+#include "engine/link_protocol.h"
+#include "engine/rem_process.h"
+#include "jobs/queue.h"
+#include "platform/paths.h"
+#include "serial/comm.h"
+#include "serial/xmodem.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QtTest>
+#include <functional>
+#include <memory>
+
+namespace {
+
+bool RunUntil(const std::function<bool()>& done, int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    return done();
+}
+
+QByteArray RandomBytes(int size, quint32 seed) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator random(seed);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(random.bounded(256));
+    return bytes;
+}
+
+// `linesim cable` with its ends published as AppDir/ports/COM5 (the engine) and COM6 (the peer).
+class TCable {
+public:
+    ~TCable() {
+        if (mProcess.state() == QProcess::NotRunning) return;
+        mProcess.terminate();
+        if (!mProcess.waitForFinished(5000)) mProcess.kill();
+        mProcess.waitForFinished(2000);
+    }
+    bool Start(const QString& home) {
+        const QByteArray bin = qgetenv("LINESIM_BIN");
+        mProcess.setProgram(bin.isEmpty() ? QStringLiteral("linesim")
+                                          : QString::fromLocal8Bit(bin));
+        mProcess.setArguments({"cable", home + "ports/COM5", home + "ports/COM6"});
+        mProcess.setStandardErrorFile(QProcess::nullDevice());
+        mProcess.start();
+        QByteArray out;
+        RunUntil(
+            [&] {
+                out += mProcess.readAllStandardOutput();
+                return out.contains('\n') || mProcess.state() == QProcess::NotRunning;
+            },
+            10000);
+        return out.startsWith("ready");
+    }
+
+private:
+    QProcess mProcess;
+};
+
+// The server side, scripted: answers framed commands as told and runs XMODEM with our engine.
+class TPeer {
+public:
+    QStringList commands; // every valid command line received (without checksum)
+    QString folder;       // where PUT files are received and GET files are served from
+    QByteArray dirList;   // sent for the first "DIR"s (empty: "NO")
+    int dirListsLeft = 1; // how many "DIR"s get the list before the answer becomes "NO"
+    bool refuseLogon = false;
+    bool refusePut = false;
+    bool failResult = false;
+    int ignoreLogons = 0; // the first n log-ons get no answer
+    bool cutGets = false; // every GET transfer is cancelled after its first block
+    int putsReceived = 0;
+    int lastCode = 1;
+    QString lastPut; // local path of the last received file
+    qint64 lastPutSize = 0;
+
+    TPeer() {
+        mXModem.SetProtocol(XModem1K);
+        mXModem.SetTimeout(5000);
+        mXModem.SetComm(&mPort);
+        mXModem.OnTransferEnd = [this](TVaProtocol*, int code) { transferEnded(code); };
+        mXModem.OnPacketEvent = [this](TVaXYModem*, int, qint64) {
+            if (cutGets && mServingGet) mXModem.Cancel();
+        };
+        mPort.SetPortNum(6);
+        mPort.OnRxBuf = [this](TVaComm*, const char* data, int count) {
+            if (mXModem.InProgress()) return;
+            for (const QString& line : mLines.Feed(QByteArray(data, count)))
+                if (ChecksumOk(line)) handle(line.chopped(2));
+        };
+    }
+    ~TPeer() {
+        mPort.OnRxBuf = nullptr;
+        mXModem.OnTransferEnd = nullptr;
+        mXModem.OnPacketEvent = nullptr;
+    }
+    void Open() { mPort.Open(); }
+    bool Busy() const { return mXModem.InProgress(); }
+    int Count(const QString& prefix) const {
+        int n = 0;
+        for (const QString& c : commands)
+            n += c.startsWith(prefix) ? 1 : 0;
+        return n;
+    }
+
+private:
+    void reply(const QString& text) {
+        mLines.Discard();
+        mPort.WriteText(FrameLine(text));
+    }
+    void startLater(TVaTransferMode mode, const QString& path) {
+        mXModem.SetMode(mode);
+        mXModem.SetFileName(path);
+        QTimer::singleShot(30, [this] {
+            WaitFor([this] { return mPort.OutputDrained(); }, 500);
+            mXModem.Start();
+        });
+    }
+    void handle(const QString& command) {
+        commands << command;
+        if (command.startsWith("LOGON ")) {
+            if (ignoreLogons > 0) {
+                --ignoreLogons;
+                return;
+            }
+            reply(refuseLogon ? "NO" : "YES");
+        } else if (command.startsWith("PUT ")) {
+            const TPutRequest put = ParsePut(command + Checksum(command));
+            if (refusePut || !put.valid) return reply("NO");
+            lastPut = folder + NamePart(put.name);
+            lastPutSize = put.size.toLongLong();
+            QFile::remove(lastPut);
+            mReceiving = true;
+            reply("YES");
+            startLater(tmDownload, lastPut);
+        } else if (command == "RESULT") {
+            reply(!failResult && lastCode == 0 ? "OK" : "FAIL");
+        } else if (command == "DIR") {
+            if (dirList.isEmpty() || dirListsLeft <= 0) return reply("NO");
+            --dirListsLeft;
+            const QString path = folder + "DIR.LST";
+            WriteFile(path, dirList);
+            mReceiving = false;
+            reply("YES");
+            startLater(tmUpload, path);
+        } else if (command.startsWith("GET ")) {
+            const TGetRequest get = ParseGet(command + Checksum(command));
+            const QString path = folder + get.name;
+            if (!QFileInfo::exists(path)) return reply("NO");
+            mReceiving = false;
+            mServingGet = true;
+            reply("YES");
+            startLater(tmUpload, path);
+        }
+    }
+    void transferEnded(int code) {
+        lastCode = code;
+        mServingGet = false;
+        if (!mReceiving || code != 0) return;
+        ++putsReceived;
+        QFile file(lastPut);
+        if (file.size() < lastPutSize) lastCode = -18;
+        file.resize(lastPutSize);
+    }
+
+    TVaComm mPort;
+    TVaXModem mXModem;
+    TLineAssembler mLines;
+    bool mReceiving = false;
+    bool mServingGet = false;
+};
+
+struct TLogged {
+    QString src;
+    QString method;
+    bool discard;
+    QString result;
+    int attempt;
+    bool done;
+};
+
+// The console: records what the engine hands it and, like the real one, removes ended jobs.
+class TTestConsole : public IRemConsole {
+public:
+    QList<TLogged> logged;
+    QStringList messages;
+    QList<uint8_t> activities;
+    int queueUpdates = 0;
+    std::function<void(const TRemStatusReport&)> probe;
+
+    void OnDeviceStatus(TRemStatusReport& report) override {
+        if (!report.Message.isEmpty()) messages << report.Message;
+        if (report.Kind < 3) activities << report.Kind;
+        if (probe) probe(report);
+    }
+    void LogFileEvent(const TQueueItem& job, bool discard, const QString& result, int attempt,
+                      bool done) override {
+        logged << TLogged{Get(job, qkSrcFile), Get(job, qkMethod), discard, result, attempt, done};
+        if (!discard && !done) return;
+        for (int i = 0; i < gQueue->Count(); ++i)
+            if (gQueue->GetSetting(i, qkNo) == Get(job, qkNo)) {
+                gQueue->DeleteItem(i, true);
+                break;
+            }
+    }
+    void UpdateQueueList() override { ++queueUpdates; }
+    bool HasMessage(const QString& text) const {
+        for (const QString& m : messages)
+            if (m.contains(text)) return true;
+        return false;
+    }
+    int Results(const QString& result) const {
+        int n = 0;
+        for (const TLogged& l : logged)
+            n += l.result == result ? 1 : 0;
+        return n;
+    }
+};
+
+} // namespace
+
+class RemEngineTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestHome> home;
+    std::unique_ptr<TCable> cable;
+    std::unique_ptr<TPeer> peer;
+    std::unique_ptr<TTestConsole> console;
+
+    QString outbox() const { return home->file("OUTBOX/"); }
+    QString inbox() const { return home->file("INBOX/"); }
+
+    // Queues a sending job for `name` (a file of the outbox) with the given recorded size.
+    void queueSend(const QString& name, const QString& size) {
+        gQueue->AddItem();
+        const int i = gQueue->Count() - 1;
+        gQueue->PutSetting(i, qkMethod, "SEND");
+        gQueue->PutSetting(i, qkSrcFile, name);
+        gQueue->PutSetting(i, qkSize, size);
+        gQueue->PutSetting(i, qkUser, "USER");
+        gQueue->PutSetting(i, qkPassw, ScramblePassword("sec ret"));
+        gQueue->PutSetting(i, qkCommName, "COM5");
+        gQueue->PutSetting(i, qkCommGUID, "COM5");
+        QVERIFY(gQueue->Save());
+    }
+    void queueFile(const QString& name, const QByteArray& bytes) {
+        QVERIFY(WriteFile(outbox() + name, bytes));
+        queueSend(name, QString::number(bytes.size()));
+    }
+    TRemProcess* engine() {
+        TCommDevice* device = gDevices->GetDevice(0);
+        return device ? dynamic_cast<TRemProcess*>(device->Engine.get()) : nullptr;
+    }
+    void start() { gDevices->StartRemProc(0); }
+    // Waits until the engine is idle again after a batch (or stopped) and the peer is quiet.
+    bool batchEnded(int ms = 20000) {
+        return RunUntil(
+            [&] {
+                return engine() && engine()->Activity() == raIdle &&
+                       console->activities.size() > 2 && !peer->Busy();
+            },
+            ms);
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        // Short command trials; the designed 100 ms / 18000 ms stay the defaults.
+        qputenv("MARROWLINE_TRIAL_FIRST_MS", "20");
+        qputenv("MARROWLINE_TRIAL_REPEAT_MS", "400");
+        qputenv("MARROWLINE_BATCH_IDLE_MS", "100");
+        qputenv("MARROWLINE_BATCH_TIMEOUT_MS", "30000");
+        RegisterRemEngine();
+    }
+
+    void init() {
+        home = std::make_unique<TestHome>(1);
+        PutStr(MRL_Outbox, home->file("OUTBOX"));
+        PutStr(MRL_Inbox, home->file("INBOX"));
+        PutBool(CLI_DropFailed, false);
+        QDir().mkpath(outbox());
+        QDir().mkpath(inbox());
+        QDir().mkpath(home->file("SERVER"));
+        QDir().mkpath(home->file("QUEUE"));
+        gQueue = new TQueueList;
+        gDevices = new TDevicesList;
+        gDevices->AddDevice();
+        gDevices->PutSetting(0, dvkDevType, "Direct");
+        gDevices->PutSetting(0, dvkDevName, "COM5");
+        gDevices->PutSetting(0, dvkDevGUID, "COM5");
+        gDevices->PutSetting(0, dvkDevDelay, "20");
+        gDevices->PutSetting(0, dvkDevParam, "COM5,115200,8,N,1");
+        gDevices->PutSetting(0, dvkDevRetries, "5");
+        console = std::make_unique<TTestConsole>();
+        gRemConsole = console.get();
+        cable = std::make_unique<TCable>();
+        QVERIFY(cable->Start(home->path()));
+        peer = std::make_unique<TPeer>();
+        peer->folder = home->file("SERVER/");
+        peer->Open();
+    }
+
+    void cleanup() {
+        if (gDevices) gDevices->StopRemProc(0);
+        delete gDevices;
+        gDevices = nullptr;
+        gRemConsole = nullptr;
+        peer.reset();
+        cable.reset();
+        console.reset();
+        delete gQueue;
+        gQueue = nullptr;
+        home.reset();
+    }
+
+    // A job is sent whole and confirmed; the length announced is the file's length when it is
+    // sent, whatever was recorded at queuing.
+    void sendsAndConfirms_data() {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("recorded");
+        QTest::newRow("as queued") << 3000 << "3000";
+        QTest::newRow("grew after queuing") << 5000 << "1200";
+        QTest::newRow("empty file") << 0 << "0";
+    }
+    void sendsAndConfirms() {
+        QFETCH(int, length);
+        QFETCH(QString, recorded);
+        const QByteArray bytes = RandomBytes(length, 7);
+        QVERIFY(WriteFile(outbox() + "a.txt", bytes));
+        queueSend("a.txt", recorded);
+        start();
+        QVERIFY(RunUntil([&] { return console->Results("Transfer done.") == 1; }, 20000));
+        QVERIFY(batchEnded());
+        QCOMPARE(peer->commands.value(0), QString("LOGON USER sec ret"));
+        QCOMPARE(peer->commands.value(1), QString("PUT \"a.txt\" %1").arg(length));
+        QCOMPARE(peer->commands.value(2), QString("RESULT"));
+        QCOMPARE(peer->commands.value(3), QString("DIR"));
+        QCOMPARE(ReadFile(peer->lastPut), bytes);
+        QCOMPARE(console->logged.size(), 1);
+        QCOMPARE(console->logged[0].attempt, 1);
+        QVERIFY(console->logged[0].done);
+        QCOMPARE(gQueue->Count(), 0);
+        QVERIFY(console->HasMessage("No files to retrieve from server."));
+    }
+
+    void deniedJobIsDiscarded() {
+        peer->refusePut = true;
+        queueFile("d.txt", "denied");
+        start();
+        QVERIFY(RunUntil([&] { return console->Results("Transfer denied.") == 1; }, 20000));
+        QVERIFY(batchEnded());
+        QVERIFY(console->logged[0].discard);
+        QVERIFY(!console->logged[0].done);
+        QCOMPARE(peer->Count("RESULT"), 0);
+        QCOMPARE(gQueue->Count(), 0);
+    }
+
+    // "FAIL" to "RESULT": every attempt is logged, "Retrying..." between them, and after the
+    // last one the job is dropped or kept by CLI_DropFailed.
+    void failedJobIsRetried_data() {
+        QTest::addColumn<bool>("drop");
+        QTest::newRow("kept") << false;
+        QTest::newRow("dropped") << true;
+    }
+    void failedJobIsRetried() {
+        QFETCH(bool, drop);
+        PutBool(CLI_DropFailed, drop);
+        gDevices->PutSetting(0, dvkDevRetries, "3");
+        peer->failResult = true;
+        queueFile("f.txt", RandomBytes(1500, 3));
+        start();
+        QVERIFY(RunUntil([&] { return console->Results("Transfer failed.") == 3; }, 30000));
+        QVERIFY(RunUntil(
+            [&] { return engine()->Step() == rsDir || engine()->Activity() == raIdle; }, 10000));
+        gDevices->StopRemProc(0);
+        QCOMPARE(peer->putsReceived, 3);
+        QCOMPARE(peer->Count("PUT "), 3);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(console->logged[i].attempt, i + 1);
+            QCOMPARE(console->logged[i].discard, i == 2 && drop);
+        }
+        QCOMPARE(console->messages.count("Retrying..."), 2);
+        QCOMPARE(gQueue->Count(), drop ? 0 : 1);
+    }
+
+    // A job whose file is gone is reported and removed; the search goes on with the next one.
+    void missingFileIsSkipped() {
+        queueSend("gone.txt", "10");
+        queueFile("here.txt", "present");
+        start();
+        QVERIFY(RunUntil([&] { return console->Results("Transfer done.") == 1; }, 20000));
+        QVERIFY(batchEnded());
+        QCOMPARE(console->logged[0].result, QString("Enqueued file not found."));
+        QVERIFY(console->logged[0].discard);
+        QCOMPARE(console->logged[1].src, QString("here.txt"));
+        QCOMPARE(peer->Count("PUT "), 1);
+        QCOMPARE(gQueue->Count(), 0);
+    }
+
+    void refusedLogonEndsBatch() {
+        peer->refuseLogon = true;
+        queueFile("x.txt", "x");
+        start();
+        QVERIFY(RunUntil([&] { return console->HasMessage("Logon failed!"); }, 20000));
+        QVERIFY(RunUntil([&] { return engine()->Activity() == raIdle; }, 5000));
+        gDevices->StopRemProc(0);
+        QCOMPARE(peer->Count("PUT "), 0);
+        QCOMPARE(peer->Count("DIR"), 0);
+        QVERIFY(console->logged.isEmpty());
+        QCOMPARE(gQueue->Count(), 1);
+    }
+
+    // An unanswered command is sent again by the trial; three unanswered tries fail the log-on.
+    void trialResendsCommand_data() {
+        QTest::addColumn<int>("ignored");
+        QTest::newRow("answered at the second try") << 1;
+        QTest::newRow("never answered") << 3;
+    }
+    void trialResendsCommand() {
+        QFETCH(int, ignored);
+        peer->ignoreLogons = ignored;
+        queueFile("t.txt", "trial");
+        start();
+        if (ignored < 3) {
+            QVERIFY(RunUntil([&] { return console->Results("Transfer done.") == 1; }, 20000));
+            QCOMPARE(peer->Count("LOGON "), ignored + 1);
+        } else {
+            QVERIFY(RunUntil([&] { return console->HasMessage("Logon failed!"); }, 20000));
+            gDevices->StopRemProc(0);
+            QCOMPARE(peer->Count("LOGON "), 3);
+            QCOMPARE(console->messages.count("Logging on to server..."), 3);
+        }
+    }
+
+    // DIR → DIR.LST → GET of each listed file → DIR again → "NO" ends the batch. Files arrive
+    // under their final names only when whole; a ".." destination is refused.
+    void fetchesListedFiles() {
+        const QByteArray b = RandomBytes(2500, 11), c = "small text";
+        QVERIFY(WriteFile(peer->folder + "b.bin", b));
+        QVERIFY(WriteFile(peer->folder + "c.txt", c));
+        QVERIFY(WriteFile(peer->folder + "evil.txt", "evil"));
+        peer->dirList = DirListText({{"b.bin", "2500", "SUB\\"},
+                                     {"evil.txt", "4", "..\\"},
+                                     {"c.txt", QString::number(c.size()), ""}});
+        queueFile("s.txt", "send first");
+        start();
+        QVERIFY(RunUntil([&] { return peer->Count("DIR") == 2; }, 30000));
+        QVERIFY(batchEnded());
+        QCOMPARE(ReadFile(inbox() + "SUB/b.bin"), b);
+        QCOMPARE(ReadFile(inbox() + "c.txt"), c);
+        QVERIFY(!QFileInfo::exists(home->file("evil.txt")));
+        QVERIFY(console->HasMessage("Error! Destination path cannot be created: "));
+        QCOMPARE(peer->Count("GET "), 2);
+        QVERIFY(peer->commands.contains("GET \"b.bin\""));
+        QCOMPARE(console->Results("Transfer done."), 3);
+        QVERIFY(!QFileInfo::exists(TRemProcess::DirListPath()));
+        QDirIterator it(home->path(), QDirIterator::Subdirectories);
+        while (it.hasNext())
+            QVERIFY2(!it.next().endsWith(".part"), qPrintable(it.filePath()));
+        // The refused fetching job stays until the service stops, which removes it.
+        gDevices->StopRemProc(0);
+        for (int i = 0; i < gQueue->Count(); ++i)
+            QVERIFY(gQueue->GetSetting(i, qkMethod) != "RECV");
+    }
+
+    // A download cut short never shows up under its final name, neither while it runs nor after.
+    void cutDownloadLeavesNoFile() {
+        gDevices->PutSetting(0, dvkDevRetries, "2");
+        QVERIFY(WriteFile(peer->folder + "big.bin", RandomBytes(6000, 5)));
+        peer->dirList = DirListText({{"big.bin", "6000", ""}});
+        peer->cutGets = true;
+        bool finalSeen = false, partSeen = false;
+        console->probe = [&](const TRemStatusReport& report) {
+            if (report.Operation != "Transfer" || report.Progress == 0) return;
+            finalSeen = finalSeen || QFileInfo::exists(inbox() + "big.bin");
+            partSeen = partSeen || QFileInfo::exists(inbox() + "big.bin.part");
+        };
+        queueFile("s.txt", "send first");
+        start();
+        QVERIFY(RunUntil([&] { return console->Results("Transfer failed.") == 2; }, 30000));
+        QVERIFY(RunUntil([&] { return !peer->Busy() && engine()->Step() != rsFile; }, 10000));
+        gDevices->StopRemProc(0);
+        QVERIFY(partSeen);
+        QVERIFY(!finalSeen);
+        QVERIFY(!QFileInfo::exists(inbox() + "big.bin"));
+        QVERIFY(!QFileInfo::exists(inbox() + "big.bin.part"));
+        QCOMPARE(peer->Count("GET "), 2);
+    }
+
+    // Stopping removes every fetching job, however many follow each other.
+    void stopRemovesFetchingJobs() {
+        queueFile("keep.txt", "k");
+        for (int n = 0; n < 3; ++n) {
+            gQueue->AddItem();
+            gQueue->PutSetting(gQueue->Count() - 1, qkMethod, "RECV");
+        }
+        queueFile("keep2.txt", "k2");
+        gQueue->AddItem();
+        gQueue->PutSetting(gQueue->Count() - 1, qkMethod, "RECV");
+        peer->refuseLogon = true;
+        start();
+        QVERIFY(engine());
+        gDevices->StopRemProc(0);
+        QCOMPARE(gQueue->Count(), 2);
+        QCOMPARE(gQueue->GetSetting(0, qkSrcFile), QString("keep.txt"));
+        QCOMPARE(gQueue->GetSetting(1, qkSrcFile), QString("keep2.txt"));
+        QVERIFY(console->HasMessage("Client service stopped."));
+        QCOMPARE(console->activities.last(), uint8_t(raStopped));
+    }
+};
+
+QTEST_GUILESS_MAIN(RemEngineTest)
+#include "rem_engine_test.moc"
