@@ -18,6 +18,8 @@ struct TVaCommDelivery {
     uint32_t Mask = 0;
     bool Done = false;
     int LeftUnread = 0;
+    long long ReadMark = 0; // BytesRead when LeftUnread was taken
+    int PurgeMark = 0;      // InputPurges at that moment
 
     // Queues the delivery for the main thread (runs Run there).
     static std::shared_ptr<TVaCommDelivery> Post(const std::shared_ptr<TVaCommShared>& shared,

@@ -79,6 +79,8 @@ void TVaCommDelivery::Run(const std::shared_ptr<TVaCommShared>& shared,
         std::lock_guard<std::mutex> g(shared->Lock);
         delivery->Done = true;
         delivery->LeftUnread = left;
+        delivery->ReadMark = shared->BytesRead.load();
+        delivery->PurgeMark = shared->InputPurges.load();
     }
     shared->Cond.notify_all();
     if (fromWriter) TVaCommShared::Wake(shared->WriteWake);
@@ -204,9 +206,11 @@ void CommEventThread(std::shared_ptr<TVaCommShared> shared) {
         auto delivery = TVaCommDelivery::Post(shared, m, false);
         if (!waitHandled(s, delivery)) break;
         if (m & VaEvRxChar) {
+            // Marks taken by the main thread: it may read more before this thread runs again.
+            std::lock_guard<std::mutex> g(s.Lock);
             seen = delivery->LeftUnread;
-            seenReadMark = s.BytesRead.load();
-            seenPurges = s.InputPurges.load();
+            seenReadMark = delivery->ReadMark;
+            seenPurges = delivery->PurgeMark;
         }
     }
 }
