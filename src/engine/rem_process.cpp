@@ -296,7 +296,8 @@ void TRemProcess::Execute(bool force, TRemSteps steps, uint8_t subStep, uint8_t 
             break;
         }
         if (!*alive) return;
-        if (mActivity == raOnline && (mStep == rsLogin || mStep == rsFile || mStep == rsDir))
+        if (mActivity == raOnline && !mTrialGivingUp &&
+            (mStep == rsLogin || mStep == rsFile || mStep == rsDir))
             aResetBatchTimeout();
     });
 }
@@ -353,8 +354,15 @@ void TRemProcess::aTryCommandTimer() {
             return;
         }
         if (mTrial.RetriesLeft < 0) {
-            if (mTrial.FailStep != rsNone)
+            // A command that went unanswered is no sign of life: the step it re-enters must not
+            // restart the batch time-out, or a server that never answers "DIR" would hold the
+            // line for ever.
+            if (mTrial.FailStep != rsNone) {
+                const auto alive = mAlive;
+                mTrialGivingUp = true;
                 Execute(false, TRemSteps::Of(mTrial.FailStep), 0, mTrial.FailEvent);
+                if (*alive) mTrialGivingUp = false;
+            }
             return;
         }
         mReport.Message = mTrial.StatusText;
@@ -396,7 +404,9 @@ void TRemProcess::tmBatchTmoTimer() {
         mReport.Message = QStringLiteral("Batch timeout!");
         report();
         if (!*alive) return;
-        if (mActivity == raOnline && (mStep == rsFile || mStep == rsDir))
+        // Only a job's own transfer step holds a job to report; in the Dir step the job in hand
+        // is one that has already ended.
+        if (mActivity == raOnline && mStep == rsFile)
             Execute(true, {rsIdle}, 0, reBatchTimeout);
         else
             Execute(true, {rsIdle});

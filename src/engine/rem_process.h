@@ -273,12 +273,13 @@ private:
     // A download goes into mPartPath and is renamed to mFinalPath once it is whole.
     QString mPartPath;
     QString mFinalPath;
-    QString mDirListFile;      // where the last "DIR.LST" was received
-    bool mDownloading = false; // the transfer in hand receives
-    bool mCheckLength = false; // a download is checked against qkSize
-    bool mAbandoned = false;   // the running transfer was given up; its end is not an outcome
-    qint64 mUploadSize = 0;    // the length announced for the upload in hand
-    qint64 mTransferred = 0;   // bytes moved by the transfer in hand
+    QString mDirListFile;        // where the last "DIR.LST" was received
+    bool mDownloading = false;   // the transfer in hand receives
+    bool mCheckLength = false;   // a download is checked against qkSize
+    bool mAbandoned = false;     // the running transfer was given up; its end is not an outcome
+    qint64 mUploadSize = 0;      // the length announced for the upload in hand
+    qint64 mTransferred = 0;     // bytes moved by the transfer in hand
+    bool mTrialGivingUp = false; // a trial enters its failure step
 
     TVaComm* mComm = nullptr;
     TVaModem* mModem = nullptr;

@@ -80,6 +80,7 @@ public:
     bool refusePut = false;
     bool failResult = false;
     int ignoreLogons = 0; // the first n log-ons get no answer
+    bool ignoreDirs = false;
     bool cutGets = false; // every GET transfer is cancelled after its first block
     int putsReceived = 0;
     int lastCode = 1;
@@ -148,6 +149,7 @@ private:
         } else if (command == "RESULT") {
             reply(!failResult && lastCode == 0 ? "OK" : "FAIL");
         } else if (command == "DIR") {
+            if (ignoreDirs) return;
             if (dirList.isEmpty() || dirListsLeft <= 0) return reply("NO");
             --dirListsLeft;
             const QString path = folder + "DIR.LST";
@@ -281,7 +283,7 @@ private Q_SLOTS:
         qputenv("MARROWLINE_TRIAL_FIRST_MS", "20");
         qputenv("MARROWLINE_TRIAL_REPEAT_MS", "400");
         qputenv("MARROWLINE_BATCH_IDLE_MS", "100");
-        qputenv("MARROWLINE_BATCH_TIMEOUT_MS", "30000");
+        qputenv("MARROWLINE_BATCH_TIMEOUT_MS", "3000");
         RegisterRemEngine();
     }
 
@@ -473,6 +475,22 @@ private Q_SLOTS:
         gDevices->StopRemProc(0);
         for (int i = 0; i < gQueue->Count(); ++i)
             QVERIFY(gQueue->GetSetting(i, qkMethod) != "RECV");
+    }
+
+    // A server that never answers "DIR" gets it again and again until the batch time-out ends
+    // the batch; the job already sent is not reported again.
+    void unansweredDirEndsAtBatchTimeout() {
+        peer->dirList = "never answered";
+        peer->dirListsLeft = 0;
+        peer->ignoreDirs = true;
+        queueFile("s.txt", "sent");
+        start();
+        QVERIFY(RunUntil([&] { return console->HasMessage("Batch timeout!"); }, 20000));
+        QVERIFY(RunUntil([&] { return engine()->Activity() == raIdle; }, 5000));
+        gDevices->StopRemProc(0);
+        QVERIFY2(peer->Count("DIR") > 3, qPrintable(peer->commands.join('|')));
+        QCOMPARE(console->logged.size(), 1);
+        QCOMPARE(console->logged[0].result, QString("Transfer done."));
     }
 
     // A download cut short never shows up under its final name, neither while it runs nor after.
