@@ -115,6 +115,10 @@ ssize_t PtyEnd::Write(const void* buf, size_t size) {
     return write(mMaster, buf, size);
 }
 
+void PtyEnd::FlushInput() {
+    if (mSlave >= 0) tcflush(mSlave, TCIFLUSH);
+}
+
 int PtyEnd::CountOtherUsers() const {
     // The kernel merges repeated open or close events that have not been read yet, so the events
     // only say that something changed; who holds the device is looked up each time.

@@ -49,6 +49,9 @@ public:
     // Hands bytes to the program that reads the port. Returns as write(2) on the master.
     ssize_t Write(const void* buf, size_t size);
 
+    // Discards what was sent to the program and not yet read by it.
+    void FlushInput();
+
     // Call when WatchFd() is readable: recounts the users of the device after opens and closes,
     // logs them, and clears the exclusive-use flag when the last user has closed it.
     void HandleWatchEvents(EventLog& log);
