@@ -262,8 +262,19 @@ void TestCmdline::noRoleEmptiesList() {
     QVERIFY(gPendingParams.isEmpty());
 }
 
+// The shell with consoles that only report what they are handed.
+struct StandInConsoles {
+    StandInConsoles() {
+        SetConsoleFactory([](int role) -> std::unique_ptr<IConsole> {
+            return std::make_unique<TStandInConsole>(role);
+        });
+    }
+    ~StandInConsoles() { SetConsoleFactory({}); }
+};
+
 void TestCmdline::handsListToShownConsole() {
     TestHome home(1);
+    StandInConsoles standIns;
     TMainShell shell;
     // Not shown yet (first start): the list waits for the console's own initialisation.
     ProcessParams("a.txt|||b|||");
@@ -299,6 +310,7 @@ void TestCmdline::firstStartOrder() {
     QVERIFY(WriteFile(home.file("marrowline.ini"), "[GENERAL]\nMRL_Function=1\n"));
     GlobalLists lists;
     StartupLoadVars();
+    StandInConsoles standIns;
     TMainShell shell({"x.txt", "/start"});
     QSignalSpy pages(&shell, &TMainShell::PageChanged);
     shell.Initialize();
