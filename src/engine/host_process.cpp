@@ -607,6 +607,9 @@ void THostProcess::DoFile() {
                 if (life.expired()) return;
                 // The session ended during the wait, or a newer request took over.
                 if (mActivity != haOnline || request != mRequestCount) return;
+            } else {
+                if (!settleReply()) return;
+                if (mActivity != haOnline || request != mRequestCount) return;
             }
             const QString what = Get(mReport.Job, qkSrcFile) + " (" + Get(mReport.Job, qkSize) +
                                  " bytes)";
@@ -696,7 +699,8 @@ void THostProcess::DoDir() {
             mReport.FileText = QStringLiteral("DIR.LST");
             aSetStatus(false, 3);
             aSendMessage(QStringLiteral("YES"));
-            if (life.expired()) return;
+            if (!settleReply()) return;
+            if (mActivity != haOnline) return;
             mReport.Message =
                 QStringLiteral("Sending DIR list (") + Get(mReport.Job, qkSize) + " bytes)";
             mXModem->Start();
@@ -1303,6 +1307,16 @@ bool THostProcess::moveReceivedFile(QString* error) {
     }
     mPartPath.clear();
     return true;
+}
+
+bool THostProcess::settleReply() {
+    // Starting a transfer purges the port both ways. "Drained" means that the bytes left the
+    // port, which on a pseudo-terminal is not yet that the other side has read them; a short
+    // pause keeps the purge from swallowing the reply just sent. It stays well below the
+    // client's own wait (twice the delay) before it asks for the first block.
+    const std::weak_ptr<bool> life = mAlive;
+    Delay(qBound(0, deviceDelay(2000) / 4, 250));
+    return !life.expired();
 }
 
 bool THostProcess::isLineDevice() const {
