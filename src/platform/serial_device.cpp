@@ -19,7 +19,9 @@
 namespace {
 // Errors by which a device says it has no such facility (pseudo-terminals have no modem lines
 // and no error counters).
-bool notSupported(int error) { return error == ENOTTY || error == EINVAL; }
+bool notSupported(int error) {
+    return error == ENOTTY || error == EINVAL;
+}
 } // namespace
 
 QString FormatDeviceName(const QString& pattern, int number) {
@@ -52,8 +54,8 @@ QString SerialDevicePath(const QString& formattedName, const QString& appDir) {
                                         QRegularExpression::CaseInsensitiveOption);
     const auto match = com.match(name);
     if (match.hasMatch()) {
-        const QString linkName =
-            QDir(appDir).filePath(QStringLiteral("ports/COM") + QString::number(match.captured(1).toInt()));
+        const QString linkName = QDir(appDir).filePath(QStringLiteral("ports/COM") +
+                                                       QString::number(match.captured(1).toInt()));
         QFileInfo info(linkName);
         if (info.isSymLink()) return info.symLinkTarget();
         if (info.exists()) return linkName;
@@ -119,7 +121,7 @@ int SerialDevice::ModemLines() const {
 }
 
 bool SerialDevice::ErrorCounts(SerialErrorCounts& counts) const {
-    serial_icounter_struct ic {};
+    serial_icounter_struct ic{};
     if (::ioctl(mFd, TIOCGICOUNT, &ic) != 0) return false;
     counts.Frame = ic.frame;
     counts.Overrun = ic.overrun;
@@ -177,4 +179,6 @@ void SetCurrentThreadPriorityStep(int step) {
     ::setpriority(PRIO_PROCESS, id_t(tid), nice[step]);
 }
 
-QString SystemErrorText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString SystemErrorText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}

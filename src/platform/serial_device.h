@@ -9,10 +9,10 @@
 
 // The line settings in the device's terms.
 struct SerialLineSettings {
-    int Baud = 1200;       // bits per second, any value (the kernel's arbitrary-rate interface)
-    int DataBits = 8;      // 5..8
-    int Parity = 0;        // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    int StopBits = 1;      // 1 or 2 (one and a half maps to two)
+    int Baud = 1200;  // bits per second, any value (the kernel's arbitrary-rate interface)
+    int DataBits = 8; // 5..8
+    int Parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int StopBits = 1; // 1 or 2 (one and a half maps to two)
     bool ParityCheck = false;
     bool RtsCtsFlow = false; // hardware handshake in both directions
     bool XonXoffOut = false; // honour XON/XOFF from the peer
@@ -66,7 +66,9 @@ public:
     bool IsOpen() const { return mFd >= 0; }
     int Fd() const { return mFd; }
 
-    int Apply(const SerialLineSettings& settings) const { return ApplySerialLineSettings(mFd, settings); }
+    int Apply(const SerialLineSettings& settings) const {
+        return ApplySerialLineSettings(mFd, settings);
+    }
     // Sets DTR and RTS; 0 also when the device has no modem-control lines.
     int SetControlLines(bool dtr, bool rts) const;
     // The modem-line bits, or -errno; -ENOTTY/-EINVAL when the device has no such lines.

@@ -11,11 +11,20 @@ int ApplySerialLineSettings(int fd, const SerialLineSettings& s) {
     if (s.Baud <= 0) return -EINVAL;
     tcflag_t size = 0;
     switch (s.DataBits) {
-    case 5: size = CS5; break;
-    case 6: size = CS6; break;
-    case 7: size = CS7; break;
-    case 8: size = CS8; break;
-    default: return -EINVAL; // no UART of this platform sends 4-bit bytes
+    case 5:
+        size = CS5;
+        break;
+    case 6:
+        size = CS6;
+        break;
+    case 7:
+        size = CS7;
+        break;
+    case 8:
+        size = CS8;
+        break;
+    default:
+        return -EINVAL; // no UART of this platform sends 4-bit bytes
     }
 
     struct termios2 t {};
@@ -31,11 +40,20 @@ int ApplySerialLineSettings(int fd, const SerialLineSettings& s) {
     t.c_cflag |= CREAD | HUPCL | size;
 
     switch (s.Parity) {
-    case 1: t.c_cflag |= PARENB | PARODD; break;
-    case 2: t.c_cflag |= PARENB; break;
-    case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case 4: t.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+    case 1:
+        t.c_cflag |= PARENB | PARODD;
+        break;
+    case 2:
+        t.c_cflag |= PARENB;
+        break;
+    case 3:
+        t.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case 4:
+        t.c_cflag |= PARENB | CMSPAR;
+        break;
+    default:
+        break;
     }
     if (s.ParityCheck && s.Parity != 0) t.c_iflag |= INPCK;
     if (s.StopBits >= 2) t.c_cflag |= CSTOPB;

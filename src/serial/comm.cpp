@@ -15,7 +15,9 @@
 namespace {
 const char* const OpenPortError = "Can't perform this operation while port is open";
 
-[[noreturn]] void raise(const QString& text) { throw EVaCommError(text); }
+[[noreturn]] void raise(const QString& text) {
+    throw EVaCommError(text);
+}
 
 // "(%d), %s" messages: the error code and its system text.
 [[noreturn]] void raiseSystem(const char* format, int error) {
@@ -28,7 +30,9 @@ int remainingMs(std::chrono::steady_clock::time_point deadline) {
     return int(std::max<long long>(0, left.count()));
 }
 
-bool makePipe(int fds[2]) { return ::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0; }
+bool makePipe(int fds[2]) {
+    return ::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0;
+}
 
 // Calls a user handler; whatever it raises goes to the application's exception handler.
 template <typename F> void invokeHandler(const char* operation, F&& call) {
@@ -45,7 +49,8 @@ TVaComm::TVaComm(QObject* owner) : TVaComponent(owner), mLife(std::make_shared<c
 TVaComm::~TVaComm() {
     mDestroying = true;
     CloseDevice(true);
-    while (!mClients.empty()) DetachClient(mClients.back());
+    while (!mClients.empty())
+        DetachClient(mClients.back());
     mLife.reset();
 }
 
@@ -54,15 +59,21 @@ std::shared_ptr<TVaCommShared> TVaComm::Shared() const {
     return mShared;
 }
 
-bool TVaComm::IsOpen() const { return Shared() != nullptr; }
+bool TVaComm::IsOpen() const {
+    return Shared() != nullptr;
+}
 
 void TVaComm::CheckClosed() const {
     if (IsOpen()) raise(QString::fromLatin1(OpenPortError));
 }
 
-QString TVaComm::FormattedDeviceName() const { return FormatDeviceName(mDeviceName, mPortNum); }
+QString TVaComm::FormattedDeviceName() const {
+    return FormatDeviceName(mDeviceName, mPortNum);
+}
 
-QString TVaComm::DevicePath() const { return SerialDevicePath(FormattedDeviceName(), AppDir()); }
+QString TVaComm::DevicePath() const {
+    return SerialDevicePath(FormattedDeviceName(), AppDir());
+}
 
 // ---------------------------------------------------------------------------------------------
 // Open and close
@@ -73,7 +84,8 @@ void TVaComm::Open() {
     auto s = std::make_shared<TVaCommShared>(mBuffers.WriteSize());
     const int r = s->Device.Open(DevicePath());
     if (r < 0) {
-        if (SerialDeviceMissing(-r)) raise(QStringLiteral("Specified device not found (%1).").arg(name));
+        if (SerialDeviceMissing(-r))
+            raise(QStringLiteral("Specified device not found (%1).").arg(name));
         raise(QStringLiteral("Can't open specified device %1").arg(name) +
               QStringLiteral(" (Error %1, %2)").arg(-r).arg(SystemErrorText(-r)));
     }
@@ -118,7 +130,9 @@ void TVaComm::Open() {
     if (OnOpen) invokeHandler("Open", [&] { OnOpen(this); });
 }
 
-void TVaComm::Close() { CloseDevice(mDestroying); }
+void TVaComm::Close() {
+    CloseDevice(mDestroying);
+}
 
 void TVaComm::CloseDevice(bool destroying) {
     std::shared_ptr<TVaCommShared> s = mShared;
@@ -335,9 +349,13 @@ bool TVaComm::WriteText(const QByteArray& Text) {
     return WriteData(Text.constData(), int(Text.size())) == int(Text.size());
 }
 
-bool TVaComm::WriteText(const QString& Text) { return WriteText(Text.toUtf8()); }
+bool TVaComm::WriteText(const QString& Text) {
+    return WriteText(Text.toUtf8());
+}
 
-bool TVaComm::WriteChar(char Ch) { return WriteData(&Ch, 1) == 1; }
+bool TVaComm::WriteChar(char Ch) {
+    return WriteData(&Ch, 1) == 1;
+}
 
 bool TVaComm::OutputDrained() {
     std::shared_ptr<TVaCommShared> s = Shared();
@@ -473,7 +491,8 @@ void TVaComm::HandleEventMask(uint32_t mask, int* leftUnread) {
                         }
                         if (OnRxBuf) {
                             const TRxBuf handler = OnRxBuf;
-                            invokeHandler("HandleEvent", [&] { handler(this, data.constData(), n); });
+                            invokeHandler("HandleEvent",
+                                          [&] { handler(this, data.constData(), n); });
                             if (gone()) return;
                         }
                     }
@@ -490,7 +509,8 @@ void TVaComm::HandleEventMask(uint32_t mask, int* leftUnread) {
             VaHandleException(QStringLiteral("TVaComm.HandleEvent"));
         }
         if (s && reported > 0)
-            *leftUnread = int(std::max<long long>(0, reported - (s->BytesRead.load() - readBefore)));
+            *leftUnread =
+                int(std::max<long long>(0, reported - (s->BytesRead.load() - readBefore)));
     }
     if (!mask) return;
 
@@ -515,10 +535,10 @@ void TVaComm::HandleEventMask(uint32_t mask, int* leftUnread) {
         }
     }
     const std::pair<uint32_t, TNotify TVaComm::*> handlers[] = {
-        {VaEvRxFlag, &TVaComm::OnRxFlag}, {VaEvCts, &TVaComm::OnCts},
-        {VaEvDsr, &TVaComm::OnDsr},       {VaEvRing, &TVaComm::OnRing},
-        {VaEvRlsd, &TVaComm::OnRlsd},     {VaEvTxEmpty, &TVaComm::OnTxEmpty},
-        {VaEvBreak, &TVaComm::OnBreak},   {VaEvPErr, &TVaComm::OnPErr},
+        {VaEvRxFlag, &TVaComm::OnRxFlag},     {VaEvCts, &TVaComm::OnCts},
+        {VaEvDsr, &TVaComm::OnDsr},           {VaEvRing, &TVaComm::OnRing},
+        {VaEvRlsd, &TVaComm::OnRlsd},         {VaEvTxEmpty, &TVaComm::OnTxEmpty},
+        {VaEvBreak, &TVaComm::OnBreak},       {VaEvPErr, &TVaComm::OnPErr},
         {VaEvRx80Full, &TVaComm::OnRx80Full}, {VaEvEvent1, &TVaComm::OnEvent1},
         {VaEvEvent2, &TVaComm::OnEvent2}};
     for (const auto& [bit, member] : handlers) {

@@ -124,7 +124,8 @@ template <typename E> class TVaSet {
 public:
     constexpr TVaSet() = default;
     constexpr TVaSet(std::initializer_list<E> members) {
-        for (E m : members) mBits |= Bit(m);
+        for (E m : members)
+            mBits |= Bit(m);
     }
     constexpr bool Contains(E m) const { return (mBits & Bit(m)) != 0; }
     constexpr TVaSet& Include(E m) {
@@ -547,8 +548,8 @@ private:
     bool mUpdateDCB = true;
 
     std::vector<TVaDispatcher*> mClients;
-    mutable std::mutex mSharedLock;          // guards mShared for writers on other threads
+    mutable std::mutex mSharedLock;         // guards mShared for writers on other threads
     std::shared_ptr<TVaCommShared> mShared; // present exactly while open
-    std::shared_ptr<char> mLife;           // expires when the port is destroyed
+    std::shared_ptr<char> mLife;            // expires when the port is destroyed
     bool mDestroying = false;
 };

@@ -43,7 +43,7 @@ void VaHandleException(const QString& origin) {
 // Value tables
 
 int BaudrateValue(TVaBaudrate rate) {
-    static const int values[] = {0,    110,   300,   600,   1200,  2400,   4800,   9600,
+    static const int values[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                  14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
     const int i = int(rate);
     return (i >= 0 && i < int(sizeof values / sizeof values[0])) ? values[i] : 0;
@@ -51,19 +51,32 @@ int BaudrateValue(TVaBaudrate rate) {
 
 uint32_t CommEventBit(TVaCommEvent event) {
     switch (event) {
-    case ceBreak: return VaEvBreak;
-    case ceCts: return VaEvCts;
-    case ceDsr: return VaEvDsr;
-    case ceError: return VaEvErr;
-    case ceRing: return VaEvRing;
-    case ceRlsd: return VaEvRlsd;
-    case ceRxChar: return VaEvRxChar;
-    case ceTxEmpty: return VaEvTxEmpty;
-    case ceRxFlag: return VaEvRxFlag;
-    case cePErr: return VaEvPErr;
-    case ceRx80Full: return VaEvRx80Full;
-    case ceEvent1: return VaEvEvent1;
-    case ceEvent2: return VaEvEvent2;
+    case ceBreak:
+        return VaEvBreak;
+    case ceCts:
+        return VaEvCts;
+    case ceDsr:
+        return VaEvDsr;
+    case ceError:
+        return VaEvErr;
+    case ceRing:
+        return VaEvRing;
+    case ceRlsd:
+        return VaEvRlsd;
+    case ceRxChar:
+        return VaEvRxChar;
+    case ceTxEmpty:
+        return VaEvTxEmpty;
+    case ceRxFlag:
+        return VaEvRxFlag;
+    case cePErr:
+        return VaEvPErr;
+    case ceRx80Full:
+        return VaEvRx80Full;
+    case ceEvent1:
+        return VaEvEvent1;
+    case ceEvent2:
+        return VaEvEvent2;
     }
     return 0;
 }
@@ -120,12 +133,24 @@ void TVaBuffers::SetField(int& field, int value, bool closedOnly) {
     Changed();
 }
 
-void TVaBuffers::SetReadSize(int value) { SetField(mReadSize, value, true); }
-void TVaBuffers::SetWriteSize(int value) { SetField(mWriteSize, value, true); }
-void TVaBuffers::SetReadTimeout(int value) { SetField(mReadTimeout, value, false); }
-void TVaBuffers::SetWriteTimeout(int value) { SetField(mWriteTimeout, value, false); }
-void TVaBuffers::SetXonLimit(int value) { SetField(mXonLimit, value, true); }
-void TVaBuffers::SetXoffLimit(int value) { SetField(mXoffLimit, value, true); }
+void TVaBuffers::SetReadSize(int value) {
+    SetField(mReadSize, value, true);
+}
+void TVaBuffers::SetWriteSize(int value) {
+    SetField(mWriteSize, value, true);
+}
+void TVaBuffers::SetReadTimeout(int value) {
+    SetField(mReadTimeout, value, false);
+}
+void TVaBuffers::SetWriteTimeout(int value) {
+    SetField(mWriteTimeout, value, false);
+}
+void TVaBuffers::SetXonLimit(int value) {
+    SetField(mXonLimit, value, true);
+}
+void TVaBuffers::SetXoffLimit(int value) {
+    SetField(mXoffLimit, value, true);
+}
 
 TVaEventChars::TVaEventChars(const TVaEventChars& other)
     : TVaPersistent(), mXonChar(other.mXonChar), mXoffChar(other.mXoffChar),
@@ -160,11 +185,11 @@ TVaFlowControl::TVaFlowControl(const TVaFlowControl& other)
 void TVaFlowControl::Assign(const TVaFlowControl& source) {
     if (&source == this) return;
     BeginUpdate();
-    const bool changed =
-        mOutCtsFlow != source.mOutCtsFlow || mOutDsrFlow != source.mOutDsrFlow ||
-        mControlDtr != source.mControlDtr || mControlRts != source.mControlRts ||
-        mXonXoffOut != source.mXonXoffOut || mXonXoffIn != source.mXonXoffIn ||
-        mDsrSensitivity != source.mDsrSensitivity || mTxContinueOnXoff != source.mTxContinueOnXoff;
+    const bool changed = mOutCtsFlow != source.mOutCtsFlow || mOutDsrFlow != source.mOutDsrFlow ||
+                         mControlDtr != source.mControlDtr || mControlRts != source.mControlRts ||
+                         mXonXoffOut != source.mXonXoffOut || mXonXoffIn != source.mXonXoffIn ||
+                         mDsrSensitivity != source.mDsrSensitivity ||
+                         mTxContinueOnXoff != source.mTxContinueOnXoff;
     mOutCtsFlow = source.mOutCtsFlow;
     mOutDsrFlow = source.mOutDsrFlow;
     mControlDtr = source.mControlDtr;
@@ -240,7 +265,9 @@ int TVaDispatcher::WriteData(const char* Data, int Count) {
     return mComm ? mComm->WriteData(Data, Count) : 0;
 }
 
-bool TVaDispatcher::WriteChar(char Ch) { return mComm ? mComm->WriteChar(Ch) : false; }
+bool TVaDispatcher::WriteChar(char Ch) {
+    return mComm ? mComm->WriteChar(Ch) : false;
+}
 
 void TVaDispatcher::PurgeReadWrite() {
     if (mComm) mComm->PurgeReadWrite();
@@ -248,7 +275,9 @@ void TVaDispatcher::PurgeReadWrite() {
 
 TVaCommComponent::TVaCommComponent(QObject* owner) : TVaComponent(owner), mDispatcher(this) {}
 
-TVaCommComponent::~TVaCommComponent() { SetComm(nullptr); }
+TVaCommComponent::~TVaCommComponent() {
+    SetComm(nullptr);
+}
 
 void TVaCommComponent::SetComm(TVaComm* comm) {
     if (mDispatcher.Comm() == comm) return;

@@ -35,10 +35,10 @@ struct TVaCommShared {
     // Wakes a worker out of its poll.
     static void Wake(const int pipe[2]);
 
-    SerialDevice Device;    // closed only after both workers have ended
-    std::mutex ReadLock;    // reads, status queries, purges, closing
-    std::mutex Lock;        // the write lock: buffer, flags, deliveries, error flags
-    std::mutex DirectLock;  // the whole of a direct write
+    SerialDevice Device;   // closed only after both workers have ended
+    std::mutex ReadLock;   // reads, status queries, purges, closing
+    std::mutex Lock;       // the write lock: buffer, flags, deliveries, error flags
+    std::mutex DirectLock; // the whole of a direct write
     std::condition_variable Cond;
 
     // Under Lock.
@@ -62,8 +62,8 @@ struct TVaCommShared {
     std::atomic<int> WriteTimeout{1000};
     std::atomic<int> EventPriority{tpNormal};
     std::atomic<int> WritePriority{tpHighest};
-    std::atomic<long long> BytesRead{0};  // by ReadData, ever
-    std::atomic<int> InputPurges{0};      // purges of the input queue, ever
+    std::atomic<long long> BytesRead{0}; // by ReadData, ever
+    std::atomic<int> InputPurges{0};     // purges of the input queue, ever
     std::atomic<bool> NullStrip{false};
 
     int EventWake[2] = {-1, -1};

@@ -73,7 +73,8 @@ void TVaCommDelivery::Run(const std::shared_ptr<TVaCommShared>& shared,
     }
     int left = 0;
     // The port may have been closed (and reopened with new shared state) since this was queued.
-    if (current && shared->Port->mShared == shared) shared->Port->HandleEventMask(delivery->Mask, &left);
+    if (current && shared->Port->mShared == shared)
+        shared->Port->HandleEventMask(delivery->Mask, &left);
     // The port itself may be gone now; only the shared state is touched from here on.
     {
         std::lock_guard<std::mutex> g(shared->Lock);
@@ -122,7 +123,7 @@ void CommEventThread(std::shared_ptr<TVaCommShared> shared) {
     int seen = 0;
     long long seenReadMark = 0;
     int seenPurges = s.InputPurges.load();
-    bool hup = false;  // the line is hung up (the other end of a pseudo-terminal closed)
+    bool hup = false; // the line is hung up (the other end of a pseudo-terminal closed)
     for (;;) {
         bool txWatch;
         {
@@ -276,7 +277,8 @@ void CommWriteThread(std::shared_ptr<TVaCommShared> shared) {
             if (waitWritable && fds[1].revents) {
                 waitWritable = false;
                 // A line that hangs up can never take the bytes.
-                if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fds[1].revents & POLLOUT))
+                if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) &&
+                    !(fds[1].revents & POLLOUT))
                     failed = true;
             }
         }

@@ -50,7 +50,8 @@ struct Pty {
     void send(const QByteArray& bytes) const {
         qsizetype done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = ::write(master, bytes.constData() + done, size_t(bytes.size() - done));
+            const ssize_t n =
+                ::write(master, bytes.constData() + done, size_t(bytes.size() - done));
             if (n > 0) {
                 done += n;
             } else {
@@ -89,7 +90,8 @@ public:
     }
     ~Cable() {
         [[maybe_unused]] ssize_t n = ::write(mStop[1], "x", 1);
-        for (auto& t : mThreads) t.join();
+        for (auto& t : mThreads)
+            t.join();
         ::close(mStop[0]);
         ::close(mStop[1]);
     }
@@ -119,8 +121,12 @@ private:
     std::thread mThreads[2];
 };
 
-int threadCount() { return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()); }
-int fdCount() { return int(QDir("/proc/self/fd").entryList(QDir::Files | QDir::System).size()); }
+int threadCount() {
+    return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+int fdCount() {
+    return int(QDir("/proc/self/fd").entryList(QDir::Files | QDir::System).size());
+}
 
 double cpuSeconds() {
     rusage u;
@@ -132,7 +138,8 @@ double cpuSeconds() {
 QByteArray pattern(int size, quint32 seed) {
     QByteArray out(size, '\0');
     QRandomGenerator gen(seed);
-    for (char& c : out) c = char(gen.bounded(256));
+    for (char& c : out)
+        c = char(gen.bounded(256));
     return out;
 }
 
@@ -270,10 +277,11 @@ void TestComm::openErrors_data() {
     QTest::addColumn<int>("portNum");
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("COM port without link or device")
-        << "COM%d" << 77 << "" << "Specified device not found (COM77).";
+    QTest::newRow("COM port without link or device") << "COM%d" << 77 << ""
+                                                     << "Specified device not found (COM77).";
     QTest::newRow("Windows prefix kept in the message")
-        << "\\\\.\\COM%d" << 78 << "" << "Specified device not found (\\\\.\\COM78).";
+        << "\\\\.\\COM%d" << 78 << ""
+        << "Specified device not found (\\\\.\\COM78).";
     QTest::newRow("dangling link") << "COM%d" << 4 << "dangling"
                                    << "Specified device not found (COM4).";
     QTest::newRow("absolute path") << "/nonexistent/tty%d" << 1 << ""
@@ -316,9 +324,10 @@ void TestComm::openErrors() {
 void TestComm::closedOnlyProperties_data() {
     QTest::addColumn<int>("which");
     QTest::addColumn<bool>("refused");
-    const char* names[] = {"PortNum",  "DeviceName", "MonitorEvents", "DirectWrite", "UpdateDCB",
-                           "ReadSize", "WriteSize",  "XonLimit",      "XoffLimit",   "Buffers",
-                           "Open",     "ReadTimeout", "WriteTimeout", "Parity",      "FlowControl"};
+    const char* names[] = {"PortNum",      "DeviceName", "MonitorEvents", "DirectWrite",
+                           "UpdateDCB",    "ReadSize",   "WriteSize",     "XonLimit",
+                           "XoffLimit",    "Buffers",    "Open",          "ReadTimeout",
+                           "WriteTimeout", "Parity",     "FlowControl"};
     for (int i = 0; i < int(std::size(names)); ++i)
         QTest::newRow(names[i]) << i << (i <= 10);
 }
@@ -493,7 +502,8 @@ void TestComm::receiveDeliveryByClients() {
     QCOMPARE(viaRxBuf, message);
     QCOMPARE(rxCharCount, 0);
     QCOMPARE(port->BytesWaiting(), 0);
-    for (auto& l : listeners) QCOMPARE(l->data, active ? message : QByteArray());
+    for (auto& l : listeners)
+        QCOMPARE(l->data, active ? message : QByteArray());
     if (active) QCOMPARE(order.mid(0, clients + 1).last(), QString("OnRxBuf"));
     if (clients == 2) QCOMPARE(order.mid(0, 2), QStringList({"client0", "client1"}));
     // Destroying a client removes its registration; destroying the port detaches the rest.
@@ -589,14 +599,22 @@ void TestComm::devicePaths_data() {
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("formatted");
     QTest::addColumn<QString>("path"); // "@" stands for the program folder
-    QTest::newRow("COM1 without link") << "COM%d" << 1 << "COM1" << "/dev/ttyS0";
-    QTest::newRow("lower case com") << "com%d" << 2 << "com2" << "/dev/ttyS1";
-    QTest::newRow("linked COM7") << "COM%d" << 7 << "COM7" << "/dev/ttyUSB9";
-    QTest::newRow("Windows prefix") << "\\\\.\\COM%d" << 3 << "\\\\.\\COM3" << "/dev/ttyS2";
-    QTest::newRow("absolute pattern") << "/dev/ttyACM%d" << 0 << "/dev/ttyACM0" << "/dev/ttyACM0";
-    QTest::newRow("plain device name") << "ttyUSB%d" << 1 << "ttyUSB1" << "/dev/ttyUSB1";
-    QTest::newRow("percent sign") << "/tmp/100%%/p%d" << 5 << "/tmp/100%/p5" << "/tmp/100%/p5";
-    QTest::newRow("no placeholder") << "/dev/modem" << 9 << "/dev/modem" << "/dev/modem";
+    QTest::newRow("COM1 without link") << "COM%d" << 1 << "COM1"
+                                       << "/dev/ttyS0";
+    QTest::newRow("lower case com") << "com%d" << 2 << "com2"
+                                    << "/dev/ttyS1";
+    QTest::newRow("linked COM7") << "COM%d" << 7 << "COM7"
+                                 << "/dev/ttyUSB9";
+    QTest::newRow("Windows prefix") << "\\\\.\\COM%d" << 3 << "\\\\.\\COM3"
+                                    << "/dev/ttyS2";
+    QTest::newRow("absolute pattern") << "/dev/ttyACM%d" << 0 << "/dev/ttyACM0"
+                                      << "/dev/ttyACM0";
+    QTest::newRow("plain device name") << "ttyUSB%d" << 1 << "ttyUSB1"
+                                       << "/dev/ttyUSB1";
+    QTest::newRow("percent sign") << "/tmp/100%%/p%d" << 5 << "/tmp/100%/p5"
+                                  << "/tmp/100%/p5";
+    QTest::newRow("no placeholder") << "/dev/modem" << 9 << "/dev/modem"
+                                    << "/dev/modem";
 }
 
 void TestComm::devicePaths() {
@@ -742,8 +760,8 @@ void TestComm::megabyteEachWayAtOnce() {
     QElapsedTimer clock;
     clock.start();
     std::thread wa(writer, a.get(), &fromA, 1u), wb(writer, b.get(), &fromB, 2u);
-    const bool done = WaitFor(
-        [&] { return listenB.data.size() >= size && listenA.data.size() >= size; }, 60000);
+    const bool done =
+        WaitFor([&] { return listenB.data.size() >= size && listenA.data.size() >= size; }, 60000);
     wa.join();
     wb.join();
     const double seconds = double(clock.elapsed()) / 1000.0;
@@ -938,7 +956,7 @@ void TestComm::delayInsideHandlerDoesNotNest() {
     }
     QVERIFY(WaitFor([&] { return got.size() >= sent.size(); }, 5000));
     QCOMPARE(got, sent);
-    QCOMPARE(maxDepth, 1); // the event thread waits for its delivery: never nested
+    QCOMPARE(maxDepth, 1);      // the event thread waits for its delivery: never nested
     QVERIFY(txEmptyInside > 0); // the write thread's deliveries are handled during the Delay
     QVERIFY(listener.data == sent);
 }
@@ -978,8 +996,7 @@ void TestComm::exceptionInHandlerIsReported() {
     QVERIFY(port->IsOpen()); // an exception in OnOpen does not fail the open
     pty.send("x");
     QVERIFY(WaitFor(
-        [&] { return mHome->status().contains("!TVaComm.HandleEvent: rx handler failed"); },
-        2000));
+        [&] { return mHome->status().contains("!TVaComm.HandleEvent: rx handler failed"); }, 2000));
     QVERIFY(mHome->status().contains("!TVaComm.Open: open handler failed"));
     QVERIFY(port->IsOpen());
 }
