@@ -3,6 +3,7 @@
 // start.
 #include "console_world.h"
 #include "consoles/client_console.h"
+#include "consoles/enqueue.h"
 #include "consoles/server_console.h"
 
 #include <QProcess>
@@ -72,6 +73,8 @@ private Q_SLOTS:
     void startStop();
     void logExport();
     void queueDeletion();
+    void jobAdd();
+    void serverInitialize();
     void headlessHandOver();
 };
 
@@ -468,6 +471,67 @@ void TestConsoleEvents::queueDeletion() {
     QCOMPARE(gQueue->Count(), 0);
     QVERIFY(!QFileInfo::exists(TQueueList::JobFilePath(Get(a, qkNo))));
     QCOMPARE(server.edTotJobs, QString("0"));
+}
+
+void TestConsoleEvents::jobAdd() {
+    for (int role : {1, 2}) {
+        ConsoleWorld w(role);
+        w.addUser("BOB", "pw");
+        TfraClient client;
+        TfraServer server;
+        QString shown;
+        server.HostEnqueueDialog = [&](TQueueItem& job) {
+            shown = Get(job, qkSrcFile); // the full path the operator chose
+            return PrepareHostJob(job, shown, "bob", "in");
+        };
+        client.RemEnqueueDialog = [&](TQueueItem& job) {
+            shown = Get(job, qkSrcFile);
+            Put(job, qkUser, "BOB");
+            Put(job, qkPassw, ScramblePassword("pw"));
+            return true;
+        };
+        auto add = [&]() { return role == 1 ? client.btJobAddClick() : server.btJobAddClick(); };
+        const QString file = w.file("OUTBOX/S/a.txt", "abc");
+        // Cancelled file prompt, then an unreadable file: nothing is queued.
+        QVERIFY(!add());
+        w.prompt.fileAnswers << w.home.file("OUTBOX/none.txt");
+        QVERIFY(!add());
+        QCOMPARE(w.prompt.texts(), QStringList{"Cannot open specified file."});
+        w.prompt.fileAnswers << file;
+        QVERIFY(add());
+        QCOMPARE(shown, role == 1 ? QString("S\\a.txt") : file);
+        QCOMPARE(gQueue->Count(), 1);
+        QCOMPARE(gQueue->GetSetting(0, qkSrcFile), QString("S\\a.txt"));
+        QCOMPARE(gQueue->GetSetting(0, qkUser), QString("BOB"));
+        QVERIFY(QFileInfo::exists(TQueueList::JobFilePath(gQueue->GetSetting(0, qkNo))));
+        const QList<QStringList>& rows = role == 1 ? client.lvQueue : server.lvQueue;
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(role == 1 ? client.QueueSelected : server.QueueSelected, 0);
+    }
+}
+
+void TestConsoleEvents::serverInitialize() {
+    ConsoleWorld w(2);
+    EngineFactories factories;
+    // The user list is loaded by the console when nobody has loaded it yet.
+    delete gUsers;
+    gUsers = nullptr;
+    QVERIFY(WriteFile(w.home.file("USERS/BOB.xus"), "[USER]\nukUser=BOB\n"));
+    w.addDevice("Direct", "Cable", "{A}", true);
+    PutBool(SVR_AutoDelivery, true);
+    TfraServer server;
+    QSignalSpy notified(&server, &TfraServer::NotificationRequested);
+    server.Initialize();
+    QVERIFY(gUsers != nullptr);
+    QCOMPARE(gUsers->Count(), 1);
+    QCOMPARE(server.Caption, QString("Marrowline 1.00 - SERVER"));
+    QCOMPARE(server.IconIndex, 2);
+    QCOMPARE(gDevices->EngineCount(), 1);
+    QCOMPARE(server.lvOper.size(), 1);
+    server.ShowNotification();
+    QCOMPARE(notified.count(), 1);
+    QCOMPARE(ConsoleWorld::messages(server.mmDetail), QStringList{"New file(s) have arrived!"});
+    server.DeviceProcessing(false);
 }
 
 // The headless program: a second start hands its job to the running server, which queues it.
