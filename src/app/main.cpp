@@ -13,6 +13,7 @@
 #include "platform/prompt.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -76,7 +77,8 @@ int main(int argc, char** argv) {
         if (lock.Current() == TInstanceLock::Failed)
             std::fprintf(stderr, "marrowline: instance lock: %s\n", qPrintable(lock.Error()));
         if (params.isEmpty()) return 0;
-        if (!SendHandOver(HandOverName(), HandOverText(params)))
+        const QStringList handed = WithAbsoluteJobPaths(params, IsClient(), QDir::currentPath());
+        if (!SendHandOver(HandOverName(), HandOverText(handed)))
             Prompt().MessageBox(QStringLiteral("Marrowline: Could not pass parameters to the "
                                                "previous running instance."),
                                 QString(), TBoxIcon::Error, TBoxButtons::Ok);

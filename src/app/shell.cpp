@@ -61,6 +61,29 @@ QString HandOverName() {
     return HandOverServerName(ApplicationTitle, AppDir());
 }
 
+QStringList WithAbsoluteJobPaths(const QStringList& params, bool client,
+                                 const QString& workingFolder) {
+    QStringList out = params;
+    // Positions count the entries the pending list will hold: trimmed, empty ones dropped.
+    QList<qsizetype> positions;
+    for (qsizetype i = 0; i < out.size(); ++i)
+        if (!out[i].trimmed().isEmpty()) positions << i;
+    auto absolute = [&](int entry) {
+        if (entry >= positions.size()) return;
+        QString& param = out[positions[entry]];
+        const QString path = param.trimmed();
+        if (IsSwitch(path) || QDir::isAbsolutePath(path)) return;
+        param = QDir(workingFolder).absoluteFilePath(path);
+    };
+    // Only a job part has a file: at least 4 entries on a client, 2 on a server, the first of
+    // them no switch.
+    const int jobEntries = client ? 4 : 2;
+    if (positions.size() < jobEntries || IsSwitch(out[positions[0]].trimmed())) return out;
+    absolute(0);
+    if (client && positions.size() >= 5) absolute(4);
+    return out;
+}
+
 void SetConsoleFactory(TConsoleFactory factory) {
     gConsoleFactory = std::move(factory);
 }

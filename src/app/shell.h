@@ -128,3 +128,10 @@ extern TMainShell* gMainShell;
 
 // The socket name under which the instance of this AppDir receives hand-overs.
 QString HandOverName();
+
+// A second start's job file and results file are relative to the caller's working folder, not to
+// the running instance's: the job file (the first positional parameter) and, on a client, the
+// results file (the fifth) are made absolute against `workingFolder` before they are handed over.
+// Switches, user names and passwords are left as they are.
+QStringList WithAbsoluteJobPaths(const QStringList& params, bool client,
+                                 const QString& workingFolder);

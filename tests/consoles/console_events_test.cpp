@@ -570,7 +570,9 @@ void TestConsoleEvents::headlessHandOver() {
     QVERIFY2(waitFor("CmdParam:> /CLEARLOG"), qPrintable(output));
     QProcess second;
     second.setProcessEnvironment(env);
-    second.start(bin, {home.file("OUTBOX/job.txt"), "bob", "/AUTODEL"});
+    // A file named relative to the caller's folder, not to the running instance's.
+    second.setWorkingDirectory(home.file("OUTBOX"));
+    second.start(bin, {"job.txt", "bob", "/AUTODEL"});
     QVERIFY(second.waitForFinished(20000));
     QCOMPARE(second.exitCode(), 0);
     QVERIFY2(waitFor("File queued: job.txt"), qPrintable(output));

@@ -1,6 +1,7 @@
 // Preparing jobs and the consoles' command-line grammars over real files: host and client job
 // checks, the server's job part, switches and user import, the client's job part and the results
 // file it writes for a caller.
+#include "app/shell.h"
 #include "console_world.h"
 #include "consoles/client_console.h"
 #include "consoles/enqueue.h"
@@ -29,6 +30,8 @@ private Q_SLOTS:
     void clientJobPart();
     void clientCommandLineError_data();
     void clientCommandLineError();
+    void handedOverPaths_data();
+    void handedOverPaths();
 };
 
 void TestConsoleJobs::relativeToFolder_data() {
@@ -486,6 +489,34 @@ void TestConsoleJobs::clientCommandLineError() {
              "0000No " + PadRight("Command line error", 60) + PadRight(srcFile, 255));
     QCOMPARE(line.mid(338), PadRight(DateTimeToStr(QDateTime(QDate(1899, 12, 30), {})), 16) +
                                 PadRight("BOB", 20) + PadRight("", 40) + "0");
+}
+
+void TestConsoleJobs::handedOverPaths_data() {
+    QTest::addColumn<bool>("client");
+    QTest::addColumn<QStringList>("params");
+    QTest::addColumn<QStringList>("handed");
+    QTest::newRow("client job with results file")
+        << true << QStringList{"out/a.txt", "bob", "pw", "555", "r.txt", "/AUTODEL"}
+        << QStringList{"/w/out/a.txt", "bob", "pw", "555", "/w/r.txt", "/AUTODEL"};
+    QTest::newRow("client, blank entries do not count")
+        << true << QStringList{" a.txt ", "", "bob", "pw", "555", "r.txt"}
+        << QStringList{"/w/a.txt", "", "bob", "pw", "555", "/w/r.txt"};
+    QTest::newRow("client, too few for a job")
+        << true << QStringList{"a.txt", "bob", "pw"} << QStringList{"a.txt", "bob", "pw"};
+    QTest::newRow("absolute paths and switches stay")
+        << true << QStringList{"/x/a.txt", "bob", "pw", "555", "/AUTODEL", "/USERS:u.csv"}
+        << QStringList{"/x/a.txt", "bob", "pw", "555", "/AUTODEL", "/USERS:u.csv"};
+    QTest::newRow("server job") << false << QStringList{"a.txt", "bob", "res"}
+                                << QStringList{"/w/a.txt", "bob", "res"};
+    QTest::newRow("switches first")
+        << false << QStringList{"/START", "a.txt", "bob"} << QStringList{"/START", "a.txt", "bob"};
+}
+
+void TestConsoleJobs::handedOverPaths() {
+    QFETCH(bool, client);
+    QFETCH(QStringList, params);
+    QFETCH(QStringList, handed);
+    QCOMPARE(WithAbsoluteJobPaths(params, client, "/w"), handed);
 }
 
 QTEST_GUILESS_MAIN(TestConsoleJobs)
