@@ -1,12 +1,8 @@
 // The line simulator as its users see it: a process that publishes two ports; bytes written at
 // one end are read at the other, with the impairments asked for.
-#include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QRandomGenerator>
+#include "linesim_support.h"
+
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -20,144 +16,20 @@
 
 namespace {
 
-// One end as a program opens it: raw, non-blocking.
-class Port {
+using linesim_test::Linesim;
+using linesim_test::Port;
+using linesim_test::RandomBytes;
+
+// A linesim cable with its two ends published in a temporary folder.
+class Cable : public Linesim {
 public:
-    explicit Port(const QString& path) {
-        mFd = open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (mFd < 0) return;
-        termios tio{};
-        tcgetattr(mFd, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(mFd, TCSANOW, &tio);
-    }
-    ~Port() { Close(); }
-    void Close() {
-        if (mFd >= 0) close(mFd);
-        mFd = -1;
-    }
-    bool isOpen() const { return mFd >= 0; }
-    int fd() const { return mFd; }
-
-    bool write(const QByteArray& data) {
-        qsizetype done = 0;
-        QElapsedTimer timer;
-        timer.start();
-        while (done < data.size() && timer.elapsed() < 10000) {
-            const ssize_t n = ::write(mFd, data.constData() + done, size_t(data.size() - done));
-            if (n > 0) {
-                done += n;
-            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                return false;
-            } else {
-                pollfd p{mFd, POLLOUT, 0};
-                poll(&p, 1, 50);
-            }
-        }
-        return done == data.size();
-    }
-    // Reads until `count` bytes arrived or `timeoutMs` passed; `arrivals` (optional) gets the
-    // time of each read, in milliseconds of `clock`, per byte.
-    QByteArray read(qsizetype count, int timeoutMs, const QElapsedTimer* clock = nullptr,
-                    QList<double>* arrivals = nullptr) {
-        QByteArray got;
-        QElapsedTimer timer;
-        timer.start();
-        while (got.size() < count && timer.elapsed() < timeoutMs) {
-            pollfd p{mFd, POLLIN, 0};
-            poll(&p, 1, 20);
-            char buf[4096];
-            const ssize_t n = ::read(mFd, buf, sizeof buf);
-            if (n > 0) {
-                got.append(buf, n);
-                if (arrivals) {
-                    const double at = double(clock->nsecsElapsed()) / 1e6;
-                    for (ssize_t i = 0; i < n; ++i)
-                        arrivals->append(at);
-                }
-            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                mLastError = errno;
-                break;
-            }
-        }
-        return got;
-    }
-    // Everything that arrives until the line has been quiet for `quietMs`.
-    QByteArray readUntilQuiet(int quietMs) {
-        QByteArray got;
-        for (;;) {
-            QByteArray more = read(1 << 20, quietMs);
-            if (more.isEmpty()) return got;
-            got += more;
-        }
-    }
-    int lastError() const { return mLastError; }
-
-private:
-    int mFd = -1;
-    int mLastError = 0;
-};
-
-// A linesim process with its two ends published in a temporary folder.
-class Cable {
-public:
-    Cable() {
-        pathA = mDir.filePath("A/ports/COM1");
-        pathB = mDir.filePath("B/ports/COM2");
-        logPath = mDir.filePath("linesim.log");
-    }
-    ~Cable() {
-        if (mProcess.state() != QProcess::NotRunning) {
-            mProcess.terminate();
-            mProcess.waitForFinished(5000);
-        }
-    }
+    Cable() : pathA(path("A/ports/COM1")), pathB(path("B/ports/COM2")) {}
     bool start(const QStringList& options) {
-        const QString bin = qEnvironmentVariable("LINESIM_BIN");
-        if (bin.isEmpty()) return false;
-        mProcess.setProgram(bin);
-        mProcess.setArguments(QStringList{"cable", "--log", logPath} + options +
-                              QStringList{pathA, pathB});
-        mProcess.setProcessChannelMode(QProcess::SeparateChannels);
-        mProcess.start();
-        if (!mProcess.waitForStarted(5000)) return false;
-        QElapsedTimer timer;
-        timer.start();
-        while (!mProcess.canReadLine() && timer.elapsed() < 10000) {
-            if (!mProcess.waitForReadyRead(100) && mProcess.state() == QProcess::NotRunning)
-                return false;
-        }
-        readyLine = QString::fromUtf8(mProcess.readLine()).trimmed();
-        return readyLine.startsWith("ready ");
+        return Linesim::start("cable", options + QStringList{pathA, pathB});
     }
-    void signal(int signo) { ::kill(pid_t(mProcess.processId()), signo); }
-    // Sends `signo` and waits for the exit; returns the exit code, or -1.
-    int stop(int signo = SIGTERM) {
-        signal(signo);
-        if (!mProcess.waitForFinished(10000)) return -1;
-        return mProcess.exitStatus() == QProcess::NormalExit ? mProcess.exitCode() : -1;
-    }
-    QString log() const {
-        QFile f(logPath);
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-    }
-    QProcess& process() { return mProcess; }
-    QString dir() const { return mDir.path(); }
 
-    QString pathA, pathB, logPath, readyLine;
-
-private:
-    QTemporaryDir mDir;
-    QProcess mProcess;
+    QString pathA, pathB;
 };
-
-QByteArray RandomBytes(qsizetype size, quint32 seed) {
-    QRandomGenerator rng(seed);
-    QByteArray data(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        data[i] = char(rng.bounded(256));
-    return data;
-}
 
 QList<qsizetype> Differences(const QByteArray& a, const QByteArray& b) {
     QList<qsizetype> diff;

@@ -172,7 +172,7 @@ void Exchange::EndCall(Call& call, const char* reason) {
     }
 }
 
-void Exchange::HangUp(HayesModem& modem, const char* reason, Nanos) {
+void Exchange::HangUp(HayesModem& modem, const char* reason, Nanos now) {
     Call* call = CallOf(modem);
     if (!call) return;
     if (call->phase == Call::Phase::Ringing) {
@@ -182,6 +182,18 @@ void Exchange::HangUp(HayesModem& modem, const char* reason, Nanos) {
         return;
     }
     mLog.Write("modem %s hangs up (%s)", modem.Number().c_str(), reason);
+    if (call->phase == Call::Phase::Connected) {
+        // What has reached the far modem by now is delivered before its NO CARRIER (the "+++"
+        // of a hang-up string among it); what is still on its way is lost.
+        for (auto [line, to] :
+             {std::pair{call->ab.get(), call->callee}, std::pair{call->ba.get(), call->caller}}) {
+            if (to->GetState() != HayesModem::State::Online) continue;
+            if (!line->TakeDue(now) && !line->Ready().empty()) {
+                to->DeliverData(line->Ready());
+                line->ConsumeReady(line->Ready().size());
+            }
+        }
+    }
     HayesModem* other = call->Other(modem);
     EndCall(*call, reason);
     if (other) other->CarrierLost();
