@@ -40,7 +40,7 @@ private Q_SLOTS:
         QCOMPARE(pair.client->jobs().size(), 1);
 
         RunOnce(*pair.client, {"/START"});
-        QVERIFY2(delivered(pair, "one.bin"), qPrintable(pair.transcripts()));
+        E2E_VERIFY(delivered(pair, "one.bin"), pair.transcripts());
 
         RunOnce(*pair.client, {"/STOP"});
         QVERIFY(pair.clientProgram->waitFor("Client service stopped.", 10000));
@@ -57,7 +57,7 @@ private Q_SLOTS:
         QVERIFY(pair.serverProgram->waitFor("Listening for command...", 10000, listening + 1));
 
         RunOnce(*pair.client, {"/START"});
-        QVERIFY2(delivered(pair, "two.bin"), qPrintable(pair.transcripts()));
+        E2E_VERIFY(delivered(pair, "two.bin"), pair.transcripts());
         QCOMPARE(Home::tree(pair.server->inbox()), (QStringList{"one.bin", "two.bin"}));
 
         // "/CLEARLOG" empties both results logs without asking.
@@ -81,6 +81,7 @@ private Q_SLOTS:
     void importUsers() {
         QFETCH(bool, exclusive);
         Pair pair;
+        E2E_VERIFY(pair.ok, pair.transcripts());
         const QString carolInbox = pair.root.path() + "/carol-in";
         const QString list = pair.root.path() + "/users.txt";
         QVERIFY(WriteAll(list, "bob,pw1\r\n"
@@ -91,8 +92,7 @@ private Q_SLOTS:
         QStringList args{"/USERS:" + list};
         if (exclusive) args << "/exclusive";
         RunOnce(*pair.server, args);
-        QVERIFY2(pair.serverProgram->waitFor("User imported: CAROL", 10000),
-                 qPrintable(pair.transcripts()));
+        E2E_VERIFY(pair.serverProgram->waitFor("User imported: CAROL", 10000), pair.transcripts());
         QCOMPARE(pair.serverProgram->count("User imported: BOB"), 1);
         QCOMPARE(pair.serverProgram->count("User imported: NAMEONLY"), 0);
         QVERIFY(WaitUntil([&]() { return QFileInfo::exists(pair.server->file("USERS/BOB.xus")); },
@@ -103,20 +103,20 @@ private Q_SLOTS:
         QVERIFY(pair.client->put("OUTBOX/alice.bin", RandomBytes(900, 3)));
         pair.queue("bob.bin", "bob", "pw1");
         pair.queue("carol.bin", "carol", "pw 2");
-        QVERIFY2(delivered(pair, "bob.bin"), qPrintable(pair.transcripts()));
-        QVERIFY2(delivered(pair, "carol.bin"), qPrintable(pair.transcripts()));
+        E2E_VERIFY(delivered(pair, "bob.bin"), pair.transcripts());
+        E2E_VERIFY(delivered(pair, "carol.bin"), pair.transcripts());
         QVERIFY(QFileInfo::exists(pair.server->inbox() + "bob.bin"));
         QVERIFY(QFileInfo::exists(carolInbox + "/carol.bin"));
 
         pair.queue("alice.bin", "ALICE", "secret");
         if (exclusive) {
             // ALICE left the accounts in memory; her file stays for the next start.
-            QVERIFY2(pair.serverProgram->waitFor("User denied access.", 30000),
-                     qPrintable(pair.transcripts()));
+            E2E_VERIFY(pair.serverProgram->waitFor("User denied access.", 30000),
+                       pair.transcripts());
             QCOMPARE(doneCount(pair.client->log("client.log"), "alice.bin"), 0);
             QVERIFY(QFileInfo::exists(pair.server->file("USERS/ALICE.xus")));
         } else {
-            QVERIFY2(delivered(pair, "alice.bin"), qPrintable(pair.transcripts()));
+            E2E_VERIFY(delivered(pair, "alice.bin"), pair.transcripts());
         }
     }
 
@@ -130,8 +130,8 @@ private Q_SLOTS:
         const QString newIn = pair.root.path() + "/server-new-in";
         const QString newOut = pair.root.path() + "/client-new-out";
         RunOnce(*pair.server, {"/INBOX:" + newIn});
-        QVERIFY2(pair.serverProgram->waitFor("Inbox redirected for 1 users.", 10000),
-                 qPrintable(pair.transcripts()));
+        E2E_VERIFY(pair.serverProgram->waitFor("Inbox redirected for 1 users.", 10000),
+                   pair.transcripts());
         QVERIFY(pair.serverProgram->count("Inbox changed.") == 1);
         QCOMPARE(pair.server->get("GENERAL", "MRL_Inbox"), newIn);
         RunOnce(*pair.client, {"/OUTBOX:" + newOut});
@@ -143,8 +143,8 @@ private Q_SLOTS:
         QVERIFY(WriteAll(newOut + "/dave.bin", data));
         pair.queue(newOut + "/moved.bin", "ALICE", "secret");
         pair.queue(newOut + "/dave.bin", "DAVE", "pw");
-        QVERIFY2(delivered(pair, "moved.bin"), qPrintable(pair.transcripts()));
-        QVERIFY2(delivered(pair, "dave.bin"), qPrintable(pair.transcripts()));
+        E2E_VERIFY(delivered(pair, "moved.bin"), pair.transcripts());
+        E2E_VERIFY(delivered(pair, "dave.bin"), pair.transcripts());
         QVERIFY(ReadAll(newIn + "/moved.bin") == data);
         QVERIFY(ReadAll(pair.root.path() + "/dave-in/dave.bin") == data);
         QVERIFY(Home::tree(pair.server->inbox()).isEmpty());

@@ -37,22 +37,20 @@ private Q_SLOTS:
         QVERIFY(pair.start({"--cut-after", "ab:200000"}));
         pair.queue("big.bin", "ALICE", "secret");
 
-        QVERIFY2(WaitUntil([&]() { return pair.cable->log().contains("cut-after reached"); },
-                           Scaled(60000)),
-                 qPrintable(pair.transcripts()));
+        E2E_VERIFY(WaitUntil([&]() { return pair.cable->log().contains("cut-after reached"); },
+                             Scaled(60000)),
+                   pair.transcripts());
         // The client gives the batch up; the server drops the session and the partial file.
-        QVERIFY2(pair.clientProgram->waitFor("Batch timeout!", 30000),
-                 qPrintable(pair.transcripts()));
-        QVERIFY2(pair.serverProgram->waitFor("Session timeout!", 30000),
-                 qPrintable(pair.transcripts()));
+        E2E_VERIFY(pair.clientProgram->waitFor("Batch timeout!", 30000), pair.transcripts());
+        E2E_VERIFY(pair.serverProgram->waitFor("Session timeout!", 30000), pair.transcripts());
         QVERIFY2(WaitUntil([&]() { return Home::tree(pair.server->inbox()).isEmpty(); }, 10000),
                  qPrintable(Home::tree(pair.server->inbox()).join(", ")));
         QCOMPARE(pair.client->jobs().size(), 1);
 
         pair.cable->signal(SIGUSR2); // join the cable again
-        QVERIFY2(WaitUntil([&]() { return doneCount(pair.client->log("client.log"), "big.bin"); },
-                           Scaled(120000)),
-                 qPrintable(pair.transcripts()));
+        E2E_VERIFY(WaitUntil([&]() { return doneCount(pair.client->log("client.log"), "big.bin"); },
+                             Scaled(120000)),
+                   pair.transcripts());
         QVERIFY(pair.server->waitLog("server.log", 1, 10000));
         QVERIFY(WaitUntil([&]() { return doneCount(pair.server->log("server.log"), "big.bin"); },
                           10000));
@@ -79,13 +77,13 @@ private Q_SLOTS:
         QVERIFY(pair.serverProgram->waitFor("File queued: ", 10000));
         pair.queue("up.bin", "ALICE", "secret");
 
-        QVERIFY2(WaitUntil(
-                     [&]() {
-                         const auto log = pair.client->log("client.log");
-                         return doneCount(log, "up.bin") && doneCount(log, "down.bin");
-                     },
-                     Scaled(90000)),
-                 qPrintable(pair.transcripts()));
+        E2E_VERIFY(WaitUntil(
+                       [&]() {
+                           const auto log = pair.client->log("client.log");
+                           return doneCount(log, "up.bin") && doneCount(log, "down.bin");
+                       },
+                       Scaled(90000)),
+                   pair.transcripts());
         QVERIFY(pair.cable->log().contains("corrupt offset="));
         QVERIFY(ReadAll(pair.server->inbox() + "up.bin") == up);
         QVERIFY(ReadAll(pair.client->inbox() + "down.bin") == down);
@@ -105,7 +103,7 @@ private Q_SLOTS:
                       root.path() + "/linesim.log");
         QVERIFY(cable.ready());
         Program program(server, {}, {{"MARROWLINE_SESSION_TIMEOUT_MS", "1500"}});
-        QVERIFY2(program.waitFor("Listening for command...", 15000), qPrintable(program.output()));
+        E2E_VERIFY(program.waitFor("Listening for command...", 15000), program.output());
         LineEnd peer(root.path() + "/peer/COM1");
         QVERIFY(peer.send("LOGON ALICE secret"));
         QCOMPARE(peer.reply(5000), QString("YES"));
@@ -116,7 +114,7 @@ private Q_SLOTS:
             QCOMPARE(peer.reply(5000), QString("NO"));
         }
         QCOMPARE(program.count("Session timeout!"), 0);
-        QVERIFY2(program.waitFor("Session timeout!", 10000), qPrintable(program.output()));
+        E2E_VERIFY(program.waitFor("Session timeout!", 10000), program.output());
         QVERIFY(program.waitFor("Listening for command...", 10000, 2));
         peer.pending();
         QVERIFY(peer.send("DIR"));

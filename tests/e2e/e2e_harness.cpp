@@ -15,6 +15,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <termios.h>
 #include <unistd.h>
@@ -33,6 +34,8 @@ void resetSignals() {
     ::signal(SIGINT, SIG_DFL);
     ::signal(SIGHUP, SIG_DFL);
     ::signal(SIGTERM, SIG_DFL);
+    // A test killed by its time-out must not leave its programs running.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
 }
 
 bool endProcess(QProcess& process, int ms) {
@@ -422,6 +425,10 @@ ResultsLine ParseResultsLine(const QByteArray& bytes) {
 
 Pair::Pair(const QStringList& lineOptions, const QMap<QString, QString>& extraEnv) {
     env = extraEnv;
+    if (qEnvironmentVariableIsSet("MARROWLINE_E2E_KEEP")) {
+        root.setAutoRemove(false);
+        qInfo().noquote() << "kept:" << root.path();
+    }
     client = std::make_unique<Home>(root.path(), "client");
     server = std::make_unique<Home>(root.path(), "server");
     client->makeClient(1);
@@ -439,12 +446,14 @@ bool Pair::start(const QStringList& lineOptions) {
     options.removeAll("--no-start");
     cable = std::make_unique<LineSim>("cable", options, client->portLink(1), server->portLink(2),
                                       root.path() + "/linesim.log");
+    ok = false;
     if (!cable->ready()) return false;
     serverProgram = std::make_unique<Program>(*server, QStringList{}, env);
     // The client's first log-on must find the server listening.
     serverProgram->waitFor("Listening for command...", 15000);
     clientProgram = std::make_unique<Program>(*client, QStringList{}, env);
-    return serverProgram->running() && clientProgram->running();
+    ok = serverProgram->running() && clientProgram->running();
+    return ok;
 }
 
 QString Pair::queue(const QString& relative, const QString& user, const QString& password,
@@ -466,8 +475,8 @@ void Pair::stopAll() {
 
 QString Pair::transcripts() const {
     QString out;
-    if (clientProgram) out += "--- client\n" + clientProgram->output().right(6000);
-    if (serverProgram) out += "--- server\n" + serverProgram->output().right(6000);
+    if (clientProgram) out += "--- client\n" + clientProgram->output().right(20000);
+    if (serverProgram) out += "--- server\n" + serverProgram->output().right(20000);
     return out;
 }
 

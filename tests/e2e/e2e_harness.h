@@ -9,6 +9,7 @@
 #include "jobs/results_log.h"
 
 #include <QByteArray>
+#include <QDebug>
 #include <QMap>
 #include <QProcess>
 #include <QString>
@@ -17,6 +18,16 @@
 #include <functional>
 #include <memory>
 #include <vector>
+
+// QVERIFY that, on failure, first prints `dump` (the programs' transcripts) in full; Qt Test cuts
+// long failure messages.
+#define E2E_VERIFY(condition, dump)                                                                \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            qWarning().noquote() << (dump);                                                        \
+            QFAIL(#condition);                                                                     \
+        }                                                                                          \
+    } while (false)
 
 namespace e2e {
 
@@ -164,6 +175,7 @@ public:
     std::unique_ptr<LineSim> cable;
     std::unique_ptr<Program> clientProgram, serverProgram;
     QMap<QString, QString> env;
+    bool ok = false; // the last start() brought everything up
 
     // Starts linesim and the two programs (server first); true when all are up.
     bool start(const QStringList& lineOptions);

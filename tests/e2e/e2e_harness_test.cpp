@@ -12,22 +12,23 @@ class E2EHarnessTest : public QObject {
 private Q_SLOTS:
     void pairStartsAndStopsCleanly() {
         Pair pair;
+        E2E_VERIFY(pair.ok, pair.transcripts());
         QVERIFY(pair.cable->ready());
         QVERIFY(QFileInfo(pair.client->portLink(1)).isSymLink());
         QVERIFY(QFileInfo(pair.server->portLink(2)).isSymLink());
         QVERIFY(pair.clientProgram->running());
         QVERIFY(pair.serverProgram->running());
         // The settings written by the harness are the ones the programs run with.
-        QVERIFY2(WaitUntil([&]() { return !pair.clientProgram->output().isEmpty(); }, 10000),
-                 qPrintable(pair.transcripts()));
+        E2E_VERIFY(WaitUntil([&]() { return !pair.clientProgram->output().isEmpty(); }, 10000),
+                   pair.transcripts());
 
         // A second start hands over and ends at once.
         bool ok = false;
         RunOnce(*pair.client, {"/CLEARLOG"}, &ok);
         QVERIFY(ok);
 
-        QVERIFY2(pair.clientProgram->stop(), qPrintable(pair.transcripts()));
-        QVERIFY2(pair.serverProgram->stop(), qPrintable(pair.transcripts()));
+        E2E_VERIFY(pair.clientProgram->stop(), pair.transcripts());
+        E2E_VERIFY(pair.serverProgram->stop(), pair.transcripts());
         QVERIFY(pair.cable->stop());
         QVERIFY(!QFileInfo(pair.client->portLink(1)).isSymLink());
         // A clean shutdown saves the session text.

@@ -38,8 +38,8 @@ private Q_SLOTS:
         }
 
         Program serverProgram(server);
-        QVERIFY2(serverProgram.waitFor("Listening for command...", 20000, Lines),
-                 qPrintable(serverProgram.output()));
+        E2E_VERIFY(serverProgram.waitFor("Listening for command...", 20000, Lines),
+                   serverProgram.output());
         for (int i = 0; i < Lines; ++i)
             RunOnce(server, {root.path() + QString("/outUSER%1/down.bin").arg(i + 1),
                              QString("USER%1").arg(i + 1)});
@@ -53,8 +53,8 @@ private Q_SLOTS:
                      "pw" + QString::number(i + 1), "0"});
         }
         for (int i = 0; i < Lines; ++i) {
-            QVERIFY2(clients[size_t(i)]->waitLog("client.log", 2, 120000),
-                     qPrintable(programs[size_t(i)]->output() + serverProgram.output()));
+            E2E_VERIFY(clients[size_t(i)]->waitLog("client.log", 2, 120000),
+                       programs[size_t(i)]->output() + serverProgram.output());
         }
         QVERIFY(server.waitLog("server.log", 2 * Lines, 20000));
         for (int i = 0; i < Lines; ++i) {

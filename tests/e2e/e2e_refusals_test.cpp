@@ -60,16 +60,15 @@ private Q_SLOTS:
         QFETCH(QString, user);
         QFETCH(QString, password);
         Pair pair;
+        E2E_VERIFY(pair.ok, pair.transcripts());
         const QByteArray data = RandomBytes(2000, 1);
         QVERIFY(pair.client->put("OUTBOX/a.bin", data));
         pair.queue("a.bin", user, password, {"/AUTODEL"});
 
-        QVERIFY2(pair.clientProgram->waitFor("Logon failed!", 30000),
-                 qPrintable(pair.transcripts()));
+        E2E_VERIFY(pair.clientProgram->waitFor("Logon failed!", 30000), pair.transcripts());
         QVERIFY(pair.serverProgram->waitFor("User denied access.", 5000));
         // The next batch tries again: the job and its source stay, nothing is logged.
-        QVERIFY2(pair.clientProgram->waitFor("Logon failed!", 30000, 2),
-                 qPrintable(pair.transcripts()));
+        E2E_VERIFY(pair.clientProgram->waitFor("Logon failed!", 30000, 2), pair.transcripts());
         QCOMPARE(pair.client->jobs().size(), 1);
         QVERIFY(ReadAll(pair.client->outbox() + "a.bin") == data);
         QVERIFY(pair.client->log("client.log").isEmpty());
@@ -90,7 +89,7 @@ private Q_SLOTS:
         pair.client->writeJob(3, "xfr", clientJob("good.bin", good.size(), ""));
         QVERIFY(pair.start({}));
 
-        QVERIFY2(pair.client->waitLog("client.log", 3, 40000), qPrintable(pair.transcripts()));
+        E2E_VERIFY(pair.client->waitLog("client.log", 3, 40000), pair.transcripts());
         QVERIFY(WaitUntil([&]() { return pair.client->jobs().isEmpty(); }, 5000));
         const QList<TLogRecord> log = pair.client->log("client.log");
         const TLogRecord* vanished = findRecord(log, "vanished.bin");
@@ -123,7 +122,7 @@ private Q_SLOTS:
                       root.path() + "/linesim.log");
         QVERIFY(cable.ready());
         Program program(server);
-        QVERIFY2(program.waitFor("Listening for command...", 15000), qPrintable(program.output()));
+        E2E_VERIFY(program.waitFor("Listening for command...", 15000), program.output());
         LineEnd peer(root.path() + "/hostile/COM1");
         QVERIFY(peer.isOpen());
 

@@ -54,19 +54,19 @@ private Q_SLOTS:
     void sendAndFetch() {
         QFETCH(qsizetype, size);
         Pair pair;
+        E2E_VERIFY(pair.ok, pair.transcripts());
         QVERIFY(pair.serverProgram->running() && pair.clientProgram->running());
         const QByteArray up = RandomBytes(size, 11), down = RandomBytes(size, 22);
         QVERIFY(pair.client->put("OUTBOX/up.bin", up));
         QVERIFY(pair.server->put("OUTBOX/down.bin", down));
         pair.queueHost("down.bin", "ALICE");
-        QVERIFY2(pair.serverProgram->waitFor("File queued: ", 10000),
-                 qPrintable(pair.transcripts()));
+        E2E_VERIFY(pair.serverProgram->waitFor("File queued: ", 10000), pair.transcripts());
         pair.queue("up.bin", "ALICE", "secret");
 
         const int ms = size > 100000 ? 150000 : 30000;
-        QVERIFY2(pair.client->waitLog("client.log", 2, ms), qPrintable(pair.transcripts()));
-        QVERIFY2(pair.clientProgram->waitFor("No files to retrieve from server.", 20000),
-                 qPrintable(pair.transcripts()));
+        E2E_VERIFY(pair.client->waitLog("client.log", 2, ms), pair.transcripts());
+        E2E_VERIFY(pair.clientProgram->waitFor("No files to retrieve from server.", 20000),
+                   pair.transcripts());
 
         QCOMPARE(Home::tree(pair.server->inbox()), QStringList{"up.bin"});
         QCOMPARE(Home::tree(pair.client->inbox()), QStringList{"down.bin"});
@@ -117,9 +117,9 @@ private Q_SLOTS:
         QVERIFY(pair.start({}));
         pair.queue("sub/dir/a.bin", "ALICE", "secret");
 
-        QVERIFY2(pair.client->waitLog("client.log", 3, 40000), qPrintable(pair.transcripts()));
-        QVERIFY2(pair.clientProgram->waitFor("No files to retrieve from server.", 20000),
-                 qPrintable(pair.transcripts()));
+        E2E_VERIFY(pair.client->waitLog("client.log", 3, 40000), pair.transcripts());
+        E2E_VERIFY(pair.clientProgram->waitFor("No files to retrieve from server.", 20000),
+                   pair.transcripts());
         QCOMPARE(Home::tree(pair.server->inbox()), (QStringList{"a.bin", "deep/er/b.bin"}));
         QCOMPARE(Home::tree(pair.client->inbox()), QStringList{"got/it/c.bin"});
         QVERIFY(ReadAll(pair.server->inbox() + "a.bin") == a);
@@ -142,6 +142,7 @@ private Q_SLOTS:
     // "/AUTODEL" removes a source only once its job succeeded, on both sides.
     void autoDelete() {
         Pair pair;
+        E2E_VERIFY(pair.ok, pair.transcripts());
         QVERIFY(pair.client->put("OUTBOX/gone.bin", RandomBytes(1500, 4)));
         QVERIFY(pair.client->put("OUTBOX/kept.bin", RandomBytes(1500, 5)));
         QVERIFY(pair.server->put("OUTBOX/served.bin", RandomBytes(900, 6)));
@@ -150,7 +151,7 @@ private Q_SLOTS:
         pair.queue("gone.bin", "ALICE", "secret", {"/AUTODEL"});
         pair.queue("kept.bin", "ALICE", "secret");
 
-        QVERIFY2(pair.client->waitLog("client.log", 3, 40000), qPrintable(pair.transcripts()));
+        E2E_VERIFY(pair.client->waitLog("client.log", 3, 40000), pair.transcripts());
         QVERIFY(pair.server->waitLog("server.log", 3, 10000));
         QCOMPARE(Home::tree(pair.server->inbox()), (QStringList{"gone.bin", "kept.bin"}));
         QCOMPARE(Home::tree(pair.client->inbox()), QStringList{"served.bin"});
@@ -164,6 +165,7 @@ private Q_SLOTS:
     // job refused on the command line, written at once.
     void resultsFiles() {
         Pair pair;
+        E2E_VERIFY(pair.ok, pair.transcripts());
         const QString good = pair.root.path() + "/results/good.txt";
         const QString outside = pair.root.path() + "/results/outside.txt";
         const QString empty = pair.root.path() + "/results/empty.txt";
@@ -177,8 +179,8 @@ private Q_SLOTS:
         pair.queue("up.bin", "ALICE", "secret", {good});
 
         for (const QString& path : {outside, empty}) {
-            QVERIFY2(WaitUntil([&]() { return QFileInfo::exists(path); }, 10000),
-                     qPrintable(pair.transcripts()));
+            E2E_VERIFY(WaitUntil([&]() { return QFileInfo::exists(path); }, 10000),
+                       pair.transcripts());
             const ResultsLine line = ParseResultsLine(ReadAll(path));
             QVERIFY2(line.ok, ReadAll(path).constData());
             QCOMPARE(line.jobNo, QString("0000"));
@@ -188,7 +190,7 @@ private Q_SLOTS:
             QCOMPARE(line.processed.trimmed(), DateTimeToStr(DoubleToDateTime(0)).left(16));
         }
 
-        QVERIFY2(pair.client->waitLog("client.log", 1, 30000), qPrintable(pair.transcripts()));
+        E2E_VERIFY(pair.client->waitLog("client.log", 1, 30000), pair.transcripts());
         QVERIFY(WaitUntil([&]() { return ParseResultsLine(ReadAll(good)).ok; }, 5000));
         const ResultsLine line = ParseResultsLine(ReadAll(good));
         const TLogRecord record = pair.client->log("client.log").first();
