@@ -18,6 +18,12 @@
 #include <unistd.h>
 
 namespace {
+// A 32-bit little-endian number at a byte offset; the caller has checked the length.
+quint32 readLittleEndian32(const QByteArray& bytes, qsizetype at) {
+    quint32 value = 0;
+    for (int i = 3; i >= 0; --i) value = (value << 8) | quint8(bytes.at(at + i));
+    return value;
+}
 constexpr int HeaderSize = 12;
 // 499 characters take at most 1497 bytes of UTF-8 (three per character, four per surrogate
 // pair); with a few more every text is long enough to yield its first 499 characters.
@@ -208,7 +214,7 @@ void THandOverReceiver::onReadyRead(QLocalSocket* socket) {
     const qsizetype want = HeaderSize + MaxTextBytes - it->bytes.size();
     if (want > 0) it->bytes += socket->read(want);
     if (it->bytes.size() < HeaderSize) return;
-    const quint32 length = qFromLittleEndian<quint32>(it->bytes.constData() + 8);
+    const quint32 length = readLittleEndian32(it->bytes, 8);
     const qsizetype needed = HeaderSize + qMin<qsizetype>(qsizetype(length), MaxTextBytes);
     if (it->bytes.size() >= needed) finish(socket, true);
 }
@@ -223,9 +229,9 @@ void THandOverReceiver::finish(QLocalSocket* socket, bool complete) {
         bool readOk = complete;
         QString text;
         if (bytes.size() >= HeaderSize) {
-            message = qFromLittleEndian<quint32>(bytes.constData());
-            wParam = qFromLittleEndian<quint32>(bytes.constData() + 4);
-            length = qFromLittleEndian<quint32>(bytes.constData() + 8);
+            message = readLittleEndian32(bytes, 0);
+            wParam = readLittleEndian32(bytes, 4);
+            length = readLittleEndian32(bytes, 8);
             const QByteArray body =
                 bytes.mid(HeaderSize, qMin<qsizetype>(qsizetype(length), MaxTextBytes));
             text = CutChars(QString::fromUtf8(body), HandOverMaxChars);
