@@ -45,7 +45,8 @@ int envMs(const char* name, int fallback) {
 int toIntOrThrow(const QString& text) {
     bool ok = false;
     const int value = text.trimmed().toInt(&ok);
-    if (!ok) throw std::runtime_error(("'" + text + "' is not a valid integer value").toStdString());
+    if (!ok)
+        throw std::runtime_error(("'" + text + "' is not a valid integer value").toStdString());
     return value;
 }
 
@@ -61,8 +62,7 @@ bool validSize(const QString& text, qint64* size = nullptr) {
 }
 
 bool renameReplacing(const QString& from, const QString& to) {
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) ==
-           0;
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
 }
 } // namespace
 
@@ -122,9 +122,7 @@ THostProcess::THostProcess(TDevicesList* owner, TCommDevice& device)
         mXModem->OnFileInfo = [this](TVaXYModem*, const QString& name, qint64) {
             yTransferFileInfo(name);
         };
-        mXModem->OnPacketEvent = [this](TVaXYModem*, int, qint64 bytes) {
-            yTransferPacket(bytes);
-        };
+        mXModem->OnPacketEvent = [this](TVaXYModem*, int, qint64 bytes) { yTransferPacket(bytes); };
         mXModem->OnTransferEnd = [this](TVaProtocol*, int code) { yTransferEnd(code); };
         mXModem->OnError = [this](TVaProtocol*, int code, int) { yTransferError(code); };
 
@@ -189,7 +187,9 @@ THostProcess::~THostProcess() {
     }
 }
 
-void THostProcess::Restart() { Execute(true, {hsCallWait}); }
+void THostProcess::Restart() {
+    Execute(true, {hsCallWait});
+}
 
 void THostProcess::reportError(const char* operation) {
     AddStatus(QStringLiteral("!THostProcess.") + QLatin1String(operation) + ": " + errorText());
@@ -218,30 +218,52 @@ void THostProcess::Execute(bool force, THstSteps steps, uint8_t subStep, uint8_t
         }
         switch (mActivity) {
         case haStopped:
-            if (mStep == hsCallWait) DoCallWait();
-            else if (mStep == hsDisconnect) DoDisconnect();
+            if (mStep == hsCallWait)
+                DoCallWait();
+            else if (mStep == hsDisconnect)
+                DoDisconnect();
             break;
         case haWaiting:
             switch (mStep) {
-            case hsStop: DoStop(); break;
-            case hsStart: DoStart(); break;
+            case hsStop:
+                DoStop();
+                break;
+            case hsStart:
+                DoStart();
+                break;
             // Back to CallWait while waiting (a busy line, a modem that timed out, a caller that
             // hung up before connecting): the device is prepared again rather than left idle.
-            case hsCallWait: DoCallWait(); break;
-            case hsConnect: DoConnect(); break;
-            default: break;
+            case hsCallWait:
+                DoCallWait();
+                break;
+            case hsConnect:
+                DoConnect();
+                break;
+            default:
+                break;
             }
             break;
         case haOnline:
             switch (mStep) {
             case hsStop:
-            case hsDisconnect: DoStop(); break;
+            case hsDisconnect:
+                DoStop();
+                break;
             case hsCallWait:
-            case hsConnect: DoCallWait(); break;
-            case hsLogin: DoLogin(); break;
-            case hsFile: DoFile(); break;
-            case hsDir: DoDir(); break;
-            default: break;
+            case hsConnect:
+                DoCallWait();
+                break;
+            case hsLogin:
+                DoLogin();
+                break;
+            case hsFile:
+                DoFile();
+                break;
+            case hsDir:
+                DoDir();
+                break;
+            default:
+                break;
             }
             break;
         default:
@@ -265,8 +287,8 @@ void THostProcess::DoCallWait() {
         if (event == heSessionTimeout && mJobOpen) {
             mJobOpen = false;
             if (gHostConsole)
-                gHostConsole->LogFileEvent(mReport.Job, false, QStringLiteral("File transfer error."),
-                                           false);
+                gHostConsole->LogFileEvent(mReport.Job, false,
+                                           QStringLiteral("File transfer error."), false);
             if (life.expired()) return;
         }
         mReport.Operation = QStringLiteral("Preparing device...");
@@ -536,7 +558,8 @@ void THostProcess::DoFile() {
                 const bool allowed = !HasParentReference(name) && aLoadQueueItemByName(name);
                 if (life.expired()) return;
                 bool inside = false;
-                if (allowed) fileName = LocalPath(aGetOutbox(), Get(mReport.Job, qkSrcFile), &inside);
+                if (allowed)
+                    fileName = LocalPath(aGetOutbox(), Get(mReport.Job, qkSrcFile), &inside);
                 if (!allowed || !inside) {
                     aReport(QStringLiteral("Requested file denied: ") + name);
                     aSendMessage(QStringLiteral("NO"));
@@ -564,8 +587,7 @@ void THostProcess::DoFile() {
                 // The old file stays until the new one is whole; then it is replaced in one step.
                 // When it cannot be replaced, the new file takes the next free name instead.
                 const QFileInfo existing(target);
-                if (existing.exists() &&
-                    (existing.isDir() || !QFileInfo(folder).isWritable())) {
+                if (existing.exists() && (existing.isDir() || !QFileInfo(folder).isWritable())) {
                     aReport(QStringLiteral(
                         "Local file cannot be deleted. Incoming file will be renamed."));
                 }
@@ -611,8 +633,8 @@ void THostProcess::DoFile() {
                 if (!settleReply()) return;
                 if (mActivity != haOnline || request != mRequestCount) return;
             }
-            const QString what = Get(mReport.Job, qkSrcFile) + " (" + Get(mReport.Job, qkSize) +
-                                 " bytes)";
+            const QString what =
+                Get(mReport.Job, qkSrcFile) + " (" + Get(mReport.Job, qkSize) + " bytes)";
             if (receiving) {
                 aReport(QStringLiteral("Receiving: ") + what);
             } else {
@@ -653,8 +675,7 @@ void THostProcess::DoFile() {
                                            QStringLiteral("File transfer error."), false);
             if (life.expired()) return;
             mReport.Message = QStringLiteral("Transfer failed: ") +
-                              (mXModem->Mode() == tmDownload ? mFinalPath
-                                                             : mXModem->FileName());
+                              (mXModem->Mode() == tmDownload ? mFinalPath : mXModem->FileName());
             mReport.FileText.clear();
             aSetStatus(false, 3);
             break;
@@ -778,10 +799,10 @@ void THostProcess::aListen(bool on) {
 void THostProcess::aResetBatchTimeout() {
     try {
         mSessionTimer.SetEnabled(false);
-        const int ms = mSessionTimeoutMs > 0 ? mSessionTimeoutMs
-                                             : int(qMin<qint64>(qint64(GetInt(SVR_SessionTimeout)) *
-                                                                    60000,
-                                                                INT32_MAX));
+        const int ms =
+            mSessionTimeoutMs > 0
+                ? mSessionTimeoutMs
+                : int(qMin<qint64>(qint64(GetInt(SVR_SessionTimeout)) * 60000, INT32_MAX));
         mSessionTimer.SetInterval(ms);
         mSessionTimer.SetEnabled(mActivity == haOnline);
     } catch (...) {
@@ -876,7 +897,9 @@ bool THostProcess::loadQueueItem(int index, bool replyOnError) {
     }
 }
 
-bool THostProcess::aLoadQueueItem(int index) { return loadQueueItem(index, true); }
+bool THostProcess::aLoadQueueItem(int index) {
+    return loadQueueItem(index, true);
+}
 
 bool THostProcess::aLoadQueueItemByName(const QString& fileName) {
     try {
@@ -911,8 +934,7 @@ bool THostProcess::aLoadQueueItemByName(const QString& fileName) {
 
 bool THostProcess::aLoadCrcItem() {
     try {
-        if (!mReport.GlobalFile || Get(mReport.Job, qkMethod) != QLatin1String("CRC"))
-            return false;
+        if (!mReport.GlobalFile || Get(mReport.Job, qkMethod) != QLatin1String("CRC")) return false;
         bool inside = false;
         const QString path = LocalPath(aGetOutbox(), Get(mReport.Job, qkSrcFile), &inside);
         if (!inside || !QFileInfo(path).isFile()) {
@@ -928,7 +950,8 @@ bool THostProcess::aLoadCrcItem() {
             return false;
         }
         QString line = QString::fromUtf8(file.readLine());
-        while (line.endsWith('\n') || line.endsWith('\r')) line.chop(1);
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
         file.close();
         aSendMessage(line);
         return true;
@@ -1178,9 +1201,15 @@ void THostProcess::yModemConnect(const QString& connectString) {
 
 void THostProcess::yModemError() {
     switch (mModem->Operation()) {
-    case moInit: mReport.Message = QStringLiteral("Error in init string."); break;
-    case moAnswer: mReport.Message = QStringLiteral("Error in answer string."); break;
-    default: mReport.Message = QStringLiteral("Modem error."); break;
+    case moInit:
+        mReport.Message = QStringLiteral("Error in init string.");
+        break;
+    case moAnswer:
+        mReport.Message = QStringLiteral("Error in answer string.");
+        break;
+    default:
+        mReport.Message = QStringLiteral("Modem error.");
+        break;
     }
     aSetStatus(false, 3);
     Execute(true, {hsStop});
@@ -1215,14 +1244,18 @@ void THostProcess::yModemRingWaitTimeout() {
     Execute(false, {hsConnect}, 6);
 }
 
-void THostProcess::yTransferStart() { aFileNotification(0); }
+void THostProcess::yTransferStart() {
+    aFileNotification(0);
+}
 
 void THostProcess::yTransferFileInfo(const QString& name) {
     // The transfer may have had to pick another free name for the temporary file.
     if (mXModem->Mode() == tmDownload && !name.isEmpty()) mPartPath = name;
 }
 
-void THostProcess::yTransferPacket(qint64 byteCount) { aFileNotification(byteCount); }
+void THostProcess::yTransferPacket(qint64 byteCount) {
+    aFileNotification(byteCount);
+}
 
 void THostProcess::yTransferEnd(int exitCode) {
     const std::weak_ptr<bool> life = mAlive;

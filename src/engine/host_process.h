@@ -42,16 +42,16 @@ enum THstActivity : uint8_t { haStopped = 0, haWaiting = 1, haOnline = 2 };
 // Events given to the Login, File, Dir and CallWait steps.
 enum THstEvent : uint8_t {
     heNone = 0,
-    heLogon = 1,        // Login: "LOGON" with a password
-    heLogonOk = 2,      // Login: accepted
-    heLogonDenied = 3,  // Login: refused
-    heFileRequest = 4,  // File: "PUT", "GET" or "CHKCRC"
+    heLogon = 1,       // Login: "LOGON" with a password
+    heLogonOk = 2,     // Login: accepted
+    heLogonDenied = 3, // Login: refused
+    heFileRequest = 4, // File: "PUT", "GET" or "CHKCRC"
     heInvalidRequest = 5,
     heProgress = 6,     // File, Dir
     heTransferDone = 7, // File, Dir
     heTransferFailed = 8,
-    heResult = 9,       // File: "RESULT"
-    heDirRequest = 10,  // Dir: "DIR"
+    heResult = 9,         // File: "RESULT"
+    heDirRequest = 10,    // Dir: "DIR"
     heSessionTimeout = 11 // CallWait
 };
 
@@ -60,14 +60,14 @@ struct THstStatusReport {
     uint8_t PrevActivity = 0; // the engine's Activity when the report was made
     uint8_t Kind = 3;         // 0, 1, 2: the report also sets Activity to that value; 3: message
     QString Operation;        // "Connect", "Disconnect", "Authentication", "Transfer", "DIR", ...
-    bool BufferTransfer = false; // the current "DIR" asked for "/B"
-    bool GlobalFile = false;     // the current request carried "/G"
-    int32_t Total = 100;         // announced length of the current file; 100 with no transfer
-    int32_t Progress = 0;        // bytes transferred so far
-    QString FileText;            // local path of the file in transfer, or "DIR.LST"
-    int32_t ResultCode = 0;      // result of the last transfer (0 success)
-    QString Message;             // this report's message; emptied after each report
-    TQueueItem Job;              // the current request or served job
+    bool BufferTransfer = false;   // the current "DIR" asked for "/B"
+    bool GlobalFile = false;       // the current request carried "/G"
+    int32_t Total = 100;           // announced length of the current file; 100 with no transfer
+    int32_t Progress = 0;          // bytes transferred so far
+    QString FileText;              // local path of the file in transfer, or "DIR.LST"
+    int32_t ResultCode = 0;        // result of the last transfer (0 success)
+    QString Message;               // this report's message; emptied after each report
+    TQueueItem Job;                // the current request or served job
     TCommDevice* Device = nullptr; // the engine's device, set at creation
     TModemSettings Modem;          // the configuration loaded for a modem device
     TMRLUser User;                 // the authenticated caller

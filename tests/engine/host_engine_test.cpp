@@ -9,6 +9,8 @@
 #include "engine/link_protocol.h"
 #include "jobs/queue.h"
 #include "serial/comm.h"
+#include "serial/modem_peer.h"
+#include "serial/modems.h"
 #include "serial/xmodem.h"
 
 #include <QCoreApplication>
@@ -32,7 +34,8 @@ bool RunUntil(const std::function<bool()>& done, int ms) {
 QByteArray RandomBytes(qsizetype size, quint32 seed) {
     QByteArray bytes(size, Qt::Uninitialized);
     QRandomGenerator random(seed);
-    for (qsizetype i = 0; i < size; ++i) bytes[i] = char(random.bounded(256));
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char(random.bounded(256));
     return bytes;
 }
 
@@ -47,6 +50,8 @@ public:
     };
     void OnDeviceStatus(THstStatusReport& report) override {
         if (!report.Message.isEmpty()) messages << report.Message;
+        if (operations.isEmpty() || operations.last() != report.Operation)
+            operations << report.Operation;
         lastKind = report.Kind;
         if (onStatus) onStatus(report);
     }
@@ -64,6 +69,7 @@ public:
     }
 
     QStringList messages;
+    QStringList operations; // each change of operation text
     QList<Log> logs;
     int notifications = 0;
     int lastKind = -1;
@@ -182,7 +188,8 @@ private:
     QStringList filesUnder(const QString& folder) {
         QStringList out;
         QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext()) out << QDir(folder).relativeFilePath(it.next());
+        while (it.hasNext())
+            out << QDir(folder).relativeFilePath(it.next());
         out.sort();
         return out;
     }
@@ -264,10 +271,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("good") << "LOGON ALICE secret word" << "YES" << "?LOGON ALICE **********";
-        QTest::newRow("bad password") << "LOGON ALICE secret" << "NO" << "?LOGON ALICE **********";
-        QTest::newRow("no password") << "LOGON ALICE" << "NO" << "?LOGON ALICE **********";
-        QTest::newRow("unknown user") << "LOGON BOB secret word" << "NO" << "?LOGON BOB **********";
+        QTest::newRow("good") << "LOGON ALICE secret word"
+                              << "YES"
+                              << "?LOGON ALICE **********";
+        QTest::newRow("bad password") << "LOGON ALICE secret"
+                                      << "NO"
+                                      << "?LOGON ALICE **********";
+        QTest::newRow("no password") << "LOGON ALICE"
+                                     << "NO"
+                                     << "?LOGON ALICE **********";
+        QTest::newRow("unknown user") << "LOGON BOB secret word"
+                                      << "NO"
+                                      << "?LOGON BOB **********";
     }
     void logon() {
         QFETCH(QString, command);
@@ -280,7 +295,8 @@ private Q_SLOTS:
         QVERIFY(mConsole->saw(shown));
         QVERIFY(mConsole->saw(">>" + answer));
         // The password never shows.
-        for (const QString& m : mConsole->messages) QVERIFY(!m.contains("secret"));
+        for (const QString& m : mConsole->messages)
+            QVERIFY(!m.contains("secret"));
         QCOMPARE(int(engine()->Step()), answer == "YES" ? int(hsFile) : int(hsLogin));
         if (answer == "YES") QCOMPARE(engine()->Report().User[ukUser].StrValue, QString("ALICE"));
     }
@@ -454,11 +470,14 @@ private Q_SLOTS:
                                        << "Error! Destination path cannot be created: ";
         QTest::newRow("absolute") << "PUT \"/tmp/evil.txt\" 5"
                                   << "Error! Destination path cannot be created: ";
-        QTest::newRow("empty name") << "PUT \"\" 5" << "Invalid file request received.";
-        QTest::newRow("no size") << "PUT \"x.txt\"" << "Invalid file request received.";
+        QTest::newRow("empty name") << "PUT \"\" 5"
+                                    << "Invalid file request received.";
+        QTest::newRow("no size") << "PUT \"x.txt\""
+                                 << "Invalid file request received.";
         QTest::newRow("size not a number") << "PUT \"x.txt\" 12ab"
                                            << "Invalid file request received.";
-        QTest::newRow("no closing quote") << "PUT \"x.txt 5" << "Invalid file request received.";
+        QTest::newRow("no closing quote") << "PUT \"x.txt 5"
+                                          << "Invalid file request received.";
     }
     void putRefused() {
         QFETCH(QString, command);
@@ -470,7 +489,8 @@ private Q_SLOTS:
         send(command);
         QVERIFY(reply("NO"));
         bool shown = false;
-        for (const QString& m : mConsole->messages) shown = shown || m.contains(message);
+        for (const QString& m : mConsole->messages)
+            shown = shown || m.contains(message);
         QVERIFY2(shown, qPrintable(mConsole->messages.join(" | ")));
         QVERIFY(silence(300));
         QCOMPARE(filesUnder(mHome->path()), before);
@@ -564,9 +584,9 @@ private Q_SLOTS:
         WriteFile(mOutbox + "/one.txt", "12345");
         WriteFile(mOutbox + "/two words.bin", RandomBytes(1234, 1));
         queueJob("ALICE", "one.txt", "DEST");
-        queueJob("BOB", "one.txt");           // another user's job
+        queueJob("BOB", "one.txt"); // another user's job
         queueJob("ALICE", "two words.bin");
-        queueJob("ALICE", "vanished.txt");    // its file is gone: dropped from the list
+        queueJob("ALICE", "vanished.txt"); // its file is gone: dropped from the list
         startEngine();
         QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
         QVERIFY(logOn());
@@ -658,6 +678,69 @@ private Q_SLOTS:
         QVERIFY(RunUntil([&] { return mConsole->saw("Session timeout!"); }, 6000));
         QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
         QCOMPARE(mConsole->logs.size(), 1);
+    }
+
+    void modemAnswersRingAndServes() {
+        TModemsList modems;
+        gModems = &modems;
+        modems.AddModem();
+        modems.PutSetting(0, mdkDefaultInitialization, "ATZE0");
+        modems.PutSetting(0, mdkCommandPrefix, "AT");
+        modems.PutSetting(0, mdkSupportsErrorControl, "YES");
+        modems.PutSetting(0, mdkUseECC, "YES");
+        modems.PutSetting(0, mdkErrorControlOn, "&Q5");
+        modems.PutSetting(0, mdkAAMode, "2");
+        ModemPeer peer;
+        QVERIFY(peer.IsValid());
+        QDir().mkpath(mHome->file("ports"));
+        QVERIFY(QFile::link(peer.SlavePath(), mHome->file("ports/COM3")));
+        peer.OnCommand("ATZE0\r", "\r\nOK\r\n");
+        peer.OnCommand("AT&Q5\r", "\r\nOK\r\n");
+        peer.OnCommand("ATA\r", "\r\nCONNECT 33600\r\n");
+        mDevices->AddDevice();
+        mDevices->PutSetting(0, dvkDevType, "Modem");
+        mDevices->PutSetting(0, dvkDevGUID, modems.GetSetting(0, mdkGUID));
+        mDevices->PutSetting(0, dvkDevParam, "COM3,57600");
+        mDevices->PutSetting(0, dvkDevDelay, "200");
+        mDevices->StartHostProc(0);
+        QVERIFY(RunUntil([&] { return peer.Received().contains("AT&Q5\r"); }, 8000));
+        QVERIFY(mConsole->sawStart("Initializing modem (" + modems.GetSetting(0, mdkGUID) + ")"));
+        QVERIFY(mConsole->saw("Modem initialized."));
+        QVERIFY(engine()->Port().FlowControl().OutCtsFlow());
+        QCOMPARE(int(engine()->Activity()), int(haWaiting));
+
+        peer.Send("\r\nRING\r\n");
+        QVERIFY(RunUntil([&] { return int(engine()->Activity()) == haOnline; }, 8000));
+        QVERIFY(mConsole->operations.contains("Answering..."));
+        QVERIFY(mConsole->saw("CONNECT 33600"));
+        QVERIFY(peer.Received().contains("ATA\r"));
+
+        peer.ClearReceived();
+        peer.Send(FrameLine("LOGON ALICE secret word"));
+        QVERIFY(RunUntil([&] { return peer.Received().contains(FrameLine("YES")); }, 5000));
+
+        // The caller hangs up: the device is prepared again and waits for the next call.
+        mConsole->messages.clear();
+        peer.ClearReceived();
+        peer.Send("\r\nNO CARRIER\r\n");
+        QVERIFY(RunUntil([&] { return mConsole->saw("Modem initialized."); }, 8000));
+        QVERIFY(mConsole->saw("No carrier."));
+        QCOMPARE(int(engine()->Activity()), int(haWaiting));
+
+        // A call that fails before it connects also prepares the modem again.
+        peer.ClearRules();
+        peer.OnCommand("ATZE0\r", "\r\nOK\r\n");
+        peer.OnCommand("AT&Q5\r", "\r\nOK\r\n");
+        peer.OnCommand("ATA\r", "\r\nNO CARRIER\r\n");
+        mConsole->messages.clear();
+        peer.ClearReceived();
+        peer.Send("\r\nRING\r\n");
+        QVERIFY(RunUntil([&] { return mConsole->saw("Modem initialized."); }, 8000));
+        QVERIFY(peer.Received().contains("ATA\r"));
+        QVERIFY(peer.Received().contains("ATZE0\r"));
+        QCOMPARE(int(engine()->Activity()), int(haWaiting));
+        mDevices.reset();
+        gModems = nullptr;
     }
 
     void missingPortStopsAndStopDestroys() {
