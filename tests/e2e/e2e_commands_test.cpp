@@ -43,7 +43,8 @@ private Q_SLOTS:
         E2E_VERIFY(delivered(pair, "one.bin"), pair.transcripts());
 
         RunOnce(*pair.client, {"/STOP"});
-        QVERIFY(pair.clientProgram->waitFor("Client service stopped.", 10000));
+        QVERIFY(pair.clientProgram->waitFor("CmdParam:> /STOP", 10000));
+        QTest::qWait(Scaled(1000));
         pair.queue("two.bin", "ALICE", "secret");
         QVERIFY(pair.clientProgram->waitFor("File queued: ", 10000, 2));
         QTest::qWait(Scaled(3000));
