@@ -48,6 +48,16 @@ run() {
         XDG_CONFIG_HOME="$home/.xdg" XDG_DATA_HOME="$home/.xdg" "$marrowline" "$@"
 }
 
+# Starts the program for one home in the background: start HOME OUTPUT [args...]. The recorded
+# process id is the program's own (env replaces itself), so the clean-up reaches it.
+start() {
+    local home=$1 output=$2
+    shift 2
+    env -u DISPLAY -u WAYLAND_DISPLAY MARROWLINE_HOME="$home" MARROWLINE_HEADLESS=1 \
+        XDG_CONFIG_HOME="$home/.xdg" XDG_DATA_HOME="$home/.xdg" "$marrowline" "$@" >"$output" 2>&1 &
+    pids+=($!)
+}
+
 # wait_for FILE TEXT SECONDS
 wait_for() {
     local deadline=$((SECONDS + $3))
@@ -115,16 +125,14 @@ pids+=($!)
 wait_for "$work/linesim.out" "ready" 10
 
 echo "== Server: starts answering, imports the users"
-run "$server" "/USERS:$work/users.txt" >"$server/transcript.txt" 2>&1 &
-pids+=($!)
+start "$server" "$server/transcript.txt" "/USERS:$work/users.txt"
 wait_for "$server/transcript.txt" "Listening for command..." 20
 run "$server" "$server/OUTBOX/prices.csv" ALICE
 run "$server" "$server/OUTBOX/manual.bin" ALICE
 wait_for "$server/transcript.txt" "File queued: manual.bin" 10
 
 echo "== Client: queues two files for ALICE, asks for a results file, starts one delivery"
-run "$client" >"$client/transcript.txt" 2>&1 &
-pids+=($!)
+start "$client" "$client/transcript.txt"
 wait_for "$client/transcript.txt" "Application started." 20
 run "$client" "$client/OUTBOX/orders.csv" alice wonderland 0 "$work/orders-result.txt"
 run "$client" "$client/OUTBOX/scan.bin" alice wonderland 0
