@@ -68,19 +68,23 @@ QStringList WithAbsoluteJobPaths(const QStringList& params, bool client,
     QList<qsizetype> positions;
     for (qsizetype i = 0; i < out.size(); ++i)
         if (!out[i].trimmed().isEmpty()) positions << i;
-    auto absolute = [&](int entry) {
-        if (entry >= positions.size()) return;
-        QString& param = out[positions[entry]];
-        const QString path = param.trimmed();
-        if (IsSwitch(path) || QDir::isAbsolutePath(path)) return;
-        param = QDir(workingFolder).absoluteFilePath(path);
-    };
     // Only a job part has a file: at least 4 entries on a client, 2 on a server, the first of
     // them no switch.
     const int jobEntries = client ? 4 : 2;
-    if (positions.size() < jobEntries || IsSwitch(out[positions[0]].trimmed())) return out;
-    absolute(0);
-    if (client && positions.size() >= 5) absolute(4);
+    if (positions.size() < jobEntries) return out;
+    QString& file = out[positions[0]];
+    const QString path = file.trimmed();
+    if (IsSwitch(path) || QDir::isAbsolutePath(path)) return out;
+    // A name that is no file of the caller's folder is left for the console to refuse as given.
+    const QString absolute = QDir(workingFolder).absoluteFilePath(path);
+    if (!QFileInfo(absolute).isFile()) return out;
+    file = absolute;
+    if (client && positions.size() >= 5) {
+        QString& results = out[positions[4]];
+        const QString name = results.trimmed();
+        if (!IsSwitch(name) && !QDir::isAbsolutePath(name))
+            results = QDir(workingFolder).absoluteFilePath(name);
+    }
     return out;
 }
 

@@ -130,8 +130,8 @@ extern TMainShell* gMainShell;
 QString HandOverName();
 
 // A second start's job file and results file are relative to the caller's working folder, not to
-// the running instance's: the job file (the first positional parameter) and, on a client, the
-// results file (the fifth) are made absolute against `workingFolder` before they are handed over.
-// Switches, user names and passwords are left as they are.
+// the running instance's: when the job file (the first positional parameter) names a file of
+// `workingFolder`, it and, on a client, the results file (the fifth) are made absolute before
+// they are handed over. Switches, user names and passwords are left as they are.
 QStringList WithAbsoluteJobPaths(const QStringList& params, bool client,
                                  const QString& workingFolder);

@@ -492,22 +492,26 @@ void TestConsoleJobs::clientCommandLineError() {
 }
 
 void TestConsoleJobs::handedOverPaths_data() {
+    // "<w>" is the caller's folder, which holds out/a.txt and a.txt.
     QTest::addColumn<bool>("client");
     QTest::addColumn<QStringList>("params");
     QTest::addColumn<QStringList>("handed");
     QTest::newRow("client job with results file")
         << true << QStringList{"out/a.txt", "bob", "pw", "555", "r.txt", "/AUTODEL"}
-        << QStringList{"/w/out/a.txt", "bob", "pw", "555", "/w/r.txt", "/AUTODEL"};
+        << QStringList{"<w>/out/a.txt", "bob", "pw", "555", "<w>/r.txt", "/AUTODEL"};
     QTest::newRow("client, blank entries do not count")
         << true << QStringList{" a.txt ", "", "bob", "pw", "555", "r.txt"}
-        << QStringList{"/w/a.txt", "", "bob", "pw", "555", "/w/r.txt"};
+        << QStringList{"<w>/a.txt", "", "bob", "pw", "555", "<w>/r.txt"};
     QTest::newRow("client, too few for a job")
         << true << QStringList{"a.txt", "bob", "pw"} << QStringList{"a.txt", "bob", "pw"};
+    QTest::newRow("no such file of the caller")
+        << true << QStringList{"none.txt", "bob", "pw", "555", "r.txt"}
+        << QStringList{"none.txt", "bob", "pw", "555", "r.txt"};
     QTest::newRow("absolute paths and switches stay")
         << true << QStringList{"/x/a.txt", "bob", "pw", "555", "/AUTODEL", "/USERS:u.csv"}
         << QStringList{"/x/a.txt", "bob", "pw", "555", "/AUTODEL", "/USERS:u.csv"};
     QTest::newRow("server job") << false << QStringList{"a.txt", "bob", "res"}
-                                << QStringList{"/w/a.txt", "bob", "res"};
+                                << QStringList{"<w>/a.txt", "bob", "res"};
     QTest::newRow("switches first")
         << false << QStringList{"/START", "a.txt", "bob"} << QStringList{"/START", "a.txt", "bob"};
 }
@@ -516,7 +520,12 @@ void TestConsoleJobs::handedOverPaths() {
     QFETCH(bool, client);
     QFETCH(QStringList, params);
     QFETCH(QStringList, handed);
-    QCOMPARE(WithAbsoluteJobPaths(params, client, "/w"), handed);
+    TestHome home;
+    const QString caller = home.file("caller");
+    QVERIFY(WriteFile(caller + "/out/a.txt", "x"));
+    QVERIFY(WriteFile(caller + "/a.txt", "x"));
+    handed.replaceInStrings("<w>", caller);
+    QCOMPARE(WithAbsoluteJobPaths(params, client, caller), handed);
 }
 
 QTEST_GUILESS_MAIN(TestConsoleJobs)
