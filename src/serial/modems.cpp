@@ -3,6 +3,7 @@
 #include "app/inifile.h"
 #include "jobs/status.h"
 #include "platform/appdir.h"
+#include "serial/com_info.h"
 
 #include <QUuid>
 #include <exception>
@@ -291,6 +292,82 @@ bool TModemsList::Save() {
             return false;
         }
         return true;
+    });
+}
+
+void TModemsList::Detect() {
+    guarded("Detect", 0, [this]() {
+        TComInfo source;
+        Detect(source);
+        return 0;
+    });
+}
+
+void TModemsList::Detect(TComInfo& source) {
+    guarded("Detect", 0, [&]() {
+        Clear();
+        int slotCount = 0;
+        for (int n = 0; n < TComInfo::MaxModems; ++n) {
+            QString model;
+            int port = 0;
+            if (source.GetModemNameAndPort(n, model, port)) slotCount = n + 1;
+        }
+        AddStatus(QStringLiteral("TModemsList.Detect: nummodems=") +
+                  QString::number(slotCount - 1));
+        for (int n = 0; n < slotCount; ++n) {
+            TModemSettings found;
+            emptyEntry(found);
+            QString location;
+            if (!source.GetModemInfo(n, found, location)) continue;
+            const QString name = found.Get(mdkFriendlyName);
+            if (name.isEmpty()) continue;
+            AddStatus(QStringLiteral("TModemsList.Detect: (%1) Detected ").arg(n) + name + " on " +
+                      found.Get(mdkAttachedTo));
+            AddModem();
+            TModemSettings& entry = mItems.back();
+            for (int k = mdkManufacturer; k <= mdkDefaultInitialization; ++k)
+                entry.Slots[size_t(k)].SetStr(found.Slots[size_t(k)].StrValue);
+
+            if (!location.trimmed().isEmpty()) {
+                entry[mdkGUID].SetStr(location.trimmed());
+            } else if (!entry.Get(mdkModel).trimmed().isEmpty()) {
+                entry[mdkGUID].SetStr(entry.Get(mdkModel).trimmed());
+            }
+
+            // The stored strings end before the terminator ("ATZ<cr>" is kept as "ATZ"): the
+            // modem controller adds its own.
+            const QString terminator = entry.Get(mdkCommandTerminator).trimmed();
+            if (!terminator.isEmpty()) {
+                for (int k = 0; k < ModemKeyCount; ++k) {
+                    if (k == mdkCommandTerminator) continue;
+                    QString& value = entry.Slots[size_t(k)].StrValue;
+                    const qsizetype at = value.indexOf(terminator);
+                    if (at >= 0) value.truncate(at);
+                }
+            }
+
+            const QString prefix = entry.Get(mdkCommandPrefix);
+            entry[mdkDialString].SetStr(prefix + entry.Get(mdkDialPrefix) +
+                                        entry.Get(mdkSelectToneDialing));
+            entry[mdkCommandSpeakerOff].SetStr(prefix + entry.Get(mdkSpeakerOff));
+            entry[mdkCommandSpeakerOn].SetStr(prefix + entry.Get(mdkSpeakerOn));
+            // The monitor command switches auto-answer off ("ATS0=0"); on is the same register
+            // set to answer at the first ring.
+            const QString monitor = entry.Get(mdkMonitorOn);
+            const qsizetype zero = monitor.indexOf(QLatin1String("=0"));
+            if (zero >= 0) {
+                entry[mdkMonitorOff].SetStr(monitor);
+                entry[mdkMonitorOn].SetStr(monitor.left(zero + 1) + "1");
+            } else {
+                entry[mdkMonitorOff].SetStr(QString());
+            }
+
+            entry[mdkDialPrefixNo].SetStr(QString());
+            entry[mdkUseBlindDialing].SetStr("NO");
+            entry[mdkUseCompression].SetStr("NO");
+            entry[mdkUseECC].SetStr("NO");
+        }
+        return 0;
     });
 }
 

@@ -9,6 +9,8 @@
 #include <array>
 #include <vector>
 
+class TComInfo;
+
 enum TModemKey {
     mdkManufacturer,
     mdkFriendlyName,
@@ -117,6 +119,13 @@ public:
     // Writes MRL_Modems and every entry into the settings file. False when it could not be
     // written.
     bool Save();
+    // Replaces the entries by the modems installed on this machine (see serial/com_info.h): each
+    // with its friendly name, port, command strings and capabilities, mdkGUID from its location,
+    // the values cut at the command terminator, the dial and speaker commands composed, and the
+    // user choices "NO". Asks the serial devices, so it takes about a second.
+    void Detect();
+    // The same from a given source (tests point it at folders of their own).
+    void Detect(TComInfo& source);
 
     // The entry being worked on; -1 for none.
     int CurrentIndex = -1;
