@@ -276,6 +276,20 @@ void TComInfo::Scan() {
     std::vector<TCandidate> candidates = portLinks(TtyClassDir);
     const std::vector<TCandidate> devices = classDevices(TtyClassDir, DevDir, candidates);
     candidates.insert(candidates.end(), devices.begin(), devices.end());
+    // The system console (a serial console with a log-in prompt on it) is never written to.
+    const QStringList consoles =
+        readSmallFile(TtyClassDir + "/console/active").split(' ', Qt::SkipEmptyParts);
+    for (const QString& name : consoles) {
+        const QString device = canonical(DevDir + "/" + name);
+        for (auto it = candidates.begin(); it != candidates.end();) {
+            if (device.isEmpty() || it->Canonical != device) {
+                ++it;
+                continue;
+            }
+            trace(it->AttachedTo + ": the system console, not asked");
+            it = candidates.erase(it);
+        }
+    }
 
     // The description files, and the port each one describes (-1: a modem of its own).
     struct TDescription {

@@ -410,14 +410,15 @@ private Q_SLOTS:
     }
 
     // The tty class: devices with hardware behind them are asked; empty UART slots, entries
-    // without a device and devices a port link already leads to are not.
+    // without a device, devices a port link already leads to and the console are not.
     void systemDevices() {
         TestHome home(1);
         QTemporaryDir sys;
         const QString m = sys.path() + "/modems/";
         TLinesim sim;
-        QVERIFY(sim.Start({"modems", home.file("ports/COM3") + "=1", m + "a=2,model=USB One",
-                           m + "b=3", m + "c=4"}));
+        QVERIFY(
+            sim.Start({"modems", home.file("ports/COM3") + "=1", m + "a=2,model=USB One", m + "b=3",
+                       m + "c=4", m + "d=5", m + "e=6", home.file("ports/COM8") + "=7"}));
         const QString cls = sys.path() + "/class", dev = sys.path() + "/dev";
         for (const char* name : {"ttyFAKE0", "ttyFAKE1", "ttyFAKE2"})
             QVERIFY(QDir().mkpath(cls + "/" + name + "/device"));
@@ -429,6 +430,13 @@ private Q_SLOTS:
         QVERIFY(link(m + "b", dev + "/ttyFAKE1"));
         QVERIFY(link(home.file("ports/COM3"), dev + "/ttyFAKE2"));
         QVERIFY(link(m + "c", dev + "/tty5"));
+        // Consoles: one in the tty class, one reached through a port link.
+        QVERIFY(QDir().mkpath(cls + "/ttyFAKE4/device"));
+        QVERIFY(WriteFile(cls + "/console/active", "tty0 ttyFAKE3 ttyFAKE4\n"));
+        QVERIFY(link(m + "d", dev + "/ttyFAKE3"));
+        QVERIFY(link(m + "e", dev + "/ttyFAKE4"));
+        QVERIFY(QFile::remove(home.file("ports/COM8")));
+        QVERIFY(link(m + "d", home.file("ports/COM8")));
         QVERIFY(link("../../ttyFAKE0", dev + "/serial/by-id/usb-Fake_Modem-if00"));
 
         TComInfo info;
@@ -443,6 +451,7 @@ private Q_SLOTS:
         QCOMPARE(list.GetSetting(1, mdkGUID), dev + "/serial/by-id/usb-Fake_Modem-if00");
         QVERIFY2(home.status().contains("GetModemNameAndPort(1).Driver=fakeserial"),
                  qPrintable(home.status().join('\n')));
+        QCOMPARE(home.status().filter("the system console, not asked").size(), 2);
     }
 
     // Misbehaving devices neither hang nor crash detection, and cost a bounded time.
