@@ -291,6 +291,8 @@ void THostProcess::DoCallWait() {
                                            QStringLiteral("File transfer error."), false);
             if (life.expired()) return;
         }
+        // A request that waits somewhere further up the stack belongs to the old session.
+        ++mRequestCount;
         mReport.Operation = QStringLiteral("Preparing device...");
         mReport.Message = mReport.Operation;
         mReport.ResultCode = 0;
@@ -341,6 +343,7 @@ void THostProcess::DoStop() {
         DoDisconnect();
         mBusy = false;
         mTimeoutCount = 0;
+        ++mRequestCount;
         mReport.Operation = QStringLiteral("Device stopped.");
         mReport.Message = mReport.Operation;
         mReport.ResultCode = 0;
@@ -617,6 +620,8 @@ void THostProcess::DoFile() {
             mReport.Progress = 0;
             aSetStatus(false, 3);
             mXModem->SetFileName(fileName);
+            // Accepted: from here on the request ends logged, as done or as failed.
+            mJobOpen = true;
             aSendMessage(QStringLiteral("YES"));
             if (life.expired()) return;
             if (receiving || mReport.BufferTransfer) {
@@ -641,7 +646,6 @@ void THostProcess::DoFile() {
                 mReport.Message = QStringLiteral("Sending: ") + what;
             }
             mReport.FileText = receiving ? mFinalPath : fileName;
-            mJobOpen = true;
             mXModem->Start();
             break;
         }

@@ -200,7 +200,8 @@ private:
     int mTimeoutCount = 0;
     // A file request was accepted and its outcome not yet logged.
     bool mJobOpen = false;
-    // Counts file requests, so a request that waited can tell that a newer one took over.
+    // Counts file requests and session changes, so that a request that waited can tell that
+    // its session ended or a newer request took over meanwhile.
     quint64 mRequestCount = 0;
     THstStatusReport mReport;
 

@@ -723,7 +723,10 @@ private Q_SLOTS:
         mConsole->messages.clear();
         peer.ClearReceived();
         peer.Send("\r\nNO CARRIER\r\n");
-        QVERIFY(RunUntil([&] { return mConsole->saw("Modem initialized."); }, 8000));
+        // Initialised again: the init string and the extra command each confirmed.
+        QVERIFY(
+            RunUntil([&] { return mConsole->messages.count("Modem initialized.") == 2; }, 8000));
+        QVERIFY(peer.Received().contains("AT&Q5\r"));
         QVERIFY(mConsole->saw("No carrier."));
         QCOMPARE(int(engine()->Activity()), int(haWaiting));
 
@@ -735,12 +738,55 @@ private Q_SLOTS:
         mConsole->messages.clear();
         peer.ClearReceived();
         peer.Send("\r\nRING\r\n");
-        QVERIFY(RunUntil([&] { return mConsole->saw("Modem initialized."); }, 8000));
-        QVERIFY(peer.Received().contains("ATA\r"));
-        QVERIFY(peer.Received().contains("ATZE0\r"));
+        QVERIFY(
+            RunUntil([&] { return mConsole->messages.count("Modem initialized.") == 2; }, 8000));
+        const QByteArray seen = peer.Received();
+        QVERIFY(seen.indexOf("ATA\r") >= 0);
+        QVERIFY(seen.indexOf("ATZE0\r") > seen.indexOf("ATA\r"));
         QCOMPARE(int(engine()->Activity()), int(haWaiting));
         mDevices.reset();
         gModems = nullptr;
+    }
+
+    void stopDuringWaitBeforeReceiving() {
+        // The server waits (delay / 2 twice) between its "YES" and the transfer; the engine is
+        // destroyed during that wait and the step that waited must not touch it afterwards.
+        startEngine("3000");
+        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QVERIFY(logOn());
+        // Everything here runs on one thread: what happens during the server's wait must be
+        // scheduled before the request that starts it.
+        QTimer::singleShot(600, [this] { mDevices->StopHostProc(0); });
+        send(PutCommand("", "late.bin", "10"));
+        QVERIFY(RunUntil([&] { return engine() == nullptr; }, 5000));
+        QVERIFY(mRx.contains(FrameLine("YES")));
+        Delay(3500); // past the end of the wait
+        QCOMPARE(mDevices->EngineCount(), 0);
+        QVERIFY(filesUnder(mInbox).isEmpty());
+        QVERIFY(!mConsole->sawStart("Receiving: "));
+        QVERIFY(mConsole->saw("Device stopped."));
+    }
+
+    void sessionTimeoutDuringWaitBeforeReceiving() {
+        // The session times out while the server waits between its "YES" and the transfer; the
+        // device is prepared again at once (a direct cable is online again right away), and the
+        // step that waited must not start its transfer in the new session.
+        qputenv("MARROWLINE_SESSION_TIMEOUT_MS", "400");
+        startEngine("3000");
+        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QVERIFY(logOn());
+        send(PutCommand("", "late.bin", "10"));
+        QVERIFY(RunUntil([&] { return mConsole->saw("Session timeout!"); }, 5000));
+        Delay(500);
+        QVERIFY(!mConsole->sawStart("Receiving: "));
+        QVERIFY(!engine()->Transfer().InProgress());
+        QCOMPARE(mConsole->logs.size(), 1);
+        QCOMPARE(mConsole->logs[0].result, QString("File transfer error."));
+        QCOMPARE(Get(mConsole->logs[0].job, qkSrcFile), QString("late.bin"));
+        QVERIFY(filesUnder(mInbox).isEmpty());
+        QVERIFY(mHome->status().filter("!THostProcess").isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QVERIFY(logOn());
     }
 
     void missingPortStopsAndStopDestroys() {
