@@ -228,7 +228,7 @@ void LinesimModemTest::escapeNeedsTheGuardTime() {
 
 void LinesimModemTest::heldDataWaitsForOnline() {
     Call call;
-    QVERIFY(call.start());
+    QVERIFY(call.start({"--trace", "4"}));
     QVERIFY(call.connect());
     QTest::qWait(150);
     QVERIFY(call.a->write("+++"));
@@ -243,6 +243,11 @@ void LinesimModemTest::heldDataWaitsForOnline() {
     QVERIFY(call.a->write("more"));
     // (the escape characters were sent on: the modem could not know what would follow)
     QCOMPARE(call.b->read(7, 2000), QByteArray("+++more"));
+    // The trace shows what each side sent, cut to its first bytes.
+    const QString log = call.exchange.log();
+    QVERIFY2(log.contains("call1 ba data 9 \"held\"...") &&
+                 log.contains("call1 ab data 4 \"more\"\n"),
+             qPrintable(log));
 }
 
 void LinesimModemTest::callsThatFail_data() {

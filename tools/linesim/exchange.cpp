@@ -210,7 +210,19 @@ void Exchange::CutCall(Call& call, const char* reason) {
 void Exchange::Transmit(HayesModem& modem, const unsigned char* data, std::size_t size, Nanos now) {
     Call* call = CallOf(modem);
     if (!call || call->phase != Call::Phase::Connected) return;
-    (call->caller == &modem ? call->ab : call->ba)->Accept(data, size, now);
+    Line& line = *(call->caller == &modem ? call->ab : call->ba);
+    if (mOptions.traceBytes > 0) {
+        std::string text;
+        for (std::size_t k = 0; k < size && k < mOptions.traceBytes; ++k) {
+            const unsigned char c = data[k];
+            char hex[8];
+            std::snprintf(hex, sizeof hex, c >= 32 && c < 127 && c != '\\' ? "%c" : "\\x%02x", c);
+            text += hex;
+        }
+        mLog.Write("%s data %zu \"%s\"%s", line.Name().c_str(), size, text.c_str(),
+                   size > mOptions.traceBytes ? "..." : "");
+    }
+    line.Accept(data, size, now);
 }
 
 bool Exchange::LineWantsInput(const HayesModem& modem) const {

@@ -29,6 +29,7 @@ struct ModemsOptions {
     int ringIntervalMs = 6000;                     // between two RINGs
     int connectMs = 0;                             // from the answer to CONNECT (carrier training)
     ModemResult noAnswer = ModemResult::NoCarrier; // the caller's reply after S7 seconds
+    std::size_t traceBytes = 0; // log up to this many bytes of what each side sends in a call
 };
 
 // Runs the modems until SIGINT, SIGTERM or SIGHUP. Prints "ready NUMBER=<device> ..." on

@@ -8,6 +8,7 @@
 #include "options.h"
 #include "signals.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -59,6 +60,8 @@ void PrintHelp(std::FILE* out) {
                  "  --connect-ms N        from the answer to CONNECT (default 0)\n"
                  "  --no-answer REPLY     the caller's reply when S7 seconds pass without an\n"
                  "                        answer: no-carrier (default), no-answer or none\n"
+                 "  --trace BYTES         log each piece of data a modem sends in a call, up to\n"
+                 "                        BYTES bytes of it (default 0: not logged)\n"
                  "  --seed N, --log FILE  as for the cable\n"
                  "\n"
                  "Options take their value as the next argument or after '='.\n",
@@ -254,6 +257,9 @@ int ModemsMain(const std::vector<std::string>& args) {
                     return Usage("--no-answer: expected no-carrier, no-answer or none, got \"" +
                                  value + "\"");
                 }
+            } else if (name == "trace") {
+                const std::uint64_t bytes = linesim::ParseUnsigned(value, "--trace");
+                options.traceBytes = std::size_t(std::min<std::uint64_t>(bytes, 4096));
             } else if (name == "seed") {
                 seed = linesim::ParseUnsigned(value, "--seed");
             } else if (name == "log") {
