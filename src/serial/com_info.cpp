@@ -269,7 +269,6 @@ bool TComInfo::ReadDescription(const QString& path, QMap<QString, QString>& valu
 }
 
 void TComInfo::Scan() {
-    if (mScanned) return;
     mScanned = true;
     mRecords.clear();
 
@@ -388,7 +387,7 @@ void TComInfo::Scan() {
 }
 
 const std::vector<TComModemRecord>& TComInfo::Records() {
-    Scan();
+    if (!mScanned) Scan();
     return mRecords;
 }
 
@@ -396,7 +395,7 @@ bool TComInfo::GetModemNameAndPort(int index, QString& model, int& port) {
     model.clear();
     port = 0;
     try {
-        Scan();
+        if (!mScanned) Scan();
         if (index < 0 || index >= int(mRecords.size())) return false;
         const TComModemRecord& record = mRecords[size_t(index)];
         const QString head = QStringLiteral("GetModemNameAndPort(%1).").arg(index);
@@ -422,7 +421,7 @@ bool TComInfo::GetModemNameAndPort(int index, QString& model, int& port) {
 bool TComInfo::GetModemInfo(int index, TModemSettings& entry, QString& location) {
     location.clear();
     try {
-        Scan();
+        if (!mScanned) Scan();
         if (index < 0 || index >= int(mRecords.size())) return false;
         const TComModemRecord& record = mRecords[size_t(index)];
         AddStatus(QStringLiteral("GetModemInfo(") + record.Location + ")=" + record.FriendlyName);

@@ -72,7 +72,8 @@ public:
     int AnswerTimeoutMs = 1000;  // for the "OK" to "AT"
     int CommandTimeoutMs = 1000; // for each question after it
 
-    // Enumerates, asks and reads the files; the queries below do it on first use.
+    // Enumerates, asks and reads the files (again, when called again); the queries below scan
+    // on first use.
     void Scan();
 
     // The model of the modem at the index and the number n of its port "COMn" (0 for another

@@ -306,6 +306,7 @@ void TModemsList::Detect() {
 void TModemsList::Detect(TComInfo& source) {
     guarded("Detect", 0, [&]() {
         Clear();
+        source.Scan();
         int slotCount = 0;
         for (int n = 0; n < TComInfo::MaxModems; ++n) {
             QString model;

@@ -322,6 +322,19 @@ private Q_SLOTS:
         // Detection left no lock behind: the port opens again.
         SerialDevice again;
         QCOMPARE(again.Open(home.file("ports/COM3")), 0);
+        again.Close();
+
+        // A description of the held port lists it all the same, from the file alone.
+        QVERIFY(WriteFile(home.file("modems/held.ini"),
+                          "[Modem]\nAttachedTo=com4\nManufacturer=Held\nModel=Busy 1\n"));
+        QElapsedTimer timer;
+        timer.start();
+        list.Detect(source.info);
+        qInfo("asking one answering modem took %lld ms", timer.elapsed());
+        QCOMPARE(list.Count(), 2);
+        QCOMPARE(list.GetSetting(1, mdkAttachedTo), QString("COM4"));
+        QCOMPARE(list.GetSetting(1, mdkFriendlyName), QString("Held Busy 1"));
+        QCOMPARE(list.GetSetting(1, mdkCommandReset), QString("ATZ"));
     }
 
     // Both ends of a cable answer nothing: neither is listed, and asking costs about the answer
