@@ -243,8 +243,10 @@ void LinesimTest::stallsBeforeTheGivenOffset() {
     QVERIFY(a.write(RandomBytes(100, 7)));
     QList<double> arrivals;
     QCOMPARE(b.read(100, 3000, &clock, &arrivals).size(), 100);
-    // The bytes before the offset are not held back; the pause comes before byte 50.
-    QVERIFY2(arrivals[50] - arrivals[49] >= 250,
+    // The bytes before the offset are not held back; the pause comes before byte 50. (The gap
+    // seen by the reader is shorter than the pause when a loaded machine runs it late for the
+    // first bytes; byte 50 itself can never come early.)
+    QVERIFY2(arrivals[50] - arrivals[49] >= 100,
              qPrintable(QString("%1 %2").arg(arrivals[49]).arg(arrivals[50])));
     QVERIFY2(arrivals[50] >= 300 && arrivals[50] < 1300, qPrintable(QString::number(arrivals[50])));
     QCOMPARE(arrivals[99] - arrivals[50] < 250, true);
