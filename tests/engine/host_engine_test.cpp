@@ -252,6 +252,7 @@ private Q_SLOTS:
         mConsole.reset();
         mHome.reset();
         qunsetenv("MARROWLINE_SESSION_TIMEOUT_MS");
+        qunsetenv("MARROWLINE_WATCHDOG_MS");
         SetHostEngineFactory({});
     }
 
@@ -790,6 +791,7 @@ private Q_SLOTS:
     }
 
     void missingPortStopsAndStopDestroys() {
+        qputenv("MARROWLINE_WATCHDOG_MS", "300");
         mDevices->AddDevice();
         mDevices->PutSetting(0, dvkDevType, "Direct");
         mDevices->PutSetting(0, dvkDevGUID, "COM97");
@@ -801,6 +803,17 @@ private Q_SLOTS:
         QVERIFY(mHome->status().filter(QRegularExpression("^!THostProcess\\.DoConnect: ")).size() ==
                 1);
         QVERIFY(mHome->status().contains("'fast' is not a valid integer value"));
+        // The watchdog wakes a stopped device and tries again.
+        QVERIFY(RunUntil([&] { return mConsole->saw("Session wake-up."); }, 3000));
+        QVERIFY(RunUntil(
+            [&] {
+                return mHome->status()
+                           .filter(QRegularExpression("^!THostProcess\\.DoConnect: "))
+                           .size() >= 2;
+            },
+            3000));
+        QCOMPARE(int(engine()->Activity()), int(haStopped));
+        qunsetenv("MARROWLINE_WATCHDOG_MS");
         mDevices->StopHostProc(0);
         QCOMPARE(mDevices->EngineCount(), 0);
         QVERIFY(!engine());
