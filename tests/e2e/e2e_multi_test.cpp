@@ -68,7 +68,17 @@ private Q_SLOTS:
         }
         for (const TLogRecord& r : server.log("server.log"))
             QVERIFY2(r.Done, qPrintable(r.UserName + " " + r.FileName + ": " + r.Result));
-        QVERIFY(server.jobs().isEmpty());
+        // Every served job has left the server's queue.
+        QStringList left;
+        WaitUntil(
+            [&]() {
+                left.clear();
+                for (const TQueueItem& job : server.jobs())
+                    left << Get(job, qkNo) + ":" + Get(job, qkUser) + ":" + Get(job, qkSrcFile);
+                return left.isEmpty();
+            },
+            5000);
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(", ") + "\n" + serverProgram.output()));
         for (auto& program : programs)
             QVERIFY(program->stop());
         QVERIFY(serverProgram.stop());
