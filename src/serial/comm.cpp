@@ -90,6 +90,7 @@ void TVaComm::Open() {
               QStringLiteral(" (Error %1, %2)").arg(-r).arg(SystemErrorText(-r)));
     }
     s->Port = this;
+    s->Receiver = CommDeliveryReceiver();
     s->Life = mLife;
     s->ReadTimeout = mBuffers.ReadTimeout();
     s->WriteTimeout = mBuffers.WriteTimeout();

@@ -55,8 +55,9 @@ struct TVaCommShared {
     // Fixed at open.
     uint32_t EventMask = 0;
     bool DirectWrite = false;
-    TVaComm* Port = nullptr;  // dereferenced on the main thread only, after checking Life
-    std::weak_ptr<char> Life; // expires when the port is destroyed
+    QObject* Receiver = nullptr; // main-thread object that runs the deliveries
+    TVaComm* Port = nullptr;     // dereferenced on the main thread only, after checking Life
+    std::weak_ptr<char> Life;    // expires when the port is destroyed
 
     std::atomic<int> ReadTimeout{1000};
     std::atomic<int> WriteTimeout{1000};
@@ -75,6 +76,10 @@ struct TVaCommShared {
     // *breakSeen tells whether a break arrived.
     uint32_t CollectErrors(bool* breakSeen = nullptr);
 };
+
+// The object on the main thread that runs deliveries (a child of the application object,
+// created on first use; call on the main thread). Null without an application object.
+QObject* CommDeliveryReceiver();
 
 void CommEventThread(std::shared_ptr<TVaCommShared> shared);
 void CommWriteThread(std::shared_ptr<TVaCommShared> shared);

@@ -8,7 +8,8 @@
 #include "serial/comm_shared.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QEvent>
+#include <QPointer>
 
 #include <algorithm>
 #include <cerrno>
@@ -48,19 +49,57 @@ uint32_t TVaCommShared::CollectErrors(bool* breakSeen) {
     return flags;
 }
 
+namespace {
+// One delivery on its way to the main thread. Qt owns the event and deletes it on the main
+// thread after it has been handled (or with the receiver), so a worker frees nothing there.
+class DeliveryEvent : public QEvent {
+public:
+    static QEvent::Type Kind() {
+        static const int kind = QEvent::registerEventType();
+        return QEvent::Type(kind);
+    }
+    DeliveryEvent(std::shared_ptr<TVaCommShared> shared, std::shared_ptr<TVaCommDelivery> delivery,
+                  bool fromWriter)
+        : QEvent(Kind()), Shared(std::move(shared)), Delivery(std::move(delivery)),
+          FromWriter(fromWriter) {}
+    std::shared_ptr<TVaCommShared> Shared;
+    std::shared_ptr<TVaCommDelivery> Delivery;
+    bool FromWriter;
+};
+
+class DeliveryReceiver : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool event(QEvent* e) override {
+        if (e->type() != DeliveryEvent::Kind()) return QObject::event(e);
+        auto* d = static_cast<DeliveryEvent*>(e);
+        TVaCommDelivery::Run(d->Shared, d->Delivery, d->FromWriter);
+        return true;
+    }
+};
+} // namespace
+
+QObject* CommDeliveryReceiver() {
+    static QPointer<QObject> receiver;
+    if (!receiver && QCoreApplication::instance()) {
+        DeliveryEvent::Kind();
+        receiver = new DeliveryReceiver(QCoreApplication::instance());
+    }
+    return receiver.data();
+}
+
 std::shared_ptr<TVaCommDelivery> TVaCommDelivery::Post(const std::shared_ptr<TVaCommShared>& shared,
                                                        uint32_t mask, bool fromWriter) {
     auto delivery = std::make_shared<TVaCommDelivery>();
     delivery->Mask = mask;
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app) {
+    if (!shared->Receiver) {
         // No main thread to deliver to: nothing waits for this.
         delivery->Done = true;
         return delivery;
     }
-    QMetaObject::invokeMethod(
-        app, [shared, delivery, fromWriter]() { Run(shared, delivery, fromWriter); },
-        Qt::QueuedConnection);
+    QCoreApplication::postEvent(shared->Receiver, new DeliveryEvent(shared, delivery, fromWriter));
     return delivery;
 }
 

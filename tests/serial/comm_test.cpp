@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTest>
+#include <QTimer>
 
 #include <atomic>
 #include <cerrno>
@@ -792,6 +793,17 @@ void TestComm::thousandOpenCloseCycles() {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
+    // A worker writes through the client registration meanwhile, as the transfer engine does.
+    std::atomic<int> workerAccepted{0};
+    std::thread worker([&] {
+        while (!stop) {
+            try {
+                workerAccepted += listener.Dispatcher().WriteData("w", 1);
+            } catch (const EVaCommError&) {
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+    });
     const int baseThreads = threadCount();
     const int baseFds = fdCount();
     QElapsedTimer clock;
@@ -814,8 +826,10 @@ void TestComm::thousandOpenCloseCycles() {
     port->Close();
     stop = true;
     talker.join();
+    worker.join();
     QCoreApplication::processEvents();
-    QCOMPARE(threadCount(), baseThreads - 1); // the talker has ended
+    QVERIFY(workerAccepted > 0);
+    QCOMPARE(threadCount(), baseThreads - 2); // the talker and the worker have ended
     QCOMPARE(fdCount(), baseFds);
     qInfo("1000 open/close cycles with traffic in %lld ms", elapsed);
 }
@@ -824,7 +838,7 @@ void TestComm::closeOrDestroyInsideHandler_data() {
     QTest::addColumn<QString>("action");
     QTest::addColumn<QString>("where");
     for (const char* where : {"OnRxBuf", "CommData", "OnRxChar"})
-        for (const char* action : {"close", "destroy", "close and reopen"})
+        for (const char* action : {"close", "destroy", "close and reopen", "destroy during Delay"})
             QTest::newRow(QByteArray(action) + " in " + where) << QString(action) << QString(where);
 }
 
@@ -844,6 +858,9 @@ void TestComm::closeOrDestroyInsideHandler() {
         ++calls;
         if (action == "destroy") {
             port.reset();
+        } else if (action == "destroy during Delay") {
+            QTimer::singleShot(10, [&] { port.reset(); });
+            Delay(60);
         } else {
             port->Close();
             if (action == "close and reopen") port->Open();
@@ -867,7 +884,7 @@ void TestComm::closeOrDestroyInsideHandler() {
     QVERIFY(WaitFor([&] { return calls > 0; }, 2000));
     Delay(100);
     QCOMPARE(calls, 1);
-    if (action == "destroy") {
+    if (action.startsWith("destroy")) {
         QVERIFY(!port);
         QCOMPARE(laterHandlers, 0); // nothing ran on the destroyed port
         if (listener) QCOMPARE(listener->Comm(), nullptr);
