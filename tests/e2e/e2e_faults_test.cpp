@@ -41,8 +41,8 @@ private Q_SLOTS:
                              Scaled(60000)),
                    pair.transcripts());
         // The client gives the batch up; the server drops the session and the partial file.
-        E2E_VERIFY(pair.clientProgram->waitFor("Batch timeout!", 30000), pair.transcripts());
-        E2E_VERIFY(pair.serverProgram->waitFor("Session timeout!", 30000), pair.transcripts());
+        E2E_VERIFY(pair.clientProgram->waitFor("Batch timeout!", 60000), pair.transcripts());
+        E2E_VERIFY(pair.serverProgram->waitFor("Session timeout!", 60000), pair.transcripts());
         QVERIFY2(WaitUntil([&]() { return Home::tree(pair.server->inbox()).isEmpty(); }, 10000),
                  qPrintable(Home::tree(pair.server->inbox()).join(", ")));
         QCOMPARE(pair.client->jobs().size(), 1);
@@ -90,6 +90,32 @@ private Q_SLOTS:
         QCOMPARE(Home::tree(pair.client->inbox()), QStringList{"down.bin"});
     }
 
+    // A clean line that is as slow and late as a real one: bytes paced at 115200 bit/s and 5 ms
+    // late. Nothing is lost, so every job must go through at its first attempt.
+    void pacedLine() {
+        Pair pair({"--no-start"}, shortTimers());
+        const QByteArray up = RandomBytes(30000, 51), down = RandomBytes(20000, 52);
+        QVERIFY(pair.client->put("OUTBOX/up.bin", up));
+        QVERIFY(pair.server->put("OUTBOX/down.bin", down));
+        QVERIFY(pair.start({"--baud", "115200", "--latency", "5"}));
+        pair.queueHost("down.bin", "ALICE");
+        QVERIFY(pair.serverProgram->waitFor("File queued: ", 10000));
+        pair.queue("up.bin", "ALICE", "secret");
+        E2E_VERIFY(WaitUntil(
+                       [&]() {
+                           const auto log = pair.client->log("client.log");
+                           return doneCount(log, "up.bin") && doneCount(log, "down.bin");
+                       },
+                       Scaled(90000)),
+                   pair.transcripts());
+        QVERIFY(ReadAll(pair.server->inbox() + "up.bin") == up);
+        QVERIFY(ReadAll(pair.client->inbox() + "down.bin") == down);
+        for (const TLogRecord& r : pair.client->log("client.log")) {
+            QVERIFY2(r.Done, qPrintable(r.FileName + ": " + r.Result));
+            QCOMPARE(r.Attempt, 1);
+        }
+    }
+
     // A caller that logs on and goes silent is dropped after the session time-out; its log-on
     // does not outlive the session.
     void sessionTimeout() {
@@ -101,16 +127,16 @@ private Q_SLOTS:
         LineSim cable("cable", {}, root.path() + "/peer/COM1", server.portLink(2),
                       root.path() + "/linesim.log");
         QVERIFY(cable.ready());
-        Program program(server, {}, {{"MARROWLINE_SESSION_TIMEOUT_MS", "1500"}});
+        Program program(server, {}, {{"MARROWLINE_SESSION_TIMEOUT_MS", "3000"}});
         E2E_VERIFY(program.waitFor("Listening for command...", 15000), program.output());
         LineEnd peer(root.path() + "/peer/COM1");
         QVERIFY(peer.send("LOGON ALICE secret"));
         QCOMPARE(peer.reply(5000), QString("YES"));
         // Commands keep the session alive.
-        for (int i = 0; i < 3; ++i) {
-            QTest::qWait(700);
+        for (int i = 0; i < 4; ++i) {
+            QTest::qWait(1000);
             QVERIFY(peer.send("DIR"));
-            QCOMPARE(peer.reply(5000), QString("NO"));
+            E2E_VERIFY(peer.reply(5000) == "NO", program.output());
         }
         QCOMPARE(program.count("Session timeout!"), 0);
         E2E_VERIFY(program.waitFor("Session timeout!", 10000), program.output());
