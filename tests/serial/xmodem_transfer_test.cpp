@@ -1,0 +1,428 @@
+// Whole XMODEM transfers over linesim cables (real pseudo-terminals): our sender to our receiver
+// in the three variants, both directions against lrzsz, a corrupting line, cancelling from
+// either side, a silent line, a second Start and destruction in the middle of a transfer.
+#include "common/test_home.h"
+#include "xmodem_line_helpers.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <QtTest>
+
+using namespace xmodem_test;
+
+namespace {
+constexpr int TransferLimitMs = 60000;
+
+int BlockSizeOf(TVaXProtocol protocol) {
+    return protocol == XModem ? 128 : 1024;
+}
+
+// What our receiver must produce: the data, padded with 0x00 to whole blocks (one block at least).
+QByteArray Padded(const QByteArray& data, int blockSize) {
+    const qsizetype blocks = std::max<qsizetype>(1, (data.size() + blockSize - 1) / blockSize);
+    QByteArray padded = data;
+    padded.append(blocks * blockSize - data.size(), '\0');
+    return padded;
+}
+} // namespace
+
+class XModemTransferTest : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<TestHome> mHome;
+    std::unique_ptr<TCable> mCable;
+
+    // A fresh cable with the given line options; skips the test when linesim is missing.
+    bool MakeCable(const QStringList& options = {}) {
+        mCable = std::make_unique<TCable>();
+        QString error;
+        if (!mCable->Start(options, &error)) {
+            qWarning("%s", qPrintable(error));
+            return false;
+        }
+        return true;
+    }
+    static bool HaveLrzsz() {
+        return !QStandardPaths::findExecutable("sx").isEmpty() &&
+               !QStandardPaths::findExecutable("rx").isEmpty();
+    }
+
+private Q_SLOTS:
+    void init() {
+        mHome = std::make_unique<TestHome>(1);
+        mCable.reset();
+    }
+    void cleanup() {
+        mCable.reset();
+        mHome.reset();
+    }
+
+    void ownToOwn_data() {
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<int>("size");
+        for (int protocol : {XModem, XModem1K, XModemG}) {
+            const char* name = protocol == XModem ? "x" : protocol == XModem1K ? "1k" : "g";
+            for (int size : {0, 1, 127, 128, 129, 1023, 1024, 1025, 300000})
+                QTest::addRow("%s %d", name, size) << protocol << size;
+        }
+    }
+    void ownToOwn() {
+        QFETCH(int, protocol);
+        QFETCH(int, size);
+        QVERIFY(MakeCable());
+        const QByteArray data = RandomBytes(size, quint32(size + 1));
+        const QString source = mHome->file("out/data.bin");
+        const QString target = mHome->file("in/data.bin");
+        QVERIFY(WriteFile(source, data));
+        QVERIFY(QDir().mkpath(mHome->file("in")));
+
+        TTransferEnd sender, receiver;
+        sender.Open(mCable->A());
+        receiver.Open(mCable->B());
+        // XModemG does not wait per block, and the receiver hands each block to the main thread
+        // (OnPacketEvent) while one port delivery may carry several blocks: on an unpaced line the
+        // queue must hold what the sender runs ahead.
+        if (protocol == XModemG) receiver.Engine->SetBufferSize(1 << 20);
+        sender.Start(tmUpload, XModem, source); // the sender follows the receiver's start
+        receiver.Start(tmDownload, TVaXProtocol(protocol), target);
+        QVERIFY(sender.Started && receiver.Started);
+        QVERIFY(sender.Engine->InProgress());
+        QVERIFY(RunUntil([&] { return sender.Ended && receiver.Ended; }, TransferLimitMs));
+        QCOMPARE(receiver.Result, 0);
+        QCOMPARE(sender.Result, 0);
+        QVERIFY(!sender.Engine->InProgress());
+        QVERIFY(!sender.Engine->Active());
+
+        const int blockSize = BlockSizeOf(TVaXProtocol(protocol));
+        QCOMPARE(ReadFile(target), Padded(data, blockSize));
+        QCOMPARE(sender.InfoCount, 1);
+        QCOMPARE(sender.InfoName, source);
+        QCOMPARE(sender.InfoSize, qint64(size));
+        QCOMPARE(receiver.InfoName, target);
+        QCOMPARE(receiver.InfoSize, qint64(0));
+        const int blocks = std::max(1, (size + blockSize - 1) / blockSize);
+        QCOMPARE(sender.LastPacket, blocks);
+        QCOMPARE(sender.LastByteCount, qint64(size));
+        QCOMPARE(receiver.LastPacket, blocks);
+        QCOMPARE(receiver.LastByteCount, qint64(blocks) * blockSize);
+        QVERIFY(sender.Errors.isEmpty());
+        QVERIFY(receiver.Errors.isEmpty());
+    }
+
+    void overrunEndsTransfer() {
+        QVERIFY(MakeCable());
+        const QString source = mHome->file("data.bin");
+        QVERIFY(WriteFile(source, RandomBytes(20000, 6)));
+        TTransferEnd sender, receiver;
+        sender.Open(mCable->A());
+        receiver.Open(mCable->B());
+        receiver.Engine->SetBufferSize(16); // no block fits
+        sender.Start(tmUpload, XModem, source);
+        receiver.Start(tmDownload, XModem1K, mHome->file("in.bin"));
+        QVERIFY(RunUntil([&] { return sender.Ended && receiver.Ended; }, TransferLimitMs));
+        QCOMPARE(receiver.Result, -14);
+        QCOMPARE(sender.Result, -4); // the receiver's CAN CAN
+    }
+
+    void existingFileGetsFreeName() {
+        QVERIFY(MakeCable());
+        const QString source = mHome->file("report.txt");
+        QVERIFY(WriteFile(source, "new"));
+        QVERIFY(WriteFile(mHome->file("in/report.txt"), "old"));
+        TTransferEnd sender, receiver;
+        sender.Open(mCable->A());
+        receiver.Open(mCable->B());
+        sender.Start(tmUpload, XModem, source);
+        receiver.Start(tmDownload, XModem1K, mHome->file("in/report.txt"));
+        QVERIFY(RunUntil([&] { return sender.Ended && receiver.Ended; }, TransferLimitMs));
+        QCOMPARE(receiver.Result, 0);
+        QCOMPARE(receiver.InfoName, mHome->file("in/report-1.txt"));
+        QCOMPARE(ReadFile(mHome->file("in/report.txt")), QByteArray("old"));
+        QCOMPARE(ReadFile(mHome->file("in/report-1.txt")), Padded("new", 1024));
+    }
+
+    void readOnlySourceIsSent() {
+        QVERIFY(MakeCable());
+        const QString source = mHome->file("ro.bin");
+        const QByteArray data = RandomBytes(3000, 5);
+        QVERIFY(WriteFile(source, data));
+        QVERIFY(QFile::setPermissions(source, QFile::ReadOwner));
+        TTransferEnd sender, receiver;
+        sender.Open(mCable->A());
+        receiver.Open(mCable->B());
+        sender.Start(tmUpload, XModem, source);
+        receiver.Start(tmDownload, XModem1K, mHome->file("ro-in.bin"));
+        QVERIFY(RunUntil([&] { return sender.Ended && receiver.Ended; }, TransferLimitMs));
+        QCOMPARE(sender.Result, 0);
+        QCOMPARE(ReadFile(mHome->file("ro-in.bin")), Padded(data, 1024));
+    }
+
+    void fileErrors() {
+        QVERIFY(MakeCable());
+        TTransferEnd sender, receiver;
+        sender.Open(mCable->A());
+        receiver.Open(mCable->B());
+        sender.Engine->SetTimeout(200);
+        receiver.Engine->SetTimeout(200);
+        // A missing source: CAN CAN to the peer and -12; the waiting receiver sees the CAN.
+        receiver.Start(tmDownload, XModem1K, mHome->file("in.bin"));
+        sender.Start(tmUpload, XModem, mHome->file("missing.bin"));
+        QVERIFY(RunUntil([&] { return sender.Ended && receiver.Ended; }, TransferLimitMs));
+        QCOMPARE(sender.Result, -12);
+        QCOMPARE(receiver.Result, -4);
+        QCOMPARE(sender.InfoCount, 0);
+        // A target that cannot be created: -11.
+        receiver.Start(tmDownload, XModem1K, mHome->file("no/such/folder/in.bin"));
+        QVERIFY(RunUntil([&] { return receiver.Ended; }, TransferLimitMs));
+        QCOMPARE(receiver.Result, -11);
+    }
+
+    void lrzszInterop_data() {
+        QTest::addColumn<QString>("direction");
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<int>("size");
+        for (int size : {0, 1, 127, 128, 129, 1023, 1024, 1025, 200000}) {
+            QTest::addRow("ours 1k to rx -c, %d", size) << "send" << int(XModem1K) << size;
+            QTest::addRow("sx -k to ours 1k, %d", size) << "receive" << int(XModem1K) << size;
+        }
+        for (int size : {1, 129, 1025, 40000}) {
+            QTest::addRow("sx to ours x, %d", size) << "receive" << int(XModem) << size;
+            QTest::addRow("ours x to rx, %d", size) << "send" << int(XModem) << size;
+        }
+    }
+    void lrzszInterop() {
+        QFETCH(QString, direction);
+        QFETCH(int, protocol);
+        QFETCH(int, size);
+        if (!HaveLrzsz()) QSKIP("lrzsz (sx, rx) is not installed");
+        QVERIFY(MakeCable());
+        const QByteArray data = RandomBytes(size, quint32(size + 11));
+        QVERIFY(QDir().mkpath(mHome->file("peer")));
+        const QString peerFolder = mHome->file("peer/");
+        TTransferEnd ours;
+        ours.Open(mCable->A());
+        QProcess peer;
+        const auto peerDone = [&] { return peer.state() == QProcess::NotRunning; };
+        if (direction == "send") {
+            const QString source = mHome->file("data.bin");
+            QVERIFY(WriteFile(source, data));
+            // rx drains and then flushes its terminal's queues as it exits; on a pseudo-terminal
+            // the drain does not wait for the other side, so its ACK of our EOT can be thrown
+            // away. Our sender then resends EOT to nobody and gives up by its error limit.
+            ours.Engine->SetTimeout(300);
+            ours.Engine->SetMaxErrors(3);
+            ours.Start(tmUpload, XModem, source);
+            StartLrzsz(peer, "rx",
+                       protocol == XModem1K ? QStringList{"-c", "data.bin"}
+                                            : QStringList{"data.bin"},
+                       mCable->B(), peerFolder);
+            QVERIFY(RunUntil([&] { return ours.Ended && peerDone(); }, TransferLimitMs));
+            QCOMPARE(peer.exitCode(), 0);
+            const int blockSize = BlockSizeOf(TVaXProtocol(protocol));
+            QCOMPARE(ReadFile(peerFolder + "data.bin"), Padded(data, blockSize));
+            QCOMPARE(ours.LastPacket, std::max(1, (size + blockSize - 1) / blockSize));
+            if (ours.Result != 0) {
+                QCOMPARE(ours.Result, -9);
+                for (const auto& error : ours.Errors)
+                    QCOMPARE(error.first, -1);
+            }
+        } else {
+            QVERIFY(WriteFile(peerFolder + "data.bin", data));
+            StartLrzsz(peer, "sx",
+                       protocol == XModem1K ? QStringList{"-k", "data.bin"}
+                                            : QStringList{"data.bin"},
+                       mCable->B(), peerFolder);
+            QVERIFY(peer.waitForStarted());
+            QTest::qWait(100); // sx is waiting for the start character
+            const QString target = mHome->file("in.bin");
+            ours.Start(tmDownload, TVaXProtocol(protocol), target);
+            QVERIFY(RunUntil([&] { return ours.Ended && peerDone(); }, TransferLimitMs));
+            QCOMPARE(ours.Result, 0);
+            QCOMPARE(peer.exitCode(), 0);
+            QVERIFY(SameUpToPadding(data, ReadFile(target), BlockSizeOf(TVaXProtocol(protocol))));
+        }
+    }
+
+    void corruptedLineRecovers_data() {
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<QString>("corruptAt");
+        // Offsets count the bytes the sender wrote: block n of 1029 bytes starts at (n-1)*1029.
+        QTest::newRow("1k data and crc") << int(XModem1K) << "ab:500,1034,3000,3086";
+        QTest::newRow("x checksum") << int(XModem) << "ab:10,131,400";
+    }
+    void corruptedLineRecovers() {
+        QFETCH(int, protocol);
+        QFETCH(QString, corruptAt);
+        QVERIFY(MakeCable({"--corrupt-at", corruptAt}));
+        const QByteArray data = RandomBytes(5000, 99);
+        const QString source = mHome->file("data.bin");
+        QVERIFY(WriteFile(source, data));
+        TTransferEnd sender, receiver;
+        sender.Open(mCable->A());
+        receiver.Open(mCable->B());
+        sender.Start(tmUpload, XModem, source);
+        receiver.Start(tmDownload, TVaXProtocol(protocol), mHome->file("in.bin"));
+        QVERIFY(RunUntil([&] { return sender.Ended && receiver.Ended; }, TransferLimitMs));
+        QCOMPARE(sender.Result, 0);
+        QCOMPARE(receiver.Result, 0);
+        QCOMPARE(ReadFile(mHome->file("in.bin")),
+                 Padded(data, BlockSizeOf(TVaXProtocol(protocol))));
+        // Every corrupted block was refused (receiver -15) and resent after a NAK (sender -15).
+        QVERIFY(!receiver.Errors.isEmpty());
+        QCOMPARE(receiver.Errors.size(), sender.Errors.size());
+        for (const auto& error : receiver.Errors)
+            QCOMPARE(error.first, -15);
+        QCOMPARE(receiver.Errors.last().second, receiver.Errors.size());
+    }
+
+    void cancelBothWays_data() {
+        QTest::addColumn<bool>("cancelSender");
+        QTest::newRow("sender cancels") << true;
+        QTest::newRow("receiver cancels") << false;
+    }
+    void cancelBothWays() {
+        QFETCH(bool, cancelSender);
+        // Paced so that the transfer is still running when it is cancelled.
+        QVERIFY(MakeCable({"--baud", "115200"}));
+        const QString source = mHome->file("data.bin");
+        QVERIFY(WriteFile(source, RandomBytes(200000, 3)));
+        TTransferEnd sender, receiver;
+        sender.Open(mCable->A());
+        receiver.Open(mCable->B());
+        TTransferEnd& canceller = cancelSender ? sender : receiver;
+        canceller.AfterPacket = [&](int packet) {
+            if (packet == 3) canceller.Engine->Cancel();
+        };
+        sender.Start(tmUpload, XModem, source);
+        receiver.Start(tmDownload, XModem1K, mHome->file("in.bin"));
+        QVERIFY(RunUntil([&] { return sender.Ended && receiver.Ended; }, TransferLimitMs));
+        TTransferEnd& peer = cancelSender ? receiver : sender;
+        QCOMPARE(canceller.Result, -3);
+        QCOMPARE(peer.Result, -4);
+        QVERIFY(canceller.LastPacket <= 4);
+    }
+
+    void silentLine_data() {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("receiver") << int(tmDownload);
+        QTest::newRow("sender") << int(tmUpload);
+    }
+    void silentLine() {
+        QFETCH(int, mode);
+        QVERIFY(MakeCable());
+        const QString file = mHome->file("data.bin");
+        QVERIFY(WriteFile(file, "abc"));
+        TTransferEnd end;
+        end.Open(mCable->A());
+        end.Engine->SetTimeout(50);
+        end.Engine->SetMaxErrors(4);
+        QElapsedTimer clock;
+        clock.start();
+        end.Start(TVaTransferMode(mode), XModem1K,
+                  mode == tmDownload ? mHome->file("in.bin") : file);
+        QVERIFY(RunUntil([&] { return end.Ended; }, 10000));
+        QCOMPARE(end.Result, -9);
+        QVERIFY(clock.elapsed() >= 4 * 50 - 10);
+        // Three reported time-outs below the limit; the fourth ends the transfer.
+        const QList<QPair<int, int>> expected{{-1, 1}, {-1, 2}, {-1, 3}};
+        QCOMPARE(end.Errors, expected);
+    }
+
+    void receiverRepeatsStartUntilSenderComes() {
+        QVERIFY(MakeCable());
+        const QString source = mHome->file("data.bin");
+        QVERIFY(WriteFile(source, RandomBytes(2000, 8)));
+        TTransferEnd sender, receiver;
+        sender.Open(mCable->A());
+        receiver.Open(mCable->B());
+        receiver.Engine->SetTimeout(150);
+        receiver.Start(tmDownload, XModem1K, mHome->file("in.bin"));
+        // The sender starts late and purges its line: the first 'C' is lost.
+        QTest::qWait(50);
+        sender.Start(tmUpload, XModem, source);
+        QVERIFY(RunUntil([&] { return sender.Ended && receiver.Ended; }, TransferLimitMs));
+        QCOMPARE(receiver.Result, 0);
+        QCOMPARE(sender.Result, 0);
+        QVERIFY(!receiver.Errors.isEmpty());
+        QCOMPARE(receiver.Errors.first().first, -1);
+    }
+
+    void secondStartIsRefused() {
+        QVERIFY(MakeCable());
+        TTransferEnd end;
+        end.Open(mCable->A());
+        end.Engine->SetTimeout(100);
+        end.Engine->SetMaxErrors(3);
+        end.Start(tmDownload, XModem1K, mHome->file("in.bin"));
+        bool raised = false;
+        try {
+            end.Engine->SetFileName(mHome->file("other.bin"));
+            end.Engine->Start();
+        } catch (const std::runtime_error& error) {
+            raised = QString::fromLatin1(error.what()) == "Transfer already in progress...";
+        }
+        QVERIFY(raised);
+        QVERIFY(end.Engine->InProgress());
+        QVERIFY(RunUntil([&] { return end.Ended; }, 10000));
+        QCOMPARE(end.Result, -9);
+        QVERIFY(QFile::exists(mHome->file("in.bin")));
+        QVERIFY(!QFile::exists(mHome->file("other.bin")));
+        // And the component runs the next transfer afterwards.
+        end.Start(tmDownload, XModem1K, mHome->file("other.bin"));
+        QVERIFY(RunUntil([&] { return end.Ended; }, 10000));
+        QCOMPARE(end.Result, -9);
+    }
+
+    void destroyMidTransfer_data() {
+        QTest::addColumn<bool>("fromHandler");
+        QTest::newRow("from the main loop") << false;
+        QTest::newRow("from OnPacketEvent") << true;
+    }
+    void destroyMidTransfer() {
+        QFETCH(bool, fromHandler);
+        QVERIFY(MakeCable({"--baud", "230400"}));
+        const QString source = mHome->file("data.bin");
+        QVERIFY(WriteFile(source, RandomBytes(100000, 4)));
+        TTransferEnd sender, receiver;
+        sender.Open(mCable->A());
+        receiver.Open(mCable->B());
+        bool destroyed = false;
+        receiver.AfterPacket = [&](int packet) {
+            if (fromHandler && packet == 2) {
+                receiver.Engine.reset(); // destroys the component while its worker waits
+                destroyed = true;
+            }
+        };
+        sender.Engine->SetTimeout(300);
+        sender.Engine->SetMaxErrors(2);
+        sender.Start(tmUpload, XModem, source);
+        receiver.Start(tmDownload, XModem1K, mHome->file("in.bin"));
+        if (!fromHandler) {
+            QVERIFY(RunUntil([&] { return receiver.LastPacket >= 2; }, TransferLimitMs));
+            receiver.Engine.reset();
+            destroyed = true;
+        }
+        QVERIFY(RunUntil([&] { return destroyed; }, TransferLimitMs));
+        QVERIFY(!receiver.Ended); // no OnTransferEnd from a destroyed component
+        // The sender, left without replies, gives up by its error limit.
+        QVERIFY(RunUntil([&] { return sender.Ended; }, TransferLimitMs));
+        QCOMPARE(sender.Result, -9);
+        // The port still works for the next client.
+        QTest::qWait(50);
+        QVERIFY(!receiver.Ended);
+    }
+
+    void destroyPortFirst() {
+        QVERIFY(MakeCable());
+        TTransferEnd end;
+        end.Open(mCable->A());
+        end.Engine->SetTimeout(100);
+        end.Start(tmDownload, XModem1K, mHome->file("in.bin"));
+        end.Port.reset(); // the engine loses its port mid-transfer
+        QVERIFY(RunUntil([&] { return end.Ended; }, 10000));
+        QVERIFY(end.Result < 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(XModemTransferTest)
+#include "xmodem_transfer_test.moc"
