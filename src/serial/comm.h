@@ -6,7 +6,8 @@
 // on the main thread. The port's workers hand each delivery to the main thread and wait until it
 // has been handled. WriteData/WriteChar/WriteText, OutputDrained, IsOpen and the dispatcher's
 // WriteData/WriteChar may also be called from another worker (the transfer engine's thread);
-// everything else belongs to the main thread.
+// everything else belongs to the main thread. Deliveries travel through the application object:
+// create ports after it and close them before it goes.
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -450,7 +451,8 @@ public:
     void Purge(uint32_t Flags);
     void PurgeReadWrite() { Purge(0xF); }
     // True when nothing is waiting to go out: the pending-write buffer is empty and the device's
-    // output queue is empty (also true when closed). For WaitFor([&]{...}, ms).
+    // output queue is empty (also true when closed). For WaitFor([&]{...}, ms). A
+    // pseudo-terminal keeps no output queue: there, bytes count as sent once written to it.
     bool OutputDrained();
     void AttachClient(TVaDispatcher* client);
     void DetachClient(TVaDispatcher* client);
