@@ -207,6 +207,7 @@ private Q_SLOTS:
     void purgeReadWrite();
     void noMonitorEventsNoEventThread();
     void megabyteEachWayAtOnce();
+    void pingPongHasNoStalls();
     void thousandOpenCloseCycles();
     void closeOrDestroyInsideHandler_data();
     void closeOrDestroyInsideHandler();
@@ -772,6 +773,38 @@ void TestComm::megabyteEachWayAtOnce() {
     QVERIFY(listenA.data == fromB);
     qInfo("2 x 1 MB over a pseudo-terminal cable in %.2f s (%.1f MB/s each way)", seconds,
           1.0 / seconds);
+}
+
+void TestComm::pingPongHasNoStalls() {
+    // Two ports answer each other byte for byte from their handlers, purging before each answer
+    // as the modem controller does: every round trip passes both workers and the main thread, so
+    // a hand-off that waits for a time-out shows up at once.
+    Cable cable;
+    auto a = openPort(cable.a);
+    auto b = openPort(cable.b);
+    constexpr int rounds = 300;
+    int count = 0;
+    a->OnRxChar = [&](TVaComm* sender, int n) {
+        char buf[16];
+        sender->ReadData(buf, std::min(n, 16));
+        if (++count < rounds) {
+            sender->PurgeReadWrite();
+            sender->WriteChar('a');
+        }
+    };
+    b->OnRxChar = [&](TVaComm* sender, int n) {
+        char buf[16];
+        sender->ReadData(buf, std::min(n, 16));
+        sender->PurgeReadWrite();
+        sender->WriteChar('b');
+    };
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(a->WriteChar('a'));
+    QVERIFY(WaitFor([&] { return count >= rounds; }, 20000));
+    const double ms = double(clock.elapsed()) / rounds;
+    qInfo("round trip through both ports: %.3f ms", ms);
+    QVERIFY2(ms < 50, "hand-offs wait for time-outs");
 }
 
 void TestComm::thousandOpenCloseCycles() {
