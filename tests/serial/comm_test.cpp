@@ -804,7 +804,7 @@ void TestComm::pingPongHasNoStalls() {
     QVERIFY(WaitFor([&] { return count >= rounds; }, 20000));
     const double ms = double(clock.elapsed()) / rounds;
     qInfo("round trip through both ports: %.3f ms", ms);
-    QVERIFY2(ms < 50, "hand-offs wait for time-outs");
+    QVERIFY2(ms < 200, "hand-offs wait for time-outs"); // a stalled flush costs 2000 ms
 }
 
 void TestComm::thousandOpenCloseCycles() {
