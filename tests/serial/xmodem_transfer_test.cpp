@@ -4,9 +4,15 @@
 #include "common/test_home.h"
 #include "xmodem_line_helpers.h"
 
+#include "serial/xmodem_block.h"
+
 #include <QDir>
 #include <QStandardPaths>
 #include <QtTest>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace xmodem_test;
 
@@ -24,6 +30,47 @@ QByteArray Padded(const QByteArray& data, int blockSize) {
     padded.append(blocks * blockSize - data.size(), '\0');
     return padded;
 }
+// The test itself as the peer: raw bytes on one end of the cable.
+class TRawEnd {
+public:
+    explicit TRawEnd(const QString& device) {
+        mFd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+        termios t{};
+        if (mFd >= 0 && tcgetattr(mFd, &t) == 0) {
+            cfmakeraw(&t);
+            tcsetattr(mFd, TCSANOW, &t);
+        }
+    }
+    ~TRawEnd() {
+        if (mFd >= 0) ::close(mFd);
+    }
+    bool IsOpen() const { return mFd >= 0; }
+    bool Write(const QByteArray& bytes) {
+        return ::write(mFd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+    // Reads exactly `count` bytes, processing events meanwhile; fewer when `ms` pass first.
+    QByteArray Read(int count, int ms = 10000) {
+        QByteArray bytes;
+        RunUntil(
+            [&] {
+                pollfd p{mFd, POLLIN, 0};
+                while (bytes.size() < count && ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) {
+                    char buffer[2048];
+                    const ssize_t n =
+                        ::read(mFd, buffer,
+                               size_t(std::min<qsizetype>(sizeof buffer, count - bytes.size())));
+                    if (n <= 0) break;
+                    bytes.append(buffer, n);
+                }
+                return bytes.size() >= count;
+            },
+            ms);
+        return bytes;
+    }
+
+private:
+    int mFd = -1;
+};
 } // namespace
 
 class XModemTransferTest : public QObject {
@@ -122,6 +169,78 @@ private Q_SLOTS:
         QVERIFY(RunUntil([&] { return sender.Ended && receiver.Ended; }, TransferLimitMs));
         QCOMPARE(receiver.Result, -14);
         QCOMPARE(sender.Result, -4); // the receiver's CAN CAN
+    }
+
+    void senderBytesOnTheLine() {
+        QVERIFY(MakeCable());
+        const QByteArray data = RandomBytes(1500, 21);
+        const QString source = mHome->file("data.bin");
+        QVERIFY(WriteFile(source, data));
+        TTransferEnd sender;
+        sender.Open(mCable->A());
+        TRawEnd peer(mCable->B());
+        QVERIFY(peer.IsOpen());
+        sender.Start(tmUpload, XModem, source);
+        QVERIFY(peer.Write("C"));
+        const QByteArray first = xmodem::EncodeBlock(data.left(1024), 1, true, true);
+        QCOMPARE(peer.Read(first.size()), first);
+        // A NAK is a counted error and brings the same block again.
+        QVERIFY(peer.Write(QByteArray(1, char(xmodem::NAK))));
+        QCOMPARE(peer.Read(first.size()), first);
+        QVERIFY(peer.Write(QByteArray(1, char(xmodem::ACK))));
+        const QByteArray second = xmodem::EncodeBlock(data.mid(1024), 2, true, true);
+        QCOMPARE(peer.Read(second.size()), second);
+        QVERIFY(peer.Write(QByteArray(1, char(xmodem::ACK))));
+        QCOMPARE(peer.Read(1), QByteArray(1, char(xmodem::EOT)));
+        QVERIFY(peer.Write(QByteArray(1, char(xmodem::ACK))));
+        QVERIFY(RunUntil([&] { return sender.Ended; }, TransferLimitMs));
+        QCOMPARE(sender.Result, 0);
+        const QList<QPair<int, int>> errors{{-15, 1}};
+        QCOMPARE(sender.Errors, errors);
+    }
+
+    void receiverRefusesBadSequence_data() {
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<bool>("badCrc");
+        QTest::newRow("1k repeated block") << int(XModem1K) << false;
+        QTest::newRow("g block with bad crc") << int(XModemG) << true;
+    }
+    void receiverRefusesBadSequence() {
+        QFETCH(int, protocol);
+        QFETCH(bool, badCrc);
+        QVERIFY(MakeCable());
+        TTransferEnd receiver;
+        receiver.Open(mCable->A());
+        TRawEnd peer(mCable->B());
+        QVERIFY(peer.IsOpen());
+        receiver.Start(tmDownload, TVaXProtocol(protocol), mHome->file("in.bin"));
+        QCOMPARE(peer.Read(1), QByteArray(1, protocol == XModemG ? 'G' : 'C'));
+        const QByteArray block1 = xmodem::EncodeBlock("one", 1, true, true);
+        QByteArray damaged = block1;
+        damaged[10] = char(damaged[10] ^ 1);
+        // After a good block 1 comes block 1 again (its ACK was lost), or a damaged block 1 that
+        // the XModemG receiver answers with NAK while the sender goes on with block 2.
+        QVERIFY(peer.Write(badCrc ? damaged : block1));
+        if (protocol != XModemG) QCOMPARE(peer.Read(1), QByteArray(1, char(xmodem::ACK)));
+        if (badCrc) QCOMPARE(peer.Read(1), QByteArray(1, char(xmodem::NAK)));
+        QVERIFY(peer.Write(badCrc ? xmodem::EncodeBlock("two", 2, true, true) : block1));
+        QVERIFY(RunUntil([&] { return receiver.Ended; }, TransferLimitMs));
+        QCOMPARE(receiver.Result, -5);
+        QCOMPARE(peer.Read(2), QByteArray(2, char(xmodem::CAN)));
+    }
+
+    void noErrorLimitAndCancelWhileWaiting() {
+        QVERIFY(MakeCable());
+        TTransferEnd end;
+        end.Open(mCable->A());
+        end.Engine->SetTimeout(20);
+        end.Engine->SetMaxErrors(0);
+        end.Start(tmDownload, XModem1K, mHome->file("in.bin"));
+        QVERIFY(RunUntil([&] { return end.Errors.size() >= 12; }, 10000));
+        QVERIFY(!end.Ended);
+        end.Engine->Cancel();
+        QVERIFY(RunUntil([&] { return end.Ended; }, 10000));
+        QCOMPARE(end.Result, -3);
     }
 
     void existingFileGetsFreeName() {
@@ -420,7 +539,8 @@ private Q_SLOTS:
         end.Start(tmDownload, XModem1K, mHome->file("in.bin"));
         end.Port.reset(); // the engine loses its port mid-transfer
         QVERIFY(RunUntil([&] { return end.Ended; }, 10000));
-        QVERIFY(end.Result < 0);
+        // Repeating its start character after the first time-out finds no port.
+        QCOMPARE(end.Result, -2);
     }
 };
 
