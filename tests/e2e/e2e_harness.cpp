@@ -452,7 +452,11 @@ bool Pair::start(const QStringList& lineOptions) {
     // The client's first log-on must find the server listening.
     serverProgram->waitFor("Listening for command...", 15000);
     clientProgram = std::make_unique<Program>(*client, QStringList{}, env);
-    ok = serverProgram->running() && clientProgram->running();
+    // A second start made before the client holds its instance lock would become the first
+    // instance itself.
+    clientProgram->waitFor("Application started.", 15000);
+    ok = serverProgram->running() && clientProgram->running() &&
+         clientProgram->count("Application started.") > 0;
     return ok;
 }
 

@@ -48,6 +48,8 @@ private Q_SLOTS:
         std::vector<std::unique_ptr<Program>> programs;
         for (int i = 0; i < Lines; ++i) {
             programs.push_back(std::make_unique<Program>(*clients[size_t(i)]));
+            // The hand-over below needs the first instance to hold its lock already.
+            QVERIFY(programs.back()->waitFor("Application started.", 15000));
             RunOnce(*clients[size_t(i)],
                     {clients[size_t(i)]->outbox() + "up.bin", QString("user%1").arg(i + 1),
                      "pw" + QString::number(i + 1), "0"});
