@@ -12,6 +12,8 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
@@ -21,6 +23,14 @@ namespace {
 // and no error counters).
 bool notSupported(int error) {
     return error == ENOTTY || error == EINVAL;
+}
+
+// A pseudo-terminal slave (Unix98 ptys have majors 136 to 143).
+bool isPseudoTerminal(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const unsigned m = major(st.st_rdev);
+    return m >= 136 && m <= 143;
 }
 } // namespace
 
@@ -144,6 +154,10 @@ int SerialDevice::OutputQueued() const {
 }
 
 int SerialDevice::Flush(bool input, bool output) const {
+    // A pseudo-terminal has no transmitter: what it holds for output has already gone onto the
+    // line and waits only for the far end to read it, so clearing it would lose bytes that were
+    // sent (a reply written just before a transfer purges the port, for instance).
+    if (output && isPseudoTerminal(mFd)) output = false;
     if (!input && !output) return 0;
     const int which = input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH);
     if (::tcflush(mFd, which) != 0) return -errno;
