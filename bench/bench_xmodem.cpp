@@ -43,8 +43,11 @@ TOutcome RunOurs(const QString& folder, const QString& source, qint64 size, int 
     TTransferEnd sender, receiver;
     sender.Open(cable.A());
     receiver.Open(cable.B());
-    // XModemG streams: give the receive queue room for what one delivery can carry.
-    if (protocol == XModemG) receiver.Engine->SetBufferSize(1 << 16);
+    // XModemG does not wait per block while the receiver hands every block to the main thread:
+    // on an unpaced line the sender runs ahead, and the queue must hold what it runs ahead by
+    // (the default 4096 bytes overrun at once there).
+    if (protocol == XModemG)
+        receiver.Engine->SetBufferSize(int(std::min<qint64>(size + (1 << 20), 1 << 30)));
     const QString target = folder + "/ours.bin";
     QFile::remove(target);
     QElapsedTimer clock;

@@ -20,8 +20,8 @@ void TVaProtocol::Start() {
     if (mWorker) throw std::runtime_error("Transfer already in progress...");
     mExitCode = 0;
     PurgeReadWrite();
-    SetActive(true);
     mWorker = CreateWorker();
+    SetActive(true);
     if (OnTransferStart) {
         try {
             OnTransferStart(this);
@@ -29,8 +29,8 @@ void TVaProtocol::Start() {
             VaHandleException(QStringLiteral("TVaProtocol.OnTransferStart"));
         }
     }
-    // The handler may have destroyed or restarted nothing else: Start is the only creator.
-    if (mWorker && !mWorker->isRunning()) mWorker->start(QThread::HighPriority);
+    // A Cancel from the handler is already flagged; the worker acts on it at its first byte.
+    mWorker->start(QThread::HighPriority);
 }
 
 void TVaProtocol::Cancel() {

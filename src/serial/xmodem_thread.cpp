@@ -87,11 +87,13 @@ void TVaProtocolThread::run() {
     Post([owner, this]() { owner->WorkerEnded(this); }, 0, "TVaProtocol.WorkerEnded");
 }
 
-void TVaProtocolThread::Post(std::function<void()> call, quint64 ticket, const char* origin) {
+bool TVaProtocolThread::Post(std::function<void()> call, quint64 ticket, const char* origin) {
     // The application object is the context (not the component), so a handler may even destroy
     // the component while one of these calls runs.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
+    QCoreApplication* application = QCoreApplication::instance();
+    if (!application) return false;
+    return QMetaObject::invokeMethod(
+        application,
         [shared = mShared, call = std::move(call), ticket, origin]() {
             {
                 std::lock_guard guard(shared->Lock);
@@ -119,7 +121,7 @@ bool TVaProtocolThread::Synchronize(const char* origin, std::function<void()> ca
         if (mShared->Stopped) return false;
         ticket = ++mCallsPosted;
     }
-    Post(std::move(call), ticket, origin);
+    if (!Post(std::move(call), ticket, origin)) return false;
     std::unique_lock lock(mShared->Lock);
     mShared->Signal.wait(lock, [&] { return mShared->CallsDone >= ticket || mShared->Stopped; });
     return mShared->CallsDone >= ticket;

@@ -99,7 +99,8 @@ private:
         quint64 CallsDone = 0;
     };
     // Posts `call` to the main thread; it runs only while the worker has not been stopped.
-    void Post(std::function<void()> call, quint64 ticket, const char* origin);
+    // False when there is no application object to run it.
+    bool Post(std::function<void()> call, quint64 ticket, const char* origin);
 
     std::shared_ptr<TShared> mShared;
     // Guarded by mShared->Lock:

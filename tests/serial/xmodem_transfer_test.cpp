@@ -281,8 +281,8 @@ private Q_SLOTS:
         TTransferEnd sender, receiver;
         sender.Open(mCable->A());
         receiver.Open(mCable->B());
-        sender.Engine->SetTimeout(200);
-        receiver.Engine->SetTimeout(200);
+        sender.Engine->SetTimeout(1000);
+        receiver.Engine->SetTimeout(1000);
         // A missing source: CAN CAN to the peer and -12; the waiting receiver sees the CAN.
         receiver.Start(tmDownload, XModem1K, mHome->file("in.bin"));
         sender.Start(tmUpload, XModem, mHome->file("missing.bin"));
@@ -328,8 +328,8 @@ private Q_SLOTS:
             // rx drains and then flushes its terminal's queues as it exits; on a pseudo-terminal
             // the drain does not wait for the other side, so its ACK of our EOT can be thrown
             // away. Our sender then resends EOT to nobody and gives up by its error limit.
-            ours.Engine->SetTimeout(300);
-            ours.Engine->SetMaxErrors(3);
+            ours.Engine->SetTimeout(1000);
+            ours.Engine->SetMaxErrors(2);
             ours.Start(tmUpload, XModem, source);
             StartLrzsz(peer, "rx",
                        protocol == XModem1K ? QStringList{"-c", "data.bin"}
@@ -454,7 +454,7 @@ private Q_SLOTS:
         TTransferEnd sender, receiver;
         sender.Open(mCable->A());
         receiver.Open(mCable->B());
-        receiver.Engine->SetTimeout(150);
+        receiver.Engine->SetTimeout(300);
         receiver.Start(tmDownload, XModem1K, mHome->file("in.bin"));
         // The sender starts late and purges its line: the first 'C' is lost.
         QTest::qWait(50);
@@ -508,11 +508,13 @@ private Q_SLOTS:
         bool destroyed = false;
         receiver.AfterPacket = [&](int packet) {
             if (fromHandler && packet == 2) {
-                receiver.Engine.reset(); // destroys the component while its worker waits
+                // Destroys the component while its worker waits for this very handler (nothing
+                // of the component is touched after the handler returns).
+                receiver.Engine.reset();
                 destroyed = true;
             }
         };
-        sender.Engine->SetTimeout(300);
+        sender.Engine->SetTimeout(2000);
         sender.Engine->SetMaxErrors(2);
         sender.Start(tmUpload, XModem, source);
         receiver.Start(tmDownload, XModem1K, mHome->file("in.bin"));
@@ -526,9 +528,6 @@ private Q_SLOTS:
         // The sender, left without replies, gives up by its error limit.
         QVERIFY(RunUntil([&] { return sender.Ended; }, TransferLimitMs));
         QCOMPARE(sender.Result, -9);
-        // The port still works for the next client.
-        QTest::qWait(50);
-        QVERIFY(!receiver.Ended);
     }
 
     void destroyPortFirst() {
