@@ -52,6 +52,14 @@ void RegisterRemEngine() {
     });
 }
 
+namespace {
+// The watched string that is the CR closing a reply's frame.
+constexpr int ReplyEndIndex = 4;
+// How long a matched reply waits for the rest of its frame: three characters and the line's
+// latency, with room for a loaded machine.
+constexpr int ReplyEndWaitMs = 500;
+} // namespace
+
 QString TRemProcess::DirListPath() {
     return AppDir() + DirListName;
 }
@@ -196,7 +204,8 @@ TRemProcess::TRemProcess(TDevicesList* owner, TCommDevice* device)
 
         mWatcher = new TVaWaitMessage(this);
         mWatcher->SetActive(false);
-        mWatcher->SetStrings({"YES", "NO", "OK", "FAIL"});
+        // The replies, and the CR that closes a reply's frame.
+        mWatcher->SetStrings({"YES", "NO", "OK", "FAIL", "^M"});
         mWatcher->SetComm(mComm);
         mWatcher->OnMessage = [this](TVaWaitMessage*, int index) { yMsgMessage(index); };
 
@@ -209,13 +218,16 @@ TRemProcess::TRemProcess(TDevicesList* owner, TCommDevice* device)
         mIdleTimer = makeTimer(&TRemProcess::tmBatchIdleTimer);
         mBatchTimer = makeTimer(&TRemProcess::tmBatchTmoTimer);
         mTrialTimer = makeTimer(&TRemProcess::aTryCommandTimer);
+        mReplyTimer = makeTimer(&TRemProcess::yReplyComplete);
+        mReplyTimer->SetInterval(ReplyEndWaitMs);
     });
     if (mComm && mModem && mXModem && mWatcher) DoIdle();
 }
 
 TRemProcess::~TRemProcess() {
     guarded("Destroy", [&] {
-        for (TVaTimer* t : {mIdleTimer.get(), mBatchTimer.get(), mTrialTimer.get()})
+        for (TVaTimer* t :
+             {mIdleTimer.get(), mBatchTimer.get(), mTrialTimer.get(), mReplyTimer.get()})
             if (t) t->SetEnabled(false);
         if (mComm) DoStop();
         Delay(500);
@@ -245,6 +257,7 @@ TRemProcess::~TRemProcess() {
     mIdleTimer.reset();
     mBatchTimer.reset();
     mTrialTimer.reset();
+    mReplyTimer.reset();
 }
 
 void TRemProcess::Restart() {
@@ -318,6 +331,7 @@ void TRemProcess::aSendMessage(const QString& text) {
     guarded("aSendMessage", [&] {
         const QByteArray frame = FrameLine(text);
         if (!isLinkDevice()) return;
+        forgetReply();
         mWatcher->ResetMatching();
         if (transferRunning()) return;
         mWatcher->SetActive(true);
@@ -1045,6 +1059,7 @@ void TRemProcess::DoDisconnect() {
         mEvent = 0;
         if (mActivity != raIdle) mReport.Operation = QStringLiteral("Disconnect");
         if (!isLinkDevice()) return;
+        forgetReply();
         mWatcher->SetActive(false);
         try {
             if (mModem->Active()) {
@@ -1329,6 +1344,31 @@ QString TRemProcess::finishDownload() {
 
 void TRemProcess::yMsgMessage(int index) {
     guarded("yMsgMessage", [&] {
+        if (index != ReplyEndIndex) {
+            // A reply word: the first one of a frame counts; the engine acts on it once the
+            // frame's checksum and closing CR have arrived too (or after a short wait, should
+            // the CR be lost). Starting a transfer before then would hand it the frame's tail.
+            if (mPendingReply >= 0) return;
+            mPendingReply = index;
+            mReplyTimer->SetEnabled(false);
+            mReplyTimer->SetEnabled(true);
+            return;
+        }
+        // A CR: the end of a reply's frame, or the CR that opens one.
+        if (mPendingReply >= 0) yReplyComplete();
+    });
+}
+
+void TRemProcess::forgetReply() {
+    mPendingReply = -1;
+    if (mReplyTimer) mReplyTimer->SetEnabled(false);
+}
+
+void TRemProcess::yReplyComplete() {
+    guarded("yMsgMessage", [&] {
+        const int index = mPendingReply;
+        forgetReply();
+        if (index < 0) return;
         mWatcher->SetActive(false);
         mWatcher->ResetMatching();
         if (transferRunning()) return;

@@ -221,6 +221,9 @@ private:
     void yModemTransferEnd(int exitCode);
     void yXModError(int errorCode);
     void yMsgMessage(int index);
+    // The reply word seen before its frame's closing CR (or the wait for it is over): acts on it.
+    void yReplyComplete();
+    void forgetReply();
 
     // Helpers.
     struct TOutboxFile {
@@ -280,6 +283,10 @@ private:
     qint64 mUploadSize = 0;      // the length announced for the upload in hand
     qint64 mTransferred = 0;     // bytes moved by the transfer in hand
     bool mTrialGivingUp = false; // a trial enters its failure step
+    // A reply word matched whose frame has not ended yet (watched string index), or -1. The
+    // engine acts on a reply only once the rest of its frame has arrived, so that the frame's
+    // tail cannot reach a transfer started on it.
+    int mPendingReply = -1;
 
     TVaComm* mComm = nullptr;
     TVaModem* mModem = nullptr;
@@ -288,5 +295,6 @@ private:
     std::unique_ptr<TVaTimer> mIdleTimer;
     std::unique_ptr<TVaTimer> mBatchTimer;
     std::unique_ptr<TVaTimer> mTrialTimer;
+    std::unique_ptr<TVaTimer> mReplyTimer; // bounds the wait for a reply frame's closing CR
     std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);
 };

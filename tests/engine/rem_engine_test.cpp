@@ -80,6 +80,9 @@ public:
     bool refusePut = false;
     bool failResult = false;
     int ignoreLogons = 0; // the first n log-ons get no answer
+    // Replies go out in two pieces, the checksum and CR this many ms after the word (a line
+    // that delivers a frame in parts); transfers start only after the whole frame.
+    int replyTailMs = 0;
     bool ignoreDirs = false;
     bool cutGets = false; // every GET transfer is cancelled after its first block
     int putsReceived = 0;
@@ -119,12 +122,20 @@ public:
 private:
     void reply(const QString& text) {
         mLines.Discard();
-        mPort.WriteText(FrameLine(text));
+        const QByteArray frame = FrameLine(text);
+        if (replyTailMs <= 0) {
+            mPort.WriteText(frame);
+            return;
+        }
+        const qsizetype head = 1 + text.size();
+        mPort.WriteText(frame.left(head));
+        WaitFor([this] { return mPort.OutputDrained(); }, 500);
+        QTimer::singleShot(replyTailMs, [this, tail = frame.mid(head)] { mPort.WriteText(tail); });
     }
     void startLater(TVaTransferMode mode, const QString& path) {
         mXModem.SetMode(mode);
         mXModem.SetFileName(path);
-        QTimer::singleShot(30, [this] {
+        QTimer::singleShot(30 + replyTailMs, [this] {
             WaitFor([this] { return mPort.OutputDrained(); }, 500);
             mXModem.Start();
         });
@@ -475,6 +486,29 @@ private Q_SLOTS:
         gDevices->StopRemProc(0);
         for (int i = 0; i < gQueue->Count(); ++i)
             QVERIFY(gQueue->GetSetting(i, qkMethod) != "RECV");
+    }
+
+    // Replies whose checksum and CR arrive well after the word: the engine acts on a reply only
+    // once its frame is whole, so no transfer sees the tail, and every job (sent, the list and
+    // a fetched file) goes through at its first attempt without a repeated command.
+    void replyTailArrivesLate() {
+        peer->replyTailMs = 150;
+        const QByteArray up = RandomBytes(3000, 21), down = RandomBytes(2000, 22);
+        QVERIFY(WriteFile(peer->folder + "d.bin", down));
+        peer->dirList = DirListText({{"d.bin", "2000", ""}});
+        queueFile("u.bin", up);
+        start();
+        QVERIFY(RunUntil([&] { return peer->Count("DIR") == 2; }, 30000));
+        QVERIFY(batchEnded());
+        QCOMPARE(ReadFile(peer->lastPut), up);
+        QCOMPARE(ReadFile(inbox() + "d.bin"), down);
+        QCOMPARE(console->Results("Transfer done."), 2);
+        for (const TLogged& l : console->logged)
+            QCOMPARE(l.attempt, 1);
+        QCOMPARE(peer->commands, (QStringList{"LOGON USER sec ret", "PUT \"u.bin\" 3000", "RESULT",
+                                              "DIR", "GET \"d.bin\"", "DIR"}));
+        QVERIFY(!console->HasMessage("Transfer error"));
+        QVERIFY(!console->HasMessage("File error"));
     }
 
     // A server that never answers "DIR" gets it again and again until the batch time-out ends
