@@ -78,9 +78,13 @@ bool TDevicesList::isStopping(const TCommDevice* device) const {
 void TDevicesList::destroyEngine(TCommDevice& device) {
     std::unique_ptr<TDeviceEngine> engine = std::move(device.Engine);
     if (!engine) return;
-    --mEngineCount;
+    // The record no longer leads to the engine, so nothing can reach it while it is half
+    // destroyed; it still counts until its destructor is through, so that the reports it makes
+    // while stopping ("Client service stopped.") reach the console, which shows reports only
+    // while engines run.
     mStopping.push_back(&device);
     engine.reset();
+    --mEngineCount;
     mStopping.erase(std::find(mStopping.begin(), mStopping.end(), &device));
     // A record deleted while its engine stopped can go now.
     auto retired = std::find_if(mRetired.begin(), mRetired.end(),

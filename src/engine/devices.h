@@ -87,7 +87,8 @@ public:
     // settings file. False when the file could not be written.
     bool Save();
     int Count() const;
-    // The number of engines currently created through the list.
+    // The number of engines currently created through the list; an engine that is stopping
+    // counts until its destructor has finished.
     int EngineCount() const { return mEngineCount; }
 
     // Server role: restarts the device's engine, or creates one through the host factory.

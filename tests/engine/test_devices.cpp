@@ -145,6 +145,31 @@ private Q_SLOTS:
         QVERIFY(status.contains("!TDevicesList.StopRemProc: "));
     }
 
+    // A stopping engine still counts while its destructor runs (its last reports must reach the
+    // console), but the record no longer leads to it and it cannot be started twice meanwhile.
+    void stoppingEngineCountsUntilGone() {
+        TestHome home(1);
+        EngineLog log;
+        TDevicesList list;
+        int countWhileStopping = -1;
+        bool engineReachable = true;
+        install(log, [&]() {
+            countWhileStopping = list.EngineCount();
+            engineReachable = list.GetDevice(0)->Engine != nullptr;
+            list.StartRemProc(0); // refused: the device is still stopping
+        });
+        addDevice(list, "A", "COM1");
+        list.StartRemProc(0);
+        QCOMPARE(list.EngineCount(), 1);
+        list.StopRemProc(0);
+        QCOMPARE(countWhileStopping, 1);
+        QVERIFY(!engineReachable);
+        QCOMPARE(list.EngineCount(), 0);
+        QCOMPARE(log.created, 1);
+        QCOMPARE(log.destroyed, 1);
+        QVERIFY(home.status().join('\n').contains("the device is still stopping"));
+    }
+
     void noEngineWithoutFactory() {
         TestHome home(1);
         TDevicesList list;
