@@ -158,7 +158,9 @@ private Q_SLOTS:
         QVERIFY(WaitUntil([&]() { return !QFileInfo::exists(pair.client->outbox() + "gone.bin"); },
                           5000));
         QVERIFY(QFileInfo::exists(pair.client->outbox() + "kept.bin"));
-        QVERIFY(!QFileInfo::exists(pair.server->outbox() + "served.bin"));
+        // The server deletes the served file right after logging its job.
+        QVERIFY(WaitUntil(
+            [&]() { return !QFileInfo::exists(pair.server->outbox() + "served.bin"); }, 5000));
     }
 
     // The caller's results file: one 415-character line for a delivered job, and one for a
