@@ -10,3 +10,15 @@ foreach(group harness transfer refusals faults commands multi)
     LIBS marrowline_e2e
     TIMEOUT 240)
 endforeach()
+
+# Modem calls through linesim's exchange. The unanswered call waits out the client's one-minute
+# dial time-out, so it is a test of its own that ctest -j2 runs beside the others.
+marrowline_add_test(NAME test_e2e_modem
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/e2e_modem_test.cpp ${CMAKE_CURRENT_LIST_DIR}/e2e_modem_setup.h
+  LIBS marrowline_e2e
+  TIMEOUT 240)
+marrowline_add_test(NAME test_e2e_modem_noanswer
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/e2e_modem_noanswer_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/e2e_modem_setup.h
+  LIBS marrowline_e2e
+  TIMEOUT 240)

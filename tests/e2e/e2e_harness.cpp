@@ -337,7 +337,8 @@ bool LineSim::stop(int ms) {
 // ---- LineEnd
 
 LineEnd::LineEnd(const QString& path) {
-    mFd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    // Not inherited: a program started later must not keep this end open after it is closed.
+    mFd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (mFd < 0) return;
     termios tio{};
     if (::tcgetattr(mFd, &tio) == 0) {
