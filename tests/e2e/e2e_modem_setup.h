@@ -105,7 +105,8 @@ public:
         all << options;
         exchange = std::make_unique<LineSim>(
             "modems", all, client->portLink(1) + "=" + ClientNumber,
-            server->portLink(2) + "=" + ServerNumber, root.path() + "/linesim.log");
+            server->portLink(2) + "=" + ServerNumber + serverModemSettings,
+            root.path() + "/linesim.log");
         return exchange->ready();
     }
     // Starts the server and waits until its modem is initialised (and, with auto-answer, told
@@ -145,6 +146,8 @@ public:
 
     QTemporaryDir root;
     QMap<QString, QString> env;
+    // linesim settings of the server's modem (",silent"...), set before startExchange.
+    QString serverModemSettings;
     std::unique_ptr<Home> client, server;
     std::unique_ptr<LineSim> exchange;
     std::unique_ptr<Program> clientProgram, serverProgram;
