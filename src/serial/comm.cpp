@@ -484,10 +484,31 @@ void TVaComm::HandleEventMask(uint32_t mask, int* leftUnread) {
                     const int n = ReadData(data.data(), waiting);
                     if (n > 0) {
                         const std::vector<TVaDispatcher*> clients = mClients;
-                        for (TVaDispatcher* d : clients) {
-                            if (!attached(d) || !d->Active()) continue;
+                        std::vector<char> wasActive;
+                        for (TVaDispatcher* d : clients)
+                            wasActive.push_back(d->Active());
+                        // A client switched on by another's handler during this block gets
+                        // only the bytes after that point (below), never the whole block.
+                        int restFrom = n;
+                        for (size_t i = 0; i < clients.size(); ++i) {
+                            TVaDispatcher* d = clients[i];
+                            if (!wasActive[i] || !attached(d) || !d->Active()) continue;
+                            d->mRestFrom = -1;
                             invokeHandler("HandleEvent",
                                           [&] { d->User()->CommData(data.constData(), n); });
+                            if (gone()) return;
+                            if (attached(d) && !d->Active() && d->mRestFrom >= 0)
+                                restFrom = std::min(restFrom, d->mRestFrom);
+                        }
+                        // A client switched itself off part way through the block and its
+                        // handler switched others on: the bytes after that point are theirs.
+                        // (They were read before the new client's start purged the input.)
+                        for (size_t i = 0; restFrom < n && i < clients.size(); ++i) {
+                            TVaDispatcher* d = clients[i];
+                            if (wasActive[i] || !attached(d) || !d->Active()) continue;
+                            invokeHandler("HandleEvent", [&] {
+                                d->User()->CommData(data.constData() + restFrom, n - restFrom);
+                            });
                             if (gone()) return;
                         }
                         if (OnRxBuf) {

@@ -363,6 +363,11 @@ public:
     TVaComm* Comm() const { return mComm; }
     bool Active() const { return mActive; }
     void SetActive(bool value) { mActive = value; }
+    // While handling a receive block: the client has switched itself off after the first
+    // `consumed` bytes of it. The rest is not for this client; the port hands it to the clients
+    // that were switched on meanwhile (a reply that ends mid-block and starts a transfer, whose
+    // first bytes came in the same block).
+    void LeaveRest(int consumed) { mRestFrom = consumed; }
 
     int WriteData(const char* Data, int Count);
     bool WriteChar(char Ch);
@@ -373,6 +378,7 @@ private:
     IVaCommUser* mUser;
     TVaComm* mComm = nullptr;
     bool mActive = true;
+    int mRestFrom = -1; // set through LeaveRest during one CommData call
 };
 
 // Base of the components that listen to a port (modem controller, reply watcher, transfer

@@ -29,9 +29,14 @@ void TVaWaitMessage::HandleCommData(const char* Data, int Count) {
         }
         return *alive && Active();
     };
-    for (int i = 0; i < Count && *alive; ++i) {
-        // The owner switches the watcher off on the first match; later bytes are not for it.
-        if (!Active()) return;
+    for (int i = 0; i < Count; ++i) {
         mMatcher.Feed(Data[i], matched);
+        if (!*alive) return;
+        // The owner switches the watcher off on the match it acts on; the bytes after it are
+        // not for the watcher but for whatever the owner started (a transfer's first bytes).
+        if (!Active()) {
+            if (i + 1 < Count) Dispatcher().LeaveRest(i + 1);
+            return;
+        }
     }
 }
