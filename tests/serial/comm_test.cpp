@@ -4,6 +4,7 @@
 #include "common/test_home.h"
 #include "platform/serial_device.h"
 #include "serial/comm.h"
+#include "serial/wait_message.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -197,6 +198,8 @@ private Q_SLOTS:
     void lineSettingsReachTheDevice();
     void receiveDeliveryByClients_data();
     void receiveDeliveryByClients();
+    void restOfBlockGoesToClientSwitchedOn_data();
+    void restOfBlockGoesToClientSwitchedOn();
     void unreadBytesAreReportedOnce();
     void txEmptyWhenBufferDrains();
     void directWrite();
@@ -514,6 +517,45 @@ void TestComm::receiveDeliveryByClients() {
     port.reset();
     for (auto& l : listeners)
         if (l) QCOMPARE(l->Comm(), nullptr);
+}
+
+// A reply watcher that acts on its match by starting a "transfer" (purge, switch another client
+// on): what followed the reply in the same receive block belongs to the transfer, and the
+// transfer never sees the reply itself.
+void TestComm::restOfBlockGoesToClientSwitchedOn_data() {
+    QTest::addColumn<bool>("transferFirst"); // the transfer client registered before the watcher
+    QTest::addColumn<QByteArray>("after");   // bytes sent right behind the reply
+    QTest::newRow("transfer registered first") << true << QByteArray("C");
+    QTest::newRow("transfer registered last") << false << QByteArray("C");
+    QTest::newRow("several bytes") << true << QByteArray("\x15" "C\x06" "C");
+    QTest::newRow("nothing behind the reply") << false << QByteArray();
+}
+void TestComm::restOfBlockGoesToClientSwitchedOn() {
+    QFETCH(bool, transferFirst);
+    QFETCH(QByteArray, after);
+    Pty pty;
+    auto port = openPort(pty);
+    auto transfer = std::make_unique<Listener>();
+    auto watcher = std::make_unique<TVaWaitMessage>();
+    if (transferFirst) transfer->SetComm(port.get());
+    watcher->SetComm(port.get());
+    if (!transferFirst) transfer->SetComm(port.get());
+    transfer->SetActive(false);
+    watcher->SetStrings({"YES^M"});
+    int matches = 0;
+    watcher->OnMessage = [&](TVaWaitMessage* w, int) {
+        ++matches;
+        w->SetActive(false);
+        port->PurgeReadWrite();
+        transfer->SetActive(true);
+    };
+    pty.send("\rYES\r" + after);
+    QVERIFY(WaitFor([&] { return matches == 1 && transfer->data.size() >= after.size(); }, 3000));
+    // A byte sent after the transfer started reaches it too, and nothing reaches it twice.
+    pty.send("D");
+    QVERIFY(WaitFor([&] { return transfer->data.endsWith('D'); }, 3000));
+    QCOMPARE(transfer->data, after + "D");
+    QCOMPARE(matches, 1);
 }
 
 void TestComm::unreadBytesAreReportedOnce() {
