@@ -1,6 +1,7 @@
 #include "serial/xmodem_thread.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <algorithm>
 #include <chrono>
@@ -9,6 +10,11 @@
 #include "serial/xmodem_file_name.h"
 
 using namespace xmodem;
+
+namespace {
+// The port's text when its pending-write buffer stays full for its whole write time-out.
+constexpr char OutputBufferFullText[] = "Output buffer is full. Please check comm status.";
+} // namespace
 
 // ---------------------------------------------------------------------------------------------
 // TVaProtocolThread
@@ -187,7 +193,22 @@ void TVaProtocolThread::SendBytes(const uint8_t* data, int count) {
         std::lock_guard guard(mShared->Lock);
         if (mShared->Stopped) return;
     }
-    const int accepted = mOwner->Dispatcher().WriteData(reinterpret_cast<const char*>(data), count);
+    // A streaming sender outruns a slow line: the port's buffer stays full for longer than its
+    // write time-out while the line is still draining it. Nothing was queued when that happens,
+    // so the write is tried again until the transfer's own Timeout has passed without room.
+    QElapsedTimer waiting;
+    waiting.start();
+    int accepted = 0;
+    for (;;) {
+        try {
+            accepted = mOwner->Dispatcher().WriteData(reinterpret_cast<const char*>(data), count);
+            break;
+        } catch (const EVaCommError& error) {
+            if (error.Message() != QLatin1String(OutputBufferFullText) ||
+                waiting.elapsed() >= std::max(1, mSettings.Timeout) || Cancelled())
+                throw;
+        }
+    }
     if (accepted < count) Abort(trComWriteError);
 }
 
