@@ -527,7 +527,7 @@ void TestComm::restOfBlockGoesToClientSwitchedOn_data() {
     QTest::addColumn<QByteArray>("after");   // bytes sent right behind the reply
     QTest::newRow("transfer registered first") << true << QByteArray("C");
     QTest::newRow("transfer registered last") << false << QByteArray("C");
-    QTest::newRow("several bytes") << true << QByteArray("\x15" "C\x06" "C");
+    QTest::newRow("several bytes") << true << QByteArray::fromHex("15430643");
     QTest::newRow("nothing behind the reply") << false << QByteArray();
 }
 void TestComm::restOfBlockGoesToClientSwitchedOn() {
