@@ -25,18 +25,11 @@ const char* const UserExtension = ".xus";
 constexpr int MaxFileNameBytes = 255;
 
 void report(const char* operation, const QString& text) {
-    AddStatus(QStringLiteral("!TUsersList.") + operation + ": " + text);
+    ReportOperationError("TUsersList", operation, text);
 }
 
 template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
-    try {
-        return body();
-    } catch (const std::exception& e) {
-        report(operation, QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-        report(operation, QStringLiteral("unknown error"));
-    }
-    return neutral;
+    return GuardedOperation("TUsersList", operation, neutral, std::forward<F>(body));
 }
 
 TIniKind kindOf(int key) {

@@ -24,18 +24,11 @@ TDeviceEngineFactory& remFactory() {
 }
 
 void report(const char* operation, const QString& text) {
-    AddStatus(QStringLiteral("!TDevicesList.") + operation + ": " + text);
+    ReportOperationError("TDevicesList", operation, text);
 }
 
 template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
-    try {
-        return body();
-    } catch (const std::exception& e) {
-        report(operation, QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-        report(operation, QStringLiteral("unknown error"));
-    }
-    return neutral;
+    return GuardedOperation("TDevicesList", operation, neutral, std::forward<F>(body));
 }
 
 QString deviceSection(int number) {

@@ -23,19 +23,11 @@ namespace {
 const char* const JobSection = "ITEM";
 
 void report(const char* operation, const QString& text) {
-    AddStatus(QStringLiteral("!TQueueList.") + operation + ": " + text);
+    ReportOperationError("TQueueList", operation, text);
 }
 
-// Runs an operation body, turning anything it throws into the designed status line.
 template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
-    try {
-        return body();
-    } catch (const std::exception& e) {
-        report(operation, QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-        report(operation, QStringLiteral("unknown error"));
-    }
-    return neutral;
+    return GuardedOperation("TQueueList", operation, neutral, std::forward<F>(body));
 }
 
 // The job number a file name stands for ("12.xfr" -> 12), or 0.

@@ -15,18 +15,11 @@ TQLog* gLog = nullptr;
 
 namespace {
 void report(const char* operation, const QString& text) {
-    AddStatus(QStringLiteral("!TQLog.") + operation + ": " + text);
+    ReportOperationError("TQLog", operation, text);
 }
 
 template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
-    try {
-        return body();
-    } catch (const std::exception& e) {
-        report(operation, QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-        report(operation, QStringLiteral("unknown error"));
-    }
-    return neutral;
+    return GuardedOperation("TQLog", operation, neutral, std::forward<F>(body));
 }
 
 // The UTF-8 bytes of a text, cut to at most `max` bytes without splitting a character.

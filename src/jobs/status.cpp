@@ -33,6 +33,10 @@ TSessionText* ConsoleSessionText(int role) {
     return role >= 1 && role <= 2 ? gTexts[role] : nullptr;
 }
 
+void ReportOperationError(const char* className, const char* operation, const QString& text) {
+    AddStatus(QStringLiteral("!") + className + "." + operation + ": " + text);
+}
+
 void SetStatusEcho(std::function<void(const QString&)> echo) { gEcho = std::move(echo); }
 
 void AddStatus(const QString& message) {

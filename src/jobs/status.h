@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <exception>
 #include <functional>
 
 // A console's session text (the memo the view shows). Lines are kept without line ends.
@@ -36,6 +37,23 @@ void SetStatusEcho(std::function<void(const QString&)> echo);
 // Appends "date time: message" to the active console's session text; dropped while no role is
 // chosen or that console has no session text yet.
 void AddStatus(const QString& message);
+// Writes the status line "!" + className + "." + operation + ": " + text.
+void ReportOperationError(const char* className, const char* operation, const QString& text);
+
+// Runs one operation of the program's own classes: anything it throws becomes that status line
+// and the operation returns its neutral result.
+template <typename F, typename R>
+R GuardedOperation(const char* className, const char* operation, R neutral, F&& body) {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        ReportOperationError(className, operation, QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        ReportOperationError(className, operation, QStringLiteral("unknown error"));
+    }
+    return neutral;
+}
+
 // Appends the session text to AppDir + "sessions.log" (emptied first when it has grown past
 // MRL_MaxLogSize bytes) and empties it. A call while another runs returns at once.
 void SaveStatus(TSessionText* text);

@@ -126,18 +126,11 @@ const char* const ModemKeyCaptions[ModemKeyCount] = {
 
 namespace {
 void report(const char* operation, const QString& text) {
-    AddStatus(QStringLiteral("!TModemsList.") + operation + ": " + text);
+    ReportOperationError("TModemsList", operation, text);
 }
 
 template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
-    try {
-        return body();
-    } catch (const std::exception& e) {
-        report(operation, QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-        report(operation, QStringLiteral("unknown error"));
-    }
-    return neutral;
+    return GuardedOperation("TModemsList", operation, neutral, std::forward<F>(body));
 }
 
 QString modemSection(int number) {
