@@ -327,9 +327,10 @@ private Q_SLOTS:
             QVERIFY(WriteFile(source, data));
             // rx drains and then flushes its terminal's queues as it exits; on a pseudo-terminal
             // the drain does not wait for the other side, so its ACK of our EOT can be thrown
-            // away. Our sender then resends EOT to nobody and gives up by its error limit.
-            ours.Engine->SetTimeout(1000);
-            ours.Engine->SetMaxErrors(2);
+            // away. Our sender then resends EOT to nobody and gives up by its error limit. The
+            // limit still leaves room for ACKs that come late on a loaded machine.
+            ours.Engine->SetTimeout(3000);
+            ours.Engine->SetMaxErrors(3);
             ours.Start(tmUpload, XModem, source);
             StartLrzsz(peer, "rx",
                        protocol == XModem1K ? QStringList{"-c", "data.bin"}
