@@ -73,6 +73,24 @@ int Usage(const std::string& message) {
     return 2;
 }
 
+// Opens the log, runs a mode with the signal pipe, and turns an error into exit code 1.
+template <typename Mode> int RunLogged(const std::string& logPath, Mode&& mode) {
+    linesim::EventLog log;
+    if (!logPath.empty() && !log.OpenFile(logPath)) {
+        std::fprintf(stderr, "linesim: cannot open log %s: %s\n", logPath.c_str(),
+                     std::strerror(errno));
+        return 1;
+    }
+    try {
+        linesim::SignalPipe signals;
+        return mode(log, signals);
+    } catch (const std::exception& e) {
+        log.Write("error: %s", e.what());
+        if (!log.ToStderr()) std::fprintf(stderr, "linesim: %s\n", e.what());
+        return 1;
+    }
+}
+
 int CableMain(const std::vector<std::string>& args) {
     linesim::CableOptions options;
     std::vector<std::string> ends;
@@ -134,20 +152,9 @@ int CableMain(const std::vector<std::string>& args) {
     }
     options.ab.seed = options.ba.seed = seed;
 
-    linesim::EventLog log;
-    if (!logPath.empty() && !log.OpenFile(logPath)) {
-        std::fprintf(stderr, "linesim: cannot open log %s: %s\n", logPath.c_str(),
-                     std::strerror(errno));
-        return 1;
-    }
-    try {
-        linesim::SignalPipe signals;
+    return RunLogged(logPath, [&](linesim::EventLog& log, linesim::SignalPipe& signals) {
         return linesim::RunCable(options, log, signals);
-    } catch (const std::exception& e) {
-        log.Write("error: %s", e.what());
-        if (!log.ToStderr()) std::fprintf(stderr, "linesim: %s\n", e.what());
-        return 1;
-    }
+    });
 }
 
 // "--name=value" or "--name value": splits args[i] and takes the value. False when no value.
@@ -289,20 +296,9 @@ int ModemsMain(const std::vector<std::string>& args) {
     }
     options.ab.seed = options.ba.seed = seed;
 
-    linesim::EventLog log;
-    if (!logPath.empty() && !log.OpenFile(logPath)) {
-        std::fprintf(stderr, "linesim: cannot open log %s: %s\n", logPath.c_str(),
-                     std::strerror(errno));
-        return 1;
-    }
-    try {
-        linesim::SignalPipe signals;
+    return RunLogged(logPath, [&](linesim::EventLog& log, linesim::SignalPipe& signals) {
         return linesim::RunModems(options, log, signals);
-    } catch (const std::exception& e) {
-        log.Write("error: %s", e.what());
-        if (!log.ToStderr()) std::fprintf(stderr, "linesim: %s\n", e.what());
-        return 1;
-    }
+    });
 }
 
 } // namespace
