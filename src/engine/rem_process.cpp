@@ -1259,13 +1259,10 @@ void TRemProcess::yXModFileInfo(const QString& name, qint64 size) {
 void TRemProcess::yXModError(int errorCode) {
     guarded("yXModError", [&] {
         if (mAbandoned) return;
+        // The transfer recovers by itself (a block sent again after a NAK, the line drained
+        // after noise) until its error limit; only its end decides the attempt.
         mReport.Message = QStringLiteral("Transfer error: ") + TransferErrorText(errorCode);
-        const auto alive = mAlive;
         report();
-        if (!*alive) return;
-        if (mDownloading) deletePartialDownload();
-        mReport.Progress = 0;
-        Execute(false, {rsFile, rsDir}, 0, reAttemptFailed);
     });
 }
 

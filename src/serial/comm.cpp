@@ -378,6 +378,7 @@ int TVaComm::ReadData(char* Data, int Count) {
     const int n = s->Device.Read(Data, Count);
     if (n < 0) raiseSystem("Read error (%1), %2", -n);
     s->BytesRead += n;
+    if (n > 0 && s->AwaitingRead.load()) TVaCommShared::Wake(s->EventWake);
     if (!s->NullStrip) return n;
     return int(std::remove(Data, Data + n, '\0') - Data);
 }
@@ -439,6 +440,11 @@ void TVaComm::Purge(uint32_t Flags) {
     if (input) ++s->InputPurges;
     const int r = s->Device.Flush(input, output);
     if (r < 0) raiseSystem("Error clearing buffers (%1), %2", -r);
+    if (input && s->AwaitingRead.load()) TVaCommShared::Wake(s->EventWake);
+}
+
+void TVaComm::ResumeReading() {
+    if (std::shared_ptr<TVaCommShared> s = Shared()) TVaCommShared::Wake(s->EventWake);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -462,7 +468,7 @@ void TVaComm::DetachClient(TVaDispatcher* client) {
 // ---------------------------------------------------------------------------------------------
 // Main-thread event handling
 
-void TVaComm::HandleEventMask(uint32_t mask, int* leftUnread) {
+void TVaComm::HandleEventMask(uint32_t mask, int* leftUnread, bool* throttledOut) {
     // Any handler may close or destroy the port (or detach clients); after each one the port
     // checks that it still exists and that a client is still attached before going on.
     const std::weak_ptr<char> life = mLife;
@@ -476,12 +482,28 @@ void TVaComm::HandleEventMask(uint32_t mask, int* leftUnread) {
         std::shared_ptr<TVaCommShared> s = Shared();
         const long long readBefore = s ? s->BytesRead.load() : 0;
         int reported = 0;
+        bool throttled = false;
         try {
             const int waiting = BytesWaiting();
             if (waiting > 0) {
                 if (!mClients.empty()) {
-                    QByteArray data(waiting, '\0');
-                    const int n = ReadData(data.data(), waiting);
+                    // A client with a bounded queue (a running transfer) takes no more than it
+                    // has room for; the rest stays in the device until it asks for more.
+                    int room = waiting;
+                    for (TVaDispatcher* d : mClients) {
+                        if (!d->Active()) continue;
+                        const int r = d->User()->CommRoom();
+                        if (r >= 0 && r < room) {
+                            room = r;
+                            d->User()->CommHeldBack();
+                        }
+                    }
+                    if (room < waiting) {
+                        reported = waiting;
+                        throttled = true;
+                    }
+                    QByteArray data(room, '\0');
+                    const int n = room > 0 ? ReadData(data.data(), room) : 0;
                     if (n > 0) {
                         const std::vector<TVaDispatcher*> clients = mClients;
                         std::vector<char> wasActive;
@@ -533,6 +555,7 @@ void TVaComm::HandleEventMask(uint32_t mask, int* leftUnread) {
         if (s && reported > 0)
             *leftUnread =
                 int(std::max<long long>(0, reported - (s->BytesRead.load() - readBefore)));
+        *throttledOut = throttled && *leftUnread > 0;
     }
     if (!mask) return;
 

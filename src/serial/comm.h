@@ -347,6 +347,12 @@ public:
     virtual ~IVaCommUser() = default;
     virtual void CommData(const char* Data, int Count) = 0;
     virtual void CommEvent(uint32_t Mask) = 0;
+    // Bytes the client can take now; -1 for no limit. While an active client has no room the
+    // port leaves received bytes in the device, so that the line's own buffers hold the sender
+    // back; the client calls TVaComm::ResumeReading once it has room again.
+    virtual int CommRoom() { return -1; }
+    // The port left bytes in the device for lack of room in this client.
+    virtual void CommHeldBack() {}
 };
 
 // A component's registration with a port: its IVaCommUser, its Active flag and the port it is
@@ -401,6 +407,9 @@ protected:
     virtual void HandleCommData(const char* Data, int Count);
     // Event-mask bits of one device event (main thread, only while Active). Does nothing here.
     virtual void HandleCommEvent(uint32_t Mask);
+    // Bytes this component can take now (main thread); -1, no limit, here.
+    virtual int HandleCommRoom() { return -1; }
+    virtual void HandleCommHeldBack() {}
     // The port's writes and purge through the registration.
     int WriteData(const char* Data, int Count) { return mDispatcher.WriteData(Data, Count); }
     bool WriteChar(char Ch) { return mDispatcher.WriteChar(Ch); }
@@ -409,6 +418,8 @@ protected:
 private:
     void CommData(const char* Data, int Count) override { HandleCommData(Data, Count); }
     void CommEvent(uint32_t Mask) override { HandleCommEvent(Mask); }
+    int CommRoom() override { return HandleCommRoom(); }
+    void CommHeldBack() override { HandleCommHeldBack(); }
     TVaDispatcher mDispatcher;
 };
 
@@ -460,6 +471,9 @@ public:
     // output queue is empty (also true when closed). For WaitFor([&]{...}, ms). A
     // pseudo-terminal keeps no output queue: there, bytes count as sent once written to it.
     bool OutputDrained();
+    // Any thread: a client that had no room (CommRoom) can take bytes again; the event thread
+    // looks at the device at once instead of waiting for new input.
+    void ResumeReading();
     void AttachClient(TVaDispatcher* client);
     void DetachClient(TVaDispatcher* client);
     int ClientCount() const { return int(mClients.size()); }
@@ -534,7 +548,7 @@ private:
     void SendLineSettings();
     std::shared_ptr<TVaCommShared> Shared() const;
     // Main-thread handling of one event mask delivered by a worker.
-    void HandleEventMask(uint32_t mask, int* leftUnread);
+    void HandleEventMask(uint32_t mask, int* leftUnread, bool* throttled);
     void CloseDevice(bool destroying);
 
     bool mAutoOpen = false;

@@ -18,6 +18,7 @@ struct TVaCommDelivery {
     uint32_t Mask = 0;
     bool Done = false;
     int LeftUnread = 0;
+    bool Throttled = false; // bytes were left because a client had no room for them
     long long ReadMark = 0; // BytesRead when LeftUnread was taken
     int PurgeMark = 0;      // InputPurges at that moment
 
@@ -66,6 +67,9 @@ struct TVaCommShared {
     std::atomic<long long> BytesRead{0}; // by ReadData, ever
     std::atomic<int> InputPurges{0};     // purges of the input queue, ever
     std::atomic<bool> NullStrip{false};
+    // The event thread waits for bytes it reported to be read (or for room): a read, a purge or
+    // ResumeReading wakes it.
+    std::atomic<bool> AwaitingRead{false};
 
     int EventWake[2] = {-1, -1};
     int WriteWake[2] = {-1, -1};

@@ -111,14 +111,16 @@ void TVaCommDelivery::Run(const std::shared_ptr<TVaCommShared>& shared,
         current = !shared->Stop && !shared->Life.expired();
     }
     int left = 0;
+    bool throttled = false;
     // The port may have been closed (and reopened with new shared state) since this was queued.
     if (current && shared->Port->mShared == shared)
-        shared->Port->HandleEventMask(delivery->Mask, &left);
+        shared->Port->HandleEventMask(delivery->Mask, &left, &throttled);
     // The port itself may be gone now; only the shared state is touched from here on.
     {
         std::lock_guard<std::mutex> g(shared->Lock);
         delivery->Done = true;
         delivery->LeftUnread = left;
+        delivery->Throttled = throttled;
         delivery->ReadMark = shared->BytesRead.load();
         delivery->PurgeMark = shared->InputPurges.load();
     }
@@ -160,6 +162,7 @@ void CommEventThread(std::shared_ptr<TVaCommShared> shared) {
     // Bytes already reported and left in the device, as of BytesRead == seenReadMark. Whatever
     // is read afterwards comes off that count, so new bytes are told apart from old ones.
     int seen = 0;
+    bool seenThrottled = false; // left because a client had no room: only a wake-up is news
     long long seenReadMark = 0;
     int seenPurges = s.InputPurges.load();
     bool hup = false; // the line is hung up (the other end of a pseudo-terminal closed)
@@ -182,7 +185,15 @@ void CommEventThread(std::shared_ptr<TVaCommShared> shared) {
         int timeout = -1;
         if (wantErrors || wantLines) timeout = 50;
         if (hup) timeout = timeout < 0 ? 100 : std::min(timeout, 100);
-        if (wantRx && seen > 0) timeout = timeout < 0 ? 10 : std::min(timeout, 10);
+        // Bytes left unread: a read, a purge or a client's ResumeReading wakes this thread at
+        // once. Left by an OnRxChar handler, new bytes must still be noticed, so the device is
+        // looked at again after a short while; left for lack of room, only a wake-up can change
+        // anything (the long time-out is a safety net).
+        if (wantRx && seen > 0) {
+            const int idle = seenThrottled ? 200 : 10;
+            timeout = timeout < 0 ? idle : std::min(timeout, idle);
+        }
+        s.AwaitingRead = wantRx && seen > 0;
         if (txWatch) timeout = timeout < 0 ? 2 : std::min(timeout, 2);
 
         pollfd fds[2] = {{s.EventWake[0], POLLIN, 0}, {s.Device.Fd(), POLLIN, 0}};
@@ -212,7 +223,10 @@ void CommEventThread(std::shared_ptr<TVaCommShared> shared) {
                     seen = 0;
                 }
                 seen = std::min(seen, queued);
+                // Held back for a client without room: offered again at every wake-up.
+                if (seenThrottled) seen = 0;
             }
+            seenThrottled = false;
             if (queued > seen)
                 m |= VaEvRxChar;
             else if (watchInput && (fds[1].revents & POLLIN))
@@ -249,6 +263,7 @@ void CommEventThread(std::shared_ptr<TVaCommShared> shared) {
             // Marks taken by the main thread: it may read more before this thread runs again.
             std::lock_guard<std::mutex> g(s.Lock);
             seen = delivery->LeftUnread;
+            seenThrottled = delivery->Throttled;
             seenReadMark = delivery->ReadMark;
             seenPurges = delivery->PurgeMark;
         }

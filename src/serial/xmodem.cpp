@@ -2,6 +2,7 @@
 
 #include "serial/xmodem_thread.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 // ---------------------------------------------------------------------------------------------
@@ -19,9 +20,17 @@ TVaProtocol::~TVaProtocol() {
 void TVaProtocol::Start() {
     if (mWorker) throw std::runtime_error("Transfer already in progress...");
     mExitCode = 0;
-    PurgeReadWrite();
+    const bool armed = mArmed;
+    const QByteArray early = mEarly;
+    mArmed = false;
+    mEarly.clear();
+    if (!armed) PurgeReadWrite();
     mWorker = CreateWorker();
+    if (!early.isEmpty()) mWorker->Deliver(early.constData(), int(early.size()));
     SetActive(true);
+    // Bytes held back while armed are for the worker's larger queue.
+    if (armed)
+        if (TVaComm* port = Comm()) port->ResumeReading();
     if (OnTransferStart) {
         try {
             OnTransferStart(this);
@@ -34,15 +43,49 @@ void TVaProtocol::Start() {
 }
 
 void TVaProtocol::Cancel() {
-    if (mWorker) mWorker->Cancel();
+    if (mWorker)
+        mWorker->Cancel();
+    else
+        Disarm();
+}
+
+void TVaProtocol::Arm() {
+    if (mWorker) return;
+    mArmed = true;
+    mEarly.clear();
+    SetActive(true);
+}
+
+void TVaProtocol::Disarm() {
+    if (!mArmed) return;
+    mArmed = false;
+    mEarly.clear();
+    if (!mWorker) SetActive(false);
 }
 
 void TVaProtocol::HandleCommData(const char* Data, int Count) {
-    if (Count <= 0 || !mWorker) return;
-    mWorker->Deliver(Data, Count);
+    if (Count <= 0) return;
+    if (mWorker) {
+        mWorker->Deliver(Data, Count);
+    } else if (mArmed) {
+        // Bounded by HandleCommRoom: the rest waits in the device.
+        mEarly.append(Data, std::min<qsizetype>(Count, std::max(0, mBufferSize) - mEarly.size()));
+    }
+}
+
+void TVaProtocol::HandleCommHeldBack() {
+    if (mWorker) mWorker->HeldBack();
+}
+
+int TVaProtocol::HandleCommRoom() {
+    if (mWorker) return mWorker->Room();
+    if (mArmed) return int(std::max<qsizetype>(0, std::max(0, mBufferSize) - mEarly.size()));
+    return -1;
 }
 
 void TVaProtocol::StopWorker() {
+    mArmed = false;
+    mEarly.clear();
     if (!mWorker) return;
     mWorker->Stop();
     mWorker->wait();
@@ -57,6 +100,8 @@ void TVaProtocol::WorkerEnded(TVaProtocolThread* worker) {
     const QString portError = mWorker->PortError();
     mWorker.reset();
     SetActive(false);
+    // Bytes held back for the transfer's queue are now for the port's other clients.
+    if (TVaComm* port = Comm()) port->ResumeReading();
     if (!portError.isEmpty()) {
         try {
             throw EVaCommError(portError);

@@ -32,8 +32,15 @@ public:
     ~TVaProtocol() override;
 
     // Starts a transfer; raises std::runtime_error "Transfer already in progress..." while one
-    // runs (and leaves that one alone).
+    // runs (and leaves that one alone). Unless armed, the port is purged both ways first; an
+    // armed component keeps everything received since Arm and hands it to the transfer.
     void Start();
+    // Listens from now on for the transfer that Start will run: bytes that arrive meanwhile (a
+    // prompt peer's start character right after a reply) are kept for it instead of being lost
+    // to the purge. Disarm, Cancel without a transfer, and the transfer's end undo it.
+    void Arm();
+    void Disarm();
+    bool Armed() const { return mArmed; }
     // Asks the running transfer to end: it sends CAN CAN and ends with -3 at its next byte request
     // or block.
     void Cancel();
@@ -62,6 +69,8 @@ protected:
     // The worker of one transfer, built from the current properties.
     virtual std::unique_ptr<TVaProtocolThread> CreateWorker() = 0;
     void HandleCommData(const char* Data, int Count) override;
+    int HandleCommRoom() override;
+    void HandleCommHeldBack() override;
     // Stops and joins a running worker without raising OnTransferEnd. Every destructor in the
     // family calls it first, so the worker never outlives the part of the object it reads.
     void StopWorker();
@@ -77,6 +86,8 @@ private:
     int mBufferSize = 4096;
     int mExitCode = 0;
     std::unique_ptr<TVaProtocolThread> mWorker;
+    bool mArmed = false;
+    QByteArray mEarly; // received while armed, before Start
 };
 
 // Adds the file events of the block protocols.

@@ -14,6 +14,17 @@ using namespace xmodem;
 namespace {
 // The port's text when its pending-write buffer stays full for its whole write time-out.
 constexpr char OutputBufferFullText[] = "Output buffer is full. Please check comm status.";
+// Within a block the bytes follow each other at line speed: one that is a second late was lost.
+constexpr int InBlockTimeoutMs = 1000;
+// The line counts as quiet again, after a damaged block or reply, once no byte came for this
+// long: long enough for the gaps between deliveries, short enough not to cost much per error.
+constexpr int DrainQuietMs = 100;
+// A receiver waiting for a block repeats its start character or NAK this often while the line
+// is silent, so that a lost start, ACK or NAK costs seconds, not a whole Timeout.
+constexpr int HeaderRepeatMs = 10000;
+// A peer's cancel is CAN CAN; a single CAN is taken for line noise when no second one follows
+// within this time.
+constexpr int SecondCanMs = 1000;
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -43,6 +54,26 @@ void TVaProtocolThread::Deliver(const char* data, int count) {
         }
     }
     mShared->Signal.notify_all();
+}
+
+int TVaProtocolThread::Room() {
+    std::lock_guard guard(mShared->Lock);
+    // After an overrun every chunk is dropped anyway: take them out of the device.
+    if (mOverrun) return -1;
+    return std::max(0, int(mQueue.size()) - mCount);
+}
+
+void TVaProtocolThread::HeldBack() {
+    bool roomNow = false;
+    {
+        std::lock_guard guard(mShared->Lock);
+        // The worker may have emptied the queue since Room was asked: then nothing it takes
+        // out later would tell the port, so the port is told now.
+        roomNow = mCount == 0;
+        mResumeWanted = !roomNow;
+    }
+    if (roomNow)
+        if (TVaComm* port = mOwner->Dispatcher().Comm()) port->ResumeReading();
 }
 
 void TVaProtocolThread::Cancel() {
@@ -133,38 +164,58 @@ bool TVaProtocolThread::Synchronize(const char* origin, std::function<void()> ca
     return mShared->CallsDone >= ticket;
 }
 
-void TVaProtocolThread::WaitForData(std::unique_lock<std::mutex>& lock) {
-    const auto timeout = std::chrono::milliseconds(std::max(1, mSettings.Timeout));
-    const auto ready = [this] { return mCount > 0 || mCancel || mOverrun; };
-    while (!ready()) {
-        if (mShared->Signal.wait_for(lock, timeout, ready)) break;
+bool TVaProtocolThread::WaitForData(std::unique_lock<std::mutex>& lock, int ms) {
+    return mShared->Signal.wait_for(lock, std::chrono::milliseconds(std::max(1, ms)),
+                                    [this] { return mCount > 0 || mCancel || mOverrun; });
+}
+
+void TVaProtocolThread::TakeQueued(std::unique_lock<std::mutex>& lock, uint8_t* dest, int count) {
+    const int capacity = int(mQueue.size());
+    int done = 0;
+    while (done < count) {
+        const int take = std::min(count - done, capacity - mHead);
+        if (dest) std::memcpy(dest + done, mQueue.data() + mHead, std::size_t(take));
+        mHead = (mHead + take) % capacity;
+        done += take;
+    }
+    mCount -= count;
+    // The port held bytes back while the queue was full: it may deliver again.
+    if (mResumeWanted && mCount < capacity) {
+        mResumeWanted = false;
         lock.unlock();
-        CountError(trTimeout, false);
-        TimedOut();
+        if (TVaComm* port = mOwner->Dispatcher().Comm()) port->ResumeReading();
         lock.lock();
     }
 }
 
-int TVaProtocolThread::ReadByte() {
+int TVaProtocolThread::ReadByteWithin(int ms) {
     std::unique_lock lock(mShared->Lock);
-    WaitForData(lock);
+    if (!WaitForData(lock, ms)) return Silent;
     if (mOverrun) {
         lock.unlock();
         SendCanCan();
         Abort(trBufferOverrun);
     }
     if (mCancel) return 0;
-    const uint8_t byte = mQueue[std::size_t(mHead)];
-    mHead = (mHead + 1) % int(mQueue.size());
-    --mCount;
+    uint8_t byte = 0;
+    TakeQueued(lock, &byte, 1);
     return byte;
 }
 
-void TVaProtocolThread::ReadBytes(uint8_t* dest, int count) {
+int TVaProtocolThread::ReadByte() {
+    for (;;) {
+        const int byte = ReadByteWithin(mSettings.Timeout);
+        if (byte != Silent) return byte;
+        CountError(trTimeout, false);
+        TimedOut();
+    }
+}
+
+bool TVaProtocolThread::ReadBytesWithin(uint8_t* dest, int count, int ms) {
     int done = 0;
     while (done < count) {
         std::unique_lock lock(mShared->Lock);
-        WaitForData(lock);
+        if (!WaitForData(lock, ms)) return false;
         if (mOverrun) {
             lock.unlock();
             SendCanCan();
@@ -172,20 +223,37 @@ void TVaProtocolThread::ReadBytes(uint8_t* dest, int count) {
         }
         if (mCancel) {
             std::memset(dest + done, 0, std::size_t(count - done));
-            return;
+            return true;
         }
-        const int capacity = int(mQueue.size());
-        const int take = std::min({count - done, mCount, capacity - mHead});
-        std::memcpy(dest + done, mQueue.data() + mHead, std::size_t(take));
-        mHead = (mHead + take) % capacity;
-        mCount -= take;
+        const int take = std::min(count - done, mCount);
+        TakeQueued(lock, dest + done, take);
         done += take;
     }
+    return true;
 }
 
 int TVaProtocolThread::PeekByte() {
     std::lock_guard guard(mShared->Lock);
     return mCount > 0 ? mQueue[std::size_t(mHead)] : -1;
+}
+
+void TVaProtocolThread::DiscardQueued() {
+    std::unique_lock lock(mShared->Lock);
+    if (mOverrun || mCancel) return;
+    TakeQueued(lock, nullptr, mCount);
+}
+
+void TVaProtocolThread::Drain(int quietMs, int limitMs) {
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        std::unique_lock lock(mShared->Lock);
+        if (mOverrun || mCancel) return;
+        TakeQueued(lock, nullptr, mCount);
+        const qint64 left = limitMs - clock.elapsed();
+        if (left <= 0) return;
+        if (!WaitForData(lock, int(std::min<qint64>(quietMs, left)))) return;
+    }
 }
 
 void TVaProtocolThread::SendBytes(const uint8_t* data, int count) {
@@ -225,13 +293,14 @@ void TVaProtocolThread::SendCanCan() {
 
 void TVaProtocolThread::CountError(int code, bool canAtLimit) {
     ++mErrorCount;
+    ++mTotalErrors;
     mLastError = code;
     if (mSettings.MaxErrors > 0 && mErrorCount >= mSettings.MaxErrors) {
         if (canAtLimit) SendCanCan();
         Abort(trMaxErrors);
     }
     TVaProtocol* owner = mOwner;
-    const int count = mErrorCount;
+    const int count = mTotalErrors;
     Synchronize("TVaProtocol.OnError", [owner, code, count]() {
         if (owner->OnError) owner->OnError(owner, code, count);
     });
@@ -314,6 +383,7 @@ void TVaXYModemThread::SendFile() {
 
 void TVaXYModemThread::SendBlock(int counter, int blockSize, uint8_t start) {
     const bool crc = start != NAK;
+    const bool streaming = start == StartStreaming;
     const TBlockHeader header = BlockHeader(blockSize, counter);
     const TBlockCheck check = BlockCheck(mBlock, blockSize, crc);
     for (;;) {
@@ -321,39 +391,58 @@ void TVaXYModemThread::SendBlock(int counter, int blockSize, uint8_t start) {
             SendCanCan();
             Abort(trCancelledLocally);
         }
+        // Whatever is queued now answers an earlier block (a repeated start character, an ACK
+        // or NAK sent twice): read as the answer to this one it would put the two sides out of
+        // step.
+        if (!streaming) DiscardQueued();
         for (uint8_t byte : header.bytes)
             SendByte(byte);
         SendBytes(mBlock, blockSize);
         for (int i = 0; i < check.count; ++i)
             SendByte(check.bytes[i]);
-        if (start == StartStreaming) {
+        if (streaming) {
             if (PeekByte() == CAN) Abort(trCancelledByPeer);
             return;
         }
-        const int reply = ReadByte();
-        if (reply == ACK) return;
-        if (reply == NAK) {
+        const int reply = ReadByteWithin(mSettings.Timeout);
+        if (reply == ACK) {
+            ResetErrors();
+            return;
+        }
+        if (reply == Silent) {
+            // The block or its answer was lost: send it again.
+            CountError(trTimeout, false);
+        } else if (reply == NAK) {
             CountError(trBadPacket, true);
         } else if (reply == 0) {
             // Cancelled (or a NUL on the line): the check at the top decides.
-        } else if (reply == CAN) {
+        } else if (reply == CAN && ReadByteWithin(SecondCanMs) == CAN) {
             Abort(trCancelledByPeer);
         } else {
-            Abort(trOutOfSync);
+            // A damaged answer: nothing tells whether the block arrived, so it goes again once
+            // the line is quiet; a receiver that had it answers the copy with ACK.
+            CountError(trBadCharacter, false);
+            Drain(DrainQuietMs, mSettings.Timeout);
         }
     }
 }
 
 void TVaXYModemThread::SendEndOfFile() {
     for (int attempt = 0; attempt < 10; ++attempt) {
+        DiscardQueued();
         SendByte(EOT);
-        const int reply = ReadByte();
+        const int reply = ReadByteWithin(mSettings.Timeout);
         if (reply == ACK) return;
         if (reply == 0) {
             SendCanCan();
             Abort(trCancelledLocally);
         }
-        CountError(trBadCharacter, false);
+        if (reply == Silent) {
+            CountError(trTimeout, false);
+        } else {
+            CountError(trBadCharacter, false);
+            if (reply != NAK) Drain(DrainQuietMs, mSettings.Timeout);
+        }
     }
     Abort(trOutOfSync);
 }
@@ -380,10 +469,13 @@ void TVaXYModemThread::ReceiveFile() {
             SendCanCan();
             Abort(trFileWriteError);
         }
+        // The answer goes out before the main thread hears of the block, so the next block
+        // is on its way meanwhile.
+        if (mFile.Protocol != XModemG) SendByte(ACK);
+        ResetErrors();
         mPacket = counter;
         mByteCount = mStream.pos();
         RaisePacketEvent();
-        if (mFile.Protocol != XModemG) SendByte(ACK);
     }
 }
 
@@ -393,40 +485,91 @@ void TVaXYModemThread::TimedOut() {
     if (mPendingStart >= 0) SendByte(uint8_t(mPendingStart));
 }
 
+int TVaXYModemThread::ReadHeader() {
+    QElapsedTimer silent;
+    silent.start();
+    for (;;) {
+        const qint64 untilError = std::max<qint64>(1, mSettings.Timeout - silent.elapsed());
+        const int byte = ReadByteWithin(int(std::min<qint64>(HeaderRepeatMs, untilError)));
+        if (byte != Silent) return byte;
+        if (silent.elapsed() >= mSettings.Timeout) {
+            CountError(trTimeout, false);
+            silent.restart();
+        }
+        // Not in XMODEM-G: its sender does not act on NAK.
+        if (mPendingStart >= 0)
+            SendByte(uint8_t(mPendingStart));
+        else if (mFile.Protocol != XModemG)
+            SendByte(NAK);
+    }
+}
+
+void TVaXYModemThread::Reject(int code, bool canAtLimit) {
+    CountError(code, canAtLimit);
+    Drain(DrainQuietMs, mSettings.Timeout);
+    SendByte(NAK);
+}
+
 int TVaXYModemThread::ReceiveBlock(int counter) {
     const bool crc = mFile.Protocol != XModem;
+    const bool streaming = mFile.Protocol == XModemG;
     const int expected = counter & 0xFF;
+    // XMODEM-G streams: nothing is sent again, so a damaged stream cannot be mended.
+    const int inBlockMs = streaming ? mSettings.Timeout : std::min(InBlockTimeoutMs, mSettings.Timeout);
     for (;;) {
         std::memset(mBlock, 0, sizeof mBlock);
-        const int header = ReadByte();
-        mPendingStart = -1;
+        const int header = ReadHeader();
         int size = 0;
         if (header == SOH || header == STX) {
             size = BlockSizeOfHeader(uint8_t(header));
+            mPendingStart = -1;
         } else if (header == EOT) {
             SendByte(ACK);
             Abort(trSuccess);
-        } else if (header == CAN) {
+        } else if (header == CAN && ReadByteWithin(SecondCanMs) == CAN) {
             Abort(trCancelledByPeer);
-        } else if (header != 0) {
+        } else if (header == 0 && Cancelled()) {
+            SendCanCan();
+            Abort(trCancelledLocally);
+        } else if (streaming) {
             Abort(trOutOfSync);
+        } else {
+            // Noise where a header belongs: the rest of that block is still coming.
+            Reject(trBadCharacter, false);
+            continue;
         }
-        const int number = ReadByte();
-        ReadByte(); // the complement
-        ReadBytes(mBlock, size);
+        uint8_t numbers[2] = {0, 0};
         uint8_t check[2] = {0, 0};
-        ReadBytes(check, crc ? 2 : 1);
+        const bool whole = ReadBytesWithin(numbers, 2, inBlockMs) &&
+                           ReadBytesWithin(mBlock, size, inBlockMs) &&
+                           ReadBytesWithin(check, crc ? 2 : 1, inBlockMs);
         if (Cancelled()) {
             SendCanCan();
             Abort(trCancelledLocally);
         }
-        if (number != expected) {
-            SendCanCan();
-            Abort(trOutOfSync);
+        if (!whole) {
+            // Bytes of the block were lost: the sender waits for an answer.
+            Reject(trTimeout, false);
+            continue;
         }
-        if (BlockCheckMatches(mBlock, size, crc, check)) return size;
-        CountError(trBadPacket, true);
-        SendByte(NAK);
+        const int number = numbers[0];
+        if (numbers[1] != uint8_t(255 - number) || !BlockCheckMatches(mBlock, size, crc, check)) {
+            if (streaming) {
+                CountError(trBadPacket, true);
+                SendByte(NAK);
+            } else {
+                Reject(trBadPacket, true);
+            }
+            continue;
+        }
+        if (number == expected) return size;
+        if (!streaming && number == ((expected - 1) & 0xFF)) {
+            // The sender did not get the answer to the last block and sent it again.
+            SendByte(ACK);
+            continue;
+        }
+        SendCanCan();
+        Abort(trOutOfSync);
     }
 }
 

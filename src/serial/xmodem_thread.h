@@ -38,6 +38,12 @@ public:
     // Main thread: a chunk of received bytes for the queue. When it does not fit, the overrun
     // flag is set and this and every later chunk are dropped.
     void Deliver(const char* data, int count);
+    // Main thread: free bytes in the queue. The port delivers no more than that; once it has
+    // been found full, the worker asks the port to read again when it has taken bytes out.
+    int Room();
+    // Main thread: the port left bytes in the device for lack of room; the worker asks it to
+    // read again once it has taken bytes out.
+    void HeldBack();
     // Main thread: ends the transfer with -3 at its next byte request or block.
     void Cancel();
     // Main thread: the component is going away. Cancels, stops all writes to the port, releases
@@ -53,23 +59,34 @@ protected:
     // The transfer procedure; leaves only through Abort (or an exception from the port).
     virtual void Execute() = 0;
 
+    // ReadByteWithin's answer when no byte came in time.
+    static constexpr int Silent = -1;
+    // Next received byte within `ms`, or Silent; no error is counted. An overrun sends CAN CAN
+    // and aborts with -14; a cancelled transfer returns 0.
+    int ReadByteWithin(int ms);
     // Next received byte. Waits up to Timeout ms at a time, counting each expiry as error -1
-    // (no CAN at the limit). An overrun sends CAN CAN and aborts with -14; a cancelled transfer
-    // returns 0.
+    // (no CAN at the limit) and calling TimedOut.
     int ReadByte();
-    // Fills `dest` with `count` received bytes under the same rules as ReadByte; once cancelled
-    // the rest is filled with 0.
-    void ReadBytes(uint8_t* dest, int count);
+    // Fills `dest` with `count` received bytes, each within `ms` of the one before; false when
+    // one did not come in time. Once cancelled the rest is filled with 0.
+    bool ReadBytesWithin(uint8_t* dest, int count, int ms);
     // The first queued byte without taking it, or -1 when the queue is empty.
     int PeekByte();
+    // Drops the bytes queued so far.
+    void DiscardQueued();
+    // Drops received bytes until the line has been quiet for `quietMs` (or `limitMs` have
+    // passed): what is left of a damaged block or reply must not be read as the next one.
+    void Drain(int quietMs, int limitMs);
     // Writes to the port (nothing once stopped). The port accepting fewer bytes than asked (it
     // was closed) aborts with -2.
     void SendBytes(const uint8_t* data, int count);
     void SendByte(uint8_t byte) { SendBytes(&byte, 1); }
     void SendCanCan();
-    // Counts a recoverable error. At MaxErrors: sends CAN CAN when `canAtLimit`, aborts with -9.
-    // Below it: raises OnError on the main thread.
+    // Counts a recoverable error. At MaxErrors errors in a row: sends CAN CAN when `canAtLimit`,
+    // aborts with -9. Below it: raises OnError on the main thread with the transfer's count.
     void CountError(int code, bool canAtLimit);
+    // A block went through: the errors in a row start again from 0.
+    void ResetErrors() { mErrorCount = 0; }
     [[noreturn]] void Abort(int code) { throw TTransferAbort{code}; }
     bool Cancelled();
     // Runs `call` on the main thread and waits until it has run; an exception from it goes to
@@ -85,9 +102,12 @@ protected:
     const TSettings mSettings;
 
 private:
-    // Waits until bytes are queued, the transfer is cancelled or the queue overran. Returns with
-    // the lock held.
-    void WaitForData(std::unique_lock<std::mutex>& lock);
+    // Waits up to `ms` until bytes are queued, the transfer is cancelled or the queue overran;
+    // false when none of these happened in time. Returns with the lock held.
+    bool WaitForData(std::unique_lock<std::mutex>& lock, int ms);
+    // Takes `count` queued bytes (into `dest` unless null); lock held. Tells the port to read
+    // again when it was held back by a full queue and there is room now.
+    void TakeQueued(std::unique_lock<std::mutex>& lock, uint8_t* dest, int count);
 
     // What the worker shares with the calls it posts to the main thread. Those calls keep it
     // alive, so a call that runs after its worker (or component) has gone finds it intact, sees
@@ -110,8 +130,10 @@ private:
     bool mOverrun = false;
     bool mCancel = false;
     quint64 mCallsPosted = 0;
+    bool mResumeWanted = false; // the port found the queue full
     // Worker only:
-    int mErrorCount = 0;
+    int mErrorCount = 0;  // in a row, since the last block that went through
+    int mTotalErrors = 0; // in the whole transfer
     int mLastError = 0;
     int mExitCode = 0;
     QString mPortError;
@@ -136,6 +158,11 @@ private:
     void SendEndOfFile();
     // Receives the next block into the block buffer; returns its data size.
     int ReceiveBlock(int counter);
+    // After a damaged block or a stray byte: drains the line and asks for the block again.
+    void Reject(int code, bool canAtLimit);
+    // Waits for a block's header byte: repeats the start character (before the first block) or
+    // NAK (after it) every few seconds of silence and counts -1 per Timeout of silence.
+    int ReadHeader();
     void RaiseFileInfo();
     void RaisePacketEvent();
 
