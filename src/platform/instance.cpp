@@ -238,11 +238,15 @@ void THandOverReceiver::finish(QLocalSocket* socket, bool complete) {
         } else {
             readOk = false;
         }
-        // The signal's receiver may run a nested event loop or close this receiver; the socket
-        // stays valid until the loop comes back (deleteLater).
-        Q_EMIT MessageReceived(message, wParam, text, readOk);
-        it = mPending.find(socket);
-        if (it == mPending.end()) return;
+        // The message is handled from the event loop, not from inside the socket's signal: its
+        // handler may run a nested event loop, in which the socket can hang up and be deleted,
+        // and the socket's own code must not be on the stack then.
+        QMetaObject::invokeMethod(
+            this,
+            [this, message, wParam, text, readOk]() {
+                Q_EMIT MessageReceived(message, wParam, text, readOk);
+            },
+            Qt::QueuedConnection);
         if (complete && socket->state() == QLocalSocket::ConnectedState) {
             socket->readAll();
             return; // wait for the sender to hang up (or the time-out)

@@ -1,5 +1,6 @@
 // The instance lock and the hand-over socket, first inside this process, then with real
 // marrowline processes (MARROWLINE_BIN) sharing one program folder.
+#include "app/helpers.h"
 #include "app/inifile.h"
 #include "common/test_home.h"
 #include "platform/instance.h"
@@ -135,6 +136,7 @@ private Q_SLOTS:
     void handOverDelivers_data();
     void handOverDelivers();
     void brokenSendersAreSurvived();
+    void handlerWaitsWhileSenderHangsUp();
     void staleSocketFileIsReplaced();
     void nobodyListening();
     void twoProcesses();
@@ -257,6 +259,30 @@ void TestInstance::brokenSendersAreSurvived() {
     // Still listening after all that.
     QVERIFY(sendFromThread(name, "ok|||"));
     QCOMPARE(takeMessage(spy).text, QString("ok|||"));
+}
+
+// A handler that keeps the events going (as a service stopping its engines does) while the
+// sender hangs up and a second sender comes: the first socket goes away during the handler, and
+// nothing of it may be touched afterwards.
+void TestInstance::handlerWaitsWhileSenderHangsUp() {
+    TestHome home;
+    THandOverReceiver receiver;
+    receiver.SetReceiveTimeout(200); // the handler outlasts it: the socket is dropped meanwhile
+    const QString name = HandOverServerName("MarrowlineTest", home.path());
+    QVERIFY(receiver.Listen(name));
+    QStringList texts;
+    connect(&receiver, &THandOverReceiver::MessageReceived, this,
+            [&](quint32, quint32, const QString& text, bool) {
+                texts << text;
+                Delay(400);
+            });
+    // Each sender hangs up a moment after writing: while the handler still waits.
+    const QByteArray stop = "/STOP|||", start = "/START|||";
+    rawClient(name, header(HandOverMessage, HandOverWParam, quint32(stop.size())) + stop, true,
+              150);
+    rawClient(name, header(HandOverMessage, HandOverWParam, quint32(start.size())) + start,
+              true, 150);
+    QTRY_COMPARE_WITH_TIMEOUT(texts, (QStringList{"/STOP|||", "/START|||"}), 5000);
 }
 
 void TestInstance::staleSocketFileIsReplaced() {

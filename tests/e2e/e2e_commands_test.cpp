@@ -55,7 +55,8 @@ private Q_SLOTS:
         QVERIFY(pair.serverProgram->waitFor("Host services stopped.", 10000));
         const int listening = pair.serverProgram->count("Listening for command...");
         RunOnce(*pair.server, {"/START"});
-        QVERIFY(pair.serverProgram->waitFor("Listening for command...", 10000, listening + 1));
+        E2E_VERIFY(pair.serverProgram->waitFor("Listening for command...", 10000, listening + 1),
+                   pair.transcripts());
 
         RunOnce(*pair.client, {"/START"});
         E2E_VERIFY(delivered(pair, "two.bin"), pair.transcripts());
