@@ -484,7 +484,7 @@ void THostProcess::DoDisconnect() {
             } catch (...) {
                 AddStatus(errorText());
             }
-        } else if (mXModem->InProgress()) {
+        } else if (mXModem->InProgress() || mXModem->Armed()) {
             // A direct cable has no modem, but a running transfer must still end.
             try {
                 mXModem->Cancel();
@@ -622,6 +622,9 @@ void THostProcess::DoFile() {
             mXModem->SetFileName(fileName);
             // Accepted: from here on the request ends logged, as done or as failed.
             mJobOpen = true;
+            // Everything that arrives after the reply belongs to the transfer: a prompt
+            // receiver's start character must not be lost to the transfer's start.
+            mXModem->Arm();
             aSendMessage(QStringLiteral("YES"));
             if (life.expired()) return;
             if (receiving || mReport.BufferTransfer) {
@@ -632,11 +635,11 @@ void THostProcess::DoFile() {
                 if (life.expired()) return;
                 Delay(half);
                 if (life.expired()) return;
-                // The session ended during the wait, or a newer request took over.
-                if (mActivity != haOnline || request != mRequestCount) return;
-            } else {
-                if (!settleReply()) return;
-                if (mActivity != haOnline || request != mRequestCount) return;
+            }
+            // The session ended during the wait, or a newer request took over.
+            if (mActivity != haOnline || request != mRequestCount) {
+                if (!mXModem->InProgress()) mXModem->Disarm();
+                return;
             }
             const QString what =
                 Get(mReport.Job, qkSrcFile) + " (" + Get(mReport.Job, qkSize) + " bytes)";
@@ -723,9 +726,14 @@ void THostProcess::DoDir() {
             mXModem->SetMode(tmUpload);
             mReport.FileText = QStringLiteral("DIR.LST");
             aSetStatus(false, 3);
+            const quint64 request = mRequestCount;
+            mXModem->Arm();
             aSendMessage(QStringLiteral("YES"));
-            if (!settleReply()) return;
-            if (mActivity != haOnline) return;
+            if (life.expired()) return;
+            if (mActivity != haOnline || request != mRequestCount) {
+                if (!mXModem->InProgress()) mXModem->Disarm();
+                return;
+            }
             mReport.Message =
                 QStringLiteral("Sending DIR list (") + Get(mReport.Job, qkSize) + " bytes)";
             mXModem->Start();
@@ -1083,8 +1091,8 @@ void THostProcess::yPortError(uint32_t errors) {
 void THostProcess::yPortRxBuf(const char* data, int count) {
     const std::weak_ptr<bool> life = mAlive;
     try {
-        // Bytes that arrive during a transfer belong to it.
-        if (mXModem->InProgress()) return;
+        // Bytes that arrive during a transfer, or after the reply that starts one, belong to it.
+        if (mXModem->InProgress() || mXModem->Armed()) return;
         const QStringList completed = mAssembler.Feed(QByteArray(data, count));
         if (completed.isEmpty()) return;
         mLines += completed;
@@ -1344,16 +1352,6 @@ bool THostProcess::moveReceivedFile(QString* error) {
     }
     mPartPath.clear();
     return true;
-}
-
-bool THostProcess::settleReply() {
-    // Starting a transfer purges the port both ways. "Drained" means that the bytes left the
-    // port, which on a pseudo-terminal is not yet that the other side has read them; a short
-    // pause keeps the purge from swallowing the reply just sent. It stays well below the
-    // client's own wait (twice the delay) before it asks for the first block.
-    const std::weak_ptr<bool> life = mAlive;
-    Delay(qBound(0, deviceDelay(2000) / 4, 250));
-    return !life.expired();
 }
 
 bool THostProcess::isLineDevice() const {

@@ -177,8 +177,6 @@ private:
     void discardPartialFile();
     bool moveReceivedFile(QString* error);
 
-    // A short pause after a reply that a transfer start follows; false when the engine went.
-    bool settleReply();
     bool isLineDevice() const;
     // dvkDevDelay in ms; emptyValue when empty or unreadable.
     int deviceDelay(int emptyValue) const;

@@ -99,7 +99,10 @@ bool TRemProcess::transferRunning() const {
 }
 
 void TRemProcess::cancelTransfer() {
-    if (!transferRunning()) return;
+    if (!transferRunning()) {
+        mXModem->Disarm();
+        return;
+    }
     // Its end arrives later and must not count as the outcome of whatever runs by then.
     mAbandoned = true;
     mXModem->Cancel();
@@ -926,7 +929,10 @@ void TRemProcess::DoFile() {
             } else if (!waitPort(scaledDelay(1, 20, 1000))) {
                 return;
             }
-            if (mActivity != raOnline) return;
+            if (mActivity != raOnline) {
+                mXModem->Disarm();
+                return;
+            }
             startTransfer();
             break;
         case reFileNo:
@@ -996,7 +1002,10 @@ void TRemProcess::DoDir() {
             break;
         case reDirYes: {
             if (!waitPort(scaledDelay(2, 1, 1000)) || !pause(scaledDelay(2, 1, 1000))) return;
-            if (mActivity != raOnline) return;
+            if (mActivity != raOnline) {
+                mXModem->Disarm();
+                return;
+            }
             mReport.Message = QStringLiteral("Getting dir list...");
             report();
             if (!*alive) return;
@@ -1369,6 +1378,9 @@ void TRemProcess::yReplyComplete() {
         mWatcher->SetActive(false);
         mWatcher->ResetMatching();
         if (transferRunning()) return;
+        // A "YES" in these steps starts a transfer: whatever follows the reply (a prompt
+        // server's start character, even in this very receive block) is kept for it.
+        if (index == 0 && (mStep == rsFile || mStep == rsDir)) mXModem->Arm();
         switch (mStep) {
         case rsLogin:
             Execute(false, {rsLogin}, 0, index == 0 ? reLogonAccepted : reLogonFailed);

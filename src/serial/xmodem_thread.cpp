@@ -348,6 +348,7 @@ void TVaXYModemThread::SendFile() {
         const int byte = ReadByte();
         if (byte == NAK || byte == StartCrc || byte == StartStreaming) {
             start = uint8_t(byte);
+            ResetErrors();
             break;
         }
         if (byte == 0) {
@@ -507,7 +508,8 @@ int TVaXYModemThread::ReadHeader() {
 void TVaXYModemThread::Reject(int code, bool canAtLimit) {
     CountError(code, canAtLimit);
     Drain(DrainQuietMs, mSettings.Timeout);
-    SendByte(NAK);
+    // Before the first block a NAK would be a start character of its own (checksum mode).
+    SendByte(mPendingStart >= 0 ? uint8_t(mPendingStart) : NAK);
 }
 
 int TVaXYModemThread::ReceiveBlock(int counter) {
