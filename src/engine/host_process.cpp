@@ -1093,13 +1093,14 @@ void THostProcess::yPortRxBuf(const char* data, int count) {
     try {
         // Bytes that arrive during a transfer, or after the reply that starts one, belong to it.
         if (mXModem->InProgress() || mXModem->Armed()) return;
-        const QStringList completed = mAssembler.Feed(QByteArray(data, count));
+        const QList<QByteArray> completed = mAssembler.Feed(QByteArray(data, count));
         if (completed.isEmpty()) return;
         mLines += completed;
-        // Only the last line completed in a block is examined, and only once.
+        // Only the last line completed in a block is examined, and only once. The checksum
+        // covers the bytes as received; the text is read from them after that.
         mLastLine = completed.last();
-        const QString line = mLastLine;
-        if (!ChecksumOk(line)) return;
+        if (!ChecksumOkBytes(mLastLine)) return;
+        const QString line = DecodeLineText(mLastLine);
         const bool inSession = mStep == hsFile || mStep == hsDir;
 
         if (line.startsWith(QLatin1String("LOGON "))) {

@@ -189,8 +189,8 @@ private:
     uint8_t mStep = hsStop;
     uint8_t mSubStep = 0;
     uint8_t mEvent = heNone;
-    QStringList mLines; // received command lines, emptied before each reply
-    QString mLastLine;
+    QList<QByteArray> mLines; // received command lines, emptied before each reply
+    QByteArray mLastLine;
     TLineAssembler mAssembler;
     QString mExtraCommands; // each followed by "|||"
     bool mBusy = false;

@@ -3,6 +3,10 @@
 #include "app/helpers.h"
 #include "app/settings.h"
 
+#include <QStringDecoder>
+#include <algorithm>
+#include <iterator>
+
 namespace {
 const QChar Quote('"');
 
@@ -10,7 +14,10 @@ bool isBlankOrControl(QChar c) { return c.unicode() <= ' '; }
 } // namespace
 
 QByteArray FrameLine(const QString& text) {
-    const QByteArray body = text.toUtf8();
+    return FrameBytes(text.toUtf8());
+}
+
+QByteArray FrameBytes(const QByteArray& body) {
     QByteArray frame;
     frame.reserve(body.size() + 4);
     frame += '\r';
@@ -27,12 +34,64 @@ QString TrimControl(const QString& text) {
     return text.mid(first, last - first);
 }
 
-QStringList TLineAssembler::Feed(const QByteArray& bytes) {
-    QStringList lines;
+namespace {
+// Windows-1252 at 0x80..0x9F; the five bytes it leaves unassigned keep their own code.
+constexpr char16_t Windows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+QByteArray trimControlBytes(const QByteArray& bytes) {
+    qsizetype first = 0, last = bytes.size();
+    while (first < last && uchar(bytes[first]) <= ' ') ++first;
+    while (last > first && uchar(bytes[last - 1]) <= ' ') --last;
+    return bytes.mid(first, last - first);
+}
+} // namespace
+
+QString DecodeLineText(const QByteArray& bytes, bool* legacy) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    const bool windows = utf8.hasError();
+    if (legacy) *legacy = windows;
+    if (!windows) return text;
+    text.clear();
+    text.reserve(bytes.size());
+    for (char c : bytes) {
+        const uchar b = uchar(c);
+        text += QChar(b >= 0x80 && b < 0xA0 ? Windows1252High[b - 0x80] : char16_t(b));
+    }
+    return text;
+}
+
+bool EncodeWindows1252(const QString& text, QByteArray* bytes) {
+    bytes->clear();
+    bytes->reserve(text.size());
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
+            *bytes += char(u);
+            continue;
+        }
+        const char16_t* end = std::end(Windows1252High);
+        const char16_t* at = std::find(std::begin(Windows1252High), end, u);
+        if (at == end) return false;
+        *bytes += char(0x80 + (at - std::begin(Windows1252High)));
+    }
+    return true;
+}
+
+bool ChecksumOkBytes(const QByteArray& line) {
+    if (line.size() < 2) return false;
+    return line.right(2) == Checksum(line.left(line.size() - 2)).toLatin1();
+}
+
+QList<QByteArray> TLineAssembler::Feed(const QByteArray& bytes) {
+    QList<QByteArray> lines;
     for (char c : bytes) {
         if (c == '\n') continue;
         if (c == '\r') {
-            lines << TrimControl(QString::fromUtf8(mPartial));
+            lines << trimControlBytes(mPartial);
             mPartial.clear();
             continue;
         }
@@ -160,16 +219,18 @@ bool ParseDirList(const QByteArray& text, QList<TDirEntry>* entries) {
     entries->clear();
     // A list received by XMODEM ends with NUL padding; the text ends at the first NUL.
     const qsizetype nul = text.indexOf('\0');
-    QString all = QString::fromUtf8(nul >= 0 ? text.left(nul) : text);
+    QByteArray all = nul >= 0 ? text.left(nul) : text;
     all.replace("\r\n", "\n").replace('\r', '\n');
-    QStringList lines = all.split('\n');
+    QList<QByteArray> lines = all.split('\n');
     if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
     if (lines.isEmpty() || lines.back() != "<EOF>") return false;
     lines.removeLast();
-    for (const QString& line : lines) {
-        const QStringList f = SplitCommaText(line);
+    for (const QByteArray& bytes : lines) {
+        // Each line on its own: a list may mix names from different sources.
+        bool legacy = false;
+        const QStringList f = SplitCommaText(DecodeLineText(bytes, &legacy));
         if (f.value(0).isEmpty()) continue; // a blank line names no file
-        entries->append({f.value(0), f.value(1), f.value(2)});
+        entries->append({f.value(0), f.value(1), f.value(2), legacy});
     }
     return true;
 }

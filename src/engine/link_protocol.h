@@ -6,17 +6,28 @@
 #include <QString>
 #include <QStringList>
 
-// CR, the text, its two-digit checksum, CR — all in one block of bytes.
+// CR, the text, its two-digit checksum, CR — all in one block of bytes. The text goes as UTF-8,
+// or as the given bytes.
 QByteArray FrameLine(const QString& text);
+QByteArray FrameBytes(const QByteArray& body);
+
+// A received text: UTF-8 when the bytes are valid UTF-8, else Windows-1252 (what a Windows peer
+// sends). *legacy tells which.
+QString DecodeLineText(const QByteArray& bytes, bool* legacy = nullptr);
+// The text as Windows-1252 bytes; false when a character has no place there.
+bool EncodeWindows1252(const QString& text, QByteArray* bytes);
+// A received line (checksum attached) whose last two bytes are the checksum of the bytes before.
+bool ChecksumOkBytes(const QByteArray& line);
 
 // Collects received bytes into lines: LF is dropped, CR ends the line, everything else is added.
-// Completed lines are trimmed of blanks and control characters. A line that never ends is capped
-// so a hostile or noisy peer cannot grow it without bound.
+// Completed lines are trimmed of blanks and control bytes; they stay bytes, since the checksum
+// covers the bytes received. A line that never ends is capped so a hostile or noisy peer cannot
+// grow it without bound.
 class TLineAssembler {
 public:
     static constexpr int MaxLineLength = 4096;
     // Takes in one receive block; returns the lines it completed, in order.
-    QStringList Feed(const QByteArray& bytes);
+    QList<QByteArray> Feed(const QByteArray& bytes);
     // Forgets the partly assembled text.
     void Discard() { mPartial.clear(); }
     const QByteArray& Partial() const { return mPartial; }
@@ -70,9 +81,10 @@ QString QuoteField(const QString& field);
 
 // One line of "DIR.LST".
 struct TDirEntry {
-    QString name;     // server-side name (qkSrcFile)
-    QString size;     // qkSize
-    QString destPath; // qkDestPath, ending with '\' when not empty
+    QString name;        // server-side name (qkSrcFile)
+    QString size;        // qkSize
+    QString destPath;    // qkDestPath, ending with '\' when not empty
+    bool legacy = false; // the line was Windows-1252, not UTF-8
 };
 // The whole list file: one line per entry, then "<EOF>", each line ended by CR LF.
 QByteArray DirListText(const QList<TDirEntry>& entries);

@@ -332,7 +332,10 @@ void TRemProcess::aSetStatus(bool setActivity, uint8_t value) {
 
 void TRemProcess::aSendMessage(const QString& text) {
     guarded("aSendMessage", [&] {
-        const QByteArray frame = FrameLine(text);
+        QByteArray legacy;
+        const QByteArray frame = mLegacyGets.contains(text) && EncodeWindows1252(text, &legacy)
+                                     ? FrameBytes(legacy)
+                                     : FrameLine(text);
         if (!isLinkDevice()) return;
         forgetReply();
         mWatcher->ResetMatching();
@@ -593,6 +596,7 @@ bool TRemProcess::aEnqueueToReceive() {
                 Put(job, qkSrcFile, entry.name);
                 Put(job, qkSize, entry.size);
                 Put(job, qkDestPath, entry.destPath);
+                if (entry.legacy) mLegacyGets.insert(GetCommand(entry.name));
                 for (TQueueKey key : {qkUser, qkPassw, qkCommName, qkCommGUID, qkCommParam})
                     Put(job, key, Get(hand, key));
                 // A file still queued for fetching (one that failed and was kept) is not queued

@@ -9,6 +9,7 @@
 #include "serial/modems.h"
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <cstdint>
 #include <initializer_list>
@@ -277,6 +278,8 @@ private:
     QString mPartPath;
     QString mFinalPath;
     QString mDirListFile;        // where the last "DIR.LST" was received
+    // GET lines for files that a server listed in Windows-1252: asked for in the same bytes.
+    QSet<QString> mLegacyGets;
     bool mDownloading = false;   // the transfer in hand receives
     bool mCheckLength = false;   // a download is checked against qkSize
     bool mAbandoned = false;     // the running transfer was given up; its end is not an outcome

@@ -12,6 +12,7 @@
 #include "serial/xmodem.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QProcess>
@@ -73,6 +74,7 @@ private:
 class TPeer {
 public:
     QStringList commands; // every valid command line received (without checksum)
+    QList<QByteArray> rawCommands; // the same, as bytes
     QString folder;       // where PUT files are received and GET files are served from
     QByteArray dirList;   // sent for the first "DIR"s (empty: "NO")
     int dirListsLeft = 1; // how many "DIR"s get the list before the answer becomes "NO"
@@ -85,7 +87,9 @@ public:
     int replyTailMs = 0;
     bool ignoreDirs = false;
     bool cutGets = false; // every GET transfer is cancelled after its first block
+    bool promptStart = false; // transfers start the moment the reply is written
     int putsReceived = 0;
+    int timeouts = 0; // time-outs of the peer's own transfers
     int lastCode = 1;
     QString lastPut; // local path of the last received file
     qint64 lastPutSize = 0;
@@ -95,19 +99,24 @@ public:
         mXModem.SetTimeout(5000);
         mXModem.SetComm(&mPort);
         mXModem.OnTransferEnd = [this](TVaProtocol*, int code) { transferEnded(code); };
+        mXModem.OnError = [this](TVaProtocol*, int code, int) { timeouts += code == -1; };
         mXModem.OnPacketEvent = [this](TVaXYModem*, int, qint64) {
             if (cutGets && mServingGet) mXModem.Cancel();
         };
         mPort.SetPortNum(6);
         mPort.OnRxBuf = [this](TVaComm*, const char* data, int count) {
             if (mXModem.InProgress()) return;
-            for (const QString& line : mLines.Feed(QByteArray(data, count)))
-                if (ChecksumOk(line)) handle(line.chopped(2));
+            for (const QByteArray& line : mLines.Feed(QByteArray(data, count))) {
+                if (!ChecksumOkBytes(line)) continue;
+                rawCommands << line.chopped(2);
+                handle(DecodeLineText(line.chopped(2)));
+            }
         };
     }
     ~TPeer() {
         mPort.OnRxBuf = nullptr;
         mXModem.OnTransferEnd = nullptr;
+        mXModem.OnError = nullptr;
         mXModem.OnPacketEvent = nullptr;
     }
     void Open() { mPort.Open(); }
@@ -135,6 +144,13 @@ private:
     void startLater(TVaTransferMode mode, const QString& path) {
         mXModem.SetMode(mode);
         mXModem.SetFileName(path);
+        if (promptStart) {
+            // A receiver's start character follows the reply after a moment, while the client
+            // still waits before its own start.
+            mXModem.Arm();
+            QTimer::singleShot(20, [this] { mXModem.Start(); });
+            return;
+        }
         QTimer::singleShot(30 + replyTailMs, [this] {
             WaitFor([this] { return mPort.OutputDrained(); }, 500);
             mXModem.Start();
@@ -486,6 +502,39 @@ private Q_SLOTS:
         gDevices->StopRemProc(0);
         for (int i = 0; i < gQueue->Count(); ++i)
             QVERIFY(gQueue->GetSetting(i, qkMethod) != "RECV");
+    }
+
+    // A server that lists its files in Windows-1252 gets them asked for in the same bytes; the
+    // file is stored under the UTF-8 form of its name.
+    void windowsServerNames() {
+        const QString cafe = QString::fromUtf8("caf\u00e9.txt");
+        QVERIFY(WriteFile(peer->folder + cafe, "fetched"));
+        peer->dirList = "\"caf\xE9.txt\",7,\"\"\r\n<EOF>\r\n";
+        queueFile(QString::fromUtf8("\u00e9t\u00e9.txt"), "sent");
+        start();
+        QVERIFY(RunUntil([&] { return peer->Count("DIR") == 2; }, 30000));
+        QVERIFY(batchEnded());
+        QCOMPARE(ReadFile(inbox() + cafe), QByteArray("fetched"));
+        QVERIFY(peer->rawCommands.contains("GET \"caf\xE9.txt\""));
+        // Our own names go out as UTF-8.
+        QVERIFY(peer->rawCommands.contains("PUT \"\xC3\xA9t\xC3\xA9.txt\" 4"));
+        QCOMPARE(ReadFile(peer->lastPut), QByteArray("sent"));
+    }
+
+    // A server whose receiver starts the moment it has answered "YES" (a long device delay, so
+    // the client's designed wait before sending is long too): its start character must reach
+    // the client's transfer, not be lost to that transfer's start.
+    void promptServer() {
+        gDevices->PutSetting(0, dvkDevDelay, "4000");
+        peer->promptStart = true;
+        const QByteArray up = RandomBytes(3000, 31);
+        queueFile("u.bin", up);
+        start();
+        QVERIFY(RunUntil([&] { return peer->putsReceived == 1; }, 30000));
+        QCOMPARE(ReadFile(peer->lastPut), up);
+        // A lost start character would show as the peer's time-out and the client's wait.
+        QVERIFY(!console->HasMessage("Transfer error"));
+        QCOMPARE(peer->timeouts, 0);
     }
 
     // Replies whose checksum and CR arrive well after the word: the engine acts on a reply only

@@ -22,24 +22,71 @@ private Q_SLOTS:
         QCOMPARE(FrameLine(text), bytes);
         // What a server assembles from the frame passes the checksum test.
         TLineAssembler assembler;
-        const QStringList lines = assembler.Feed(FrameLine(text));
+        const QList<QByteArray> lines = assembler.Feed(FrameLine(text));
         QCOMPARE(lines.size(), 2);
-        QCOMPARE(ChecksumOk(lines.last()), true);
+        QCOMPARE(ChecksumOkBytes(lines.last()), true);
     }
 
     void assemblyAcrossBlocksAndNoise() {
         TLineAssembler a;
-        QCOMPARE(a.Feed("\rLOG"), QStringList{""}); // the leading CR completes an empty line
-        QStringList lines = a.Feed("ON BOB pw\n");
+        using Lines = QList<QByteArray>;
+        QCOMPARE(a.Feed("\rLOG"), Lines{""}); // the leading CR completes an empty line
+        Lines lines = a.Feed("ON BOB pw\n");
         QVERIFY(lines.isEmpty());
         lines = a.Feed("D2\r  \rDIR");
-        QCOMPARE(lines, QStringList({"LOGON BOB pwD2", ""}));
+        QCOMPARE(lines, Lines({"LOGON BOB pwD2", ""}));
         QCOMPARE(a.Partial(), QByteArray("DIR"));
         a.Discard();
-        QCOMPARE(a.Feed("\r"), QStringList({""}));
+        QCOMPARE(a.Feed("\r"), Lines({""}));
         // An endless line is capped, not grown without bound.
         a.Feed(QByteArray(100000, 'x'));
         QCOMPARE(a.Partial().size(), TLineAssembler::MaxLineLength);
+    }
+
+    // The checksum covers the bytes as they came; the text is UTF-8 when the bytes are, else
+    // Windows-1252 (a Windows peer's "café"), and a list line is read the same way.
+    void bytesNotText_data() {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("legacy");
+        QTest::newRow("utf-8") << QByteArray("PUT \"caf\xC3\xA9.txt\" 3")
+                               << QString::fromUtf8("PUT \"caf\u00e9.txt\" 3") << false;
+        QTest::newRow("windows-1252") << QByteArray("PUT \"caf\xE9.txt\" 3")
+                                      << QString::fromUtf8("PUT \"caf\u00e9.txt\" 3") << true;
+        QTest::newRow("windows-1252 high row")
+            << QByteArray("GET \"\x80 \x93x\x94 \x9F\x81\"")
+            << QString::fromUtf8("GET \"\u20ac \u201cx\u201d \u0178\u0081\"") << true;
+        QTest::newRow("ascii") << QByteArray("DIR") << QString("DIR") << false;
+    }
+    void bytesNotText() {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, text);
+        QFETCH(bool, legacy);
+        TLineAssembler assembler;
+        const QList<QByteArray> lines = assembler.Feed(FrameBytes(body));
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(ChecksumOkBytes(lines.last()));
+        QVERIFY(!ChecksumOkBytes(lines.last().left(lines.last().size() - 1) + "0"));
+        bool wasLegacy = !legacy;
+        QCOMPARE(DecodeLineText(body, &wasLegacy), text);
+        QCOMPARE(wasLegacy, legacy);
+        QByteArray back;
+        if (legacy) {
+            QVERIFY(EncodeWindows1252(text, &back));
+            QCOMPARE(back, body);
+        }
+        // The same bytes in a list line.
+        const qsizetype open = body.indexOf('"'), close = body.indexOf('"', open + 1);
+        const QByteArray list =
+            body.mid(open, close - open + 1) + ",3,\"\"\r\n<EOF>\r\n"; // the quoted name
+        QList<TDirEntry> entries;
+        if (body.contains('"')) {
+            QVERIFY(ParseDirList(list, &entries));
+            QCOMPARE(entries.size(), 1);
+            QCOMPARE(entries[0].legacy, legacy);
+            QVERIFY(text.contains(entries[0].name));
+        }
+        QVERIFY(!EncodeWindows1252(QString::fromUtf8("\u4e2d"), &back));
     }
 
     void logonParsing() {
