@@ -3,6 +3,11 @@
 //
 //   bench_xmodem [--bauds 0,115200,9600] [--sizes 1024,102400,4194304] [--runs N]
 //                [--skip-at-9600 BYTES]
+//   bench_xmodem --line-table BYTES [--runs N]
+//
+// The second form prints one table at 115200 bit/s: our XModem1K and lrzsz on a clean line,
+// with bytes changed at 1e-5 and 1e-4 both ways, and 16 ms late each way, with the blocks each
+// had to send again (counted by linesim).
 //
 // Each line gives the median of N runs. "share" is the file bytes per second divided by the
 // line's capacity (baud / 10 bytes per second for 8N1); "vs lrzsz" is our time's inverse ratio
@@ -12,6 +17,7 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
@@ -24,7 +30,22 @@ namespace {
 struct TOutcome {
     bool ok = false;
     double seconds = 0;
+    qint64 sentBytes = 0;    // bytes the sender put on the line (linesim's count)
+    qint64 answerBytes = 0;  // bytes the receiver put on the line
 };
+
+// linesim's byte counts per direction, from the summary it logs as it stops.
+void ReadCableSummary(const QString& logPath, TOutcome* outcome) {
+    QFile file(logPath);
+    if (!file.open(QIODevice::ReadOnly)) return;
+    const QString log = QString::fromLocal8Bit(file.readAll());
+    static const QRegularExpression summary(QStringLiteral("summary (ab|ba) in=(\\d+)"));
+    for (auto it = summary.globalMatch(log); it.hasNext();) {
+        const auto m = it.next();
+        (m.captured(1) == "ab" ? outcome->sentBytes : outcome->answerBytes) =
+            m.captured(2).toLongLong();
+    }
+}
 
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -35,19 +56,21 @@ QStringList CableOptions(int baud) {
     return baud > 0 ? QStringList{"--baud", QString::number(baud)} : QStringList{};
 }
 
+// The log file of a cable: linesim's summary tells what crossed the line.
+QStringList WithLog(QStringList options, const QString& logPath) {
+    QFile::remove(logPath);
+    return options << "--log" << logPath;
+}
+
 // Our engine at both ends of one cable.
-TOutcome RunOurs(const QString& folder, const QString& source, qint64 size, int baud,
-                 TVaXProtocol protocol) {
+TOutcome RunOurs(const QString& folder, const QString& source, qint64 size,
+                 const QStringList& lineOptions, TVaXProtocol protocol) {
     TCable cable;
-    if (!cable.Start(CableOptions(baud))) return {};
+    const QString logPath = folder + "/cable-ours.log";
+    if (!cable.Start(WithLog(lineOptions, logPath))) return {};
     TTransferEnd sender, receiver;
     sender.Open(cable.A());
     receiver.Open(cable.B());
-    // XModemG does not wait per block while the receiver hands every block to the main thread:
-    // on an unpaced line the sender runs ahead, and the queue must hold what it runs ahead by
-    // (the default 4096 bytes overrun at once there).
-    if (protocol == XModemG)
-        receiver.Engine->SetBufferSize(int(std::min<qint64>(size + (1 << 20), 1 << 30)));
     const QString target = folder + "/ours.bin";
     QFile::remove(target);
     QElapsedTimer clock;
@@ -61,13 +84,18 @@ TOutcome RunOurs(const QString& folder, const QString& source, qint64 size, int 
     if (!ok)
         std::fprintf(stderr, "ours failed: sender %d receiver %d\n", sender.Result,
                      receiver.Result);
-    return {ok, seconds};
+    cable.Stop();
+    TOutcome outcome{ok, seconds};
+    ReadCableSummary(logPath, &outcome);
+    return outcome;
 }
 
 // sx -k at one end, rx -c at the other.
-TOutcome RunLrzsz(const QString& folder, const QString& sourceName, qint64 size, int baud) {
+TOutcome RunLrzsz(const QString& folder, const QString& sourceName, qint64 size,
+                  const QStringList& lineOptions) {
     TCable cable;
-    if (!cable.Start(CableOptions(baud))) return {};
+    const QString logPath = folder + "/cable-lrzsz.log";
+    if (!cable.Start(WithLog(lineOptions, logPath))) return {};
     const QString inFolder = folder + "/rx";
     QDir().mkpath(inFolder);
     QFile::remove(inFolder + "/" + sourceName);
@@ -88,7 +116,10 @@ TOutcome RunLrzsz(const QString& folder, const QString& sourceName, qint64 size,
     const bool ok = done && rx.exitStatus() == QProcess::NormalExit && rx.exitCode() == 0 &&
                     QFileInfo(inFolder + "/" + sourceName).size() >= size;
     if (!ok) std::fprintf(stderr, "lrzsz failed: rx %d\n", rx.exitCode());
-    return {ok, seconds};
+    cable.Stop();
+    TOutcome outcome{ok, seconds};
+    ReadCableSummary(logPath, &outcome);
+    return outcome;
 }
 
 QString Rate(double bytesPerSecond) {
@@ -103,6 +134,97 @@ QList<qint64> ParseList(const QString& text) {
     return values;
 }
 
+// One row of the line table: our XMODEM-1K and lrzsz on the same kind of cable, several runs
+// (each run with its own seed, the same for both).
+struct TRow {
+    QString name;
+    QStringList options;
+    double latencyMs = 0;
+};
+
+struct TSide {
+    std::vector<double> seconds;
+    std::vector<double> sent, answers;
+    int failed = 0;
+    double Rate(qint64 size) const {
+        return seconds.empty() ? 0 : size / Median(seconds);
+    }
+};
+
+int RunLineTable(const QString& folder, qint64 size, int runs) {
+    constexpr int baud = 115200;
+    const QString name = QStringLiteral("line.bin");
+    const QString source = folder + "/" + name;
+    QFile file(source);
+    if (!file.open(QIODevice::WriteOnly) || file.write(RandomBytes(size, 7)) != size) return 1;
+    file.close();
+    const QList<TRow> rows{
+        {"clean", {}},
+        {"corrupt 1e-5", {"--corrupt-rate", "1e-5"}},
+        {"corrupt 1e-4", {"--corrupt-rate", "1e-4"}},
+        {"latency 16 ms", {"--latency", "16"}, 16},
+    };
+    std::printf("XMODEM-1K at %d bit/s, %lld-byte file, median of %d runs; lrzsz is sx -k to "
+                "rx -c on the same cable.\n",
+                baud, size, runs);
+    std::printf("\"of clean\": goodput against the same program on the clean line; \"resent\": "
+                "blocks sent beyond the clean run;\n\"answers\": receiver bytes beyond the "
+                "clean run (NAKs, repeated answers). Bytes changed both ways at the given rate.\n\n");
+    std::printf("%-14s | %10s %8s %6s %7s | %10s %8s %6s %7s | %9s\n", "line", "ours", "of clean",
+                "resent", "answers", "lrzsz", "of clean", "resent", "answers", "ours/lrzsz");
+    TSide cleanOurs, cleanLrzsz;
+    for (const TRow& row : rows) {
+        TSide ours, lrzsz;
+        for (int run = 0; run < runs; ++run) {
+            QStringList options = CableOptions(baud) + row.options;
+            options << "--seed" << QString::number(run + 1);
+            const TOutcome a = RunOurs(folder, source, size, options, XModem1K);
+            const TOutcome b = RunLrzsz(folder, name, size, options);
+            for (auto [outcome, side] : {std::pair{a, &ours}, std::pair{b, &lrzsz}}) {
+                if (!outcome.ok) {
+                    ++side->failed;
+                    continue;
+                }
+                side->seconds.push_back(outcome.seconds);
+                side->sent.push_back(double(outcome.sentBytes));
+                side->answers.push_back(double(outcome.answerBytes));
+            }
+        }
+        if (row.name == "clean") {
+            cleanOurs = ours;
+            cleanLrzsz = lrzsz;
+        }
+        const auto cells = [&](const TSide& side, const TSide& clean) {
+            const double rate = side.Rate(size), cleanRate = clean.Rate(size);
+            const double resent = side.sent.empty() || clean.sent.empty()
+                                      ? 0
+                                      : (Median(side.sent) - Median(clean.sent)) / 1029.0;
+            const double answers = side.answers.empty() || clean.answers.empty()
+                                       ? 0
+                                       : Median(side.answers) - Median(clean.answers);
+            QString text = QString::asprintf("%10s %7.1f%% %6.0f %7.0f", qPrintable(Rate(rate)),
+                                             cleanRate > 0 ? 100 * rate / cleanRate : 0.0,
+                                             std::max(0.0, resent), std::max(0.0, answers));
+            if (side.failed) text += QString::asprintf(" (%d failed)", side.failed);
+            return text;
+        };
+        const double oursRate = ours.Rate(size), lrzszRate = lrzsz.Rate(size);
+        std::printf("%-14s | %s | %s | %8.2fx\n", qPrintable(row.name),
+                    qPrintable(cells(ours, cleanOurs)), qPrintable(cells(lrzsz, cleanLrzsz)),
+                    lrzszRate > 0 ? oursRate / lrzszRate : 0.0);
+        if (row.latencyMs > 0) {
+            // Stop and wait: a block's 1029 bytes, then the answer's round trip.
+            const double blockSeconds = 1030 * 10.0 / baud + 2 * row.latencyMs / 1000;
+            const double limit = 1024 / blockSeconds;
+            std::printf("%-14s | %10s %7.1f%% of the stop-and-wait limit (%s) | lrzsz %7.1f%%\n",
+                        "", "", 100 * oursRate / limit, qPrintable(Rate(limit).trimmed()),
+                        100 * lrzszRate / limit);
+        }
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -115,7 +237,16 @@ int main(int argc, char** argv) {
     parser.addOption({"runs", "Runs per case (median reported).", "n", "3"});
     parser.addOption({"skip-at-9600", "Skip files above this size at 9600 bit/s or slower.",
                       "bytes", "1000000"});
+    parser.addOption({"line-table",
+                      "Instead: ours against lrzsz at 115200 bit/s on a clean, noisy and late "
+                      "line, with a file of this size.",
+                      "bytes"});
     parser.process(app);
+    if (parser.isSet("line-table")) {
+        QTemporaryDir dir;
+        return RunLineTable(dir.path(), parser.value("line-table").toLongLong(),
+                            std::max(1, parser.value("runs").toInt()));
+    }
     const QList<qint64> bauds = ParseList(parser.value("bauds"));
     const QList<qint64> sizes = ParseList(parser.value("sizes"));
     const int runs = std::max(1, parser.value("runs").toInt());
@@ -139,9 +270,10 @@ int main(int argc, char** argv) {
             file.close();
             std::vector<double> ours, lrzsz, streaming;
             for (int run = 0; run < runs; ++run) {
-                const TOutcome a = RunOurs(dir.path(), source, size, int(baud), XModem1K);
-                const TOutcome b = RunLrzsz(dir.path(), name, size, int(baud));
-                const TOutcome g = RunOurs(dir.path(), source, size, int(baud), XModemG);
+                const QStringList line = CableOptions(int(baud));
+                const TOutcome a = RunOurs(dir.path(), source, size, line, XModem1K);
+                const TOutcome b = RunLrzsz(dir.path(), name, size, line);
+                const TOutcome g = RunOurs(dir.path(), source, size, line, XModemG);
                 if (a.ok) ours.push_back(a.seconds);
                 if (b.ok) lrzsz.push_back(b.seconds);
                 if (g.ok) streaming.push_back(g.seconds);

@@ -121,6 +121,9 @@ void TVaCommDelivery::Run(const std::shared_ptr<TVaCommShared>& shared,
         delivery->Done = true;
         delivery->LeftUnread = left;
         delivery->Throttled = throttled;
+        // Set here, before the worker runs again: a read right after this delivery (from a
+        // timer, say) must already wake it.
+        if (left > 0) shared->AwaitingRead = true;
         delivery->ReadMark = shared->BytesRead.load();
         delivery->PurgeMark = shared->InputPurges.load();
     }

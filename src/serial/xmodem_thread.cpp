@@ -164,6 +164,14 @@ bool TVaProtocolThread::Synchronize(const char* origin, std::function<void()> ca
     return mShared->CallsDone >= ticket;
 }
 
+void TVaProtocolThread::Notify(const char* origin, std::function<void()> call) {
+    {
+        std::lock_guard guard(mShared->Lock);
+        if (mShared->Stopped) return;
+    }
+    Post(std::move(call), 0, origin);
+}
+
 bool TVaProtocolThread::WaitForData(std::unique_lock<std::mutex>& lock, int ms) {
     return mShared->Signal.wait_for(lock, std::chrono::milliseconds(std::max(1, ms)),
                                     [this] { return mCount > 0 || mCancel || mOverrun; });
@@ -325,8 +333,10 @@ void TVaXYModemThread::RaiseFileInfo() {
 }
 
 void TVaXYModemThread::RaisePacketEvent() {
+    // Not waited for: the next block goes out while the main thread shows the progress, so a
+    // busy window never holds the line back. The events still arrive in order, before the end.
     TVaXYModem* owner = mXYOwner;
-    Synchronize("TVaXYModem.OnPacketEvent", [owner, packet = mPacket, bytes = mByteCount]() {
+    Notify("TVaXYModem.OnPacketEvent", [owner, packet = mPacket, bytes = mByteCount]() {
         if (owner->OnPacketEvent) owner->OnPacketEvent(owner, packet, bytes);
     });
 }

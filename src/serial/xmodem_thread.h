@@ -93,6 +93,9 @@ protected:
     // the application's exception handler under `origin`. Returns false without running it once
     // the worker has been stopped.
     bool Synchronize(const char* origin, std::function<void()> call);
+    // Runs `call` on the main thread without waiting for it (in order with every other call);
+    // nothing runs once the worker has been stopped.
+    void Notify(const char* origin, std::function<void()> call);
     // Closes the open file; run() calls it on every way out.
     virtual void CloseStreams() {}
     // Called after each counted time-out (a receiver repeats its start character there).

@@ -13,7 +13,7 @@ namespace linesim {
 namespace {
 
 // As in the cable: deliveries due within this much of each other are handled in one wake-up.
-constexpr Nanos kWakeGranularity = kNanosPerMs / 2;
+constexpr Nanos kWakeGranularity = kNanosPerMs / 10;
 // After a port reports an error on read, it is not polled for input again for this long.
 constexpr Nanos kInputRetry = 100 * kNanosPerMs;
 
