@@ -4,6 +4,7 @@
 #include "app/settings.h"
 #include "jobs/status.h"
 #include "platform/paths.h"
+#include "platform/received_file.h"
 #include "serial/xmodem_file_name.h"
 
 #include <QDateTime>
@@ -61,9 +62,6 @@ bool validSize(const QString& text, qint64* size = nullptr) {
     return ok;
 }
 
-bool renameReplacing(const QString& from, const QString& to) {
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-}
 } // namespace
 
 void RegisterHostEngine() {
@@ -88,6 +86,7 @@ THostProcess::THostProcess(TDevicesList* owner, TCommDevice& device)
         const int sessionOverride = envMs("MARROWLINE_SESSION_TIMEOUT_MS", -1);
         mSessionTimeoutMs = sessionOverride;
         mWatchDogMs = envMs("MARROWLINE_WATCHDOG_MS", 600000);
+        removeLeftovers();
 
         mPort = std::make_unique<TVaComm>();
         mPort->SetBaudrate(br56000);
@@ -558,7 +557,9 @@ void THostProcess::DoFile() {
             bool receiving = false;
             QString fileName;
             if (method == QLatin1String("SEND")) {
-                const bool allowed = !HasParentReference(name) && aLoadQueueItemByName(name);
+                // A name cut to its 255 bytes is not the name asked for.
+                const bool allowed =
+                    !mNameCut && !HasParentReference(name) && aLoadQueueItemByName(name);
                 if (life.expired()) return;
                 bool inside = false;
                 if (allowed)
@@ -597,12 +598,14 @@ void THostProcess::DoFile() {
                 discardPartialFile();
                 mFinalPath = target;
                 // Received under a hidden temporary name in the same folder: a cut line or a
-                // crash never leaves a partial file that looks like a delivered one.
-                mPartPath = UniqueFileName(folder + "." + NamePart(target) + ".part");
+                // crash never leaves a partial file that looks like a delivered one. What a
+                // killed server left there goes first.
+                received_file::RemoveLeftovers(folder);
+                mPartPath = received_file::TemporaryPath(target);
                 fileName = mPartPath;
                 receiving = true;
             } else if (method == QLatin1String("CRC")) {
-                const bool sent = !HasParentReference(name) && aLoadCrcItem();
+                const bool sent = !mNameCut && !HasParentReference(name) && aLoadCrcItem();
                 if (life.expired()) return;
                 if (!sent) {
                     aReport(QStringLiteral("Requested file CRC denied: ") + name);
@@ -935,9 +938,15 @@ bool THostProcess::aLoadQueueItemByName(const QString& fileName) {
             return true;
         }
         if (!gQueue) return false;
-        const int index = gQueue->ItemIndexByFile(fileName);
-        if (index < 0) return false;
-        return aLoadQueueItem(index);
+        // Only a job queued for the caller: another user's job of the same name must stay
+        // queued for that user.
+        const QString user = mReport.User[ukUser].StrValue;
+        const QString wanted = PathCase(fileName);
+        for (int i = 0; i < gQueue->Count(); ++i) {
+            if (gQueue->GetSetting(i, qkSrcFile) == wanted && gQueue->GetSetting(i, qkUser) == user)
+                return aLoadQueueItem(i);
+        }
+        return false;
     } catch (...) {
         reportError("aLoadQueueItem");
         return false;
@@ -1093,13 +1102,14 @@ void THostProcess::yPortRxBuf(const char* data, int count) {
     try {
         // Bytes that arrive during a transfer, or after the reply that starts one, belong to it.
         if (mXModem->InProgress() || mXModem->Armed()) return;
-        const QList<QByteArray> completed = mAssembler.Feed(QByteArray(data, count));
+        const QList<TReceivedLine> completed = mAssembler.Feed(QByteArray(data, count));
         if (completed.isEmpty()) return;
-        mLines += completed;
+        for (const TReceivedLine& received : completed)
+            mLines += received.bytes;
         // Only the last line completed in a block is examined, and only once. The checksum
         // covers the bytes as received; the text is read from them after that.
-        mLastLine = completed.last();
-        if (!ChecksumOkBytes(mLastLine)) return;
+        mLastLine = completed.last().bytes;
+        if (!completed.last().checksumOk) return;
         const QString line = DecodeLineText(mLastLine);
         const bool inSession = mStep == hsFile || mStep == hsDir;
 
@@ -1117,6 +1127,7 @@ void THostProcess::yPortRxBuf(const char* data, int count) {
             aReport(QStringLiteral("?") + get.shown);
             if (life.expired()) return;
             mReport.GlobalFile = get.global;
+            mNameCut = get.cut;
             Put(mReport.Job, qkSrcFile, get.name);
             Put(mReport.Job, qkMethod, crc ? QStringLiteral("CRC") : QStringLiteral("SEND"));
             if (inSession) Execute(true, {hsFile}, 0, heFileRequest);
@@ -1125,7 +1136,10 @@ void THostProcess::yPortRxBuf(const char* data, int count) {
             aReport(QStringLiteral("?") + put.shown);
             if (life.expired()) return;
             // The size must be a length in bytes: the received file is cut or refused by it.
-            if (put.valid && validSize(put.size)) {
+            // A name that cannot be stored as it came (cut, control characters, one of our own
+            // temporary names) is refused before anything is written.
+            if (put.valid && validSize(put.size) && !put.cut &&
+                received_file::IsStorableName(put.name)) {
                 Put(mReport.Job, qkNo, QString());
                 Put(mReport.Job, qkDate, DateTimeToStr(QDateTime::currentDateTime()));
                 Put(mReport.Job, qkMethod, QStringLiteral("RECV"));
@@ -1328,11 +1342,22 @@ void THostProcess::yTransferError(int code) {
 // ---------------------------------------------------------------------------------------------
 // Helpers
 
+void THostProcess::removeLeftovers() {
+    // What a killed server left in the inboxes it receives into (the folders a file was being
+    // received into are cleaned again before each receive).
+    QStringList folders{GetStr(MRL_Inbox)};
+    for (int i = 0; gUsers && i < gUsers->Count(); ++i)
+        if (const TMRLUser* user = gUsers->GetItem(i)) folders << (*user)[ukInbox].StrValue;
+    folders.removeDuplicates();
+    for (const QString& folder : folders)
+        if (!folder.trimmed().isEmpty()) received_file::RemoveLeftovers(LocalSeparators(folder));
+}
+
 void THostProcess::discardPartialFile() {
     if (mPartPath.isEmpty()) return;
     const QString path = mPartPath;
     mPartPath.clear();
-    if (QFileInfo::exists(path) && !QFile::remove(path))
+    if (!received_file::Discard(path))
         AddStatus(QStringLiteral("!THostProcess.DoFile: Partial file cannot be deleted: ") + path);
 }
 
@@ -1343,12 +1368,9 @@ bool THostProcess::moveReceivedFile(QString* error) {
     }
     // Replaces an older file of that name in one step; one that cannot be replaced keeps its
     // place and the new file takes the next free name.
-    if (!renameReplacing(mPartPath, mFinalPath)) {
+    if (!received_file::Commit(mPartPath, mFinalPath, error)) {
         const QString other = UniqueFileName(mFinalPath);
-        if (!renameReplacing(mPartPath, other)) {
-            *error = QStringLiteral("Received file cannot be renamed: ") + mPartPath;
-            return false;
-        }
+        if (!received_file::Commit(mPartPath, other, error)) return false;
         mFinalPath = other;
     }
     mPartPath.clear();

@@ -175,6 +175,8 @@ private:
     // Receiving into a temporary name: the whole file appears under its final name only after
     // the length check.
     void discardPartialFile();
+    // Removes the temporary files a killed receiver left in the inboxes.
+    void removeLeftovers();
     bool moveReceivedFile(QString* error);
 
     bool isLineDevice() const;
@@ -190,6 +192,7 @@ private:
     uint8_t mSubStep = 0;
     uint8_t mEvent = heNone;
     QList<QByteArray> mLines; // received command lines, emptied before each reply
+    bool mNameCut = false;    // the name of the current GET or CHKCRC was cut to 255 bytes
     QByteArray mLastLine;
     TLineAssembler mAssembler;
     QString mExtraCommands; // each followed by "|||"

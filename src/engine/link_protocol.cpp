@@ -41,12 +41,6 @@ constexpr char16_t Windows1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-QByteArray trimControlBytes(const QByteArray& bytes) {
-    qsizetype first = 0, last = bytes.size();
-    while (first < last && uchar(bytes[first]) <= ' ') ++first;
-    while (last > first && uchar(bytes[last - 1]) <= ' ') --last;
-    return bytes.mid(first, last - first);
-}
 } // namespace
 
 QString DecodeLineText(const QByteArray& bytes, bool* legacy) {
@@ -86,16 +80,50 @@ bool ChecksumOkBytes(const QByteArray& line) {
     return line.right(2) == Checksum(line.left(line.size() - 2)).toLatin1();
 }
 
-QList<QByteArray> TLineAssembler::Feed(const QByteArray& bytes) {
-    QList<QByteArray> lines;
+void TLineAssembler::Discard() {
+    mHead.clear();
+    mLength = mPending = 0;
+    mSum = mPendingSum = 0;
+    mLast[0] = mLast[1] = 0;
+}
+
+QList<TReceivedLine> TLineAssembler::Feed(const QByteArray& bytes) {
+    QList<TReceivedLine> lines;
     for (char c : bytes) {
+        const uchar b = uchar(c);
         if (c == '\n') continue;
         if (c == '\r') {
-            lines << trimControlBytes(mPartial);
-            mPartial.clear();
+            TReceivedLine line;
+            if (mLength <= MaxLineLength) {
+                line.bytes = mHead.left(mLength);
+                line.checksumOk = ChecksumOkBytes(line.bytes);
+            } else {
+                line.bytes = mHead.left(MaxLineLength - 2) + char(mLast[0]) + char(mLast[1]);
+                const quint8 body = quint8(mSum - mLast[0] - mLast[1]);
+                line.checksumOk =
+                    QByteArray(reinterpret_cast<const char*>(mLast), 2) ==
+                    QByteArray::number(body, 16).toUpper().rightJustified(2, '0');
+            }
+            lines << line;
+            Discard();
             continue;
         }
-        if (mPartial.size() < MaxLineLength) mPartial += c;
+        if (b <= ' ') {
+            // Trimmed at the start; at the end only once it is clear nothing else follows.
+            if (mLength == 0) continue;
+            ++mPending;
+            mPendingSum = quint8(mPendingSum + b);
+            mPendingLast = b;
+            if (mHead.size() < MaxLineLength) mHead += c;
+            continue;
+        }
+        mLast[0] = mPending > 0 ? mPendingLast : mLast[1];
+        mLast[1] = b;
+        mLength += mPending + 1;
+        mSum = quint8(mSum + mPendingSum + b);
+        mPending = 0;
+        mPendingSum = 0;
+        if (mHead.size() < MaxLineLength) mHead += c;
     }
     return lines;
 }
@@ -128,7 +156,9 @@ TPutRequest ParsePut(const QString& line) {
     QString rest = text.mid(open + 1).trimmed();
     const qsizetype close = rest.indexOf(Quote);
     if (close <= 0) return out; // no closing quote, or an empty name
-    out.name = Cut255(rest.left(close).trimmed());
+    const QString name = rest.left(close).trimmed();
+    out.name = Cut255(name);
+    out.cut = out.name != name;
     out.size = Cut255(rest.mid(close + 1).trimmed());
     out.valid = !out.name.isEmpty() && !out.size.isEmpty();
     return out;
@@ -141,7 +171,9 @@ TGetRequest ParseGet(const QString& line) {
     out.shown = text + Quote;
     out.global = text.contains("/G");
     const qsizetype open = text.indexOf(Quote);
-    out.name = Cut255((open >= 0 ? text.mid(open + 1) : QString()).trimmed());
+    const QString name = (open >= 0 ? text.mid(open + 1) : QString()).trimmed();
+    out.name = Cut255(name);
+    out.cut = out.name != name;
     return out;
 }
 

@@ -19,21 +19,37 @@ bool EncodeWindows1252(const QString& text, QByteArray* bytes);
 // A received line (checksum attached) whose last two bytes are the checksum of the bytes before.
 bool ChecksumOkBytes(const QByteArray& line);
 
+// One line as the server assembled it.
+struct TReceivedLine {
+    // Trimmed of blanks and control bytes at both ends; a line longer than MaxLineLength keeps
+    // its start and its last two bytes (the checksum), so its fields come out cut.
+    QByteArray bytes;
+    // The checksum test over every byte received, whatever was kept.
+    bool checksumOk = false;
+};
+
 // Collects received bytes into lines: LF is dropped, CR ends the line, everything else is added.
-// Completed lines are trimmed of blanks and control bytes; they stay bytes, since the checksum
-// covers the bytes received. A line that never ends is capped so a hostile or noisy peer cannot
-// grow it without bound.
+// Lines stay bytes, since the checksum covers the bytes received. However long a line gets, it
+// is answered: its start is kept and its checksum is summed as it comes, so a hostile or noisy
+// peer cannot grow it without bound and an over-long command still gets its reply.
 class TLineAssembler {
 public:
-    static constexpr int MaxLineLength = 4096;
+    static constexpr int MaxLineLength = 65536;
     // Takes in one receive block; returns the lines it completed, in order.
-    QList<QByteArray> Feed(const QByteArray& bytes);
+    QList<TReceivedLine> Feed(const QByteArray& bytes);
     // Forgets the partly assembled text.
-    void Discard() { mPartial.clear(); }
-    const QByteArray& Partial() const { return mPartial; }
+    void Discard();
+    // The kept start of the line so far.
+    const QByteArray& Partial() const { return mHead; }
 
 private:
-    QByteArray mPartial;
+    QByteArray mHead;        // from the first non-blank byte, at most MaxLineLength bytes
+    qint64 mLength = 0;      // bytes up to the last non-blank one
+    qint64 mPending = 0;     // blanks and control bytes after it (trimmed unless more follows)
+    quint8 mSum = 0;         // of the bytes up to the last non-blank one
+    quint8 mPendingSum = 0;  // of the pending ones
+    quint8 mPendingLast = 0; // the last pending one
+    quint8 mLast[2] = {0, 0}; // the last two of the bytes up to the last non-blank one
 };
 
 // Trims blanks and control characters from both ends.
@@ -52,6 +68,7 @@ struct TPutRequest {
     QString name;
     QString size;
     bool valid = false;
+    bool cut = false; // the name was longer than 255 bytes and has been cut
 };
 TPutRequest ParsePut(const QString& line);
 
@@ -60,6 +77,7 @@ struct TGetRequest {
     QString shown; // the text the server shows after "?"
     QString name;
     bool global = false; // "/G" before the closing quote
+    bool cut = false;    // the name was longer than 255 bytes and has been cut
 };
 TGetRequest ParseGet(const QString& line);
 

@@ -5,6 +5,7 @@
 #include "jobs/status.h"
 #include "platform/appdir.h"
 #include "platform/paths.h"
+#include "platform/received_file.h"
 #include "serial/comm.h"
 #include "serial/modem.h"
 #include "serial/va_timer.h"
@@ -25,7 +26,6 @@ namespace {
 const QString DirListName = QStringLiteral("DIR.LST");
 // A download is written under this suffix and renamed once it is whole, so that a cut line or a
 // crash never leaves a partial file under the name of a delivered one.
-const QString PartSuffix = QStringLiteral(".part");
 
 int envMs(const char* name, int fallback) {
     bool ok = false;
@@ -152,11 +152,9 @@ void TRemProcess::logFileEvent(const TQueueItem& job, bool discard, const QStrin
 
 void TRemProcess::deletePartialDownload() {
     if (mPartPath.isEmpty()) return;
-    guarded("yXModError", [&] {
-        QFile file(mPartPath);
-        if (file.exists() && !file.remove())
-            error("yXModError", mPartPath + ": " + file.errorString());
-    });
+    const QString path = mPartPath;
+    mPartPath.clear();
+    if (!received_file::Discard(path)) error("yXModError", path + ": cannot be deleted");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -166,6 +164,10 @@ TRemProcess::TRemProcess(TDevicesList* owner, TCommDevice* device)
     : mOwner(owner), mDevice(device) {
     mReport.Device = device;
     guarded("Create", [&] {
+        // What a killed client left while it was fetching (the folders of fetched files are
+        // cleaned again before each fetch).
+        received_file::RemoveLeftovers(LocalSeparators(GetStr(MRL_Inbox)));
+        received_file::RemoveLeftovers(AppDir());
         mComm = new TVaComm(this);
         mComm->SetBaudrate(br56000);
         mComm->Buffers().SetReadSize(78000);
@@ -877,7 +879,12 @@ void TRemProcess::beginAttempt() {
         const QString folder =
             ok ? QFileInfo(target).path()
                : WithTrailingSlash(inbox) + LocalSeparators(Get(job, qkDestPath));
-        if (!ok || HasParentReference(Get(job, qkDestPath)) || !QDir().mkpath(folder)) {
+        // A name that cannot be stored as listed (control characters, over 255 bytes, one of
+        // our own temporary names) is refused like a folder that cannot be made.
+        const bool storable = received_file::IsStorableName(Get(job, qkDestPath) +
+                                                            NamePart(Get(job, qkSrcFile)));
+        if (!ok || !storable || HasParentReference(Get(job, qkDestPath)) ||
+            !QDir().mkpath(folder)) {
             mReport.Message +=
                 QStringLiteral("\r\nError! Destination path cannot be created: ") + folder;
             report();
@@ -888,7 +895,8 @@ void TRemProcess::beginAttempt() {
         mDownloading = true;
         mCheckLength = true;
         mFinalPath = target;
-        mPartPath = target + PartSuffix;
+        received_file::RemoveLeftovers(folder);
+        mPartPath = received_file::TemporaryPath(target);
         mXModem->SetMode(tmDownload);
         mXModem->SetFileName(mPartPath);
     }
@@ -1016,7 +1024,7 @@ void TRemProcess::DoDir() {
             mDownloading = true;
             mCheckLength = false;
             mFinalPath = DirListPath();
-            mPartPath = mFinalPath + PartSuffix;
+            mPartPath = received_file::TemporaryPath(mFinalPath);
             mDirListFile.clear();
             mXModem->SetFileName(mPartPath);
             mXModem->SetMode(tmDownload);
@@ -1337,16 +1345,19 @@ void TRemProcess::yModemTransferEnd(int exitCode) {
 }
 
 QString TRemProcess::finishDownload() {
+    // Replaces an older file of that name in one step, once the new one is whole; one that
+    // cannot be replaced stays, and the new file takes the next free name.
     QString final = mFinalPath;
-    if (QFileInfo::exists(final) && !QFile::remove(final)) {
+    QString why;
+    if (!received_file::Commit(mPartPath, final, &why)) {
         mReport.Message =
             QStringLiteral("Local file cannot be deleted. Incoming file will be renamed.");
         report();
         final = UniqueFileName(final);
-    }
-    if (!QFile::rename(mPartPath, final)) {
-        error("yModemTransferEnd_1", mPartPath + " -> " + final);
-        return QString();
+        if (!received_file::Commit(mPartPath, final, &why)) {
+            error("yModemTransferEnd_1", why);
+            return QString();
+        }
     }
     mPartPath.clear();
     return final;

@@ -8,6 +8,7 @@
 #include "engine/rem_process.h"
 #include "jobs/queue.h"
 #include "platform/paths.h"
+#include "platform/received_file.h"
 #include "serial/comm.h"
 #include "serial/xmodem.h"
 
@@ -106,10 +107,10 @@ public:
         mPort.SetPortNum(6);
         mPort.OnRxBuf = [this](TVaComm*, const char* data, int count) {
             if (mXModem.InProgress()) return;
-            for (const QByteArray& line : mLines.Feed(QByteArray(data, count))) {
-                if (!ChecksumOkBytes(line)) continue;
-                rawCommands << line.chopped(2);
-                handle(DecodeLineText(line.chopped(2)));
+            for (const TReceivedLine& line : mLines.Feed(QByteArray(data, count))) {
+                if (!line.checksumOk) continue;
+                rawCommands << line.bytes.chopped(2);
+                handle(DecodeLineText(line.bytes.chopped(2)));
             }
         };
     }
@@ -586,7 +587,9 @@ private Q_SLOTS:
         console->probe = [&](const TRemStatusReport& report) {
             if (report.Operation != "Transfer" || report.Progress == 0) return;
             finalSeen = finalSeen || QFileInfo::exists(inbox() + "big.bin");
-            partSeen = partSeen || QFileInfo::exists(inbox() + "big.bin.part");
+            for (const QString& name : QDir(inbox()).entryList(QDir::Files | QDir::Hidden))
+                partSeen = partSeen || (name.startsWith(".big.bin.mrl-") &&
+                                        received_file::IsTemporaryName(name));
         };
         queueFile("s.txt", "send first");
         start();
@@ -595,8 +598,7 @@ private Q_SLOTS:
         gDevices->StopRemProc(0);
         QVERIFY(partSeen);
         QVERIFY(!finalSeen);
-        QVERIFY(!QFileInfo::exists(inbox() + "big.bin"));
-        QVERIFY(!QFileInfo::exists(inbox() + "big.bin.part"));
+        QCOMPARE(QDir(inbox()).entryList(QDir::Files | QDir::Hidden), QStringList());
         QCOMPARE(peer->Count("GET "), 2);
     }
 

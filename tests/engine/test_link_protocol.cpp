@@ -22,22 +22,28 @@ private Q_SLOTS:
         QCOMPARE(FrameLine(text), bytes);
         // What a server assembles from the frame passes the checksum test.
         TLineAssembler assembler;
-        const QList<QByteArray> lines = assembler.Feed(FrameLine(text));
+        const QList<TReceivedLine> lines = assembler.Feed(FrameLine(text));
         QCOMPARE(lines.size(), 2);
-        QCOMPARE(ChecksumOkBytes(lines.last()), true);
+        QCOMPARE(lines.last().checksumOk, true);
     }
 
     void assemblyAcrossBlocksAndNoise() {
         TLineAssembler a;
+        const auto texts = [](const QList<TReceivedLine>& lines) {
+            QList<QByteArray> out;
+            for (const TReceivedLine& line : lines)
+                out << line.bytes;
+            return out;
+        };
         using Lines = QList<QByteArray>;
-        QCOMPARE(a.Feed("\rLOG"), Lines{""}); // the leading CR completes an empty line
-        Lines lines = a.Feed("ON BOB pw\n");
+        QCOMPARE(texts(a.Feed("\rLOG")), Lines{""}); // the leading CR completes an empty line
+        QList<TReceivedLine> lines = a.Feed("ON BOB pw\n");
         QVERIFY(lines.isEmpty());
         lines = a.Feed("D2\r  \rDIR");
-        QCOMPARE(lines, Lines({"LOGON BOB pwD2", ""}));
+        QCOMPARE(texts(lines), Lines({"LOGON BOB pwD2", ""}));
         QCOMPARE(a.Partial(), QByteArray("DIR"));
         a.Discard();
-        QCOMPARE(a.Feed("\r"), Lines({""}));
+        QCOMPARE(texts(a.Feed("\r")), Lines({""}));
         // An endless line is capped, not grown without bound.
         a.Feed(QByteArray(100000, 'x'));
         QCOMPARE(a.Partial().size(), TLineAssembler::MaxLineLength);
@@ -63,10 +69,10 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(bool, legacy);
         TLineAssembler assembler;
-        const QList<QByteArray> lines = assembler.Feed(FrameBytes(body));
+        const QList<TReceivedLine> lines = assembler.Feed(FrameBytes(body));
         QCOMPARE(lines.size(), 2);
-        QVERIFY(ChecksumOkBytes(lines.last()));
-        QVERIFY(!ChecksumOkBytes(lines.last().left(lines.last().size() - 1) + "0"));
+        QVERIFY(lines.last().checksumOk);
+        QVERIFY(!ChecksumOkBytes(lines.last().bytes.chopped(1) + "0"));
         bool wasLegacy = !legacy;
         QCOMPARE(DecodeLineText(body, &wasLegacy), text);
         QCOMPARE(wasLegacy, legacy);
@@ -87,6 +93,37 @@ private Q_SLOTS:
             QVERIFY(text.contains(entries[0].name));
         }
         QVERIFY(!EncodeWindows1252(QString::fromUtf8("\u4e2d"), &back));
+    }
+
+    // However long a line is, its checksum is tested over all of it and its start is kept; a
+    // line with blanks and control bytes around it is trimmed before the test.
+    void longLinesKeepTheirChecksum_data() {
+        QTest::addColumn<int>("length");
+        QTest::newRow("short") << 10;
+        QTest::newRow("at the limit") << TLineAssembler::MaxLineLength - 2;
+        QTest::newRow("one over") << TLineAssembler::MaxLineLength - 1;
+        QTest::newRow("1 MB") << (1 << 20);
+    }
+    void longLinesKeepTheirChecksum() {
+        QFETCH(int, length);
+        const QByteArray body = "LOGON " + QByteArray(length, 'n') + " pw";
+        QByteArray frame = FrameBytes(body);
+        frame.insert(frame.size() - 1, " \t\x01"); // trailing noise before the CR
+        frame.insert(1, "  ");
+        TLineAssembler a;
+        QList<TReceivedLine> lines;
+        for (qsizetype at = 0; at < frame.size(); at += 7000)
+            lines += a.Feed(frame.mid(at, 7000));
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(lines.last().checksumOk);
+        QVERIFY(lines.last().bytes.size() <= TLineAssembler::MaxLineLength);
+        QVERIFY(lines.last().bytes.startsWith("LOGON nnn"));
+        QCOMPARE(lines.last().bytes.right(2), Checksum(body).toLatin1());
+        // One byte changed anywhere fails the test, kept or not.
+        frame[frame.size() / 2] = 'm';
+        lines = a.Feed(frame);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(!lines.last().checksumOk);
     }
 
     void logonParsing() {
