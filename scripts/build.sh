@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the program (optimised, no sanitizers) into build/. Prints the path of the executable.
+# Builds the program (optimised, no sanitizers) into build/ (or BUILD_DIR). Prints one line on
+# standard output: the path of the executable; set-up and build progress go to standard error.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$top/build}
 "$top/scripts/deps.sh"
-cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMARROWLINE_TESTS=OFF >/dev/null
-cmake --build "$top/build" -j "$(nproc)" >/dev/null
-echo "$top/build/src/marrowline"
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMARROWLINE_TESTS=OFF >&2
+cmake --build "$build" -j "$(nproc)" >&2
+echo "$build/src/marrowline"

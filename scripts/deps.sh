@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, when they are missing.
+# Installs the Debian packages that building and testing need, when they are missing. Everything
+# it says goes to standard error, so that callers can keep standard output for their own result.
 set -euo pipefail
+exec 1>&2
 packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev socat lrzsz xvfb xauth)
 missing=()
 for p in "${packages[@]}"; do

@@ -33,6 +33,15 @@ QString HandOverText(const QStringList& params) {
     return text;
 }
 
+qsizetype PasswordPosition(const QStringList& params, bool server) {
+    if (server) return -1;
+    QList<qsizetype> entries;
+    for (qsizetype i = 0; i < params.size(); ++i)
+        if (!params[i].trimmed().isEmpty()) entries << i;
+    if (entries.size() < 4 || IsSwitch(params[entries[0]].trimmed())) return -1;
+    return entries[2];
+}
+
 namespace {
 // "/INBOX:" and "/OUTBOX:": the folder must be absolute (a relative one would depend on the
 // working folder of whichever process gave it), fit the 255-byte setting without being cut, and
@@ -72,15 +81,22 @@ void ProcessParams(const QString& text) {
         // 1. and 2.: one entry per terminated parameter; text after the last "|||" is dropped.
         gPendingParams.clear();
         const QString separator = QString::fromLatin1(ParamSeparator);
+        QStringList tokens;
         qsizetype from = 0;
         for (qsizetype at; (at = text.indexOf(separator, from)) >= 0;
-             from = at + separator.size()) {
-            const QString token = text.mid(from, at - from).trimmed();
+             from = at + separator.size())
+            tokens << text.mid(from, at - from).trimmed();
+        // A job's password is shown masked, as the server shows a log-on.
+        const bool server = IsServer() && !tokens.contains("/CLIENT", Qt::CaseInsensitive);
+        const qsizetype password = PasswordPosition(tokens, server);
+        for (qsizetype i = 0; i < tokens.size(); ++i) {
+            const QString& token = tokens[i];
             if (IsSwitch(token))
                 gPendingParams << SwitchCase(token);
             else if (!token.isEmpty())
                 gPendingParams << token;
-            AddStatus("CmdParam:> " + token);
+            AddStatus("CmdParam:> " +
+                      (i == password ? QString::fromLatin1(MaskedPassword) : token));
         }
 
         // 3. Role and help: only the first rule that applies.

@@ -26,6 +26,13 @@ QString SwitchCase(const QString& entry);
 // Every parameter followed by "|||".
 QString HandOverText(const QStringList& params);
 
+// The position in `params` of a client job's password (the third of the entries that are not
+// empty, when there are at least four and the first is no switch), or -1. A server's job has no
+// password.
+qsizetype PasswordPosition(const QStringList& params, bool server);
+// What the transcript shows for a password.
+inline constexpr const char* MaskedPassword = "**********";
+
 // Splits the text into gPendingParams, writes "CmdParam:> " + token for each, applies /CLIENT,
 // /SERVER, /HELP, /INBOX: and /OUTBOX:, and hands the list to the console of the current role
 // when its page is shown (or empties it when no role is chosen).

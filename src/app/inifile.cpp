@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <sys/stat.h>
+
 namespace {
 bool sameName(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
@@ -204,7 +206,11 @@ bool TIniFile::UpdateFile() {
         out += '\n';
     }
     QSaveFile file(mPath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit()) {
+    // Settings, jobs and accounts hold passwords: readable by their owner only, from the moment
+    // the new file exists, whatever the umask.
+    const bool opened = file.open(QIODevice::WriteOnly);
+    if (opened) ::fchmod(file.handle(), 0600);
+    if (!opened || file.write(out) != out.size() || !file.commit()) {
         mError = file.errorString();
         return false;
     }

@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -64,13 +65,25 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(ApplicationTitle);
     const QStringList params = QCoreApplication::arguments().mid(1);
 
-    THeadlessPrompt prompt(printLine);
+    // A box is a status line: in the transcript (and on standard output) once a console keeps
+    // one, on standard output before that (a second start, a failure while starting).
+    THeadlessPrompt prompt([](const QString& line) {
+        if (ConsoleSessionText(IsClient() ? 1 : IsServer() ? 2 : 0))
+            AddStatus(line);
+        else
+            printLine(line);
+    });
     TPromptGuard promptGuard(&prompt);
 
     // Every start, also a second one, loads the settings, the modem list and the job queue.
     InitAppDir(QCoreApplication::applicationFilePath());
     BuildSettingsTable();
     StartupLoadVars();
+    // The password has been read: it must not stay readable in /proc/PID/cmdline (and ps) for
+    // as long as the program runs.
+    const bool server = IsServer() && !params.contains("/CLIENT", Qt::CaseInsensitive);
+    if (const qsizetype at = PasswordPosition(params, server); at >= 0 && at + 1 < argc)
+        std::memset(argv[at + 1], 0, std::strlen(argv[at + 1]));
 
     TInstanceLock lock;
     if (lock.Acquire(AppDir()) != TInstanceLock::Acquired) {

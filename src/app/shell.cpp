@@ -30,10 +30,10 @@ QString errorText(const std::exception& e) {
 // default folder (persisted by the next SaveSettings).
 void ensureFolderSetting(TSettingKey key) {
     const QString folder = GetStr(key);
-    if (!folder.isEmpty()) QDir().mkpath(folder);
+    if (!folder.isEmpty()) MakePrivateFolder(folder);
     if (!folder.isEmpty() && QFileInfo(folder).isDir()) return;
     PutStr(key, Setting(key).StrDefault);
-    QDir().mkpath(GetStr(key));
+    MakePrivateFolder(GetStr(key));
 }
 } // namespace
 
@@ -44,8 +44,8 @@ void StartupLoadVars() {
         delete gModems;
         gModems = new TModemsList;
         gModems->Load();
-        QDir().mkpath(AppDir() + "QUEUE");
-        if (IsServer()) QDir().mkpath(AppDir() + "USERS");
+        MakePrivateFolder(AppDir() + "QUEUE");
+        if (IsServer()) MakePrivateFolder(AppDir() + "USERS");
         ensureFolderSetting(MRL_Inbox);
         ensureFolderSetting(MRL_Outbox);
         delete gQueue;

@@ -294,7 +294,7 @@ void TUsersList::Load() {
 bool TUsersList::Save() {
     return guarded("Save", false, [this]() {
         bool allWritten = true;
-        QDir().mkpath(UsersFolder());
+        MakePrivateFolder(UsersFolder());
         for (TMRLUser& user : mItems) {
             if (user[ukUser].StrValue.trimmed().isEmpty()) continue;
             applyGlobalFolders(user);

@@ -1147,8 +1147,9 @@ void THostProcess::yPortRxBuf(const char* data, int count) {
                 Put(mReport.Job, qkSize, put.size);
                 Put(mReport.Job, qkDestPath, QString());
                 if (inSession) Execute(true, {hsFile}, 0, heFileRequest);
-            } else {
-                Execute(false, {hsFile}, 0, heInvalidRequest);
+            } else if (inSession) {
+                // Answered in the Dir step too: a refused request must never go unanswered.
+                Execute(true, {hsFile}, 0, heInvalidRequest);
             }
         } else if (line.startsWith(QLatin1String("DIR"))) {
             QString shown = line;

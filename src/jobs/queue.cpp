@@ -132,7 +132,7 @@ bool TQueueList::Save() {
             report("Load", "invalid job number: " + number);
             return false;
         }
-        QDir().mkpath(QueueFolder());
+        MakePrivateFolder(QueueFolder());
         TIniFile ini(path);
         for (int k = 0; k < QueueKeyCount; ++k)
             ini.WriteString(JobSection, QueueKeyNames[k], item.Slots[size_t(k)].StrValue);

@@ -5,6 +5,8 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
+#include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -39,8 +41,24 @@ QString InitAppDir(const QString& executablePath) {
     return gAppDir;
 }
 
+bool MakePrivateFolder(const QString& folder) {
+    if (folder.isEmpty()) return false;
+    const QString absolute = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    if (QFileInfo(absolute).isDir()) return true;
+    QString path;
+    for (const QString& part : absolute.split('/', Qt::SkipEmptyParts)) {
+        path += '/' + part;
+        const QByteArray native = QFile::encodeName(path);
+        if (::mkdir(native.constData(), 0700) == 0)
+            ::chmod(native.constData(), 0700); // the umask may have taken bits away
+        else if (errno != EEXIST)
+            return false;
+    }
+    return QFileInfo(absolute).isDir();
+}
+
 void SetAppDir(const QString& folder) {
-    QDir().mkpath(folder);
+    MakePrivateFolder(folder);
     gAppDir = withSlash(QFileInfo(folder).absoluteFilePath());
 }
 

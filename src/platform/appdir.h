@@ -16,3 +16,7 @@ QString ExecutablePath();
 QString ExecutableBaseName();
 // AppDir + executable base name + ".ini".
 QString SettingsFilePath();
+// Creates a folder and its missing parents as private ones (0700, whatever the umask): the
+// program's folders hold passwords and received files. Folders that exist keep their modes.
+// True when the folder exists afterwards.
+bool MakePrivateFolder(const QString& folder);

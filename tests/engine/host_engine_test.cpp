@@ -523,6 +523,43 @@ private Q_SLOTS:
         QCOMPARE(mConsole->notifications, 0);
     }
 
+    // Two users with a job of the same name: a GET serves the caller's own job only, and the
+    // other user's job stays queued for that user.
+    void getTakesOnlyTheCallersJob() {
+        WriteFile(mOutbox + "/same.bin", "alice's");
+        const QString bobOut = mHome->file("BOB_OUT");
+        WriteFile(bobOut + "/same.bin", "bob's");
+        mUsers->AddItem();
+        mUsers->PutSetting(1, ukUser, "BOB");
+        mUsers->PutSetting(1, ukPassw, ScramblePassword("bob pw"));
+        mUsers->PutSetting(1, ukUseGlobalInbox, "0");
+        mUsers->PutSetting(1, ukUseGlobalOutbox, "0");
+        mUsers->PutSetting(1, ukInbox, mHome->file("BOB_IN"));
+        mUsers->PutSetting(1, ukOutbox, bobOut);
+        const QString bobNo = "7", aliceNo = "8";
+        mQueue->PutSetting(queueJob("BOB", "same.bin"), qkNo, bobNo); // found first by name
+        mQueue->PutSetting(queueJob("ALICE", "same.bin"), qkNo, aliceNo);
+        startEngine();
+        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QVERIFY(logOn());
+        send(GetCommand("same.bin"));
+        QVERIFY(reply("YES"));
+        const QString target = mHome->file("client/got.bin");
+        QDir().mkpath(mHome->file("client"));
+        startClientTransfer(tmDownload, target);
+        QVERIFY(clientTransferEnded());
+        QCOMPARE(mClientEnd, 0);
+        QVERIFY(engineSettled());
+        QCOMPARE(ReadFile(target).left(7), QByteArray("alice's"));
+        QTRY_COMPARE_WITH_TIMEOUT(mConsole->logs.size(), 1, 5000);
+        QCOMPARE(Get(mConsole->logs[0].job, qkNo), aliceNo);
+        QCOMPARE(Get(mConsole->logs[0].job, qkUser), QString("ALICE"));
+        bool bobStillQueued = false;
+        for (int i = 0; i < mQueue->Count(); ++i)
+            bobStillQueued = bobStillQueued || mQueue->GetSetting(i, qkNo) == bobNo;
+        QVERIFY(bobStillQueued);
+    }
+
     void getRefused_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("queued");
