@@ -4,7 +4,7 @@ add_library(marrowline_e2e STATIC ${CMAKE_CURRENT_LIST_DIR}/e2e_harness.cpp
   ${CMAKE_CURRENT_LIST_DIR}/e2e_harness.h)
 target_link_libraries(marrowline_e2e PUBLIC marrowline_testsupport)
 
-foreach(group harness transfer refusals faults commands multi peers noise kills security hostile)
+foreach(group harness transfer refusals faults commands multi peers noise security hostile)
   marrowline_add_test(NAME test_e2e_${group}
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/e2e_${group}_test.cpp
     LIBS marrowline_e2e
@@ -22,3 +22,10 @@ marrowline_add_test(NAME test_e2e_modem_noanswer
     ${CMAKE_CURRENT_LIST_DIR}/e2e_modem_setup.h
   LIBS marrowline_e2e
   TIMEOUT 240)
+
+# Processes killed at random over a paced cable: as long as the slowest of the transfers it lets
+# through between kills.
+marrowline_add_test(NAME test_e2e_kills
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/e2e_kills_test.cpp
+  LIBS marrowline_e2e
+  TIMEOUT 600)
