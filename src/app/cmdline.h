@@ -2,47 +2,22 @@
 // The command line: a first start's own parameters and a second start's hand-over both arrive as
 // one text in which every parameter is followed by "|||". The shell acts on the role, help, inbox
 // and outbox options; the console of the current role interprets the rest.
+#include "core/command_line.h"
+
 #include <QString>
 #include <QStringList>
 
-// The pending parameters: each trimmed; switches upper-cased (a switch's path after its ':'
-// keeps its case, since Linux paths are case-sensitive). Refilled by every ProcessParams, emptied
-// by the consoles when they are done with it.
-extern QStringList gPendingParams;
-// Set by a console on "/STOP"; while set, no console starts communications by itself.
-extern bool gStopRequested;
+class IPrompt;
+class TMainShell;
 
-// The parameter separator of the hand-over text.
-inline constexpr const char* ParamSeparator = "|||";
-
-// True when the entry is a switch: it begins with '/' and no further '/' comes before its first
-// ':'. Absolute Linux paths ("/home/me/OUTBOX/a.txt") begin with '/' too; they are positional
-// parameters. Consoles use this wherever the grammar asks whether an entry "begins with /".
-bool IsSwitch(const QString& entry);
-// A switch as stored: the name up to and including its first ':' upper-cased, the rest (a path
-// or file name) as given.
-QString SwitchCase(const QString& entry);
-
-// Every parameter followed by "|||".
-QString HandOverText(const QStringList& params);
-
-// The position in `params` of a client job's password (the third of the entries that are not
-// empty, when there are at least four and the first is no switch), or -1. A server's job has no
-// password.
-qsizetype PasswordPosition(const QStringList& params, bool server);
-// What the transcript shows for a password.
-inline constexpr const char* MaskedPassword = "**********";
-
-// Splits the text into gPendingParams, writes "CmdParam:> " + token for each, applies /CLIENT,
+// Splits the text into the context's pending parameters, writes "CmdParam:> " + token for each, applies /CLIENT,
 // /SERVER, /HELP, /INBOX: and /OUTBOX:, and hands the list to the console of the current role
 // when its page is shown (or empties it when no role is chosen).
-void ProcessParams(const QString& text);
+void ProcessParams(TMainShell& shell, const QString& text);
 // The help box ("Marrowline 1.00 Command Line Arguments").
-void ShowCommandLineHelp();
+void ShowCommandLineHelp(IPrompt& prompt);
 // The lines of the help box.
 QStringList CommandLineHelpLines();
-// True when any pending entry begins with the prefix.
-bool ParamStartsWith(const QString& prefix);
 // Joins the process's own parameters (without the program name) into the hand-over form and
 // runs ProcessParams.
-void ProcessCommandLine(const QStringList& params);
+void ProcessCommandLine(TMainShell& shell, const QStringList& params);

@@ -3,11 +3,9 @@
 // boxes are written as lines and take their default answer. One instance runs per program folder; a
 // later start hands its parameters to it. The exit code is 0 in every path.
 #include "app/cmdline.h"
-#include "app/settings.h"
+#include "app/context.h"
 #include "app/shell.h"
-#include "engine/host_process.h"
-#include "engine/rem_process.h"
-#include "jobs/status.h"
+#include "core/settings.h"
 #include "platform/appdir.h"
 #include "platform/instance.h"
 #include "platform/prompt.h"
@@ -67,50 +65,51 @@ int main(int argc, char** argv) {
 
     // A box is a status line: in the transcript (and on standard output) once a console keeps
     // one, on standard output before that (a second start, a failure while starting).
-    THeadlessPrompt prompt([](const QString& line) {
-        if (ConsoleSessionText(IsClient() ? 1 : IsServer() ? 2 : 0))
-            AddStatus(line);
+    TAppContext* boxes = nullptr;
+    THeadlessPrompt prompt([&boxes](const QString& line) {
+        if (boxes && boxes->status.SessionText(boxes->settings.Role()))
+            boxes->status.Add(line);
         else
             printLine(line);
     });
-    TPromptGuard promptGuard(&prompt);
 
     // Every start, also a second one, loads the settings, the modem list and the job queue.
-    InitAppDir(QCoreApplication::applicationFilePath());
-    BuildSettingsTable();
-    StartupLoadVars();
+    const QString executable = QCoreApplication::applicationFilePath();
+    auto context = std::make_unique<TAppContext>(ResolveAppDir(executable), executable, prompt);
+    boxes = context.get();
+    context->StartupLoad();
+    const TSettings& settings = context->settings;
     // The password has been read: it must not stay readable in /proc/PID/cmdline (and ps) for
     // as long as the program runs.
-    const bool server = IsServer() && !params.contains("/CLIENT", Qt::CaseInsensitive);
+    const bool server = settings.IsServer() && !params.contains("/CLIENT", Qt::CaseInsensitive);
     if (const qsizetype at = PasswordPosition(params, server); at >= 0 && at + 1 < argc)
         std::memset(argv[at + 1], 0, std::strlen(argv[at + 1]));
 
     TInstanceLock lock;
-    if (lock.Acquire(AppDir()) != TInstanceLock::Acquired) {
+    if (lock.Acquire(settings.AppDir()) != TInstanceLock::Acquired) {
         if (lock.Current() == TInstanceLock::Failed)
             std::fprintf(stderr, "marrowline: instance lock: %s\n", qPrintable(lock.Error()));
         if (params.isEmpty()) return 0;
-        const QStringList handed = WithAbsoluteJobPaths(params, IsClient(), QDir::currentPath());
-        if (!SendHandOver(HandOverName(), HandOverText(handed)))
-            Prompt().MessageBox(QStringLiteral("Marrowline: Could not pass parameters to the "
-                                               "previous running instance."),
-                                QString(), TBoxIcon::Error, TBoxButtons::Ok);
+        const QStringList handed =
+            WithAbsoluteJobPaths(params, settings.IsClient(), QDir::currentPath());
+        if (!SendHandOver(HandOverName(settings.AppDir()), HandOverText(handed)))
+            prompt.MessageBox(QStringLiteral("Marrowline: Could not pass parameters to the "
+                                             "previous running instance."),
+                              QString(), TBoxIcon::Error, TBoxButtons::Ok);
         return 0;
     }
 
-    SetStatusEcho(printLine);
-    // Starting a device creates the engine of the role.
-    RegisterHostEngine();
-    RegisterRemEngine();
+    context->status.SetEcho(printLine);
     {
-        TMainShell shell(params);
+        TMainShell shell(std::move(context), params);
         QObject::connect(&shell, &TMainShell::TerminateRequested, &app, &QCoreApplication::quit,
                          Qt::QueuedConnection);
         // Without a window there is no role-choice page to answer: a role that arrives by a
         // hand-over while no role is chosen is taken as the choice.
         QObject::connect(&shell, &TMainShell::HandOverProcessed, &shell, [&shell]() {
-            if (shell.Page() == 0 && !shell.Terminated() && (IsClient() || IsServer()))
-                shell.ChooseRole(GetInt(MRL_Function));
+            const TSettings& settings = shell.Context().settings;
+            if (shell.Page() == 0 && !shell.Terminated() && settings.Role() != 0)
+                shell.ChooseRole(settings.Role());
         });
         QObject::connect(&shell, &TMainShell::ChoiceShown, &shell, []() {
             printLine(QStringLiteral("Marrowline 1.00: no role chosen; start with /CLIENT or "
@@ -136,8 +135,9 @@ int main(int argc, char** argv) {
         if (!shell.Terminated()) app.exec();
         shell.Shutdown();
         signalNotifier.reset();
+        shell.Context().status.SetEcho({});
+        boxes = nullptr; // the context goes with the shell
     }
-    SetStatusEcho({});
     lock.Release();
     return 0;
 }

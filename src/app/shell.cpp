@@ -1,14 +1,14 @@
 #include "app/shell.h"
 
 #include "app/cmdline.h"
-#include "app/settings.h"
+#include "core/settings.h"
 #include "consoles/client_console.h"
 #include "consoles/server_console.h"
-#include "consoles/users.h"
+#include "jobs/users.h"
 #include "engine/devices.h"
 #include "jobs/queue.h"
 #include "jobs/results_log.h"
-#include "jobs/status.h"
+#include "core/status.h"
 #include "platform/appdir.h"
 #include "platform/prompt.h"
 #include "serial/modems.h"
@@ -17,48 +17,14 @@
 #include <QFileInfo>
 #include <exception>
 
-TMainShell* gMainShell = nullptr;
-
 namespace {
-TConsoleFactory gConsoleFactory;
-
 QString errorText(const std::exception& e) {
     return QString::fromLocal8Bit(e.what());
 }
-
-// Makes sure a folder setting names a folder that exists; otherwise the setting falls back to its
-// default folder (persisted by the next SaveSettings).
-void ensureFolderSetting(TSettingKey key) {
-    const QString folder = GetStr(key);
-    if (!folder.isEmpty()) MakePrivateFolder(folder);
-    if (!folder.isEmpty() && QFileInfo(folder).isDir()) return;
-    PutStr(key, Setting(key).StrDefault);
-    MakePrivateFolder(GetStr(key));
-}
 } // namespace
 
-void StartupLoadVars() {
-    try {
-        gPendingParams.clear();
-        LoadSettings();
-        delete gModems;
-        gModems = new TModemsList;
-        gModems->Load();
-        MakePrivateFolder(AppDir() + "QUEUE");
-        if (IsServer()) MakePrivateFolder(AppDir() + "USERS");
-        ensureFolderSetting(MRL_Inbox);
-        ensureFolderSetting(MRL_Outbox);
-        delete gQueue;
-        gQueue = new TQueueList;
-        gQueue->Load();
-    } catch (const std::exception& e) {
-        Prompt().MessageBox("!StartupLoadVars: " + errorText(e), ApplicationTitle, TBoxIcon::Error,
-                            TBoxButtons::Ok);
-    }
-}
-
-QString HandOverName() {
-    return HandOverServerName(ApplicationTitle, AppDir());
+QString HandOverName(const QString& appDir) {
+    return HandOverServerName(ApplicationTitle, appDir);
 }
 
 QStringList WithAbsoluteJobPaths(const QStringList& params, bool client,
@@ -88,50 +54,52 @@ QStringList WithAbsoluteJobPaths(const QStringList& params, bool client,
     return out;
 }
 
-void SetConsoleFactory(TConsoleFactory factory) {
-    gConsoleFactory = std::move(factory);
-}
-
 // ---- TStandInConsole ----
 
-TStandInConsole::TStandInConsole(int role) : mRole(role), mText(std::make_unique<TSessionText>()) {
-    SetConsoleSessionText(mRole, mText.get());
+TStandInConsole::TStandInConsole(int role, const TConsoleServices& services)
+    : mRole(role), mServices(services), mText(std::make_unique<TSessionText>()) {
+    mServices.status.SetSessionText(mRole, mText.get());
 }
 
 TStandInConsole::~TStandInConsole() {
-    if (ConsoleSessionText(mRole) == mText.get()) SetConsoleSessionText(mRole, nullptr);
+    if (mServices.status.SessionText(mRole) == mText.get())
+        mServices.status.SetSessionText(mRole, nullptr);
 }
 
 void TStandInConsole::Initialize() {
-    if (mRole == 1) AddStatus("Application started.");
-    if (!gPendingParams.isEmpty()) ProcessParams();
+    if (mRole == 1) mServices.status.Add("Application started.");
+    if (!mServices.params.entries.isEmpty()) ProcessParams();
 }
 
 void TStandInConsole::ProcessParams() {
-    AddStatus("Console not built yet; parameters dropped: " + gPendingParams.join(' '));
-    gPendingParams.clear();
+    mServices.status.Add("Console not built yet; parameters dropped: " +
+                         mServices.params.entries.join(' '));
+    mServices.params.entries.clear();
 }
 
 // ---- TMainShell ----
 
-TMainShell::TMainShell(QStringList params, QObject* parent)
-    : QObject(parent), mParams(std::move(params)) {
+TMainShell::TMainShell(std::unique_ptr<TAppContext> context, QStringList params,
+                       TConsoleFactory consoles, QObject* parent)
+    : QObject(parent), mContext(std::move(context)), mParams(std::move(params)) {
+    const TConsoleServices services = mContext->ConsoleServices(this);
     for (int role = 1; role <= 2; ++role) {
-        if (gConsoleFactory) mConsoles[role] = gConsoleFactory(role);
+        if (consoles) mConsoles[role] = consoles(role, services);
         if (!mConsoles[role]) {
             if (role == 1)
-                mConsoles[role] = std::make_unique<TfraClient>();
+                mConsoles[role] = std::make_unique<TfraClient>(services);
             else
-                mConsoles[role] = std::make_unique<TfraServer>();
+                mConsoles[role] = std::make_unique<TfraServer>(services);
         }
     }
     connect(&mReceiver, &THandOverReceiver::MessageReceived, this, &TMainShell::ReceiveHandOver);
-    gMainShell = this;
 }
 
 TMainShell::~TMainShell() {
     Shutdown();
-    if (gMainShell == this) gMainShell = nullptr;
+    // The consoles go before the context they use.
+    for (auto& console : mConsoles)
+        console.reset();
 }
 
 IConsole* TMainShell::Console(int role) {
@@ -150,20 +118,18 @@ void TMainShell::Initialize() {
     try {
         // The device list belongs to the main window; a second run (after the role choice)
         // loads it anew.
-        delete gDevices;
-        gDevices = new TDevicesList;
-        gDevices->Load();
+        mContext->NewDevices();
         if (!mParams.isEmpty()) ProcessCommandLine(mParams);
         // A role switch from the command line ends the program: no console is started for it.
         if (mTerminated) return;
-        if (IsClient() || IsServer()) {
-            SelectPage(IsClient() ? 1 : 2);
+        if (mContext->settings.IsClient() || mContext->settings.IsServer()) {
+            SelectPage(mContext->settings.IsClient() ? 1 : 2);
         } else {
             SelectPage(0);
             pageChanged();
         }
     } catch (const std::exception& e) {
-        AddStatus("!TfrmMRL.Initialize: " + errorText(e));
+        mContext->status.Add("!TfrmMRL.Initialize: " + errorText(e));
     }
 }
 
@@ -183,21 +149,25 @@ void TMainShell::pageChanged() {
 
 void TMainShell::choiceInitialize() {
     Caption = QString::fromLatin1(ApplicationTitle) + ' ' + QString::fromLatin1(ProgramVersion);
-    if (!IsClient() && !IsServer()) Q_EMIT ChoiceShown();
+    if (!mContext->settings.IsClient() && !mContext->settings.IsServer()) Q_EMIT ChoiceShown();
 }
 
 void TMainShell::ChooseRole(int role) {
     if (role != 1 && role != 2) return;
-    PutInt(MRL_Function, role);
-    SaveSettings();
+    mContext->settings.PutInt(MRL_Function, role);
+    mContext->settings.Save(mContext->prompt, mContext->status);
     Initialize();
+}
+
+void TMainShell::ProcessCommandLine(const QStringList& params) {
+    ::ProcessCommandLine(*this, params);
 }
 
 bool TMainShell::CloseApplication(bool confirm) {
     if (confirm) {
         const QString question =
             QStringLiteral("Are you sure you want to close ") + ApplicationTitle + "?";
-        if (Prompt().MessageBox(question, ApplicationTitle, TBoxIcon::Warning,
+        if (mContext->prompt.MessageBox(question, ApplicationTitle, TBoxIcon::Warning,
                                 TBoxButtons::OkCancel) != TBoxResult::Ok)
             return false;
     }
@@ -209,14 +179,15 @@ bool TMainShell::CloseApplication(bool confirm) {
 }
 
 bool TMainShell::ApplyOnTop(bool toggle) {
-    if (toggle) PutBool(MRL_OnTop, !GetBool(MRL_OnTop));
-    const bool onTop = GetBool(MRL_OnTop);
+    TSettings& settings = mContext->settings;
+    if (toggle) settings.PutBool(MRL_OnTop, !settings.GetBool(MRL_OnTop));
+    const bool onTop = settings.GetBool(MRL_OnTop);
     Q_EMIT OnTopChanged(onTop);
     return onTop;
 }
 
 bool TMainShell::StartHandOverReceiver(QString* error) {
-    return mReceiver.Listen(HandOverName(), error);
+    return mReceiver.Listen(HandOverName(mContext->settings.AppDir()), error);
 }
 
 void TMainShell::ReceiveHandOver(quint32 message, quint32 wParam, const QString& text,
@@ -238,11 +209,11 @@ void TMainShell::runDeferredHandOvers() {
 void TMainShell::handleHandOver(const QString& text, bool readOk) {
     try {
         if (!readOk || text.isEmpty())
-            AddStatus("!TfrmMRL.Marrowline was unable to receive the command line parameters.");
+            mContext->status.Add("!TfrmMRL.Marrowline was unable to receive the command line parameters.");
         else
-            ProcessParams(text);
+            ProcessParams(*this, text);
     } catch (const std::exception& e) {
-        AddStatus("!TfrmMRL.ApplicationEventsMessage: " + errorText(e));
+        mContext->status.Add("!TfrmMRL.ApplicationEventsMessage: " + errorText(e));
     }
     Q_EMIT HandOverProcessed();
 }
@@ -251,40 +222,21 @@ void TMainShell::Shutdown() {
     if (mShutDown) return;
     mShutDown = true;
     mReceiver.Close();
+    TAppContext& ctx = *mContext;
     try {
         // Engines stop first, so their last reports reach the session text before it is saved.
-        if (gDevices) {
-            for (int i = 0; i < gDevices->Count(); ++i)
-                gDevices->StopHostProc(i); // either role: destroys the device's engine
-        }
-        if (IsClient() || IsServer()) SaveStatus(Console(IsClient() ? 1 : 2)->SessionText());
+        if (ctx.devices)
+            for (int i = 0; i < ctx.devices->Count(); ++i)
+                ctx.devices->StopHostProc(i); // either role: destroys the device's engine
+        if (ctx.settings.IsClient() || ctx.settings.IsServer())
+            ctx.status.Save(Console(ctx.settings.IsClient() ? 1 : 2)->SessionText());
         // After a role switch the other console still holds the lines written before it.
         for (int role = 1; role <= 2; ++role) {
             TSessionText* text = Console(role)->SessionText();
-            if (text && text->LineCount() > 0) SaveStatus(text);
+            if (text && text->LineCount() > 0) ctx.status.Save(text);
         }
-        if (gDevices) {
-            gDevices->Save();
-            delete gDevices;
-            gDevices = nullptr;
-        }
-        if (gModems) {
-            gModems->Save();
-            delete gModems;
-            gModems = nullptr;
-        }
-        delete gQueue;
-        gQueue = nullptr;
-        SaveSettings();
-        if (gUsers) {
-            gUsers->Save();
-            delete gUsers;
-            gUsers = nullptr;
-        }
-        delete gLog;
-        gLog = nullptr;
-        gPendingParams.clear();
+        ctx.Shutdown();
     } catch (const std::exception& e) {
-        AddStatus("!TfrmMRL.Destroy: " + errorText(e));
+        ctx.status.Add("!TfrmMRL.Destroy: " + errorText(e));
     }
 }

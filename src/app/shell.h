@@ -2,6 +2,8 @@
 // The main window's logic without the window: start-up of the lists it owns, the role's console,
 // the hand-over receiver, closing the program and the shutdown order. The headless program runs
 // it alone; the desktop window shows its state and forwards the operator's actions to it.
+#include "app/context.h"
+#include "consoles/console_services.h"
 #include "platform/instance.h"
 
 #include <QObject>
@@ -10,33 +12,12 @@
 #include <functional>
 #include <memory>
 
-class TSessionText;
-
-// What the main window needs from a console (client: role 1, server: role 2). The console
-// registers its session text for its role while it exists, so status lines reach it.
-class IConsole {
-public:
-    virtual ~IConsole() = default;
-    virtual int Role() const = 0;
-    // The status trail (mmDetail) that AddStatus writes into while this role is active.
-    virtual TSessionText* SessionText() = 0;
-    // Runs when the console's page is selected: caption, lists, pending parameters, auto-start.
-    virtual void Initialize() = 0;
-    // ProcessClientParams / ProcessHostParams: interprets and empties gPendingParams.
-    virtual void ProcessParams() = 0;
-};
-
-// Creates the console of a role. Without a factory the shell creates the real consoles
-// (TfraClient, TfraServer); tests of the shell alone install one that makes TStandInConsole.
-using TConsoleFactory = std::function<std::unique_ptr<IConsole>(int role)>;
-void SetConsoleFactory(TConsoleFactory factory); // empty: back to the real consoles
-
 // A console without logic, for tests of the shell: owns its session text, writes "Application
 // started." on the client as the client console does, and reports and empties the pending
 // parameters it is handed (it queues no job and starts nothing).
 class TStandInConsole : public IConsole {
 public:
-    explicit TStandInConsole(int role);
+    TStandInConsole(int role, const TConsoleServices& services);
     ~TStandInConsole() override;
     int Role() const override { return mRole; }
     TSessionText* SessionText() override { return mText.get(); }
@@ -45,15 +26,22 @@ public:
 
 private:
     int mRole;
+    TConsoleServices mServices;
     std::unique_ptr<TSessionText> mText;
 };
 
-class TMainShell : public QObject {
+// Creates the console of a role. Without one the shell creates the real consoles (TfraClient,
+// TfraServer); tests of the shell alone give one that makes TStandInConsole.
+using TConsoleFactory =
+    std::function<std::unique_ptr<IConsole>(int role, const TConsoleServices& services)>;
+
+class TMainShell : public QObject, public IConsoleHost {
     Q_OBJECT
 public:
-    // `params`: the process's own parameters, without the program name. Creates both consoles;
-    // becomes gMainShell.
-    explicit TMainShell(QStringList params = {}, QObject* parent = nullptr);
+    // Takes the application context (loaded by its StartupLoad); `params`: the process's own
+    // parameters, without the program name. Creates both consoles.
+    explicit TMainShell(std::unique_ptr<TAppContext> context, QStringList params = {},
+                        TConsoleFactory consoles = {}, QObject* parent = nullptr);
     // Runs Shutdown() when it has not run yet.
     ~TMainShell() override;
 
@@ -68,16 +56,18 @@ public:
     IConsole* Console(int role);
     // The window caption ("Marrowline 1.00" on the choice page; the consoles set theirs).
     QString Caption;
+    void SetCaption(const QString& caption) override { Caption = caption; }
+    TAppContext& Context() { return *mContext; }
 
     // The role choice's OK: stores the role, saves the settings and initialises again.
     void ChooseRole(int role);
     // Ends the program, with confirm after "Are you sure you want to close Marrowline?" (OK or
     // Cancel). True when the program is ending.
-    bool CloseApplication(bool confirm);
+    bool CloseApplication(bool confirm) override;
     bool Terminated() const { return mTerminated; }
     // TfrmMRL.ApplyOnTop: with toggle, inverts MRL_OnTop first (saved with the settings);
     // returns the resulting value. A window keeps itself on top while it is true.
-    bool ApplyOnTop(bool toggle);
+    bool ApplyOnTop(bool toggle) override;
 
     // Listens for hand-overs of later starts under the name derived from the title and AppDir.
     bool StartHandOverReceiver(QString* error = nullptr);
@@ -90,6 +80,8 @@ public:
     // The designed shutdown: session text to "sessions.log", device list, modem list, job queue,
     // settings, user list, results log and pending parameters. Runs once.
     void Shutdown();
+    // Joins the process's own parameters into the hand-over form and processes them.
+    void ProcessCommandLine(const QStringList& params);
 
 Q_SIGNALS:
     void PageChanged(int page);
@@ -115,6 +107,7 @@ private:
     QList<DeferredHandOver> mDeferred;
     int mBusy = 0; // > 0 while the command line or a hand-over is being processed
 
+    std::unique_ptr<TAppContext> mContext; // destroyed last
     QStringList mParams;
     std::unique_ptr<IConsole> mConsoles[3];
     THandOverReceiver mReceiver;
@@ -123,11 +116,8 @@ private:
     bool mShutDown = false;
 };
 
-// The main window's logic while it exists; nullptr before it is created and after it is gone.
-extern TMainShell* gMainShell;
-
-// The socket name under which the instance of this AppDir receives hand-overs.
-QString HandOverName();
+// The socket name under which the instance of a program folder receives hand-overs.
+QString HandOverName(const QString& appDir);
 
 // A second start's job file and results file are relative to the caller's working folder, not to
 // the running instance's: when the job file (the first positional parameter) names a file of

@@ -1,9 +1,8 @@
 #include "consoles/client_console.h"
 
-#include "app/cmdline.h"
-#include "app/helpers.h"
-#include "app/inifile.h"
-#include "app/settings.h"
+#include "core/helpers.h"
+#include "core/inifile.h"
+#include "core/settings.h"
 #include "consoles/enqueue.h"
 #include "consoles/server_console.h"
 #include "engine/devices.h"
@@ -21,32 +20,11 @@
 namespace {
 const char* const ClassName = "TfraClient";
 
-void report(const char* operation, const QString& text) {
-    AddStatus(QStringLiteral("!") + ClassName + "." + operation + ": " + text);
-}
-
-template <typename F> void guarded(const char* operation, F&& body) {
-    try {
-        body();
-    } catch (const std::exception& e) {
-        report(operation, QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-        report(operation, QStringLiteral("unknown error"));
-    }
-}
 
 QString title() {
     return QString::fromLatin1(ApplicationTitle);
 }
 
-void errorBox(const QString& text) {
-    Prompt().MessageBox(text, title(), TBoxIcon::Error, TBoxButtons::Ok);
-}
-
-bool askYesNo(const QString& text) {
-    return Prompt().MessageBox(text, title(), TBoxIcon::Warning, TBoxButtons::YesNo) ==
-           TBoxResult::Yes;
-}
 
 QString timeText(double value) {
     const QDateTime time = DoubleToDateTime(value);
@@ -55,11 +33,10 @@ QString timeText(double value) {
 
 // The index of the default connection (the first device whose identifier is CLI_ActiveDevice),
 // or -1.
-int defaultDevice() {
-    if (!gDevices) return -1;
-    const QString active = GetStr(CLI_ActiveDevice);
-    for (int i = 0; i < gDevices->Count(); ++i)
-        if (gDevices->GetSetting(i, dvkDevGUID) == active) return i;
+int defaultDevice(TDevicesList* devices, const QString& active) {
+    if (!devices) return -1;
+    for (int i = 0; i < devices->Count(); ++i)
+        if (devices->GetSetting(i, dvkDevGUID) == active) return i;
     return -1;
 }
 
@@ -98,18 +75,36 @@ bool WriteResultsFile(const QString& path, const QString& line, QString* error) 
 
 // ---- TfraClient ----
 
-TfraClient::TfraClient(QObject* parent) : QObject(parent) {
-    SetConsoleSessionText(1, &mmDetail);
-    gRemConsole = this;
+TfraClient::TfraClient(const TConsoleServices& services, QObject* parent)
+    : QObject(parent), mServices(services), mQueue(&services.queue), mLog(&services.log) {
+    mServices.status.SetSessionText(1, &mmDetail);
+    mServices.engines.remConsole = this;
 }
 
 TfraClient::~TfraClient() {
-    if (gRemConsole == this) gRemConsole = nullptr;
-    if (ConsoleSessionText(1) == &mmDetail) SetConsoleSessionText(1, nullptr);
+    if (mServices.engines.remConsole == this) mServices.engines.remConsole = nullptr;
+    if (mServices.status.SessionText(1) == &mmDetail) mServices.status.SetSessionText(1, nullptr);
+}
+
+void TfraClient::report(const char* operation, const QString& text) {
+    mServices.status.Add(QStringLiteral("!") + ClassName + "." + operation + ": " + text);
+}
+
+void TfraClient::errorBox(const QString& text) {
+    mServices.prompt.MessageBox(text, title(), TBoxIcon::Error, TBoxButtons::Ok);
+}
+
+bool TfraClient::askYesNo(const QString& text) {
+    return mServices.prompt.MessageBox(text, title(), TBoxIcon::Warning, TBoxButtons::YesNo) ==
+           TBoxResult::Yes;
+}
+
+TDevicesList* TfraClient::devices() const {
+    return mServices.devices();
 }
 
 bool TfraClient::running() const {
-    return gDevices && gDevices->EngineCount() > 0;
+    return devices() && devices()->EngineCount() > 0;
 }
 
 void TfraClient::Initialize() {
@@ -117,14 +112,13 @@ void TfraClient::Initialize() {
         Caption = title() + ' ' + QString::fromLatin1(ProgramVersion) + " - CLIENT";
         TrayHint = Caption + ' ';
         IconIndex = 1;
-        if (gMainShell) gMainShell->Caption = Caption;
-        AlwaysOnTopChecked = gMainShell ? gMainShell->ApplyOnTop(false) : GetBool(MRL_OnTop);
-        if (!gLog) gLog = new TQLog;
+        if (mServices.host) mServices.host->SetCaption(Caption);
+        AlwaysOnTopChecked = mServices.host ? mServices.host->ApplyOnTop(false) : mServices.settings.GetBool(MRL_OnTop);
         UpdateLogList();
         UpdateQueueList();
-        AddStatus(QStringLiteral("Application started."));
-        if (!gPendingParams.isEmpty()) ProcessClientParams();
-        if (GetBool(CLI_AutoDelivery) && !gStopRequested) btStartClick();
+        mServices.status.Add(QStringLiteral("Application started."));
+        if (!mServices.params.entries.isEmpty()) ProcessClientParams();
+        if (mServices.settings.GetBool(CLI_AutoDelivery) && !mServices.params.stopRequested) btStartClick();
         SetGUI();
     });
 }
@@ -134,79 +128,79 @@ void TfraClient::Initialize() {
 void TfraClient::ProcessClientParams() {
     guarded("ProcessClientParams", [&]() {
         processJobPart();
-        const QStringList entries = gPendingParams;
+        const QStringList entries = mServices.params.entries;
         for (const QString& entry : entries) {
             if (entry == "/START") {
                 DeviceProcessing(true);
             } else if (entry == "/STOP") {
-                gStopRequested = true;
+                mServices.params.stopRequested = true;
                 DeviceProcessing(false);
             } else if (entry == "/CLEARLOG") {
                 btLogClearClick(false);
             }
         }
     });
-    gPendingParams.clear();
+    mServices.params.entries.clear();
 }
 
 void TfraClient::processJobPart() {
-    if (gPendingParams.size() < 4 || IsSwitch(gPendingParams[0])) return;
+    if (mServices.params.entries.size() < 4 || IsSwitch(mServices.params.entries[0])) return;
     guarded("ProcessClientParams_1", [&]() {
         TQueueItem job;
-        if (gQueue) gQueue->EmptyItem(job);
-        const bool prepared = gQueue && PrepareClientJob(job, gPendingParams[0], gPendingParams[1],
-                                                         gPendingParams[2], gPendingParams[3]);
-        const bool hasResultsFile = gPendingParams.size() >= 5 && !IsSwitch(gPendingParams[4]);
+        if (mQueue) mQueue->EmptyItem(job);
+        const bool prepared = mQueue && PrepareClientJob(job, mServices.params.entries[0], mServices.params.entries[1],
+                                                         mServices.params.entries[2], mServices.params.entries[3]);
+        const bool hasResultsFile = mServices.params.entries.size() >= 5 && !IsSwitch(mServices.params.entries[4]);
         const QString resultsFile =
-            hasResultsFile ? PathCase(gPendingParams[4]).trimmed() : QString();
+            hasResultsFile ? PathCase(mServices.params.entries[4]).trimmed() : QString();
         if (prepared && !Get(job, qkUser).isEmpty() && !Get(job, qkPassw).isEmpty()) {
             if (hasResultsFile) Put(job, qkResultsFile, resultsFile);
-            if (ParamStartsWith("/AUTODEL")) Put(job, qkAutoDel, QString::fromLatin1(NoYes[1]));
-            if (gQueue->SearchItem(job) < 0) {
+            if (mServices.params.StartsWith("/AUTODEL")) Put(job, qkAutoDel, QString::fromLatin1(NoYes[1]));
+            if (mQueue->SearchItem(job) < 0) {
                 queueJob(job);
-                AddStatus("File queued: " + Get(job, qkSrcFile));
+                mServices.status.Add("File queued: " + Get(job, qkSrcFile));
             } else {
-                AddStatus("File already in queue: " + Get(job, qkSrcFile));
+                mServices.status.Add("File already in queue: " + Get(job, qkSrcFile));
             }
         } else {
-            AddStatus(QStringLiteral("Queuing up failed. Error in command line."));
+            mServices.status.Add(QStringLiteral("Queuing up failed. Error in command line."));
             // The calling program always finds an answer when it named a results file.
             if (hasResultsFile && !resultsFile.isEmpty()) {
-                AddStatus("Creating results file: " + resultsFile);
+                mServices.status.Add("Creating results file: " + resultsFile);
                 writeResultsFile(resultsFile, CommandLineErrorLine(job));
             }
         }
     });
-    gPendingParams.remove(0, qMin<qsizetype>(4, gPendingParams.size()));
+    mServices.params.entries.remove(0, qMin<qsizetype>(4, mServices.params.entries.size()));
 }
 
 void TfraClient::writeResultsFile(const QString& path, const QString& line) {
     QString error;
-    if (!WriteResultsFile(path, line, &error)) AddStatus(path + ": " + error);
+    if (!WriteResultsFile(path, line, &error)) mServices.status.Add(path + ": " + error);
 }
 
 void TfraClient::queueJob(const TQueueItem& job) {
-    gQueue->AddItem();
-    const int last = gQueue->Count() - 1;
-    gQueue->SetItem(last, &job);
-    gQueue->ItemIndex = last;
+    mQueue->AddItem();
+    const int last = mQueue->Count() - 1;
+    mQueue->SetItem(last, &job);
+    mQueue->ItemIndex = last;
     UpdateQueueList();
     QueueSelected = int(lvQueue.size()) - 1;
     Q_EMIT QueueChanged();
-    gQueue->Save();
+    mQueue->Save();
 }
 
 bool TfraClient::PrepareClientJob(TQueueItem& job, const QString& file, const QString& user,
                                   const QString& password, const QString& server) {
     bool usable = false;
     guarded("PrepareClientJob", [&]() {
-        if (!gQueue) return;
-        gQueue->EmptyItem(job);
+        if (!mQueue) return;
+        mQueue->EmptyItem(job);
         const QString path = PathCase(file).trimmed();
         Put(job, qkUser, user.toUpper().trimmed());
         Put(job, qkPassw, ScramblePassword(password));
 
-        const QString outbox = GetStr(MRL_Outbox);
+        const QString outbox = mServices.settings.GetStr(MRL_Outbox);
         QString relative;
         if (!RelativeToFolder(path, outbox, &relative)) {
             errorBox(path + "\r\nFile must be in the Outbox or a subfolder!");
@@ -220,21 +214,21 @@ bool TfraClient::PrepareClientJob(TQueueItem& job, const QString& file, const QS
         }
         Put(job, qkSrcFile, relative);
 
-        const int device = defaultDevice();
+        const int device = defaultDevice(devices(), mServices.settings.GetStr(CLI_ActiveDevice));
         if (device >= 0) {
-            Put(job, qkCommName, gDevices->GetSetting(device, dvkDevName));
+            Put(job, qkCommName, devices()->GetSetting(device, dvkDevName));
             if (Get(job, qkCommName).trimmed().isEmpty()) {
                 errorBox("The default connection has an invalid name!\r\nPlease check the "
                          "connection properties in the \"Options\" dialog.");
                 return;
             }
-            Put(job, qkCommGUID, gDevices->GetSetting(device, dvkDevGUID));
+            Put(job, qkCommGUID, devices()->GetSetting(device, dvkDevGUID));
             if (Get(job, qkCommGUID).trimmed().isEmpty()) {
                 errorBox("The default connection has an invalid identifier!\r\nPlease check the "
                          "connection properties in the \"Options\" dialog.");
                 return;
             }
-            const QString type = gDevices->GetSetting(device, dvkDevType);
+            const QString type = devices()->GetSetting(device, dvkDevType);
             if (type == "Direct")
                 Put(job, qkCommParam, QString());
             else if (type == "Modem")
@@ -264,10 +258,10 @@ void TfraClient::UpdateQueueList() {
     guarded("UpdateQueueList", [&]() {
         const int selected = QueueSelected;
         lvQueue.clear();
-        const int count = gQueue ? gQueue->Count() : 0;
-        const QString outbox = GetStr(MRL_Outbox);
+        const int count = mQueue ? mQueue->Count() : 0;
+        const QString outbox = mServices.settings.GetStr(MRL_Outbox);
         for (int i = 0; i < count; ++i) {
-            const TQueueItem* job = gQueue->GetItem(i);
+            const TQueueItem* job = mQueue->GetItem(i);
             if (!job) continue;
             QString shown = Get(*job, qkSrcFile);
             QString relative;
@@ -288,11 +282,10 @@ void TfraClient::UpdateQueueList() {
 void TfraClient::UpdateLogList() {
     guarded("UpdateLogList", [&]() {
         lsvLog.clear();
-        if (!gLog) gLog = new TQLog;
-        const int count = gLog->Count();
+        const int count = mLog->Count();
         for (int i = 0; i < count; ++i) {
             TLogRecord record;
-            if (gLog->GetEntry(i, record)) ShowLogEntry(record);
+            if (mLog->GetEntry(i, record)) ShowLogEntry(record);
         }
         Q_EMIT LogChanged();
     });
@@ -322,7 +315,7 @@ void TfraClient::LogFileEvent(const TQueueItem& job, bool discard, const QString
                               int attempt, bool done) {
     guarded("LogFileEvent", [&]() {
         if (Get(job, qkSrcFile).isEmpty()) {
-            AddStatus(QStringLiteral("UpdateQueueList: Logging skipped - missing filename."));
+            mServices.status.Add(QStringLiteral("UpdateQueueList: Logging skipped - missing filename."));
             return;
         }
         const QString number = Get(job, qkNo).trimmed();
@@ -348,16 +341,15 @@ void TfraClient::LogFileEvent(const TQueueItem& job, bool discard, const QString
         record.CommGUID = Get(job, qkCommGUID);
         record.CommParam = Get(job, qkCommParam);
         record.ResultsFile = Get(job, qkResultsFile);
-        if (!gLog) gLog = new TQLog;
-        gLog->LogEntry(record);
+        mLog->LogEntry(record);
         ShowLogEntry(record);
 
         // Neither ended nor dropped: the job stays queued for another attempt.
         if (!discard && !done) return;
-        if (!gQueue) return;
+        if (!mQueue) return;
         int index = -1;
-        for (int i = 0; i < gQueue->Count(); ++i)
-            if (gQueue->GetSetting(i, qkNo).trimmed() == number) {
+        for (int i = 0; i < mQueue->Count(); ++i)
+            if (mQueue->GetSetting(i, qkNo).trimmed() == number) {
                 index = i;
                 break;
             }
@@ -367,20 +359,20 @@ void TfraClient::LogFileEvent(const TQueueItem& job, bool discard, const QString
         // dropped job keeps its file, and a fetching job names a file of the server, not ours.
         if (done && Get(job, qkAutoDel) == QLatin1String(NoYes[1]) &&
             Get(job, qkMethod) == QLatin1String("SEND")) {
-            const QString outbox = GetStr(MRL_Outbox);
+            const QString outbox = mServices.settings.GetStr(MRL_Outbox);
             bool inside = false;
             const QString path = LocalPath(outbox, Get(job, qkSrcFile), &inside);
-            AddStatus("Deleting file: " + WithTrailingSlash(outbox) +
+            mServices.status.Add("Deleting file: " + WithTrailingSlash(outbox) +
                       LocalSeparators(Get(job, qkSrcFile)));
             if (inside) QFile::remove(path);
         }
         if (!record.ResultsFile.isEmpty()) {
-            AddStatus("Creating results file: " + record.ResultsFile);
+            mServices.status.Add("Creating results file: " + record.ResultsFile);
             QString error;
             if (!WriteResultsFile(record.ResultsFile, ResultsFileLine(record), &error))
-                AddStatus(error);
+                mServices.status.Add(error);
         }
-        gQueue->DeleteItem(index, true);
+        mQueue->DeleteItem(index, true);
         UpdateQueueList();
     });
 }
@@ -407,10 +399,10 @@ void TfraClient::OnDeviceStatus(TRemStatusReport& report) {
         Q_EMIT SessionChanged();
         if (!report.Message.isEmpty()) {
             if (prbPosition > 0)
-                AddStatus("(" + QString::number(ProgressPercent(prbPosition, prbMax)) + "%) " +
+                mServices.status.Add("(" + QString::number(ProgressPercent(prbPosition, prbMax)) + "%) " +
                           report.Message);
             else
-                AddStatus(report.Message);
+                mServices.status.Add(report.Message);
         }
     });
     SetGUI();
@@ -420,15 +412,15 @@ void TfraClient::OnDeviceStatus(TRemStatusReport& report) {
 
 void TfraClient::DeviceProcessing(bool start) {
     guarded("DeviceProcessing", [&]() {
-        if (!gDevices) return;
+        if (!devices()) return;
         if (start) {
             ClearStatus();
-            const QString active = GetStr(CLI_ActiveDevice);
-            for (int i = 0; i < gDevices->Count(); ++i)
-                if (gDevices->GetSetting(i, dvkDevGUID) == active) gDevices->StartRemProc(i);
+            const QString active = mServices.settings.GetStr(CLI_ActiveDevice);
+            for (int i = 0; i < devices()->Count(); ++i)
+                if (devices()->GetSetting(i, dvkDevGUID) == active) devices()->StartRemProc(i);
         } else {
-            for (int i = 0; i < gDevices->Count(); ++i)
-                gDevices->StopRemProc(i);
+            for (int i = 0; i < devices()->Count(); ++i)
+                devices()->StopRemProc(i);
             ClearStatus();
         }
     });
@@ -465,7 +457,7 @@ void TfraClient::ClearStatus() {
         prbMax = 100;
         prbPosition = 0;
         Q_EMIT SessionChanged();
-        SaveStatus(&mmDetail);
+        mServices.status.Save(&mmDetail);
     });
 }
 
@@ -474,9 +466,9 @@ void TfraClient::ClearStatus() {
 bool TfraClient::btJobAddClick() {
     bool queued = false;
     guarded("JobAddClick", [&]() {
-        if (!gQueue) return;
+        if (!mQueue) return;
         const QString name =
-            Prompt().OpenFile("Send file", "All files (*.*)|*.*", GetStr(MRL_Outbox));
+            mServices.prompt.OpenFile("Send file", "All files (*.*)|*.*", mServices.settings.GetStr(MRL_Outbox));
         if (name.isEmpty()) return;
         TQueueItem job;
         if (!PrepareClientJob(job, name, QString(), QString(), QString())) return;
@@ -489,12 +481,12 @@ bool TfraClient::btJobAddClick() {
 
 void TfraClient::btJobDelClick() {
     guarded("JobDelClick", [&]() {
-        if (!gQueue || QueueSelected < 0 || QueueSelected >= lvQueue.size()) return;
+        if (!mQueue || QueueSelected < 0 || QueueSelected >= lvQueue.size()) return;
         const int index = QueueSelected;
         if (!askYesNo("Are you sure you want to delete file # " + lvQueue[index].value(0) +
                       " from the queue?"))
             return;
-        if (gQueue->DeleteItem(index, true)) {
+        if (mQueue->DeleteItem(index, true)) {
             lvQueue.removeAt(index);
             QueueSelected = -1;
         } else {
@@ -512,12 +504,12 @@ void TfraClient::lvQueueKeyDown(int key) {
 
 void TfraClient::btDelAllClick() {
     guarded("DelAllClick", [&]() {
-        if (!gQueue) return;
+        if (!mQueue) return;
         if (!askYesNo(QStringLiteral("Are you sure you want to empty all the queue?"))) return;
         while (!lvQueue.isEmpty()) {
-            const QString number = gQueue->GetSetting(0, qkNo);
-            const QString file = gQueue->GetSetting(0, qkSrcFile);
-            if (!gQueue->DeleteItem(0, true)) {
+            const QString number = mQueue->GetSetting(0, qkNo);
+            const QString file = mQueue->GetSetting(0, qkSrcFile);
+            if (!mQueue->DeleteItem(0, true)) {
                 errorBox("File # " + number + " could not be deleted:\r\n" + file);
                 break;
             }
@@ -532,30 +524,28 @@ void TfraClient::btDelAllClick() {
 // ---- Log ----
 
 void TfraClient::btLogClearClick(bool clicked) {
-    if (!gLog) gLog = new TQLog;
-    gLog->Clear(clicked);
+    mLog->Clear(clicked);
     UpdateLogList();
 }
 
 void TfraClient::btLogExpClick() {
     guarded("LogExpClick", [&]() {
-        if (!gLog) gLog = new TQLog;
-        const int count = gLog->Count();
+        const int count = mLog->Count();
         if (count < 1) return;
         const QString path =
-            Prompt().SaveFile("Export Log", "Text files (*.txt)|*.txt", "txt", QString());
+            mServices.prompt.SaveFile("Export Log", "Text files (*.txt)|*.txt", "txt", QString());
         if (path.isEmpty()) return;
-        if (QFileInfo(path).absoluteFilePath() == QFileInfo(gLog->FileName).absoluteFilePath() ||
+        if (QFileInfo(path).absoluteFilePath() == QFileInfo(mLog->FileName).absoluteFilePath() ||
             (QFileInfo::exists(path) && QFileInfo(path).canonicalFilePath() ==
-                                            QFileInfo(gLog->FileName).canonicalFilePath())) {
-            Prompt().MessageBox(QStringLiteral("Default log file cannot be overwritten!"), title(),
+                                            QFileInfo(mLog->FileName).canonicalFilePath())) {
+            mServices.prompt.MessageBox(QStringLiteral("Default log file cannot be overwritten!"), title(),
                                 TBoxIcon::None, TBoxButtons::Ok);
             return;
         }
         QByteArray bytes;
         for (int i = 0; i < count; ++i) {
             TLogRecord r;
-            if (!gLog->GetEntry(i, r)) throw std::runtime_error("log record unreadable");
+            if (!mLog->GetEntry(i, r)) throw std::runtime_error("log record unreadable");
             const QStringList fields{QString::number(r.JobNo),
                                      QString::fromLatin1(NoYes[r.Done ? 1 : 0]),
                                      r.Result,
@@ -570,7 +560,7 @@ void TfraClient::btLogExpClick() {
             bytes += (fields.join('\t') + "\r\n").toUtf8();
         }
         if (!WriteTextFile(path, bytes))
-            Prompt().MessageBox(QStringLiteral("Error exporting log file!"), title(),
+            mServices.prompt.MessageBox(QStringLiteral("Error exporting log file!"), title(),
                                 TBoxIcon::Error, TBoxButtons::Cancel);
     });
 }
@@ -578,10 +568,10 @@ void TfraClient::btLogExpClick() {
 // ---- Menu ----
 
 void TfraClient::Quit1Click() {
-    if (gMainShell) gMainShell->CloseApplication(true);
+    if (mServices.host) mServices.host->CloseApplication(true);
 }
 
 void TfraClient::Alwaysontop1Click() {
-    AlwaysOnTopChecked = gMainShell ? gMainShell->ApplyOnTop(true) : GetBool(MRL_OnTop);
+    AlwaysOnTopChecked = mServices.host ? mServices.host->ApplyOnTop(true) : mServices.settings.GetBool(MRL_OnTop);
     Q_EMIT GuiChanged();
 }

@@ -2,11 +2,11 @@
 // The client console's logic (TfraClient): the queue of files to send, the results log, the
 // session fields of the client engine, start and stop, the client's command-line grammar, job
 // preparation and the results files that calling programs ask for. Its state is what a view
-// shows; every box goes through Prompt().
-#include "app/shell.h"
+// shows; every box goes through the prompt interface.
+#include "consoles/console_services.h"
 #include "engine/rem_process.h"
 #include "jobs/results_log.h"
-#include "jobs/status.h"
+#include "core/status.h"
 
 #include <QList>
 #include <QObject>
@@ -30,7 +30,7 @@ bool WriteResultsFile(const QString& path, const QString& line, QString* error =
 class TfraClient : public QObject, public IConsole, public IRemConsole {
     Q_OBJECT
 public:
-    explicit TfraClient(QObject* parent = nullptr);
+    explicit TfraClient(const TConsoleServices& services, QObject* parent = nullptr);
     ~TfraClient() override;
 
     // IConsole
@@ -107,7 +107,26 @@ Q_SIGNALS:
 
 private:
     void processJobPart();
+    TDevicesList* devices() const;
+    void errorBox(const QString& text);
+    void report(const char* operation, const QString& text);
+    // Runs an operation: anything it throws becomes the status line "!" + class + "." +
+    // operation + ": " + text.
+    template <typename F> void guarded(const char* operation, F&& body) {
+        try {
+            body();
+        } catch (const std::exception& e) {
+            report(operation, QString::fromLocal8Bit(e.what()));
+        } catch (...) {
+            report(operation, QStringLiteral("unknown error"));
+        }
+    }
+    bool askYesNo(const QString& text);
     void queueJob(const TQueueItem& job);
     void writeResultsFile(const QString& path, const QString& line);
     bool running() const;
+
+    TConsoleServices mServices;
+    TQueueList* mQueue;
+    TQLog* mLog;
 };

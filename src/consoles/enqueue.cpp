@@ -1,7 +1,7 @@
 #include "consoles/enqueue.h"
 
-#include "app/settings.h"
-#include "consoles/users.h"
+#include "core/settings.h"
+#include "jobs/users.h"
 #include "platform/paths.h"
 #include "platform/prompt.h"
 
@@ -10,9 +10,9 @@
 #include <QFileInfo>
 
 namespace {
-void errorBox(const QString& text) {
-    Prompt().MessageBox(text, QString::fromLatin1(ApplicationTitle), TBoxIcon::Error,
-                        TBoxButtons::Ok);
+void errorBox(IPrompt& prompt, const QString& text) {
+    prompt.MessageBox(text, QString::fromLatin1(ApplicationTitle), TBoxIcon::Error,
+                      TBoxButtons::Ok);
 }
 } // namespace
 
@@ -39,29 +39,28 @@ qint64 ReadableFileSize(const QString& localPath) {
     return file.size();
 }
 
-bool PrepareHostJob(TQueueItem& job, const QString& file, const QString& user,
-                    const QString& destination) {
-    if (!gQueue) return false;
-    gQueue->EmptyItem(job);
+bool PrepareHostJob(const TConsoleServices& services, TQueueItem& job, const QString& file,
+                    const QString& user, const QString& destination) {
+    services.queue.EmptyItem(job);
     Put(job, qkUser, user.toUpper().trimmed());
     Put(job, qkSrcFile, PathCase(file).trimmed());
     Put(job, qkDestPath, StoredPath(PathCase(destination).trimmed()));
 
-    if (!gUsers) return false;
-    const int index = gUsers->SearchItem(Get(job, qkUser), QString());
+    TUsersList& users = services.users();
+    const int index = users.SearchItem(Get(job, qkUser), QString());
     if (index < 0) {
-        errorBox(QStringLiteral("Invalid user name!"));
+        errorBox(services.prompt, QStringLiteral("Invalid user name!"));
         return false;
     }
-    const QString outbox = gUsers->GetSetting(index, ukOutbox);
+    const QString outbox = users.GetSetting(index, ukOutbox);
     QString relative;
     if (!RelativeToFolder(Get(job, qkSrcFile), outbox, &relative)) {
-        errorBox(QStringLiteral("File must be in the user's Outbox or a subfolder."));
+        errorBox(services.prompt, QStringLiteral("File must be in the user's Outbox or a subfolder."));
         return false;
     }
     // A stored name longer than a job field holds would be cut and name another file.
     if (Cut255(relative) != relative) {
-        errorBox(QStringLiteral("Cannot open specified file."));
+        errorBox(services.prompt, QStringLiteral("Cannot open specified file."));
         return false;
     }
     Put(job, qkSrcFile, relative);
@@ -70,7 +69,7 @@ bool PrepareHostJob(TQueueItem& job, const QString& file, const QString& user,
     const QString local = LocalPath(outbox, relative, &inside);
     const qint64 size = inside ? ReadableFileSize(local) : -1;
     if (size < 0) {
-        errorBox(QStringLiteral("Cannot open specified file."));
+        errorBox(services.prompt, QStringLiteral("Cannot open specified file."));
         return false;
     }
     Put(job, qkSize, QString::number(size));

@@ -1,6 +1,7 @@
 #pragma once
 // Preparing jobs for the queues: the checks a file must pass before it is queued, shared by the
 // consoles' command lines and their enqueue dialogs.
+#include "consoles/console_services.h"
 #include "jobs/queue.h"
 
 #include <QString>
@@ -18,5 +19,5 @@ qint64 ReadableFileSize(const QString& localPath);
 // Fills `job` with a host job: `file` (a local path inside the user's outbox) for the user
 // `user`, to be stored by the client under `destination`. Shows its own error box and returns
 // false when the user is unknown, the file is not in the user's outbox, or it cannot be opened.
-bool PrepareHostJob(TQueueItem& job, const QString& file, const QString& user,
-                    const QString& destination);
+bool PrepareHostJob(const TConsoleServices& services, TQueueItem& job, const QString& file,
+                    const QString& user, const QString& destination);

@@ -1,11 +1,10 @@
 #include "consoles/server_console.h"
 
-#include "app/cmdline.h"
-#include "app/helpers.h"
-#include "app/inifile.h"
-#include "app/settings.h"
+#include "core/helpers.h"
+#include "core/inifile.h"
+#include "core/settings.h"
 #include "consoles/enqueue.h"
-#include "consoles/users.h"
+#include "jobs/users.h"
 #include "engine/devices.h"
 #include "engine/link_protocol.h"
 #include "jobs/queue.h"
@@ -24,33 +23,11 @@
 namespace {
 const char* const ClassName = "TfraServer";
 
-void report(const char* operation, const QString& text) {
-    AddStatus(QStringLiteral("!") + ClassName + "." + operation + ": " + text);
-}
-
-// Runs an operation body; anything it throws becomes the designed status line.
-template <typename F> void guarded(const char* operation, F&& body) {
-    try {
-        body();
-    } catch (const std::exception& e) {
-        report(operation, QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-        report(operation, QStringLiteral("unknown error"));
-    }
-}
 
 QString title() {
     return QString::fromLatin1(ApplicationTitle);
 }
 
-void errorBox(const QString& text) {
-    Prompt().MessageBox(text, title(), TBoxIcon::Error, TBoxButtons::Ok);
-}
-
-bool askYesNo(const QString& text) {
-    return Prompt().MessageBox(text, title(), TBoxIcon::Warning, TBoxButtons::YesNo) ==
-           TBoxResult::Yes;
-}
 
 QString timeText(double value) {
     const QDateTime time = DoubleToDateTime(value);
@@ -71,14 +48,6 @@ double submittedTime(const QString& text) {
     if (text.trimmed().isEmpty()) return 0;
     const QDateTime time = StrToDateTime(text);
     return time.isValid() ? DateTimeToDouble(time) : 0;
-}
-
-TUsersList& users() {
-    if (!gUsers) {
-        gUsers = new TUsersList;
-        gUsers->Load();
-    }
-    return *gUsers;
 }
 } // namespace
 
@@ -121,18 +90,40 @@ bool WriteTextFile(const QString& path, const QByteArray& bytes, QString* error)
 
 // ---- TfraServer ----
 
-TfraServer::TfraServer(QObject* parent) : QObject(parent) {
-    SetConsoleSessionText(2, &mmDetail);
-    gHostConsole = this;
+TfraServer::TfraServer(const TConsoleServices& services, QObject* parent)
+    : QObject(parent), mServices(services), mQueue(&services.queue), mLog(&services.log) {
+    mServices.status.SetSessionText(2, &mmDetail);
+    mServices.engines.hostConsole = this;
 }
 
 TfraServer::~TfraServer() {
-    if (gHostConsole == this) gHostConsole = nullptr;
-    if (ConsoleSessionText(2) == &mmDetail) SetConsoleSessionText(2, nullptr);
+    if (mServices.engines.hostConsole == this) mServices.engines.hostConsole = nullptr;
+    if (mServices.status.SessionText(2) == &mmDetail) mServices.status.SetSessionText(2, nullptr);
+}
+
+TUsersList& TfraServer::users() {
+    return mServices.users();
+}
+
+void TfraServer::report(const char* operation, const QString& text) {
+    mServices.status.Add(QStringLiteral("!") + ClassName + "." + operation + ": " + text);
+}
+
+void TfraServer::errorBox(const QString& text) {
+    mServices.prompt.MessageBox(text, title(), TBoxIcon::Error, TBoxButtons::Ok);
+}
+
+bool TfraServer::askYesNo(const QString& text) {
+    return mServices.prompt.MessageBox(text, title(), TBoxIcon::Warning, TBoxButtons::YesNo) ==
+           TBoxResult::Yes;
+}
+
+TDevicesList* TfraServer::devices() const {
+    return mServices.devices();
 }
 
 bool TfraServer::running() const {
-    return gDevices && gDevices->EngineCount() > 0;
+    return devices() && devices()->EngineCount() > 0;
 }
 
 void TfraServer::Initialize() {
@@ -140,14 +131,13 @@ void TfraServer::Initialize() {
         Caption = title() + ' ' + QString::fromLatin1(ProgramVersion) + " - SERVER";
         TrayHint = Caption + ' ';
         IconIndex = 2;
-        if (gMainShell) gMainShell->Caption = Caption;
-        AlwaysOnTopChecked = gMainShell ? gMainShell->ApplyOnTop(false) : GetBool(MRL_OnTop);
+        if (mServices.host) mServices.host->SetCaption(Caption);
+        AlwaysOnTopChecked = mServices.host ? mServices.host->ApplyOnTop(false) : mServices.settings.GetBool(MRL_OnTop);
         users();
-        if (!gLog) gLog = new TQLog;
         UpdateQueueList();
         UpdateLogList();
-        if (!gPendingParams.isEmpty()) ProcessHostParams();
-        if (GetBool(SVR_AutoDelivery) && !gStopRequested) btStartClick();
+        if (!mServices.params.entries.isEmpty()) ProcessHostParams();
+        if (mServices.settings.GetBool(SVR_AutoDelivery) && !mServices.params.stopRequested) btStartClick();
         SetGUI();
     });
 }
@@ -157,12 +147,12 @@ void TfraServer::Initialize() {
 void TfraServer::ProcessHostParams() {
     guarded("ProcessHostParams", [&]() {
         processJobPart();
-        const QStringList entries = gPendingParams;
+        const QStringList entries = mServices.params.entries;
         for (const QString& entry : entries) {
             if (entry == "/START") {
                 DeviceProcessing(true);
             } else if (entry == "/STOP") {
-                gStopRequested = true;
+                mServices.params.stopRequested = true;
                 DeviceProcessing(false);
             } else if (entry == "/CLEARLOG") {
                 btLogClearClick(false);
@@ -174,45 +164,45 @@ void TfraServer::ProcessHostParams() {
                 importUsers(entry);
             }
         }
-        gPendingParams.clear();
+        mServices.params.entries.clear();
         users().Save();
     });
     // Whatever failed on the way, the list is not read a second time.
-    gPendingParams.clear();
+    mServices.params.entries.clear();
 }
 
 void TfraServer::processJobPart() {
-    if (gPendingParams.size() < 2 || IsSwitch(gPendingParams[0])) return;
+    if (mServices.params.entries.size() < 2 || IsSwitch(mServices.params.entries[0])) return;
     guarded("ProcessHostParams_1", [&]() {
         TQueueItem job;
         const bool prepared =
-            gQueue && PrepareHostJob(job, gPendingParams[0], gPendingParams[1], QString());
+            mQueue && PrepareHostJob(mServices, job, mServices.params.entries[0], mServices.params.entries[1], QString());
         if (prepared && !Get(job, qkUser).isEmpty()) {
-            if (gPendingParams.size() >= 3 && !IsSwitch(gPendingParams[2]))
-                Put(job, qkResultsFile, PathCase(gPendingParams[2]).trimmed());
-            if (ParamStartsWith("/AUTODEL")) Put(job, qkAutoDel, QString::fromLatin1(NoYes[1]));
-            if (gQueue->SearchItem(job) < 0) {
+            if (mServices.params.entries.size() >= 3 && !IsSwitch(mServices.params.entries[2]))
+                Put(job, qkResultsFile, PathCase(mServices.params.entries[2]).trimmed());
+            if (mServices.params.StartsWith("/AUTODEL")) Put(job, qkAutoDel, QString::fromLatin1(NoYes[1]));
+            if (mQueue->SearchItem(job) < 0) {
                 queueJob(job);
-                AddStatus("File queued: " + Get(job, qkSrcFile));
+                mServices.status.Add("File queued: " + Get(job, qkSrcFile));
             } else {
-                AddStatus("File already in queue: " + Get(job, qkSrcFile));
+                mServices.status.Add("File already in queue: " + Get(job, qkSrcFile));
             }
         } else {
-            AddStatus("Queuing up failed. Error in command line.");
+            mServices.status.Add("Queuing up failed. Error in command line.");
         }
     });
-    gPendingParams.remove(0, qMin<qsizetype>(2, gPendingParams.size()));
+    mServices.params.entries.remove(0, qMin<qsizetype>(2, mServices.params.entries.size()));
 }
 
 void TfraServer::queueJob(const TQueueItem& job) {
-    gQueue->AddItem();
-    const int last = gQueue->Count() - 1;
-    gQueue->SetItem(last, &job);
-    gQueue->ItemIndex = last;
+    mQueue->AddItem();
+    const int last = mQueue->Count() - 1;
+    mQueue->SetItem(last, &job);
+    mQueue->ItemIndex = last;
     UpdateQueueList();
     QueueSelected = int(lvQueue.size()) - 1;
     Q_EMIT QueueChanged();
-    gQueue->Save();
+    mQueue->Save();
 }
 
 void TfraServer::redirectUsers(TUserKey useGlobal, TUserKey folder, TSettingKey setting,
@@ -222,17 +212,17 @@ void TfraServer::redirectUsers(TUserKey useGlobal, TUserKey folder, TSettingKey 
     for (int i = 0; i < list.Count(); ++i) {
         TMRLUser* user = list.GetItem(i);
         if (!user || !(*user)[useGlobal].BoolValue) continue;
-        (*user)[folder].SetStr(GetStr(setting));
+        (*user)[folder].SetStr(mServices.settings.GetStr(setting));
         ++changed;
     }
-    if (changed > 0) AddStatus(text + QString::number(changed) + " users.");
+    if (changed > 0) mServices.status.Add(text + QString::number(changed) + " users.");
 }
 
 void TfraServer::importUsers(const QString& entry) {
     guarded("ProcessHostParams_2", [&]() {
         const QString name = PathCase(entry.mid(7)).trimmed();
         if (name.isEmpty() || !QFileInfo(name).isFile()) {
-            AddStatus("Error - specified file not found: " + name);
+            mServices.status.Add("Error - specified file not found: " + name);
             return;
         }
         QFile file(name);
@@ -243,7 +233,7 @@ void TfraServer::importUsers(const QString& entry) {
 
         TUsersList& list = users();
         bool exclusive = false;
-        for (const QString& pending : gPendingParams)
+        for (const QString& pending : mServices.params.entries)
             if (pending.compare("/EXCLUSIVE", Qt::CaseInsensitive) == 0) exclusive = true;
         // The accounts an exclusive import replaces: their files go too, so a removed account
         // cannot log on again after the next start.
@@ -254,8 +244,8 @@ void TfraServer::importUsers(const QString& entry) {
             list.Clear();
         }
 
-        const QString globalInbox = GetStr(MRL_Inbox);
-        const QString globalOutbox = GetStr(MRL_Outbox);
+        const QString globalInbox = mServices.settings.GetStr(MRL_Inbox);
+        const QString globalOutbox = mServices.settings.GetStr(MRL_Outbox);
         for (const QString& line : lines) {
             const QStringList fields = SplitCommaText(line);
             if (fields.size() < 2) continue;
@@ -279,14 +269,14 @@ void TfraServer::importUsers(const QString& entry) {
                 index = list.Count() - 1;
             }
             list.SetItem(index, &user);
-            AddStatus("User imported: " + user[ukUser].StrValue);
+            mServices.status.Add("User imported: " + user[ukUser].StrValue);
         }
 
         for (const TMRLUser& old : before) {
             const QString oldName = old[ukUser].StrValue;
             if (list.SearchItem(oldName, QString()) >= 0) continue;
             const QString path =
-                old.FileName.isEmpty() ? TUsersList::UserFilePath(oldName) : old.FileName;
+                old.FileName.isEmpty() ? users().UserFilePath(oldName) : old.FileName;
             if (!path.isEmpty() && QFileInfo::exists(path) && !QFile::remove(path))
                 report("ProcessHostParams_2", path + ": could not be deleted");
         }
@@ -299,9 +289,9 @@ void TfraServer::UpdateQueueList() {
     guarded("UpdateQueueList", [&]() {
         const int selected = QueueSelected;
         lvQueue.clear();
-        const int count = gQueue ? gQueue->Count() : 0;
+        const int count = mQueue ? mQueue->Count() : 0;
         for (int i = 0; i < count; ++i) {
-            const TQueueItem* job = gQueue->GetItem(i);
+            const TQueueItem* job = mQueue->GetItem(i);
             if (!job) continue;
             lvQueue << QStringList{Get(*job, qkNo),      Get(*job, qkSrcFile), Get(*job, qkSize),
                                    Get(*job, qkMethod),  Get(*job, qkUser),    Get(*job, qkDate),
@@ -316,11 +306,10 @@ void TfraServer::UpdateQueueList() {
 void TfraServer::UpdateLogList() {
     guarded("UpdateLogList", [&]() {
         lsvLog.clear();
-        if (!gLog) gLog = new TQLog;
-        const int count = gLog->Count();
+        const int count = mLog->Count();
         for (int i = 0; i < count; ++i) {
             TLogRecord record;
-            if (gLog->GetEntry(i, record)) ShowLogEntry(record);
+            if (mLog->GetEntry(i, record)) ShowLogEntry(record);
         }
         Q_EMIT LogChanged();
     });
@@ -356,16 +345,15 @@ void TfraServer::LogFileEvent(const TQueueItem& job, bool discard, const QString
         record.Submitted = submittedTime(Get(job, qkDate));
         record.Processed = DateTimeToDouble(QDateTime::currentDateTime());
         record.UserName = Get(job, qkUser);
-        if (!gLog) gLog = new TQLog;
-        gLog->LogEntry(record);
+        mLog->LogEntry(record);
         ShowLogEntry(record);
 
         // Only a job that came from the queue (it has a number) is looked up there.
         const QString number = Get(job, qkNo).trimmed();
-        if (!(discard || done) || number.isEmpty() || !gQueue) return;
+        if (!(discard || done) || number.isEmpty() || !mQueue) return;
         int index = -1;
-        for (int i = 0; i < gQueue->Count(); ++i)
-            if (gQueue->GetSetting(i, qkNo).trimmed() == number) {
+        for (int i = 0; i < mQueue->Count(); ++i)
+            if (mQueue->GetSetting(i, qkNo).trimmed() == number) {
                 index = i;
                 break;
             }
@@ -374,18 +362,18 @@ void TfraServer::LogFileEvent(const TQueueItem& job, bool discard, const QString
         if (done && Get(job, qkAutoDel) == QLatin1String(NoYes[1])) {
             const int user = users().SearchItem(Get(job, qkUser), QString());
             if (user < 0) {
-                AddStatus("!TfraServer.LogFileEvent: Could not locate user's outbox. Sent file "
+                mServices.status.Add("!TfraServer.LogFileEvent: Could not locate user's outbox. Sent file "
                           "cannot be deleted.");
             } else {
                 const QString outbox = users().GetSetting(user, ukOutbox);
                 bool inside = false;
                 const QString path = LocalPath(outbox, Get(job, qkSrcFile), &inside);
-                AddStatus("Deleting file: " + WithTrailingSlash(outbox) +
+                mServices.status.Add("Deleting file: " + WithTrailingSlash(outbox) +
                           LocalSeparators(Get(job, qkSrcFile)));
                 if (inside) QFile::remove(path);
             }
         }
-        gQueue->DeleteItem(index, true);
+        mQueue->DeleteItem(index, true);
         UpdateQueueList();
     });
 }
@@ -412,7 +400,7 @@ void TfraServer::OnDeviceStatus(THstStatusReport& report) {
             line.File = report.FileText;
             Q_EMIT OperChanged();
             if (!report.Message.isEmpty())
-                AddStatus("[#" + QString::number(row + 1) + "]: " + report.Message);
+                mServices.status.Add("[#" + QString::number(row + 1) + "]: " + report.Message);
         }
     });
     SetGUI();
@@ -420,7 +408,7 @@ void TfraServer::OnDeviceStatus(THstStatusReport& report) {
 
 void TfraServer::ShowNotification() {
     guarded("ShowNotification", [&]() {
-        AddStatus(QStringLiteral("New file(s) have arrived!"));
+        mServices.status.Add(QStringLiteral("New file(s) have arrived!"));
         Q_EMIT NotificationRequested();
     });
 }
@@ -429,23 +417,23 @@ void TfraServer::ShowNotification() {
 
 void TfraServer::DeviceProcessing(bool start) {
     guarded("DeviceProcessing", [&]() {
-        if (!gDevices) return;
+        if (!devices()) return;
         if (start) {
             ClearStatus();
-            for (int i = 0; i < gDevices->Count(); ++i) {
-                if (gDevices->GetSetting(i, dvkDevHostActive) != QLatin1String(NoYes[1])) continue;
+            for (int i = 0; i < devices()->Count(); ++i) {
+                if (devices()->GetSetting(i, dvkDevHostActive) != QLatin1String(NoYes[1])) continue;
                 // The row exists before the engine starts, so its first report finds it.
                 TOperRow row;
-                row.Device = gDevices->GetDevice(i);
-                row.Caption = gDevices->GetSetting(i, dvkDevName);
+                row.Device = devices()->GetDevice(i);
+                row.Caption = devices()->GetSetting(i, dvkDevName);
                 lvOper << row;
                 Q_EMIT OperChanged();
-                gDevices->StartHostProc(i);
+                devices()->StartHostProc(i);
             }
         } else {
-            for (int i = 0; i < gDevices->Count(); ++i)
-                gDevices->StopHostProc(i);
-            AddStatus(QStringLiteral("Host services stopped."));
+            for (int i = 0; i < devices()->Count(); ++i)
+                devices()->StopHostProc(i);
+            mServices.status.Add(QStringLiteral("Host services stopped."));
             ClearStatus();
         }
     });
@@ -478,7 +466,7 @@ void TfraServer::ClearStatus() {
     guarded("ClearStatus", [&]() {
         lvOper.clear();
         Q_EMIT OperChanged();
-        SaveStatus(&mmDetail);
+        mServices.status.Save(&mmDetail);
     });
 }
 
@@ -487,12 +475,12 @@ void TfraServer::ClearStatus() {
 bool TfraServer::btJobAddClick() {
     bool queued = false;
     guarded("JobAddClick", [&]() {
-        if (!gQueue) return;
+        if (!mQueue) return;
         const QString name =
-            Prompt().OpenFile("Send file", "All files (*.*)|*.*", GetStr(MRL_Outbox));
+            mServices.prompt.OpenFile("Send file", "All files (*.*)|*.*", mServices.settings.GetStr(MRL_Outbox));
         if (name.isEmpty()) return;
         TQueueItem job;
-        gQueue->EmptyItem(job);
+        mQueue->EmptyItem(job);
         Put(job, qkSrcFile, PathCase(name));
         const qint64 size = ReadableFileSize(name);
         if (size < 0) {
@@ -509,12 +497,12 @@ bool TfraServer::btJobAddClick() {
 
 void TfraServer::btJobDelClick() {
     guarded("JobDelClick", [&]() {
-        if (!gQueue || QueueSelected < 0 || QueueSelected >= lvQueue.size()) return;
+        if (!mQueue || QueueSelected < 0 || QueueSelected >= lvQueue.size()) return;
         const int index = QueueSelected;
         if (!askYesNo("Are you sure you want to delete file # " + lvQueue[index].value(0) +
                       " from the queue?"))
             return;
-        if (gQueue->DeleteItem(index, true)) {
+        if (mQueue->DeleteItem(index, true)) {
             lvQueue.removeAt(index);
             QueueSelected = -1;
         } else {
@@ -532,12 +520,12 @@ void TfraServer::lvQueueKeyDown(int key) {
 
 void TfraServer::btDelAllClick() {
     guarded("DelAllClick", [&]() {
-        if (!gQueue) return;
+        if (!mQueue) return;
         if (!askYesNo(QStringLiteral("Are you sure you want to empty all the queue?"))) return;
         while (!lvQueue.isEmpty()) {
-            const QString number = gQueue->GetSetting(0, qkNo);
-            const QString file = gQueue->GetSetting(0, qkSrcFile);
-            if (!gQueue->DeleteItem(0, true)) {
+            const QString number = mQueue->GetSetting(0, qkNo);
+            const QString file = mQueue->GetSetting(0, qkSrcFile);
+            if (!mQueue->DeleteItem(0, true)) {
                 errorBox("File # " + number + " could not be deleted:\r\n" + file);
                 break;
             }
@@ -552,24 +540,22 @@ void TfraServer::btDelAllClick() {
 // ---- Log ----
 
 void TfraServer::btLogClearClick(bool clicked) {
-    if (!gLog) gLog = new TQLog;
-    gLog->Clear(clicked);
+    mLog->Clear(clicked);
     UpdateLogList();
 }
 
 void TfraServer::btLogExpClick() {
     guarded("LogExpClick", [&]() {
-        if (!gLog) gLog = new TQLog;
-        const int count = gLog->Count();
+        const int count = mLog->Count();
         if (count < 1) return;
         const QString path =
-            Prompt().SaveFile("Export Log", "Text files (*.txt)|*.txt", "txt", QString());
+            mServices.prompt.SaveFile("Export Log", "Text files (*.txt)|*.txt", "txt", QString());
         if (path.isEmpty()) return;
         // The same file under another spelling ("a//b", "./x") is the same file.
-        if (QFileInfo(path).absoluteFilePath() == QFileInfo(gLog->FileName).absoluteFilePath() ||
+        if (QFileInfo(path).absoluteFilePath() == QFileInfo(mLog->FileName).absoluteFilePath() ||
             (QFileInfo::exists(path) && QFileInfo(path).canonicalFilePath() ==
-                                            QFileInfo(gLog->FileName).canonicalFilePath())) {
-            Prompt().MessageBox(QStringLiteral("Default log file cannot be overwritten!"), title(),
+                                            QFileInfo(mLog->FileName).canonicalFilePath())) {
+            mServices.prompt.MessageBox(QStringLiteral("Default log file cannot be overwritten!"), title(),
                                 TBoxIcon::None, TBoxButtons::Ok);
             return;
         }
@@ -577,7 +563,7 @@ void TfraServer::btLogExpClick() {
         const QChar tab('\t');
         for (int i = 0; i < count; ++i) {
             TLogRecord r;
-            if (!gLog->GetEntry(i, r)) throw std::runtime_error("log record unreadable");
+            if (!mLog->GetEntry(i, r)) throw std::runtime_error("log record unreadable");
             QString line;
             for (const QString& field :
                  {QString::number(r.JobNo), QString::fromLatin1(NoYes[r.Done ? 1 : 0]), r.Result,
@@ -588,7 +574,7 @@ void TfraServer::btLogExpClick() {
         }
         QString error;
         if (!WriteTextFile(path, bytes, &error))
-            Prompt().MessageBox(QStringLiteral("Error exporting log file!"), title(),
+            mServices.prompt.MessageBox(QStringLiteral("Error exporting log file!"), title(),
                                 TBoxIcon::Error, TBoxButtons::Cancel);
     });
 }
@@ -596,10 +582,10 @@ void TfraServer::btLogExpClick() {
 // ---- Menu ----
 
 void TfraServer::Quit1Click() {
-    if (gMainShell) gMainShell->CloseApplication(true);
+    if (mServices.host) mServices.host->CloseApplication(true);
 }
 
 void TfraServer::Alwaysontop1Click() {
-    AlwaysOnTopChecked = gMainShell ? gMainShell->ApplyOnTop(true) : GetBool(MRL_OnTop);
+    AlwaysOnTopChecked = mServices.host ? mServices.host->ApplyOnTop(true) : mServices.settings.GetBool(MRL_OnTop);
     Q_EMIT GuiChanged();
 }

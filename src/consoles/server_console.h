@@ -3,10 +3,10 @@
 // server engine, the status trail, start and stop, and the server's command-line grammar. It
 // holds what its view shows as plain state (rows of texts, button states) and signals changes;
 // every box goes through Prompt(), so it runs the same headless, on the desktop and in tests.
-#include "app/shell.h"
+#include "consoles/console_services.h"
 #include "engine/host_process.h"
 #include "jobs/results_log.h"
-#include "jobs/status.h"
+#include "core/status.h"
 
 #include <QList>
 #include <QObject>
@@ -27,7 +27,7 @@ bool WriteTextFile(const QString& path, const QByteArray& bytes, QString* error 
 class TfraServer : public QObject, public IConsole, public IHostConsole {
     Q_OBJECT
 public:
-    explicit TfraServer(QObject* parent = nullptr);
+    explicit TfraServer(const TConsoleServices& services, QObject* parent = nullptr);
     ~TfraServer() override;
 
     // IConsole
@@ -109,9 +109,29 @@ Q_SIGNALS:
 
 private:
     void processJobPart();
+    TUsersList& users();
+    TDevicesList* devices() const;
+    void errorBox(const QString& text);
+    void report(const char* operation, const QString& text);
+    // Runs an operation: anything it throws becomes the status line "!" + class + "." +
+    // operation + ": " + text.
+    template <typename F> void guarded(const char* operation, F&& body) {
+        try {
+            body();
+        } catch (const std::exception& e) {
+            report(operation, QString::fromLocal8Bit(e.what()));
+        } catch (...) {
+            report(operation, QStringLiteral("unknown error"));
+        }
+    }
+    bool askYesNo(const QString& text);
     void importUsers(const QString& entry);
     void redirectUsers(TUserKey useGlobal, TUserKey folder, TSettingKey setting,
                        const QString& text);
     void queueJob(const TQueueItem& job);
     bool running() const;
+
+    TConsoleServices mServices;
+    TQueueList* mQueue;
+    TQLog* mLog;
 };

@@ -1,46 +1,25 @@
 #include "engine/devices.h"
 
-#include "app/inifile.h"
-#include "jobs/status.h"
-#include "platform/appdir.h"
+#include "core/inifile.h"
+#include "core/status.h"
 
 #include <algorithm>
 #include <exception>
-
-TDevicesList* gDevices = nullptr;
 
 const char* const DevKeyNames[DevKeyCount] = {"dvkDevType",   "dvkDevName",  "dvkDevGUID",
                                               "dvkDevDelay",  "dvkDevParam", "dvkDevHostActive",
                                               "dvkDevRetries"};
 
 namespace {
-TDeviceEngineFactory& hostFactory() {
-    static TDeviceEngineFactory factory;
-    return factory;
-}
-TDeviceEngineFactory& remFactory() {
-    static TDeviceEngineFactory factory;
-    return factory;
-}
-
-void report(const char* operation, const QString& text) {
-    ReportOperationError("TDevicesList", operation, text);
-}
-
-template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
-    return GuardedOperation("TDevicesList", operation, neutral, std::forward<F>(body));
-}
-
 QString deviceSection(int number) {
     return QStringLiteral("DEVICE%1").arg(number);
 }
 } // namespace
 
-void SetHostEngineFactory(TDeviceEngineFactory factory) {
-    hostFactory() = std::move(factory);
-}
-void SetRemEngineFactory(TDeviceEngineFactory factory) {
-    remFactory() = std::move(factory);
+TDevicesList::TDevicesList(TEngineServices& services) : mServices(services) {}
+
+void TDevicesList::report(const char* operation, const QString& text) {
+    mServices.status.ReportOperationError("TDevicesList", operation, text);
 }
 
 TDevicesList::~TDevicesList() {
@@ -177,7 +156,7 @@ void TDevicesList::DeleteDevice(int index) {
 
 void TDevicesList::Load() {
     guarded("Load", 0, [this]() {
-        TIniFile ini(SettingsFilePath());
+        TIniFile ini(mServices.settings.SettingsFilePath());
         while (Count() > 0) {
             const int before = Count();
             DeleteDevice(Count() - 1);
@@ -185,10 +164,10 @@ void TDevicesList::Load() {
         }
         if (!ini.LastError().isEmpty()) {
             report("Load", ini.LastError());
-            PutInt(MRL_CommDevices, Count());
+            mServices.settings.PutInt(MRL_CommDevices, Count());
             return 0;
         }
-        const int stored = GetInt(MRL_CommDevices);
+        const int stored = mServices.settings.GetInt(MRL_CommDevices);
         for (int n = 1; n <= stored; ++n) {
             auto device = std::make_unique<TCommDevice>();
             for (int k = 0; k < DevKeyCount; ++k) {
@@ -198,14 +177,14 @@ void TDevicesList::Load() {
             }
             if (!(*device)[dvkDevGUID].StrValue.isEmpty()) mItems.push_back(std::move(device));
         }
-        PutInt(MRL_CommDevices, Count());
+        mServices.settings.PutInt(MRL_CommDevices, Count());
         return 0;
     });
 }
 
 bool TDevicesList::Save() {
     return guarded("Save", false, [this]() {
-        TIniFile ini(SettingsFilePath());
+        TIniFile ini(mServices.settings.SettingsFilePath());
         if (!ini.LastError().isEmpty()) {
             report("Save", ini.LastError());
             return false;
@@ -218,7 +197,7 @@ bool TDevicesList::Save() {
             for (int k = 0; k < DevKeyCount; ++k)
                 ini.WriteString(deviceSection(n), DevKeyNames[k], device.Slots[size_t(k)].StrValue);
         }
-        PutInt(MRL_CommDevices, Count());
+        mServices.settings.PutInt(MRL_CommDevices, Count());
         if (!ini.UpdateFile()) {
             report("Save", ini.LastError());
             return false;
@@ -279,13 +258,13 @@ void TDevicesList::stopProc(int index, const char* operation) {
 }
 
 void TDevicesList::StartHostProc(int index) {
-    startProc(index, "StartHostProc", hostFactory());
+    startProc(index, "StartHostProc", mServices.hostFactory);
 }
 void TDevicesList::StopHostProc(int index) {
     stopProc(index, "StopHostProc");
 }
 void TDevicesList::StartRemProc(int index) {
-    startProc(index, "StartRemProc", remFactory());
+    startProc(index, "StartRemProc", mServices.remFactory);
 }
 void TDevicesList::StopRemProc(int index) {
     stopProc(index, "StopRemProc");

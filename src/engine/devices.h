@@ -2,7 +2,11 @@
 // The communication devices: each is one configured way of reaching the other side (a direct
 // cable or a modem on a port). The list persists them in the settings file ("DEVICE" + n,
 // count MRL_CommDevices) and owns the session engine running on each started device.
-#include "app/settings.h"
+#include "core/settings.h"
+#include "core/status.h"
+#include "jobs/queue.h"
+#include "jobs/users.h"
+#include "serial/modems.h"
 
 #include <QString>
 #include <array>
@@ -38,14 +42,30 @@ public:
     virtual void Restart() = 0;
 };
 
-// Creates the engine for a device; installed by the engine code. `owner` is the list that starts
-// the engine, `device` the record it runs on (which outlives the engine).
+// Creates the engine for a device. `owner` is the list that starts the engine, `device` the
+// record it runs on (which outlives the engine).
 using TDeviceEngineFactory =
     std::function<std::unique_ptr<TDeviceEngine>(TDevicesList& owner, TCommDevice& device)>;
-// The factories used by StartHostProc (server engines) and StartRemProc (client engines). An
-// empty function removes one; starting without a factory reports an error and starts nothing.
-void SetHostEngineFactory(TDeviceEngineFactory factory);
-void SetRemEngineFactory(TDeviceEngineFactory factory);
+
+class IHostConsole;
+class IRemConsole;
+
+// What the device list and its engines reach of the program. The application context fills it
+// and hands it to the device list when it makes it; the list hands it to every engine.
+struct TEngineServices {
+    TSettings& settings;
+    TStatusSink& status;
+    TQueueList& queue;
+    TModemsList& modems;
+    TUsersList* users = nullptr; // the accounts (server role)
+    // The console that receives the engines' reports of its role; nullptr drops them.
+    IHostConsole* hostConsole = nullptr;
+    IRemConsole* remConsole = nullptr;
+    // Used by StartHostProc (server engines) and StartRemProc (client engines); starting without
+    // one reports an error and starts nothing.
+    TDeviceEngineFactory hostFactory;
+    TDeviceEngineFactory remFactory;
+};
 
 // One device: the engine running on it (owned while set) and seven String slots.
 struct TCommDevice {
@@ -59,7 +79,7 @@ struct TCommDevice {
 
 class TDevicesList {
 public:
-    TDevicesList() = default;
+    explicit TDevicesList(TEngineServices& services);
     // Destroys every engine, then the records.
     ~TDevicesList();
     TDevicesList(const TDevicesList&) = delete;
@@ -102,7 +122,14 @@ public:
     // The record being worked on; -1 for none. Reset when that record is deleted.
     int CurrentIndex = -1;
 
+    TEngineServices& Services() const { return mServices; }
+
 private:
+    void report(const char* operation, const QString& text);
+    template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
+        return mServices.status.Guarded("TDevicesList", operation, neutral, std::forward<F>(body));
+    }
+
     void startProc(int index, const char* operation, const TDeviceEngineFactory& factory);
     void stopProc(int index, const char* operation);
     // Takes the engine off the record and destroys it; the record is cleared before the engine's
@@ -112,6 +139,7 @@ private:
 
     bool isStopping(const TCommDevice* device) const;
 
+    TEngineServices& mServices;
     std::vector<std::unique_ptr<TCommDevice>> mItems;
     int mEngineCount = 0;
     // Records whose engine is being destroyed right now, and records removed from the list
@@ -120,5 +148,3 @@ private:
     std::vector<std::unique_ptr<TCommDevice>> mRetired;
 };
 
-// The process-wide device list, created and loaded with the main window.
-extern TDevicesList* gDevices;

@@ -1,8 +1,8 @@
 #include "engine/host_process.h"
 
-#include "app/helpers.h"
-#include "app/settings.h"
-#include "jobs/status.h"
+#include "core/helpers.h"
+#include "core/settings.h"
+#include "core/status.h"
 #include "platform/paths.h"
 #include "platform/received_file.h"
 #include "serial/xmodem_file_name.h"
@@ -16,7 +16,6 @@
 #include <exception>
 #include <stdexcept>
 
-IHostConsole* gHostConsole = nullptr;
 
 namespace {
 const QChar Quote('"');
@@ -64,23 +63,26 @@ bool validSize(const QString& text, qint64* size = nullptr) {
 
 } // namespace
 
-void RegisterHostEngine() {
-    SetHostEngineFactory([](TDevicesList& owner, TCommDevice& device) {
+TDeviceEngineFactory HostEngineFactory() {
+    return [](TDevicesList& owner, TCommDevice& device) {
         return std::unique_ptr<TDeviceEngine>(new THostProcess(&owner, device));
-    });
+    };
 }
 
 // ---------------------------------------------------------------------------------------------
 // Creation and destruction
 
 THostProcess::THostProcess(TDevicesList* owner, TCommDevice& device)
-    : mOwner(owner), mDevice(device) {
+    : mOwner(owner), mDevice(device), mSettings(owner->Services().settings),
+      mStatus(owner->Services().status), mQueue(&owner->Services().queue),
+      mUsers(owner->Services().users), mModems(&owner->Services().modems),
+      mConsole(owner->Services().hostConsole) {
     try {
         for (int k = 0; k < QueueKeyCount; ++k)
             mReport.Job.Slots[size_t(k)] = TIniKey::StringSlot(QueueKeyNames[k]);
         for (int k = 0; k < ModemKeyCount; ++k)
             mReport.Modem.Slots[size_t(k)] = TIniKey::StringSlot(ModemKeyNames[k]);
-        if (gUsers) gUsers->EmptyItem(mReport.User);
+        if (mUsers) mUsers->EmptyItem(mReport.User);
         mReport.Device = &mDevice;
 
         const int sessionOverride = envMs("MARROWLINE_SESSION_TIMEOUT_MS", -1);
@@ -88,7 +90,14 @@ THostProcess::THostProcess(TDevicesList* owner, TCommDevice& device)
         mWatchDogMs = envMs("MARROWLINE_WATCHDOG_MS", 600000);
         removeLeftovers();
 
+        // What the components' event handlers raise becomes a status line.
+        const TVaExceptionHandler toStatus = [status = &mStatus](const QString& origin,
+                                                                 const QString& text) {
+            status->Add("!" + origin + ": " + text);
+        };
         mPort = std::make_unique<TVaComm>();
+        mPort->SetExceptionHandler(toStatus);
+        mPort->SetPortMapFolder(mSettings.AppDir());
         mPort->SetBaudrate(br56000);
         mPort->Buffers().SetReadSize(78000);
         mPort->Buffers().SetReadTimeout(4000);
@@ -98,6 +107,7 @@ THostProcess::THostProcess(TDevicesList* owner, TCommDevice& device)
         mPort->OnError = [this](TVaComm*, uint32_t errors) { yPortError(errors); };
 
         mModem = std::make_unique<TVaModem>();
+        mModem->SetExceptionHandler(toStatus);
         mModem->SetActive(false);
         mModem->SetRingWaitTimeout(30000);
         mModem->SetRingDetect(rdMsg);
@@ -115,6 +125,7 @@ THostProcess::THostProcess(TDevicesList* owner, TCommDevice& device)
         mModem->OnRingWaitTimeout = [this](TVaCustomModem*) { yModemRingWaitTimeout(); };
 
         mXModem = std::make_unique<TVaXModem>();
+        mXModem->SetExceptionHandler(toStatus);
         mXModem->SetComm(mPort.get());
         mXModem->SetProtocol(XModem1K);
         mXModem->OnTransferStart = [this](TVaProtocol*) { yTransferStart(); };
@@ -125,6 +136,8 @@ THostProcess::THostProcess(TDevicesList* owner, TCommDevice& device)
         mXModem->OnTransferEnd = [this](TVaProtocol*, int code) { yTransferEnd(code); };
         mXModem->OnError = [this](TVaProtocol*, int code, int) { yTransferError(code); };
 
+        mWatchDog.SetExceptionHandler(toStatus);
+        mSessionTimer.SetExceptionHandler(toStatus);
         mWatchDog.SetInterval(mWatchDogMs);
         mWatchDog.SetOnTimer([this](TVaTimer*) { tmWatchDogTimer(); });
         mWatchDog.SetEnabled(true);
@@ -191,7 +204,7 @@ void THostProcess::Restart() {
 }
 
 void THostProcess::reportError(const char* operation) {
-    AddStatus(QStringLiteral("!THostProcess.") + QLatin1String(operation) + ": " + errorText());
+    mStatus.Add(QStringLiteral("!THostProcess.") + QLatin1String(operation) + ": " + errorText());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -285,8 +298,8 @@ void THostProcess::DoCallWait() {
         const uint8_t event = mEvent;
         if (event == heSessionTimeout && mJobOpen) {
             mJobOpen = false;
-            if (gHostConsole)
-                gHostConsole->LogFileEvent(mReport.Job, false,
+            if (mConsole)
+                mConsole->LogFileEvent(mReport.Job, false,
                                            QStringLiteral("File transfer error."), false);
             if (life.expired()) return;
         }
@@ -371,7 +384,7 @@ void THostProcess::DoConnect() {
                 try {
                     mPort->SetUserBaudrate(toIntOrThrow(fields.value(1)));
                 } catch (...) {
-                    AddStatus(errorText());
+                    mStatus.Add(errorText());
                 }
             } else if (type == QLatin1String("Modem")) {
                 TVaFlowControl& flow = mPort->FlowControl();
@@ -403,7 +416,7 @@ void THostProcess::DoConnect() {
                 aListen(true);
             } else if (type == QLatin1String("Modem")) {
                 if (aLoadDevice()) {
-                    SetModemInitStrings(*mModem, mReport.Modem, mExtraCommands);
+                    SetModemInitStrings(*mModem, mReport.Modem, mExtraCommands, 2);
                     mReport.Message = QStringLiteral("Initializing modem (") +
                                       mReport.Modem.Get(mdkGUID) + ")...\r\n" +
                                       mModem->ConfigText();
@@ -471,24 +484,24 @@ void THostProcess::DoDisconnect() {
             try {
                 mXModem->Cancel();
             } catch (...) {
-                AddStatus(errorText());
+                mStatus.Add(errorText());
             }
             try {
                 if (mModem->Operation() != moNone) mModem->CancelCommand();
             } catch (...) {
-                AddStatus(errorText());
+                mStatus.Add(errorText());
             }
             try {
                 mModem->SetActive(false);
             } catch (...) {
-                AddStatus(errorText());
+                mStatus.Add(errorText());
             }
         } else if (mXModem->InProgress() || mXModem->Armed()) {
             // A direct cable has no modem, but a running transfer must still end.
             try {
                 mXModem->Cancel();
             } catch (...) {
-                AddStatus(errorText());
+                mStatus.Add(errorText());
             }
         }
         if (mPort->IsOpen()) {
@@ -497,7 +510,7 @@ void THostProcess::DoDisconnect() {
             try {
                 mPort->Close();
             } catch (...) {
-                AddStatus(errorText());
+                mStatus.Add(errorText());
             }
         }
     } catch (...) {
@@ -515,9 +528,9 @@ void THostProcess::DoLogin() {
             mReport.Message = QStringLiteral("Authenticating user ") + Get(mReport.Job, qkUser);
             aSetStatus(true, haOnline);
             const int index =
-                gUsers ? gUsers->SearchItem(Get(mReport.Job, qkUser), Get(mReport.Job, qkPassw))
+                mUsers ? mUsers->SearchItem(Get(mReport.Job, qkUser), Get(mReport.Job, qkPassw))
                        : -1;
-            const TMRLUser* user = gUsers && index >= 0 ? gUsers->GetItem(index) : nullptr;
+            const TMRLUser* user = mUsers && index >= 0 ? mUsers->GetItem(index) : nullptr;
             if (!user) {
                 Execute(false, {hsLogin}, 0, heLogonDenied);
             } else {
@@ -665,23 +678,23 @@ void THostProcess::DoFile() {
         case heTransferDone: {
             const bool received = Get(mReport.Job, qkMethod) == QLatin1String("RECV");
             mJobOpen = false;
-            if (gHostConsole)
-                gHostConsole->LogFileEvent(mReport.Job, false,
+            if (mConsole)
+                mConsole->LogFileEvent(mReport.Job, false,
                                            QStringLiteral("Transfer successful."), true);
             if (life.expired()) return;
             mReport.Message = QStringLiteral("Transfer done.");
             mReport.FileText.clear();
             aSetStatus(false, 3);
             // The notification tells of files that arrived, not of files that were fetched.
-            if (received && GetBool(SVR_PopupNotification) && gHostConsole)
-                gHostConsole->ShowNotification();
+            if (received && mSettings.GetBool(SVR_PopupNotification) && mConsole)
+                mConsole->ShowNotification();
             break;
         }
         case heTransferFailed: {
             if (mXModem->Mode() == tmDownload) discardPartialFile();
             mJobOpen = false;
-            if (gHostConsole)
-                gHostConsole->LogFileEvent(mReport.Job, false,
+            if (mConsole)
+                mConsole->LogFileEvent(mReport.Job, false,
                                            QStringLiteral("File transfer error."), false);
             if (life.expired()) return;
             mReport.Message = QStringLiteral("Transfer failed: ") +
@@ -773,7 +786,7 @@ void THostProcess::aSetStatus(bool setActivity, uint8_t value) {
     try {
         mReport.PrevActivity = mActivity;
         mReport.Kind = value;
-        if (gHostConsole) gHostConsole->OnDeviceStatus(mReport);
+        if (mConsole) mConsole->OnDeviceStatus(mReport);
         if (setActivity) mActivity = value;
         mReport.Message.clear();
     } catch (...) {
@@ -817,7 +830,7 @@ void THostProcess::aResetBatchTimeout() {
         const int ms =
             mSessionTimeoutMs > 0
                 ? mSessionTimeoutMs
-                : int(qMin<qint64>(qint64(GetInt(SVR_SessionTimeout)) * 60000, INT32_MAX));
+                : int(qMin<qint64>(qint64(mSettings.GetInt(SVR_SessionTimeout)) * 60000, INT32_MAX));
         mSessionTimer.SetInterval(ms);
         mSessionTimer.SetEnabled(mActivity == haOnline);
     } catch (...) {
@@ -844,9 +857,9 @@ bool THostProcess::aLoadDevice() {
         if (mDevice.Get(dvkDevType) != QLatin1String("Modem")) return true;
         mReport.Modem[mdkGUID].StrValue.clear();
         const QString guid = mDevice.Get(dvkDevGUID);
-        for (int i = 0; gModems && i < gModems->Count(); ++i) {
-            if (gModems->GetSetting(i, mdkGUID) != guid) continue;
-            if (const TModemSettings* entry = gModems->GetModem(i)) mReport.Modem = *entry;
+        for (int i = 0; mModems && i < mModems->Count(); ++i) {
+            if (mModems->GetSetting(i, mdkGUID) != guid) continue;
+            if (const TModemSettings* entry = mModems->GetModem(i)) mReport.Modem = *entry;
             break;
         }
         return !mReport.Modem.Get(mdkGUID).isEmpty();
@@ -859,7 +872,7 @@ bool THostProcess::aLoadDevice() {
 QString THostProcess::aGetOutbox() {
     try {
         const QString folder =
-            mReport.GlobalFile ? GetStr(MRL_Outbox) : mReport.User[ukOutbox].StrValue;
+            mReport.GlobalFile ? mSettings.GetStr(MRL_Outbox) : mReport.User[ukOutbox].StrValue;
         // An unset folder must not turn into the file system's root.
         if (folder.trimmed().isEmpty()) return ImpossibleFolder;
         return WithTrailingSlash(LocalSeparators(folder));
@@ -883,16 +896,16 @@ QString THostProcess::aUserInbox() {
 bool THostProcess::loadQueueItem(int index, bool replyOnError) {
     const std::weak_ptr<bool> life = mAlive;
     try {
-        if (!gQueue || index < 0 || index >= gQueue->Count()) return false;
-        if (gQueue->GetSetting(index, qkMethod) == QLatin1String("SEND")) {
+        if (!mQueue || index < 0 || index >= mQueue->Count()) return false;
+        if (mQueue->GetSetting(index, qkMethod) == QLatin1String("SEND")) {
             bool inside = false;
             const QString path =
-                LocalPath(aGetOutbox(), gQueue->GetSetting(index, qkSrcFile), &inside);
+                LocalPath(aGetOutbox(), mQueue->GetSetting(index, qkSrcFile), &inside);
             if (!inside || !QFileInfo(path).isFile()) {
                 const QString message = QStringLiteral("Queued file not found.");
                 aReport(message);
-                const TQueueItem job = *gQueue->GetItem(index);
-                if (gHostConsole) gHostConsole->LogFileEvent(job, true, message, false);
+                const TQueueItem job = *mQueue->GetItem(index);
+                if (mConsole) mConsole->LogFileEvent(job, true, message, false);
                 return false;
             }
             QFile file(path);
@@ -901,10 +914,10 @@ bool THostProcess::loadQueueItem(int index, bool replyOnError) {
                 if (replyOnError) aSendMessage(QStringLiteral("NO"));
                 return false;
             }
-            gQueue->PutSetting(index, qkSize, QString::number(file.size()));
+            mQueue->PutSetting(index, qkSize, QString::number(file.size()));
         }
         if (life.expired()) return false;
-        if (const TQueueItem* job = gQueue->GetItem(index)) mReport.Job.Slots = job->Slots;
+        if (const TQueueItem* job = mQueue->GetItem(index)) mReport.Job.Slots = job->Slots;
         return true;
     } catch (...) {
         if (!life.expired()) reportError("aLoadQueueItem");
@@ -925,7 +938,7 @@ bool THostProcess::aLoadQueueItemByName(const QString& fileName) {
             if (!inside || !QFileInfo(path).isFile()) {
                 const QString message = QStringLiteral("Global file not found.");
                 aReport(message);
-                if (gHostConsole) gHostConsole->LogFileEvent(mReport.Job, true, message, false);
+                if (mConsole) mConsole->LogFileEvent(mReport.Job, true, message, false);
                 return false;
             }
             QFile file(path);
@@ -937,13 +950,13 @@ bool THostProcess::aLoadQueueItemByName(const QString& fileName) {
             Put(mReport.Job, qkSize, QString::number(file.size()));
             return true;
         }
-        if (!gQueue) return false;
+        if (!mQueue) return false;
         // Only a job queued for the caller: another user's job of the same name must stay
         // queued for that user.
         const QString user = mReport.User[ukUser].StrValue;
         const QString wanted = PathCase(fileName);
-        for (int i = 0; i < gQueue->Count(); ++i) {
-            if (gQueue->GetSetting(i, qkSrcFile) == wanted && gQueue->GetSetting(i, qkUser) == user)
+        for (int i = 0; i < mQueue->Count(); ++i) {
+            if (mQueue->GetSetting(i, qkSrcFile) == wanted && mQueue->GetSetting(i, qkUser) == user)
                 return aLoadQueueItem(i);
         }
         return false;
@@ -961,7 +974,7 @@ bool THostProcess::aLoadCrcItem() {
         if (!inside || !QFileInfo(path).isFile()) {
             const QString message = QStringLiteral("Global CRC file not found.");
             aReport(message);
-            if (gHostConsole) gHostConsole->LogFileEvent(mReport.Job, true, message, false);
+            if (mConsole) mConsole->LogFileEvent(mReport.Job, true, message, false);
             return false;
         }
         QFile file(path);
@@ -995,21 +1008,21 @@ bool THostProcess::aPrepareUserDirList() {
         }
         const QString user = mReport.User[ukUser].StrValue;
         QList<TDirEntry> entries;
-        for (int i = 0; gQueue && i < gQueue->Count(); ++i) {
-            if (gQueue->GetSetting(i, qkUser) != user) continue;
-            const int before = gQueue->Count();
+        for (int i = 0; mQueue && i < mQueue->Count(); ++i) {
+            if (mQueue->GetSetting(i, qkUser) != user) continue;
+            const int before = mQueue->Count();
             // An unreadable file is left out of the list; it must not answer the DIR with "NO".
             const bool loaded = loadQueueItem(i, false);
             if (life.expired()) return false;
             if (!loaded) {
                 // The console drops a job whose file is gone: the next job moved into its place.
-                if (gQueue->Count() < before) --i;
+                if (mQueue->Count() < before) --i;
                 continue;
             }
-            QString dest = gQueue->GetSetting(i, qkDestPath);
+            QString dest = mQueue->GetSetting(i, qkDestPath);
             if (!dest.isEmpty() && !dest.endsWith('\\')) {
                 dest += '\\';
-                gQueue->PutSetting(i, qkDestPath, dest);
+                mQueue->PutSetting(i, qkDestPath, dest);
                 Put(mReport.Job, qkDestPath, dest);
             }
             entries.append({Get(mReport.Job, qkSrcFile), Get(mReport.Job, qkSize), dest});
@@ -1093,7 +1106,7 @@ void THostProcess::yPortError(uint32_t errors) {
         mPort->PurgeReadWrite();
         if (mXModem->InProgress()) mXModem->Cancel();
     } catch (...) {
-        AddStatus(errorText());
+        mStatus.Add(errorText());
     }
 }
 
@@ -1211,7 +1224,7 @@ void THostProcess::yModemCommandTimeout() {
     try {
         mModem->Reset();
     } catch (...) {
-        AddStatus(errorText());
+        mStatus.Add(errorText());
     }
     ++mTimeoutCount;
     if (mTimeoutCount <= 9) {
@@ -1306,13 +1319,13 @@ void THostProcess::yTransferEnd(int exitCode) {
                         code = trIncompleteFile;
                     }
                 } catch (...) {
-                    AddStatus(errorText());
+                    mStatus.Add(errorText());
                     code = trTimeout;
                 }
                 if (code == 0) {
                     QString error;
                     if (!moveReceivedFile(&error)) {
-                        AddStatus(QStringLiteral("!THostProcess.DoFile: ") + error);
+                        mStatus.Add(QStringLiteral("!THostProcess.DoFile: ") + error);
                         code = trFileWriteError;
                     }
                 }
@@ -1346,9 +1359,9 @@ void THostProcess::yTransferError(int code) {
 void THostProcess::removeLeftovers() {
     // What a killed server left in the inboxes it receives into (the folders a file was being
     // received into are cleaned again before each receive).
-    QStringList folders{GetStr(MRL_Inbox)};
-    for (int i = 0; gUsers && i < gUsers->Count(); ++i)
-        if (const TMRLUser* user = gUsers->GetItem(i)) folders << (*user)[ukInbox].StrValue;
+    QStringList folders{mSettings.GetStr(MRL_Inbox)};
+    for (int i = 0; mUsers && i < mUsers->Count(); ++i)
+        if (const TMRLUser* user = mUsers->GetItem(i)) folders << (*user)[ukInbox].StrValue;
     folders.removeDuplicates();
     for (const QString& folder : folders)
         if (!folder.trimmed().isEmpty()) received_file::RemoveLeftovers(LocalSeparators(folder));
@@ -1359,7 +1372,7 @@ void THostProcess::discardPartialFile() {
     const QString path = mPartPath;
     mPartPath.clear();
     if (!received_file::Discard(path))
-        AddStatus(QStringLiteral("!THostProcess.DoFile: Partial file cannot be deleted: ") + path);
+        mStatus.Add(QStringLiteral("!THostProcess.DoFile: Partial file cannot be deleted: ") + path);
 }
 
 bool THostProcess::moveReceivedFile(QString* error) {

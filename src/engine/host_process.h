@@ -3,12 +3,12 @@
 // (opens the port, initialises the modem), waits for a call, answers it, then serves the command
 // exchange: log-on against the user accounts, files received into the user's inbox, queued or
 // global files and the directory list sent from the outbox, results confirmed. Every change is
-// reported to the server console through gHostConsole.
+// reported to the server console (TEngineServices::hostConsole).
 //
 // Everything runs on the main thread, driven by port, modem and transfer events, received command
 // lines and two timers. Waits inside a step (WaitFor, Delay) keep handling events, so a step can
 // be re-entered meanwhile; the Busy flag and the Activity checks after each wait guard that.
-#include "consoles/users.h"
+#include "jobs/users.h"
 #include "engine/devices.h"
 #include "engine/link_protocol.h"
 #include "jobs/queue.h"
@@ -86,11 +86,9 @@ public:
     virtual void ShowNotification() = 0;
 };
 
-// The console that receives the server engines' reports; nullptr drops them.
-extern IHostConsole* gHostConsole;
-
-// Installs the server engine factory of the device list (StartHostProc creates a THostProcess).
-void RegisterHostEngine();
+// The factory of server engines for TEngineServices::hostFactory (StartHostProc creates a
+// THostProcess).
+TDeviceEngineFactory HostEngineFactory();
 
 // Environment overrides for short timers (read when an engine is created; the stored settings
 // keep their units):
@@ -186,6 +184,12 @@ private:
 
     TDevicesList* mOwner;
     TCommDevice& mDevice;
+    TSettings& mSettings;
+    TStatusSink& mStatus;
+    TQueueList* mQueue;
+    TUsersList* mUsers;
+    TModemsList* mModems;
+    IHostConsole* mConsole;
 
     uint8_t mActivity = haStopped;
     uint8_t mStep = hsStop;

@@ -1,7 +1,7 @@
 #include "engine/link_protocol.h"
 
-#include "app/helpers.h"
-#include "app/settings.h"
+#include "core/helpers.h"
+#include "core/settings.h"
 
 #include <QStringDecoder>
 #include <algorithm>

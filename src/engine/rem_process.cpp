@@ -1,8 +1,8 @@
 #include "engine/rem_process.h"
 
-#include "app/helpers.h"
+#include "core/helpers.h"
 #include "engine/link_protocol.h"
-#include "jobs/status.h"
+#include "core/status.h"
 #include "platform/appdir.h"
 #include "platform/paths.h"
 #include "platform/received_file.h"
@@ -20,7 +20,6 @@
 #include <exception>
 #include <stdexcept>
 
-IRemConsole* gRemConsole = nullptr;
 
 namespace {
 const QString DirListName = QStringLiteral("DIR.LST");
@@ -46,10 +45,10 @@ const TRemTiming& RemTiming() {
     return timing;
 }
 
-void RegisterRemEngine() {
-    SetRemEngineFactory([](TDevicesList& owner, TCommDevice& device) {
+TDeviceEngineFactory RemEngineFactory() {
+    return [](TDevicesList& owner, TCommDevice& device) {
         return std::unique_ptr<TDeviceEngine>(std::make_unique<TRemProcess>(&owner, &device));
-    });
+    };
 }
 
 namespace {
@@ -60,15 +59,15 @@ constexpr int ReplyEndIndex = 4;
 constexpr int ReplyEndWaitMs = 500;
 } // namespace
 
-QString TRemProcess::DirListPath() {
-    return AppDir() + DirListName;
+QString TRemProcess::DirListPath() const {
+    return mSettings.AppDir() + DirListName;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Errors and small helpers
 
 void TRemProcess::error(const char* operation, const QString& text) {
-    AddStatus(QStringLiteral("!TRemProcess.") + QLatin1String(operation) + ": " + text);
+    mStatus.Add(QStringLiteral("!TRemProcess.") + QLatin1String(operation) + ": " + text);
 }
 
 template <typename F> void TRemProcess::guarded(const char* operation, F&& body) {
@@ -147,7 +146,7 @@ void TRemProcess::logFileEvent(const TQueueItem& job, bool discard, const QStrin
                                int attempt, bool done) {
     // A copy: the console may delete the queue's job while it handles the event.
     const TQueueItem copy = job;
-    if (gRemConsole) gRemConsole->LogFileEvent(copy, discard, result, attempt, done);
+    if (mConsole) mConsole->LogFileEvent(copy, discard, result, attempt, done);
 }
 
 void TRemProcess::deletePartialDownload() {
@@ -161,14 +160,23 @@ void TRemProcess::deletePartialDownload() {
 // Life
 
 TRemProcess::TRemProcess(TDevicesList* owner, TCommDevice* device)
-    : mOwner(owner), mDevice(device) {
+    : mOwner(owner), mDevice(device), mSettings(owner->Services().settings),
+      mStatus(owner->Services().status), mQueue(&owner->Services().queue),
+      mModems(&owner->Services().modems), mConsole(owner->Services().remConsole) {
     mReport.Device = device;
     guarded("Create", [&] {
         // What a killed client left while it was fetching (the folders of fetched files are
         // cleaned again before each fetch).
-        received_file::RemoveLeftovers(LocalSeparators(GetStr(MRL_Inbox)));
-        received_file::RemoveLeftovers(AppDir());
+        received_file::RemoveLeftovers(LocalSeparators(mSettings.GetStr(MRL_Inbox)));
+        received_file::RemoveLeftovers(mSettings.AppDir());
+        // What the components' event handlers raise becomes a status line.
+        const TVaExceptionHandler toStatus = [status = &mStatus](const QString& origin,
+                                                                 const QString& text) {
+            status->Add("!" + origin + ": " + text);
+        };
         mComm = new TVaComm(this);
+        mComm->SetExceptionHandler(toStatus);
+        mComm->SetPortMapFolder(mSettings.AppDir());
         mComm->SetBaudrate(br56000);
         mComm->Buffers().SetReadSize(78000);
         mComm->Buffers().SetReadTimeout(4000);
@@ -178,6 +186,7 @@ TRemProcess::TRemProcess(TDevicesList* owner, TCommDevice* device)
         mComm->OnError = [this](TVaComm*, uint32_t errors) { yPortError(errors); };
 
         mModem = new TVaModem(this);
+        mModem->SetExceptionHandler(toStatus);
         mModem->SetActive(false);
         mModem->SetDialTimeout(60000);
         mModem->SetAnswerTimeout(60000);
@@ -194,6 +203,7 @@ TRemProcess::TRemProcess(TDevicesList* owner, TCommDevice* device)
         mModem->OnDialTimeout = [this](TVaCustomModem*) { yModemDialTimeout(); };
 
         mXModem = new TVaXModem(this);
+        mXModem->SetExceptionHandler(toStatus);
         mXModem->SetProtocol(XModem1K);
         mXModem->SetComm(mComm);
         mXModem->OnTransferStart = [this](TVaProtocol*) { FileNotification(0); };
@@ -208,14 +218,16 @@ TRemProcess::TRemProcess(TDevicesList* owner, TCommDevice* device)
         mXModem->OnError = [this](TVaProtocol*, int code, int) { yXModError(code); };
 
         mWatcher = new TVaWaitMessage(this);
+        mWatcher->SetExceptionHandler(toStatus);
         mWatcher->SetActive(false);
         // The replies, and the CR that closes a reply's frame.
         mWatcher->SetStrings({"YES", "NO", "OK", "FAIL", "^M"});
         mWatcher->SetComm(mComm);
         mWatcher->OnMessage = [this](TVaWaitMessage*, int index) { yMsgMessage(index); };
 
-        auto makeTimer = [this](void (TRemProcess::*handler)()) {
+        auto makeTimer = [this, toStatus](void (TRemProcess::*handler)()) {
             auto timer = std::make_unique<TVaTimer>();
+            timer->SetExceptionHandler(toStatus);
             timer->SetEnabled(false);
             timer->SetOnTimer([this, handler](TVaTimer*) { (this->*handler)(); });
             return timer;
@@ -325,7 +337,7 @@ void TRemProcess::aSetStatus(bool setActivity, uint8_t value) {
     guarded("aSetStatus", [&] {
         mReport.PrevActivity = mActivity;
         mReport.Kind = value;
-        if (gRemConsole) gRemConsole->OnDeviceStatus(mReport);
+        if (mConsole) mConsole->OnDeviceStatus(mReport);
         if (!*alive) return;
         if (setActivity) mActivity = value;
         mReport.Message.clear();
@@ -406,17 +418,17 @@ void TRemProcess::aResetBatchTimeout() {
 int TRemProcess::batchTimeoutMs() const {
     if (RemTiming().BatchTimeoutMs > 0) return RemTiming().BatchTimeoutMs;
     return int(
-        qBound<qint64>(qint64(1), qint64(GetInt(CLI_BatchTimeOutMin)) * 60000, qint64(INT_MAX)));
+        qBound<qint64>(qint64(1), qint64(mSettings.GetInt(CLI_BatchTimeOutMin)) * 60000, qint64(INT_MAX)));
 }
 
 int TRemProcess::batchIdleMs() const {
     if (RemTiming().BatchIdleMs > 0) return RemTiming().BatchIdleMs;
-    return int(qBound<qint64>(qint64(1), qint64(GetInt(CLI_BatchIntSec)) * 1000, qint64(INT_MAX)));
+    return int(qBound<qint64>(qint64(1), qint64(mSettings.GetInt(CLI_BatchIntSec)) * 1000, qint64(INT_MAX)));
 }
 
 void TRemProcess::tmBatchIdleTimer() {
     guarded("tmBatchIdleTimer", [&] {
-        if (gQueue && gQueue->Count() > 0) Execute(true, {rsStart});
+        if (mQueue && mQueue->Count() > 0) Execute(true, {rsStart});
     });
 }
 
@@ -449,12 +461,12 @@ void TRemProcess::FileNotification(qint64 byteCount) {
 bool TRemProcess::aLoadQueue(int index) {
     bool result = false;
     guarded("aLoadQueue", [&] {
-        if (!gQueue || index < 0 || index >= gQueue->Count()) return;
-        const TQueueItem job = *gQueue->GetItem(index);
+        if (!mQueue || index < 0 || index >= mQueue->Count()) return;
+        const TQueueItem job = *mQueue->GetItem(index);
         mReport.Modem[mdkGUID].SetStr(QString());
-        if (isModemDevice() && gModems) {
-            for (int i = 0; i < gModems->Count(); ++i) {
-                const TModemSettings* modem = gModems->GetModem(i);
+        if (isModemDevice() && mModems) {
+            for (int i = 0; i < mModems->Count(); ++i) {
+                const TModemSettings* modem = mModems->GetModem(i);
                 if (modem && modem->Get(mdkGUID) == mDevice->Get(dvkDevGUID)) {
                     mReport.Modem = *modem;
                     break;
@@ -480,7 +492,7 @@ bool TRemProcess::aLoadQueue(int index) {
 TRemProcess::TOutboxFile TRemProcess::outboxFile(const TQueueItem& job) const {
     TOutboxFile file;
     bool ok = false;
-    file.path = LocalPath(GetStr(MRL_Outbox), Get(job, qkSrcFile), &ok);
+    file.path = LocalPath(mSettings.GetStr(MRL_Outbox), Get(job, qkSrcFile), &ok);
     if (!ok) return file;
     const QFileInfo info(file.path);
     file.exists = info.isFile();
@@ -490,8 +502,8 @@ TRemProcess::TOutboxFile TRemProcess::outboxFile(const TQueueItem& job) const {
 
 // The next job to try at or after `index`: steps past a job only when it is still there, since a
 // job that failed to load may have been removed from under the index.
-static int nextIndexAfterFailure(int index, const QString& jobNo) {
-    if (gQueue && index < gQueue->Count() && gQueue->GetSetting(index, qkNo) != jobNo) return index;
+static int nextIndexAfterFailure(TQueueList& queue, int index, const QString& jobNo) {
+    if (index < queue.Count() && queue.GetSetting(index, qkNo) != jobNo) return index;
     return index + 1;
 }
 
@@ -503,10 +515,10 @@ void TRemProcess::DoFirstFile() {
         report();
         if (!*alive) return;
         int found = -1;
-        const int tries = gQueue ? gQueue->Count() : 0;
-        for (int i = 0, n = 0; gQueue && i < gQueue->Count() && n < tries; ++n) {
-            const QString no = gQueue->GetSetting(i, qkNo);
-            if (gQueue->GetSetting(i, qkCommGUID) != mDevice->Get(dvkDevGUID)) {
+        const int tries = mQueue ? mQueue->Count() : 0;
+        for (int i = 0, n = 0; mQueue && i < mQueue->Count() && n < tries; ++n) {
+            const QString no = mQueue->GetSetting(i, qkNo);
+            if (mQueue->GetSetting(i, qkCommGUID) != mDevice->Get(dvkDevGUID)) {
                 ++i;
                 continue;
             }
@@ -515,7 +527,7 @@ void TRemProcess::DoFirstFile() {
                 break;
             }
             if (!*alive) return;
-            i = nextIndexAfterFailure(i, no);
+            i = nextIndexAfterFailure(*mQueue, i, no);
         }
         mReport.Attempt = 0;
         if (found < 0) {
@@ -541,14 +553,14 @@ void TRemProcess::DoNextFile() {
         if (!*alive) return;
         const TQueueItem hand = mReport.Job;
         int found = -1;
-        const int tries = gQueue ? gQueue->Count() : 0;
-        for (int i = qMax(0, mReport.JobIndex), n = 0; gQueue && i < gQueue->Count() && n < tries;
+        const int tries = mQueue ? mQueue->Count() : 0;
+        for (int i = qMax(0, mReport.JobIndex), n = 0; mQueue && i < mQueue->Count() && n < tries;
              ++n) {
-            const QString no = gQueue->GetSetting(i, qkNo);
-            const bool same = gQueue->GetSetting(i, qkCommGUID) == Get(hand, qkCommGUID) &&
-                              gQueue->GetSetting(i, qkCommParam) == Get(hand, qkCommParam) &&
-                              gQueue->GetSetting(i, qkUser) == Get(hand, qkUser) &&
-                              gQueue->GetSetting(i, qkPassw) == Get(hand, qkPassw);
+            const QString no = mQueue->GetSetting(i, qkNo);
+            const bool same = mQueue->GetSetting(i, qkCommGUID) == Get(hand, qkCommGUID) &&
+                              mQueue->GetSetting(i, qkCommParam) == Get(hand, qkCommParam) &&
+                              mQueue->GetSetting(i, qkUser) == Get(hand, qkUser) &&
+                              mQueue->GetSetting(i, qkPassw) == Get(hand, qkPassw);
             if (!same || no == Get(hand, qkNo)) {
                 ++i;
                 continue;
@@ -558,7 +570,7 @@ void TRemProcess::DoNextFile() {
                 break;
             }
             if (!*alive) return;
-            i = nextIndexAfterFailure(i, no);
+            i = nextIndexAfterFailure(*mQueue, i, no);
         }
         mReport.Attempt = 0;
         if (found >= 0) {
@@ -588,11 +600,11 @@ bool TRemProcess::aEnqueueToReceive() {
         while (!text.isEmpty() && (text.back() == '\0' || text.back() == '\x1A'))
             text.chop(1);
         QList<TDirEntry> entries;
-        if (gQueue && ParseDirList(text, &entries)) {
+        if (mQueue && ParseDirList(text, &entries)) {
             const TQueueItem& hand = mReport.Job;
             for (const TDirEntry& entry : entries) {
                 TQueueItem job;
-                gQueue->EmptyItem(job);
+                mQueue->EmptyItem(job);
                 Put(job, qkMethod, QStringLiteral("RECV"));
                 Put(job, qkAutoDel, QStringLiteral("NO"));
                 Put(job, qkSrcFile, entry.name);
@@ -604,19 +616,19 @@ bool TRemProcess::aEnqueueToReceive() {
                 // A file still queued for fetching (one that failed and was kept) is not queued
                 // twice: the list would otherwise be fetched again and again within one batch.
                 if (fetchQueued(job)) continue;
-                gQueue->AddItem();
-                gQueue->SetItem(gQueue->Count() - 1, &job);
+                mQueue->AddItem();
+                mQueue->SetItem(mQueue->Count() - 1, &job);
                 result = true;
             }
         }
-        if (gRemConsole) gRemConsole->UpdateQueueList();
+        if (mConsole) mConsole->UpdateQueueList();
     });
     return result;
 }
 
 bool TRemProcess::fetchQueued(const TQueueItem& job) const {
-    for (int i = 0; i < gQueue->Count(); ++i) {
-        const TQueueItem* other = gQueue->GetItem(i);
+    for (int i = 0; i < mQueue->Count(); ++i) {
+        const TQueueItem* other = mQueue->GetItem(i);
         if (!other || Get(*other, qkMethod) != "RECV") continue;
         bool same = true;
         for (TQueueKey key : {qkSrcFile, qkDestPath, qkUser, qkPassw, qkCommGUID, qkCommParam})
@@ -701,10 +713,10 @@ void TRemProcess::DoStop() {
         mReport.Total = 100;
         // Fetching jobs live only for the batch that listed them; from the end, so that none is
         // skipped when several follow each other.
-        if (gQueue)
-            for (int i = gQueue->Count() - 1; i >= 0; --i)
-                if (gQueue->GetSetting(i, qkMethod) == "RECV") gQueue->DeleteItem(i, true);
-        if (gRemConsole) gRemConsole->UpdateQueueList();
+        if (mQueue)
+            for (int i = mQueue->Count() - 1; i >= 0; --i)
+                if (mQueue->GetSetting(i, qkMethod) == "RECV") mQueue->DeleteItem(i, true);
+        if (mConsole) mConsole->UpdateQueueList();
         if (!*alive) return;
         aSetStatus(true, raStopped);
     });
@@ -729,7 +741,7 @@ void TRemProcess::DoConnect() {
                     mComm->SetBaudrate(brUser);
                     mComm->SetUserBaudrate(rate);
                 } catch (const std::exception& e) {
-                    AddStatus(QStringLiteral("!TRemProcess.DoConnect - Assign UserBaudrate: ") +
+                    mStatus.Add(QStringLiteral("!TRemProcess.DoConnect - Assign UserBaudrate: ") +
                               QString::fromLocal8Bit(e.what()));
                 }
             } else if (isModemDevice()) {
@@ -749,7 +761,7 @@ void TRemProcess::DoConnect() {
                         ("'" + port.mid(3) + "' is not a valid integer value").toStdString());
                 mComm->SetPortNum(number);
             } catch (const std::exception& e) {
-                AddStatus(QStringLiteral("!TRemProcess.DoConnect - Assign Port: ") +
+                mStatus.Add(QStringLiteral("!TRemProcess.DoConnect - Assign Port: ") +
                           QString::fromLocal8Bit(e.what()));
             }
             report();
@@ -768,7 +780,7 @@ void TRemProcess::DoConnect() {
             if (mDevice->Get(dvkDevType) == "Direct") {
                 Execute(true, {rsConnect}, 4);
             } else if (isModemDevice()) {
-                SetModemInitStrings(*mModem, mReport.Modem, mExtraCommands);
+                SetModemInitStrings(*mModem, mReport.Modem, mExtraCommands, 1);
                 mReport.Message =
                     QStringLiteral("Initializing modem...\r\n") + mModem->ConfigText();
                 report();
@@ -863,8 +875,8 @@ void TRemProcess::beginAttempt() {
         }
         const QString size = QString::number(file.size);
         Put(job, qkSize, size);
-        if (gQueue && gQueue->GetSetting(mReport.JobIndex, qkNo) == Get(job, qkNo))
-            gQueue->PutSetting(mReport.JobIndex, qkSize, size);
+        if (mQueue && mQueue->GetSetting(mReport.JobIndex, qkNo) == Get(job, qkNo))
+            mQueue->PutSetting(mReport.JobIndex, qkSize, size);
         command = PutCommand(Get(job, qkDestPath), NamePart(Get(job, qkSrcFile)), size);
         mDownloading = false;
         mUploadSize = file.size;
@@ -872,7 +884,7 @@ void TRemProcess::beginAttempt() {
         mXModem->SetFileName(file.path);
     } else {
         command = GetCommand(Get(job, qkSrcFile));
-        const QString inbox = GetStr(MRL_Inbox);
+        const QString inbox = mSettings.GetStr(MRL_Inbox);
         bool ok = false;
         const QString target =
             LocalPath(inbox, Get(job, qkDestPath) + NamePart(Get(job, qkSrcFile)), &ok);
@@ -973,7 +985,7 @@ void TRemProcess::DoFile() {
                 if (!*alive) return;
                 Execute(true, {rsFile}, 0, reFileBegin);
             } else {
-                logFileEvent(mReport.Job, GetBool(CLI_DropFailed),
+                logFileEvent(mReport.Job, mSettings.GetBool(CLI_DropFailed),
                              QStringLiteral("Transfer failed."), mReport.Attempt, false);
                 if (!*alive) return;
                 Execute(true, {rsNextFile});

@@ -131,11 +131,9 @@ public:
     virtual void UpdateQueueList() = 0;
 };
 
-// The console that client engines report to; nullptr drops the reports.
-extern IRemConsole* gRemConsole;
-
-// Installs the client engine factory of the device list (StartRemProc creates a TRemProcess).
-void RegisterRemEngine();
+// The factory of client engines for TEngineServices::remFactory (StartRemProc creates a
+// TRemProcess).
+TDeviceEngineFactory RemEngineFactory();
 
 // Timing overrides for tests, read once from the environment at the first engine's creation:
 //   MARROWLINE_TRIAL_FIRST_MS  first firing of the command trial (default 100)
@@ -177,7 +175,7 @@ public:
     TVaXModem* XModem() const { return mXModem; }
 
     // The file "DIR.LST" is received into and read from: AppDir + "DIR.LST".
-    static QString DirListPath();
+    QString DirListPath() const;
 
 private:
     // Step handlers.
@@ -264,6 +262,11 @@ private:
 
     TDevicesList* mOwner;
     TCommDevice* mDevice;
+    TSettings& mSettings;
+    TStatusSink& mStatus;
+    TQueueList* mQueue;
+    TModemsList* mModems;
+    IRemConsole* mConsole;
 
     uint8_t mActivity = raStopped;
     uint8_t mStep = rsStop;

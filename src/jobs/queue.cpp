@@ -1,8 +1,8 @@
 #include "jobs/queue.h"
 
-#include "app/helpers.h"
-#include "app/inifile.h"
-#include "jobs/status.h"
+#include "core/helpers.h"
+#include "core/inifile.h"
+#include "core/status.h"
 #include "platform/appdir.h"
 #include "platform/paths.h"
 
@@ -13,22 +13,12 @@
 #include <algorithm>
 #include <exception>
 
-TQueueList* gQueue = nullptr;
-
 const char* const QueueKeyNames[QueueKeyCount] = {
     "qkNo",   "qkDate",  "qkMethod",      "qkAutoDel",  "qkSrcFile",  "qkSize",     "qkDestPath",
     "qkUser", "qkPassw", "qkResultsFile", "qkCommName", "qkCommGUID", "qkCommParam"};
 
 namespace {
 const char* const JobSection = "ITEM";
-
-void report(const char* operation, const QString& text) {
-    ReportOperationError("TQueueList", operation, text);
-}
-
-template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
-    return GuardedOperation("TQueueList", operation, neutral, std::forward<F>(body));
-}
 
 // The job number a file name stands for ("12.xfr" -> 12), or 0.
 int numberOfFile(const QString& fileName) {
@@ -46,21 +36,28 @@ void Put(TQueueItem& item, TQueueKey key, const QString& text) {
     item[key].SetStr(text);
 }
 
+TQueueList::TQueueList(TSettings& settings, TStatusSink& status)
+    : mSettings(settings), mStatus(status) {}
+
+void TQueueList::report(const char* operation, const QString& text) {
+    mStatus.ReportOperationError("TQueueList", operation, text);
+}
+
 TQueueList::~TQueueList() {
     Clear();
 }
 
-QString TQueueList::RoleExtension() {
-    if (IsClient()) return QStringLiteral(".xfr");
-    if (IsServer()) return QStringLiteral(".xfh");
+QString TQueueList::RoleExtension() const {
+    if (mSettings.IsClient()) return QStringLiteral(".xfr");
+    if (mSettings.IsServer()) return QStringLiteral(".xfh");
     return QString();
 }
 
-QString TQueueList::QueueFolder() {
-    return AppDir() + "QUEUE/";
+QString TQueueList::QueueFolder() const {
+    return mSettings.AppDir() + "QUEUE/";
 }
 
-QString TQueueList::JobFilePath(const QString& jobNo) {
+QString TQueueList::JobFilePath(const QString& jobNo) const {
     return QueueFolder() + jobNo.trimmed() + RoleExtension();
 }
 
@@ -121,7 +118,7 @@ void TQueueList::Load() {
 
 bool TQueueList::Save() {
     return guarded("Load", false, [this]() {
-        if (Count() > GetInt(MRL_QueueCounter)) PutInt(MRL_QueueCounter, Count());
+        if (Count() > mSettings.GetInt(MRL_QueueCounter)) mSettings.PutInt(MRL_QueueCounter, Count());
         if (mItems.empty()) return true;
         const TQueueItem& item = *mItems.back();
         const QString number = item[qkNo].StrValue.trimmed();
@@ -198,13 +195,13 @@ void TQueueList::AddItem() {
         EmptyItem(*item);
         // Numbers wrap from 9999 to 1. A number still held by a job (in the list or on disk) is
         // skipped, so a new job never overwrites the file of one that waits.
-        int counter = GetInt(MRL_QueueCounter);
+        int counter = mSettings.GetInt(MRL_QueueCounter);
         for (int tries = 0; tries < MaxJobNumber; ++tries) {
             ++counter;
             if (counter > MaxJobNumber || counter < 1) counter = 1;
             if (!numberInUse(counter)) break;
         }
-        PutInt(MRL_QueueCounter, counter);
+        mSettings.PutInt(MRL_QueueCounter, counter);
         (*item)[qkNo].StrValue = QString::number(counter);
         mItems.push_back(std::move(item));
         return 0;

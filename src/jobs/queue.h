@@ -1,7 +1,8 @@
 #pragma once
 // The job queue: the file transfers that wait, each kept in memory and in a small INI file of its
 // own ("QUEUE/" + number + role extension) so that pending jobs survive a restart.
-#include "app/settings.h"
+#include "core/settings.h"
+#include "core/status.h"
 
 #include <QString>
 #include <array>
@@ -46,7 +47,7 @@ constexpr int MaxJobNumber = 9999;
 
 class TQueueList {
 public:
-    TQueueList() = default;
+    TQueueList(TSettings& settings, TStatusSink& status);
     ~TQueueList();
     TQueueList(const TQueueList&) = delete;
     TQueueList& operator=(const TQueueList&) = delete;
@@ -87,17 +88,20 @@ public:
     int ItemIndex = -1;
 
     // ".xfr" for the client, ".xfh" for the server, empty with no role chosen.
-    static QString RoleExtension();
+    QString RoleExtension() const;
     // AppDir + "QUEUE/".
-    static QString QueueFolder();
+    QString QueueFolder() const;
     // The job file of a job number: QueueFolder() + number + RoleExtension().
-    static QString JobFilePath(const QString& jobNo);
+    QString JobFilePath(const QString& jobNo) const;
 
 private:
     bool numberInUse(int number) const;
+    void report(const char* operation, const QString& text);
+    template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
+        return mStatus.Guarded("TQueueList", operation, neutral, std::forward<F>(body));
+    }
 
+    TSettings& mSettings;
+    TStatusSink& mStatus;
     std::vector<std::unique_ptr<TQueueItem>> mItems;
 };
-
-// The process-wide job queue, created and loaded at start-up.
-extern TQueueList* gQueue;

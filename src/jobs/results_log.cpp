@@ -1,7 +1,7 @@
 #include "jobs/results_log.h"
 
-#include "app/settings.h"
-#include "jobs/status.h"
+#include "core/settings.h"
+#include "core/status.h"
 #include "platform/appdir.h"
 #include "platform/prompt.h"
 
@@ -11,16 +11,9 @@
 #include <exception>
 #include <unistd.h>
 
-TQLog* gLog = nullptr;
 
 namespace {
-void report(const char* operation, const QString& text) {
-    ReportOperationError("TQLog", operation, text);
-}
 
-template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
-    return GuardedOperation("TQLog", operation, neutral, std::forward<F>(body));
-}
 
 // The UTF-8 bytes of a text, cut to at most `max` bytes without splitting a character.
 QByteArray cutUtf8(const QString& text, int max) {
@@ -107,13 +100,20 @@ bool DecodeLogRecord(const QByteArray& bytes, TLogRecord& r) {
     return true;
 }
 
+TQLog::TQLog(TSettings& settings, TStatusSink& status, IPrompt& prompt)
+    : mSettings(settings), mStatus(status), mPrompt(prompt) {}
+
+void TQLog::report(const char* operation, const QString& text) {
+    mStatus.ReportOperationError("TQLog", operation, text);
+}
+
 void TQLog::SetFileName() {
     guarded("SetFileName", 0, [this]() {
-        mRole = IsClient() ? 1 : IsServer() ? 2 : 0;
+        mRole = mSettings.IsClient() ? 1 : mSettings.IsServer() ? 2 : 0;
         if (mRole == 1)
-            FileName = AppDir() + "client.log";
+            FileName = mSettings.AppDir() + "client.log";
         else if (mRole == 2)
-            FileName = AppDir() + "server.log";
+            FileName = mSettings.AppDir() + "server.log";
         else
             FileName.clear();
         return 0;
@@ -121,7 +121,7 @@ void TQLog::SetFileName() {
 }
 
 bool TQLog::ensureFileName(const char* operation) {
-    const int role = IsClient() ? 1 : IsServer() ? 2 : 0;
+    const int role = mSettings.IsClient() ? 1 : mSettings.IsServer() ? 2 : 0;
     // The role can change while the program runs; the log follows it.
     if (FileName.isEmpty() || role != mRole) SetFileName();
     if (FileName.isEmpty()) {
@@ -156,7 +156,7 @@ bool TQLog::LogEntry(const TLogRecord& record) {
         }
         const qint64 count = file.size() / LogLayout::RecordSize;
         // The limit counts records, not bytes.
-        qint64 at = count > GetInt(MRL_MaxLogSize) ? 0 : count * LogLayout::RecordSize;
+        qint64 at = count > mSettings.GetInt(MRL_MaxLogSize) ? 0 : count * LogLayout::RecordSize;
         // Dropping a torn tail keeps every record on its 2112-byte boundary.
         if (file.size() != at && !file.resize(at)) {
             report("LogEntry", FileName + ": " + file.errorString());
@@ -201,7 +201,7 @@ bool TQLog::Clear(bool ask) {
     return guarded("Clear", false, [&]() {
         if (Count() == 0) return false;
         if (ask &&
-            Prompt().MessageBox("Are you sure you want to clear all log entries?", ApplicationTitle,
+            mPrompt.MessageBox("Are you sure you want to clear all log entries?", ApplicationTitle,
                                 TBoxIcon::Warning, TBoxButtons::YesNo) != TBoxResult::Yes)
             return false;
         QFile file(FileName);

@@ -1,6 +1,10 @@
 #pragma once
 // The results log: one fixed-size binary record per finished job, "client.log" on a client and
 // "server.log" on a server. The file has no header; record n lies at byte 2112 * n.
+#include "core/settings.h"
+#include "core/status.h"
+#include "platform/prompt.h"
+
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
@@ -54,6 +58,8 @@ bool DecodeLogRecord(const QByteArray& bytes, TLogRecord& record);
 
 class TQLog {
 public:
+    TQLog(TSettings& settings, TStatusSink& status, IPrompt& prompt);
+
     // Empty until first use; then AppDir + "client.log" or "server.log" by role.
     QString FileName;
 
@@ -75,8 +81,13 @@ public:
 
 private:
     bool ensureFileName(const char* operation);
+    void report(const char* operation, const QString& text);
+    template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
+        return mStatus.Guarded("TQLog", operation, neutral, std::forward<F>(body));
+    }
+
+    TSettings& mSettings;
+    TStatusSink& mStatus;
+    IPrompt& mPrompt;
     int mRole = 0; // the role FileName was set for
 };
-
-// The process-wide results log, created by the first console initialisation.
-extern TQLog* gLog;

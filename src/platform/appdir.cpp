@@ -10,9 +10,6 @@
 #include <unistd.h>
 
 namespace {
-QString gAppDir;
-QString gExecutable;
-
 QString withSlash(QString path) {
     if (!path.endsWith('/')) path += '/';
     return path;
@@ -21,24 +18,21 @@ QString withSlash(QString path) {
 bool folderWritable(const QString& folder) {
     return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
+
+QString created(const QString& folder) {
+    MakePrivateFolder(folder);
+    return withSlash(QFileInfo(folder).absoluteFilePath());
+}
 } // namespace
 
-QString InitAppDir(const QString& executablePath) {
-    gExecutable = QFileInfo(executablePath).absoluteFilePath();
+QString ResolveAppDir(const QString& executablePath) {
     const QByteArray home = qgetenv("MARROWLINE_HOME");
-    if (!home.isEmpty()) {
-        SetAppDir(QFile::decodeName(home));
-        return gAppDir;
-    }
-    const QString exeDir = QFileInfo(gExecutable).absolutePath();
-    if (folderWritable(exeDir)) {
-        SetAppDir(exeDir);
-        return gAppDir;
-    }
+    if (!home.isEmpty()) return created(QFile::decodeName(home));
+    const QString exeDir = QFileInfo(executablePath).absolutePath();
+    if (folderWritable(exeDir)) return created(exeDir);
     QString data = QFile::decodeName(qgetenv("XDG_DATA_HOME"));
     if (data.isEmpty()) data = QDir::homePath() + "/.local/share";
-    SetAppDir(data + "/marrowline");
-    return gAppDir;
+    return created(data + "/marrowline");
 }
 
 bool MakePrivateFolder(const QString& folder) {
@@ -56,21 +50,3 @@ bool MakePrivateFolder(const QString& folder) {
     }
     return QFileInfo(absolute).isDir();
 }
-
-void SetAppDir(const QString& folder) {
-    MakePrivateFolder(folder);
-    gAppDir = withSlash(QFileInfo(folder).absoluteFilePath());
-}
-
-const QString& AppDir() { return gAppDir; }
-
-void SetExecutablePath(const QString& path) { gExecutable = QFileInfo(path).absoluteFilePath(); }
-
-QString ExecutablePath() { return gExecutable; }
-
-QString ExecutableBaseName() {
-    const QString base = QFileInfo(gExecutable).completeBaseName();
-    return base.isEmpty() ? QStringLiteral("marrowline") : base;
-}
-
-QString SettingsFilePath() { return gAppDir + ExecutableBaseName() + ".ini"; }

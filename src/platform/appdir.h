@@ -2,20 +2,10 @@
 // The program folder: every file and folder of the program is placed relative to it.
 #include <QString>
 
-// Sets AppDir from the executable path: MARROWLINE_HOME when set (created when missing), else the
-// executable's folder when it is writable, else $XDG_DATA_HOME/marrowline/. Returns the result.
-QString InitAppDir(const QString& executablePath);
-// Sets AppDir to a given folder (tests); the folder is created when missing.
-void SetAppDir(const QString& folder);
-// The program folder, with a trailing '/'.
-const QString& AppDir();
-// Names the executable whose base name names the settings file (tests use a stand-in path).
-void SetExecutablePath(const QString& path);
-// Full path of the running executable, and its base name ("marrowline").
-QString ExecutablePath();
-QString ExecutableBaseName();
-// AppDir + executable base name + ".ini".
-QString SettingsFilePath();
+// The program folder for an executable, with a trailing '/': MARROWLINE_HOME when set, else the
+// executable's folder when it is writable, else $XDG_DATA_HOME/marrowline/. It is created (as a
+// private folder) when missing.
+QString ResolveAppDir(const QString& executablePath);
 // Creates a folder and its missing parents as private ones (0700, whatever the umask): the
 // program's folders hold passwords and received files. Folders that exist keep their modes.
 // True when the folder exists afterwards.

@@ -2,23 +2,6 @@
 
 #include <cstdio>
 
-namespace {
-IPrompt* gPrompt = nullptr;
-
-void writeToStdout(const QString& line) {
-    std::fprintf(stdout, "%s\n", line.toUtf8().constData());
-    std::fflush(stdout);
-}
-
-THeadlessPrompt& headless() {
-    static THeadlessPrompt prompt(writeToStdout);
-    return prompt;
-}
-} // namespace
-
-IPrompt& Prompt() { return gPrompt ? *gPrompt : headless(); }
-
-void SetPrompt(IPrompt* prompt) { gPrompt = prompt; }
 
 TBoxResult DefaultAnswer(TBoxButtons buttons) {
     switch (buttons) {
@@ -63,7 +46,3 @@ QStringList TScriptedPrompt::texts() const {
     for (const Box& box : boxes) out << box.text;
     return out;
 }
-
-TPromptGuard::TPromptGuard(IPrompt* prompt) : mPrevious(gPrompt) { gPrompt = prompt; }
-
-TPromptGuard::~TPromptGuard() { gPrompt = mPrevious; }

@@ -26,11 +26,6 @@ public:
     virtual QString PickFolder(const QString& initialFolder) = 0;
 };
 
-// The prompt in use; a headless prompt until the program or a test installs another.
-IPrompt& Prompt();
-// Installs a prompt (not owned); nullptr restores the headless one.
-void SetPrompt(IPrompt* prompt);
-
 // The answer a box gets when nobody is there to answer it: OK, Cancel or No.
 TBoxResult DefaultAnswer(TBoxButtons buttons);
 
@@ -73,16 +68,4 @@ public:
     QString PickFolder(const QString&) override;
     // The texts of all boxes shown so far.
     QStringList texts() const;
-};
-
-// Installs a prompt for the lifetime of the guard and restores the previous one.
-class TPromptGuard {
-public:
-    explicit TPromptGuard(IPrompt* prompt);
-    ~TPromptGuard();
-    TPromptGuard(const TPromptGuard&) = delete;
-    TPromptGuard& operator=(const TPromptGuard&) = delete;
-
-private:
-    IPrompt* mPrevious;
 };

@@ -1,8 +1,6 @@
 #include "serial/com_info.h"
 
-#include "app/inifile.h"
-#include "jobs/status.h"
-#include "platform/appdir.h"
+#include "core/inifile.h"
 #include "platform/serial_device.h"
 #include "serial/modem_probe.h"
 #include "serial/modems.h"
@@ -62,9 +60,6 @@ struct TCandidate {
     QString Driver;
 };
 
-void trace(const QString& text) {
-    AddStatus(QStringLiteral("TComInfo.Scan: ") + text);
-}
 
 QString canonical(const QString& path) {
     return QFileInfo(path).canonicalFilePath();
@@ -92,11 +87,11 @@ QString driverOf(const QString& ttyClassDir, const QString& name) {
     return link.exists() ? QFileInfo(link.canonicalFilePath()).fileName() : QString();
 }
 
-std::vector<TCandidate> portLinks(const QString& ttyClassDir) {
+std::vector<TCandidate> portLinks(const QString& ttyClassDir, const QString& programFolder) {
     std::vector<std::pair<int, TCandidate>> found;
     static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
                                         QRegularExpression::CaseInsensitiveOption);
-    const QDir dir(AppDir() + "ports");
+    const QDir dir(programFolder + "ports");
     const QStringList names =
         dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QString& name : names) {
@@ -110,7 +105,7 @@ std::vector<TCandidate> portLinks(const QString& ttyClassDir) {
         if (taken) continue; // "COM3" and "com3": the device path rule picks one of them
         TCandidate c;
         c.AttachedTo = QStringLiteral("COM") + QString::number(number);
-        c.Path = SerialDevicePath(c.AttachedTo, AppDir());
+        c.Path = SerialDevicePath(c.AttachedTo, programFolder);
         c.Canonical = canonical(c.Path);
         c.Location = c.AttachedTo;
         c.Driver = driverOf(ttyClassDir, QFileInfo(c.Canonical).fileName());
@@ -127,7 +122,7 @@ std::vector<TCandidate> portLinks(const QString& ttyClassDir) {
 // The devices of the tty class that have hardware behind them, except those a port link already
 // leads to.
 std::vector<TCandidate> classDevices(const QString& ttyClassDir, const QString& devDir,
-                                     const std::vector<TCandidate>& links) {
+                                     const std::vector<TCandidate>& links, const QString& programFolder) {
     std::vector<TCandidate> out;
     if (ttyClassDir.isEmpty()) return out;
     QStringList names =
@@ -161,7 +156,7 @@ std::vector<TCandidate> classDevices(const QString& ttyClassDir, const QString& 
         if (match.hasMatch() && !c.Canonical.isEmpty()) {
             const QString com =
                 QStringLiteral("COM") + QString::number(match.captured(1).toInt() + 1);
-            if (canonical(SerialDevicePath(com, AppDir())) == c.Canonical) c.AttachedTo = com;
+            if (canonical(SerialDevicePath(com, programFolder)) == c.Canonical) c.AttachedTo = com;
         }
         c.Location = stableNames.value(c.Canonical, c.AttachedTo);
         c.Driver = driverOf(ttyClassDir, name);
@@ -272,8 +267,8 @@ void TComInfo::Scan() {
     mScanned = true;
     mRecords.clear();
 
-    std::vector<TCandidate> candidates = portLinks(TtyClassDir);
-    const std::vector<TCandidate> devices = classDevices(TtyClassDir, DevDir, candidates);
+    std::vector<TCandidate> candidates = portLinks(TtyClassDir, ProgramFolder);
+    const std::vector<TCandidate> devices = classDevices(TtyClassDir, DevDir, candidates, ProgramFolder);
     candidates.insert(candidates.end(), devices.begin(), devices.end());
     // The system console (a serial console with a log-in prompt on it) is never written to.
     const QStringList consoles =
@@ -297,14 +292,14 @@ void TComInfo::Scan() {
         int Candidate = -1;
     };
     std::vector<TDescription> descriptions;
-    const QDir modemsDir(AppDir() + "modems");
+    const QDir modemsDir(ProgramFolder + "modems");
     for (const QFileInfo& file :
          modemsDir.entryInfoList({"*.ini"}, QDir::Files | QDir::System, QDir::Name)) {
         TDescription d;
         d.Path = file.absoluteFilePath();
         QString error;
         if (!ReadDescription(d.Path, d.Values, error)) {
-            AddStatus(QStringLiteral("!TComInfo.Scan: ") + error);
+            report(QStringLiteral("!TComInfo.Scan: ") + error);
             continue;
         }
         const QString attached = d.Values.value("attachedto").trimmed();
@@ -391,6 +386,14 @@ const std::vector<TComModemRecord>& TComInfo::Records() {
     return mRecords;
 }
 
+void TComInfo::trace(const QString& text) {
+    report(QStringLiteral("TComInfo.Scan: ") + text);
+}
+
+void TComInfo::report(const QString& line) {
+    if (Report) Report(line);
+}
+
 bool TComInfo::GetModemNameAndPort(int index, QString& model, int& port) {
     model.clear();
     port = 0;
@@ -399,20 +402,20 @@ bool TComInfo::GetModemNameAndPort(int index, QString& model, int& port) {
         if (index < 0 || index >= int(mRecords.size())) return false;
         const TComModemRecord& record = mRecords[size_t(index)];
         const QString head = QStringLiteral("GetModemNameAndPort(%1).").arg(index);
-        AddStatus(head + "Location=" + record.Location);
-        if (!record.Driver.isEmpty()) AddStatus(head + "Driver=" + record.Driver);
+        report(head + "Location=" + record.Location);
+        if (!record.Driver.isEmpty()) report(head + "Driver=" + record.Driver);
         if (!record.Has("Model")) return false;
         model = record.Value("Model").left(40);
-        AddStatus(head + "Model=" + model);
+        report(head + "Model=" + model);
         const QString attached = record.AttachedTo.left(40);
-        AddStatus(head + "AttachedTo=" + attached);
+        report(head + "AttachedTo=" + attached);
         static const QRegularExpression com(QStringLiteral("^COM([0-9]+)"),
                                             QRegularExpression::CaseInsensitiveOption);
         const auto match = com.match(attached);
         if (match.hasMatch()) port = match.captured(1).toInt();
         return true;
     } catch (const std::exception& e) {
-        AddStatus(QStringLiteral("!TComInfo.GetModemNameAndPort: ") +
+        report(QStringLiteral("!TComInfo.GetModemNameAndPort: ") +
                   QString::fromLocal8Bit(e.what()));
     }
     return false;
@@ -424,7 +427,7 @@ bool TComInfo::GetModemInfo(int index, TModemSettings& entry, QString& location)
         if (!mScanned) Scan();
         if (index < 0 || index >= int(mRecords.size())) return false;
         const TComModemRecord& record = mRecords[size_t(index)];
-        AddStatus(QStringLiteral("GetModemInfo(") + record.Location + ")=" + record.FriendlyName);
+        report(QStringLiteral("GetModemInfo(") + record.Location + ")=" + record.FriendlyName);
         location = record.Location;
         entry[mdkFriendlyName].SetStr(record.FriendlyName);
         entry[mdkAttachedTo].SetStr(record.AttachedTo.left(40));
@@ -484,7 +487,7 @@ bool TComInfo::GetModemInfo(int index, TModemSettings& entry, QString& location)
         group(mdkSupportsInactivityTimeout, {{"InactivityTimeout", mdkSetInactivityTimeout}});
         return true;
     } catch (const std::exception& e) {
-        AddStatus(QStringLiteral("!TComInfo.GetModemInfo: ") + QString::fromLocal8Bit(e.what()));
+        report(QStringLiteral("!TComInfo.GetModemInfo: ") + QString::fromLocal8Bit(e.what()));
     }
     return false;
 }

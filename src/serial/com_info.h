@@ -41,6 +41,7 @@
 // win over the answers and the generic ones. Any other file adds a modem of its own.
 #include <QMap>
 #include <QString>
+#include <functional>
 #include <vector>
 
 struct TModemSettings;
@@ -65,12 +66,15 @@ public:
 
     TComInfo() = default;
 
-    // Sources; tests point them at folders of their own. The links and files are read from
-    // AppDir.
+    // Sources; tests point them at folders of their own. The "ports/COMn" links and the
+    // "modems/*.ini" descriptions are read from the program folder.
+    QString ProgramFolder;
     QString TtyClassDir = QStringLiteral("/sys/class/tty");
     QString DevDir = QStringLiteral("/dev");
     int AnswerTimeoutMs = 1000;  // for the "OK" to "AT"
     int CommandTimeoutMs = 1000; // for each question after it
+    // Writes a status line (what was asked and found, and the errors).
+    std::function<void(const QString&)> Report;
 
     // Enumerates, asks and reads the files (again, when called again); the queries below scan
     // on first use.
@@ -94,6 +98,9 @@ public:
                                 QString& error);
 
 private:
+    void trace(const QString& text);
+    void report(const QString& line);
+
     bool mScanned = false;
     std::vector<TComModemRecord> mRecords;
 };

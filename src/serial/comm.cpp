@@ -1,6 +1,5 @@
 // TVaComm: opening and closing, line settings, reads and writes, status and purge, and the
 // main-thread handling of the events that the workers deliver.
-#include "platform/appdir.h"
 #include "serial/comm_shared.h"
 
 #include <QFileInfo>
@@ -34,15 +33,16 @@ bool makePipe(int fds[2]) {
     return ::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0;
 }
 
+} // namespace
+
 // Calls a user handler; whatever it raises goes to the application's exception handler.
-template <typename F> void invokeHandler(const char* operation, F&& call) {
+template <typename F> void TVaComm::invokeHandler(const char* operation, F&& call) {
     try {
         call();
     } catch (...) {
-        VaHandleException(QStringLiteral("TVaComm.") + QLatin1String(operation));
+        HandleException(QStringLiteral("TVaComm.") + QLatin1String(operation));
     }
 }
-} // namespace
 
 TVaComm::TVaComm(QObject* owner) : TVaComponent(owner), mLife(std::make_shared<char>(0)) {}
 
@@ -72,7 +72,7 @@ QString TVaComm::FormattedDeviceName() const {
 }
 
 QString TVaComm::DevicePath() const {
-    return SerialDevicePath(FormattedDeviceName(), AppDir());
+    return SerialDevicePath(FormattedDeviceName(), mPortMapFolder);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -550,7 +550,7 @@ void TVaComm::HandleEventMask(uint32_t mask, int* leftUnread, bool* throttledOut
                 }
             }
         } catch (...) {
-            VaHandleException(QStringLiteral("TVaComm.HandleEvent"));
+            HandleException(QStringLiteral("TVaComm.HandleEvent"));
         }
         if (s && reported > 0)
             *leftUnread =
@@ -568,7 +568,7 @@ void TVaComm::HandleEventMask(uint32_t mask, int* leftUnread, bool* throttledOut
                 if (gone()) return;
             }
         } catch (...) {
-            VaHandleException(QStringLiteral("TVaComm.HandleEvent"));
+            HandleException(QStringLiteral("TVaComm.HandleEvent"));
         }
     }
     if (!mClients.empty()) {

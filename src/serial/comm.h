@@ -34,12 +34,14 @@ private:
     QByteArray mUtf8;
 };
 
-// Where errors from event handlers end up (the application's exception handler): by default a
-// status line "!" + origin + ": " + text. Call it inside a catch block; it reads the exception in
-// flight (EVaCommError, any std::exception, or an unknown one).
-void VaHandleException(const QString& origin);
-// Replaces the default report (tests, headless mode); an empty function restores the default.
-void SetVaExceptionHandler(std::function<void(const QString& origin, const QString& text)> h);
+// Where errors from event handlers end up (the application's exception handler): the owner of a
+// component decides (the engines write the status line "!" + origin + ": " + text).
+using TVaExceptionHandler = std::function<void(const QString& origin, const QString& text)>;
+// The text of the exception in flight (EVaCommError, any std::exception, or an unknown one); call
+// it inside a catch block.
+QString VaExceptionText();
+// Reports the exception in flight to the handler; without one it goes to standard error.
+void VaReportException(const TVaExceptionHandler& handler, const QString& origin);
 
 // ---------------------------------------------------------------------------------------------
 // Enumerations and sets
@@ -338,6 +340,17 @@ class TVaComponent : public QObject {
     Q_OBJECT
 public:
     explicit TVaComponent(QObject* owner = nullptr) : QObject(owner) {}
+
+    // What an event handler raises goes here (see TVaExceptionHandler).
+    void SetExceptionHandler(TVaExceptionHandler handler) { mExceptionHandler = std::move(handler); }
+    const TVaExceptionHandler& ExceptionHandler() const { return mExceptionHandler; }
+
+protected:
+    // Reports the exception in flight under `origin`; call it inside a catch block.
+    void HandleException(const QString& origin) { VaReportException(mExceptionHandler, origin); }
+
+private:
+    TVaExceptionHandler mExceptionHandler;
 };
 
 // What a listening component receives from the port (main thread, only while its dispatcher is
@@ -481,6 +494,8 @@ public:
     void Loaded();
     // The path that Open would open (for messages and tests).
     QString DevicePath() const;
+    // The folder whose "ports/COMn" links name the device behind COMn (the program folder).
+    void SetPortMapFolder(const QString& folder) { mPortMapFolder = folder; }
     // DeviceName formatted with PortNum.
     QString FormattedDeviceName() const;
 
@@ -550,6 +565,7 @@ private:
     // Main-thread handling of one event mask delivered by a worker.
     void HandleEventMask(uint32_t mask, int* leftUnread, bool* throttled);
     void CloseDevice(bool destroying);
+    template <typename F> void invokeHandler(const char* operation, F&& call);
 
     bool mAutoOpen = false;
     TVaBaudrate mBaudrate = br1200;
@@ -562,6 +578,7 @@ private:
     TVaCommOptions mOptions;
     int mPortNum = 0;
     QString mDeviceName = QStringLiteral("COM%d");
+    QString mPortMapFolder;
     TVaCommEvents mMonitorEvents{ceError, ceRxChar, ceTxEmpty};
     TVaBuffers mBuffers{this};
     TVaThreadPriority mEventPriority = tpNormal;

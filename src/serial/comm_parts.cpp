@@ -1,7 +1,8 @@
 // The small pieces of the port family: the error class and the exception report, the value
 // tables, the sub-objects, the pending-write buffer, and the client registration.
-#include "jobs/status.h"
 #include "serial/comm.h"
+
+#include <cstdio>
 
 #include <algorithm>
 #include <cstring>
@@ -11,32 +12,24 @@
 
 EVaCommError::EVaCommError(const QString& message) : mMessage(message), mUtf8(message.toUtf8()) {}
 
-namespace {
-std::function<void(const QString&, const QString&)>& exceptionHandler() {
-    static std::function<void(const QString&, const QString&)> handler;
-    return handler;
-}
-} // namespace
-
-void SetVaExceptionHandler(std::function<void(const QString& origin, const QString& text)> h) {
-    exceptionHandler() = std::move(h);
-}
-
-void VaHandleException(const QString& origin) {
-    QString text;
+QString VaExceptionText() {
     try {
         throw;
     } catch (const EVaCommError& e) {
-        text = e.Message();
+        return e.Message();
     } catch (const std::exception& e) {
-        text = QString::fromUtf8(e.what());
+        return QString::fromUtf8(e.what());
     } catch (...) {
-        text = QStringLiteral("Unknown error");
+        return QStringLiteral("Unknown error");
     }
-    if (exceptionHandler())
-        exceptionHandler()(origin, text);
+}
+
+void VaReportException(const TVaExceptionHandler& handler, const QString& origin) {
+    const QString text = VaExceptionText();
+    if (handler)
+        handler(origin, text);
     else
-        AddStatus("!" + origin + ": " + text);
+        std::fprintf(stderr, "!%s: %s\n", qPrintable(origin), qPrintable(text));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -190,7 +190,7 @@ void TVaCustomModem::HandleCommData(const char* Data, int Count) {
         try {
             ProcessLine(line);
         } catch (...) {
-            VaHandleException(Origin + QStringLiteral(".HandleCommData"));
+            HandleException(Origin + QStringLiteral(".HandleCommData"));
         }
         if (!*alive) return;
     }
@@ -201,7 +201,7 @@ void TVaCustomModem::HandleCommEvent(uint32_t Mask) {
     try {
         RingDetected();
     } catch (...) {
-        VaHandleException(Origin + QStringLiteral(".HandleCommEvent"));
+        HandleException(Origin + QStringLiteral(".HandleCommEvent"));
     }
 }
 
@@ -257,7 +257,7 @@ void TVaCustomModem::RingWaitTimerExpired() {
     try {
         Raise(OnRingWaitTimeout);
     } catch (...) {
-        VaHandleException(Origin + QStringLiteral(".RingWaitTimer"));
+        HandleException(Origin + QStringLiteral(".RingWaitTimer"));
     }
 }
 
@@ -277,6 +277,6 @@ void TVaCustomModem::CommandTimerExpired() {
             break;
         }
     } catch (...) {
-        VaHandleException(Origin + QStringLiteral(".CommandTimer"));
+        HandleException(Origin + QStringLiteral(".CommandTimer"));
     }
 }

@@ -151,4 +151,5 @@ struct TModemSettings;
 // Writes the catalogue entry's command strings into the modem's Config (which re-reads its reply
 // strings and terminator) and sets `extra` to the additional commands, as the catalogue's
 // SetModemInitStrings on a plain list does.
-void SetModemInitStrings(TVaModem& modem, const TModemSettings& entry, QString& extra);
+void SetModemInitStrings(TVaModem& modem, const TModemSettings& entry, QString& extra,
+                         int role);

@@ -1,9 +1,10 @@
 #include "serial/modem.h"
 #include "serial/modems.h"
 
-void SetModemInitStrings(TVaModem& modem, const TModemSettings& entry, QString& extra) {
+void SetModemInitStrings(TVaModem& modem, const TModemSettings& entry, QString& extra,
+                         int role) {
     QStringList config = modem.Config();
-    SetModemInitStrings(config, entry, extra);
+    SetModemInitStrings(config, entry, extra, role);
     // Through the setter, so that the reply strings and the terminator are read again.
     modem.SetConfig(config);
 }

@@ -1,14 +1,13 @@
 #include "serial/modems.h"
 
-#include "app/inifile.h"
-#include "jobs/status.h"
+#include "core/inifile.h"
+#include "core/status.h"
 #include "platform/appdir.h"
 #include "serial/com_info.h"
 
 #include <QUuid>
 #include <exception>
 
-TModemsList* gModems = nullptr;
 
 const char* const ModemKeyNames[ModemKeyCount] = {
     "mdkManufacturer",
@@ -125,14 +124,6 @@ const char* const ModemKeyCaptions[ModemKeyCount] = {
 };
 
 namespace {
-void report(const char* operation, const QString& text) {
-    ReportOperationError("TModemsList", operation, text);
-}
-
-template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
-    return GuardedOperation("TModemsList", operation, neutral, std::forward<F>(body));
-}
-
 QString modemSection(int number) {
     return QStringLiteral("MODEM%1").arg(number);
 }
@@ -159,6 +150,13 @@ void setConfigValue(QStringList& config, const QString& name, const QString& val
 
 QString NewModemGUID() {
     return QUuid::createUuid().toString(QUuid::WithBraces).toUpper();
+}
+
+TModemsList::TModemsList(TSettings& settings, TStatusSink& status)
+    : mSettings(settings), mStatus(status) {}
+
+void TModemsList::report(const char* operation, const QString& text) {
+    mStatus.ReportOperationError("TModemsList", operation, text);
 }
 
 int TModemsList::Count() const {
@@ -246,13 +244,13 @@ void TModemsList::Clear() {
 void TModemsList::Load() {
     guarded("Load", 0, [this]() {
         mItems.clear();
-        TIniFile ini(SettingsFilePath());
+        TIniFile ini(mSettings.SettingsFilePath());
         if (!ini.LastError().isEmpty()) {
             report("Load", ini.LastError());
-            PutInt(MRL_Modems, 0);
+            mSettings.PutInt(MRL_Modems, 0);
             return 0;
         }
-        const int stored = GetInt(MRL_Modems);
+        const int stored = mSettings.GetInt(MRL_Modems);
         for (int n = 1; n <= stored; ++n) {
             TModemSettings entry;
             emptyEntry(entry);
@@ -261,19 +259,19 @@ void TModemsList::Load() {
                     ini.ReadString(modemSection(n), ModemKeyNames[k], QString()));
             if (!entry.Get(mdkGUID).isEmpty()) mItems.push_back(entry);
         }
-        PutInt(MRL_Modems, Count());
+        mSettings.PutInt(MRL_Modems, Count());
         return 0;
     });
 }
 
 bool TModemsList::Save() {
     return guarded("Save", false, [this]() {
-        TIniFile ini(SettingsFilePath());
+        TIniFile ini(mSettings.SettingsFilePath());
         if (!ini.LastError().isEmpty()) {
             report("Save", ini.LastError());
             return false;
         }
-        PutInt(MRL_Modems, Count());
+        mSettings.PutInt(MRL_Modems, Count());
         ini.WriteInteger(SectionNames[0], "MRL_Modems", Count());
         for (int n = 1; n <= Count(); ++n) {
             const TModemSettings& entry = mItems[size_t(n - 1)];
@@ -291,6 +289,8 @@ bool TModemsList::Save() {
 void TModemsList::Detect() {
     guarded("Detect", 0, [this]() {
         TComInfo source;
+        source.ProgramFolder = mSettings.AppDir();
+        source.Report = [this](const QString& line) { mStatus.Add(line); };
         Detect(source);
         return 0;
     });
@@ -306,7 +306,7 @@ void TModemsList::Detect(TComInfo& source) {
             int port = 0;
             if (source.GetModemNameAndPort(n, model, port)) slotCount = n + 1;
         }
-        AddStatus(QStringLiteral("TModemsList.Detect: nummodems=") +
+        mStatus.Add(QStringLiteral("TModemsList.Detect: nummodems=") +
                   QString::number(slotCount - 1));
         for (int n = 0; n < slotCount; ++n) {
             TModemSettings found;
@@ -315,7 +315,7 @@ void TModemsList::Detect(TComInfo& source) {
             if (!source.GetModemInfo(n, found, location)) continue;
             const QString name = found.Get(mdkFriendlyName);
             if (name.isEmpty()) continue;
-            AddStatus(QStringLiteral("TModemsList.Detect: (%1) Detected ").arg(n) + name + " on " +
+            mStatus.Add(QStringLiteral("TModemsList.Detect: (%1) Detected ").arg(n) + name + " on " +
                       found.Get(mdkAttachedTo));
             AddModem();
             TModemSettings& entry = mItems.back();
@@ -365,39 +365,37 @@ void TModemsList::Detect(TComInfo& source) {
     });
 }
 
-void SetModemInitStrings(QStringList& config, const TModemSettings& entry, QString& extra) {
+void SetModemInitStrings(QStringList& config, const TModemSettings& entry, QString& extra,
+                     int role) {
     extra.clear();
-    guarded("SetModemInitStrings", 0, [&]() {
-        const auto set = [&](const char* name, TModemKey key, const char* terminator) {
-            const QString value = entry.Get(key);
-            if (!value.isEmpty()) setConfigValue(config, name, value + terminator);
-        };
-        set("RESETCMD", mdkCommandReset, "^M");
-        set("DIALCMD", mdkDialString, "");
-        set("HANGUPCMD", mdkHangupString, "^M");
-        set("INITCMD", mdkDefaultInitialization, "^M");
-        set("ANSWERCMD", mdkAnswerString, "^M");
+    const auto set = [&](const char* name, TModemKey key, const char* terminator) {
+        const QString value = entry.Get(key);
+        if (!value.isEmpty()) setConfigValue(config, name, value + terminator);
+    };
+    set("RESETCMD", mdkCommandReset, "^M");
+    set("DIALCMD", mdkDialString, "");
+    set("HANGUPCMD", mdkHangupString, "^M");
+    set("INITCMD", mdkDefaultInitialization, "^M");
+    set("ANSWERCMD", mdkAnswerString, "^M");
 
-        const auto yes = [&](TModemKey key) { return entry.Get(key) == "YES"; };
-        // An empty command would only send a bare carriage return and wait for a reply.
-        const auto add = [&](const QString& command) {
-            if (!command.isEmpty()) extra += command + "^M" + "|||";
-        };
-        const QString prefix = entry.Get(mdkCommandPrefix);
-        if (yes(mdkSupportsBlindDialing) && yes(mdkUseBlindDialing))
-            add(prefix + entry.Get(mdkBlindDialingOn));
-        if (yes(mdkSupportsErrorControl) && yes(mdkUseECC))
-            add(prefix + entry.Get(mdkErrorControlOn));
-        if (yes(mdkSupportsDataCompression) && yes(mdkUseCompression))
-            add(prefix + entry.Get(mdkCompressionOn));
-        const bool client = IsClient(), server = IsServer();
-        if (client || server) {
-            const TModemKey speakerOn = client ? mdkOnDuringDialing : mdkOnDuringAnswer;
-            if (yes(mdkSupportsSpeakerControl) && !entry.Get(speakerOn).isEmpty())
-                add(yes(mdkSpkEnabled) ? prefix + entry.Get(speakerOn)
-                                       : entry.Get(mdkCommandSpeakerOff));
-        }
-        if (server && entry.Get(mdkAAMode) == "1") add(entry.Get(mdkMonitorOn));
-        return 0;
-    });
+    const auto yes = [&](TModemKey key) { return entry.Get(key) == "YES"; };
+    // An empty command would only send a bare carriage return and wait for a reply.
+    const auto add = [&](const QString& command) {
+        if (!command.isEmpty()) extra += command + "^M" + "|||";
+    };
+    const QString prefix = entry.Get(mdkCommandPrefix);
+    if (yes(mdkSupportsBlindDialing) && yes(mdkUseBlindDialing))
+        add(prefix + entry.Get(mdkBlindDialingOn));
+    if (yes(mdkSupportsErrorControl) && yes(mdkUseECC))
+        add(prefix + entry.Get(mdkErrorControlOn));
+    if (yes(mdkSupportsDataCompression) && yes(mdkUseCompression))
+        add(prefix + entry.Get(mdkCompressionOn));
+    const bool client = role == 1, server = role == 2;
+    if (client || server) {
+        const TModemKey speakerOn = client ? mdkOnDuringDialing : mdkOnDuringAnswer;
+        if (yes(mdkSupportsSpeakerControl) && !entry.Get(speakerOn).isEmpty())
+            add(yes(mdkSpkEnabled) ? prefix + entry.Get(speakerOn)
+                                   : entry.Get(mdkCommandSpeakerOff));
+    }
+    if (server && entry.Get(mdkAAMode) == "1") add(entry.Get(mdkMonitorOn));
 }

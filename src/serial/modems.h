@@ -2,7 +2,8 @@
 // The modem catalogue: the modem configurations that communication devices refer to by their
 // mdkGUID. Entries live in the settings file ("MODEM" + n, count MRL_Modems) and are turned into
 // the modem controller's command table by SetModemInitStrings when a modem session starts.
-#include "app/settings.h"
+#include "core/settings.h"
+#include "core/status.h"
 
 #include <QString>
 #include <QStringList>
@@ -90,7 +91,7 @@ QString NewModemGUID();
 
 class TModemsList {
 public:
-    TModemsList() = default;
+    TModemsList(TSettings& settings, TStatusSink& status);
     ~TModemsList() = default;
     TModemsList(const TModemsList&) = delete;
     TModemsList& operator=(const TModemsList&) = delete;
@@ -131,14 +132,19 @@ public:
     int CurrentIndex = -1;
 
 private:
+    void report(const char* operation, const QString& text);
+    template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
+        return mStatus.Guarded("TModemsList", operation, neutral, std::forward<F>(body));
+    }
+
+    TSettings& mSettings;
+    TStatusSink& mStatus;
     std::vector<TModemSettings> mItems;
 };
 
 // Writes the entry's command strings into the modem controller's NAME=VALUE list (RESETCMD,
 // DIALCMD, HANGUPCMD, INITCMD, ANSWERCMD; each only when the entry has a value; a line with that
 // name, compared case-insensitively, is replaced, else one is appended) and sets `extra` to the
-// additional commands for the current role, each followed by "^M" and "|||".
-void SetModemInitStrings(QStringList& config, const TModemSettings& entry, QString& extra);
-
-// The process-wide modem catalogue, created and loaded at start-up.
-extern TModemsList* gModems;
+// additional commands for the role (1 client, 2 server), each followed by "^M" and "|||".
+void SetModemInitStrings(QStringList& config, const TModemSettings& entry, QString& extra,
+                         int role);

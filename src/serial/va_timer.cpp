@@ -48,6 +48,6 @@ void TVaTimer::Fire() {
     try {
         handler(this);
     } catch (...) {
-        VaHandleException(QStringLiteral("TVaTimer.OnTimer"));
+        VaReportException(mExceptionHandler, QStringLiteral("TVaTimer.OnTimer"));
     }
 }

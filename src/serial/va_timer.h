@@ -1,6 +1,8 @@
 #pragma once
 // A window-message timer: raises OnTimer on the thread that created it (the main thread) every
 // Interval milliseconds.
+#include "serial/comm.h"
+
 #include <QTimer>
 #include <functional>
 #include <stdexcept>
@@ -32,6 +34,8 @@ public:
 
     // True while the underlying timer is counting.
     bool IsRunning() const { return mTimer.isActive(); }
+    // Where an error raised by OnTimer goes (see TVaExceptionHandler).
+    void SetExceptionHandler(TVaExceptionHandler handler) { mExceptionHandler = std::move(handler); }
 
 private:
     void UpdateTimer();
@@ -41,4 +45,5 @@ private:
     bool mEnabled = true;
     int mInterval = 1000;
     TimerEvent mOnTimer;
+    TVaExceptionHandler mExceptionHandler;
 };

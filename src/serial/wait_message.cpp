@@ -24,7 +24,7 @@ void TVaWaitMessage::HandleCommData(const char* Data, int Count) {
             try {
                 handler(this, index);
             } catch (...) {
-                VaHandleException(QStringLiteral("TVaWaitMessage.HandleCommData"));
+                HandleException(QStringLiteral("TVaWaitMessage.HandleCommData"));
             }
         }
         return *alive && Active();

@@ -35,7 +35,7 @@ void TVaProtocol::Start() {
         try {
             OnTransferStart(this);
         } catch (...) {
-            VaHandleException(QStringLiteral("TVaProtocol.OnTransferStart"));
+            HandleException(QStringLiteral("TVaProtocol.OnTransferStart"));
         }
     }
     // A Cancel from the handler is already flagged; the worker acts on it at its first byte.
@@ -106,7 +106,7 @@ void TVaProtocol::WorkerEnded(TVaProtocolThread* worker) {
         try {
             throw EVaCommError(portError);
         } catch (...) {
-            VaHandleException(QStringLiteral("TVaXModem.Execute"));
+            HandleException(QStringLiteral("TVaXModem.Execute"));
         }
     }
     if (OnTransferEnd) {
@@ -114,7 +114,7 @@ void TVaProtocol::WorkerEnded(TVaProtocolThread* worker) {
             // Last use of this object: the handler may destroy it.
             OnTransferEnd(this, mExitCode);
         } catch (...) {
-            VaHandleException(QStringLiteral("TVaProtocol.OnTransferEnd"));
+            HandleException(QStringLiteral("TVaProtocol.OnTransferEnd"));
         }
     }
 }

@@ -131,7 +131,8 @@ bool TVaProtocolThread::Post(std::function<void()> call, quint64 ticket, const c
     if (!application) return false;
     return QMetaObject::invokeMethod(
         application,
-        [shared = mShared, call = std::move(call), ticket, origin]() {
+        [shared = mShared, call = std::move(call), ticket, origin,
+         handler = mOwner->ExceptionHandler()]() {
             {
                 std::lock_guard guard(shared->Lock);
                 if (shared->Stopped) return;
@@ -139,7 +140,7 @@ bool TVaProtocolThread::Post(std::function<void()> call, quint64 ticket, const c
             try {
                 call();
             } catch (...) {
-                VaHandleException(QString::fromLatin1(origin));
+                VaReportException(handler, QString::fromLatin1(origin));
             }
             if (ticket == 0) return;
             {

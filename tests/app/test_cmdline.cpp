@@ -1,8 +1,8 @@
 // The command line (ProcessParams and its rules) and the main window's logic around it: first
 // start, hand-over receiving, closing, the role choice and the shutdown order.
 #include "app/cmdline.h"
-#include "app/inifile.h"
-#include "app/settings.h"
+#include "core/inifile.h"
+#include "core/settings.h"
 #include "app/shell.h"
 #include "common/test_home.h"
 #include "engine/devices.h"

@@ -1,5 +1,5 @@
 // The small shared helpers: checksums, padding, password scrambling, waits, day numbers.
-#include "app/helpers.h"
+#include "core/helpers.h"
 
 #include <QElapsedTimer>
 #include <QTest>

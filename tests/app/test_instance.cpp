@@ -1,7 +1,7 @@
 // The instance lock and the hand-over socket, first inside this process, then with real
 // marrowline processes (MARROWLINE_BIN) sharing one program folder.
-#include "app/helpers.h"
-#include "app/inifile.h"
+#include "core/helpers.h"
+#include "core/inifile.h"
 #include "common/test_home.h"
 #include "platform/instance.h"
 

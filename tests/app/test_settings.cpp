@@ -1,6 +1,6 @@
 // The settings table over real settings files, and the INI rules underneath it.
-#include "app/inifile.h"
-#include "app/settings.h"
+#include "core/inifile.h"
+#include "core/settings.h"
 #include "common/test_home.h"
 #include "jobs/queue.h"
 #include "platform/prompt.h"

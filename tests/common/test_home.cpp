@@ -1,6 +1,6 @@
 #include "common/test_home.h"
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "platform/appdir.h"
 
 #include <QDir>

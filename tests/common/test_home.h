@@ -1,6 +1,6 @@
 #pragma once
 // Test support: every test works in a temporary program folder of its own.
-#include "jobs/status.h"
+#include "core/status.h"
 
 #include <QString>
 #include <QStringList>

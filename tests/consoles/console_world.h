@@ -2,14 +2,14 @@
 // A program folder with the process-wide lists the consoles use (queue, users, log, devices), a
 // scripted prompt, and helpers to set up outbox files, users and devices.
 #include "app/cmdline.h"
-#include "app/helpers.h"
-#include "app/settings.h"
+#include "core/helpers.h"
+#include "core/settings.h"
 #include "common/test_home.h"
-#include "consoles/users.h"
+#include "jobs/users.h"
 #include "engine/devices.h"
 #include "jobs/queue.h"
 #include "jobs/results_log.h"
-#include "jobs/status.h"
+#include "core/status.h"
 #include "platform/prompt.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 // User accounts: the user files, look-up at log-on, and names that make awkward file names.
-#include "app/helpers.h"
-#include "app/settings.h"
+#include "core/helpers.h"
+#include "core/settings.h"
 #include "common/test_home.h"
-#include "consoles/users.h"
+#include "jobs/users.h"
 
 #include <QDir>
 #include <QDirIterator>

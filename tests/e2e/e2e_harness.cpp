@@ -1,7 +1,7 @@
 #include "e2e_harness.h"
 
-#include "app/helpers.h"
-#include "app/inifile.h"
+#include "core/helpers.h"
+#include "core/inifile.h"
 #include "engine/link_protocol.h"
 
 #include <QCoreApplication>

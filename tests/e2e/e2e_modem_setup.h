@@ -4,7 +4,7 @@
 // (client) or COM2 (server); the client's jobs carry the server modem's number.
 #include "e2e_harness.h"
 
-#include "app/inifile.h"
+#include "core/inifile.h"
 #include "serial/modems.h"
 
 #include <QDir>

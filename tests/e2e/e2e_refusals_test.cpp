@@ -5,7 +5,7 @@
 // written outside the inbox.
 #include "e2e_harness.h"
 
-#include "app/helpers.h"
+#include "core/helpers.h"
 
 #include <QDirIterator>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 // same story.
 #include "e2e_harness.h"
 
-#include "app/helpers.h"
+#include "core/helpers.h"
 
 #include <QFileInfo>
 #include <QTest>

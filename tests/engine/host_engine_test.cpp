@@ -1,9 +1,9 @@
 // The server engine on one end of a linesim cable, driven by a scripted client on the other end:
 // framed commands written with FrameLine, replies read raw, files moved with our XMODEM engine.
-#include "app/helpers.h"
-#include "app/settings.h"
+#include "core/helpers.h"
+#include "core/settings.h"
 #include "common/test_home.h"
-#include "consoles/users.h"
+#include "jobs/users.h"
 #include "engine/devices.h"
 #include "engine/host_process.h"
 #include "engine/link_protocol.h"

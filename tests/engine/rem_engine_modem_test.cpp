@@ -1,7 +1,7 @@
 // The client engine on a modem device: initialisation, extra commands and dialling against a
 // scripted modem on a real pseudo-terminal, and each way a call can fail.
-#include "app/helpers.h"
-#include "app/settings.h"
+#include "core/helpers.h"
+#include "core/settings.h"
 #include "common/test_home.h"
 #include "engine/devices.h"
 #include "engine/link_protocol.h"

@@ -1,7 +1,7 @@
 // The client engine against a scripted server on the far end of a virtual cable: real port,
 // real framed lines, real XMODEM-1K transfers in both directions.
-#include "app/helpers.h"
-#include "app/settings.h"
+#include "core/helpers.h"
+#include "core/settings.h"
 #include "common/test_home.h"
 #include "engine/devices.h"
 #include "engine/link_protocol.h"

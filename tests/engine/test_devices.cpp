@@ -1,8 +1,8 @@
 // The device list: records in the settings file, and the rules by which it starts, restarts and
 // destroys the engine of each device.
-#include "app/helpers.h"
-#include "app/inifile.h"
-#include "app/settings.h"
+#include "core/helpers.h"
+#include "core/inifile.h"
+#include "core/settings.h"
 #include "common/test_home.h"
 #include "engine/devices.h"
 #include "platform/appdir.h"

@@ -1,5 +1,5 @@
 // The bytes on the line between client and server, and the list of waiting files.
-#include "app/helpers.h"
+#include "core/helpers.h"
 #include "engine/link_protocol.h"
 
 #include <QTest>

@@ -1,6 +1,6 @@
 // The job queue: numbering, job files by role, loading what is on disk, and deleting.
-#include "app/inifile.h"
-#include "app/settings.h"
+#include "core/inifile.h"
+#include "core/settings.h"
 #include "common/test_home.h"
 #include "jobs/queue.h"
 

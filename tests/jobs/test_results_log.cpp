@@ -1,7 +1,7 @@
 // The results log: the 2112-byte record on disk, whole-record counting, the size limit and
 // clearing.
-#include "app/helpers.h"
-#include "app/settings.h"
+#include "core/helpers.h"
+#include "core/settings.h"
 #include "common/test_home.h"
 #include "jobs/results_log.h"
 #include "platform/prompt.h"

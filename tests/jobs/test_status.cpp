@@ -1,7 +1,7 @@
 // The status line and the session transcript "sessions.log".
-#include "app/settings.h"
+#include "core/settings.h"
 #include "common/test_home.h"
-#include "jobs/status.h"
+#include "core/status.h"
 #include "platform/prompt.h"
 
 #include <QDir>

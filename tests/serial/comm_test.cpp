@@ -1,6 +1,6 @@
 // The serial port over real pseudo-terminals: the test holds the master side of each terminal,
 // the port opens the slave side, exactly as it would open a serial device.
-#include "app/helpers.h"
+#include "core/helpers.h"
 #include "common/test_home.h"
 #include "platform/serial_device.h"
 #include "serial/comm.h"

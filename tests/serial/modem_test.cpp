@@ -1,6 +1,6 @@
 // The modem controller and the reply watcher on a real pseudo-terminal, with a scripted modem on
 // the far end.
-#include "app/helpers.h"
+#include "core/helpers.h"
 #include "common/test_home.h"
 #include "modem_peer.h"
 #include "serial/comm.h"

@@ -1,7 +1,7 @@
 // The modem catalogue: entries in the settings file, the current entry, and the commands an
 // entry gives the modem controller.
-#include "app/inifile.h"
-#include "app/settings.h"
+#include "core/inifile.h"
+#include "core/settings.h"
 #include "common/test_home.h"
 #include "platform/appdir.h"
 #include "serial/modems.h"

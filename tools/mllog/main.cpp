@@ -2,7 +2,7 @@
 // record, without running the program. An incomplete last record is reported and skipped.
 //
 //   mllog [--tsv] FILE...
-#include "app/helpers.h"
+#include "core/helpers.h"
 #include "jobs/results_log.h"
 
 #include <QCoreApplication>

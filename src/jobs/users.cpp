@@ -1,8 +1,8 @@
-#include "consoles/users.h"
+#include "jobs/users.h"
 
-#include "app/helpers.h"
-#include "app/inifile.h"
-#include "jobs/status.h"
+#include "core/helpers.h"
+#include "core/inifile.h"
+#include "core/status.h"
 #include "platform/appdir.h"
 #include "platform/paths.h"
 
@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <exception>
 
-TUsersList* gUsers = nullptr;
 
 const char* const UserKeyNames[UserKeyCount] = {
     "ukUser", "ukPassw", "ukUseGlobalInbox", "ukUseGlobalOutbox", "ukInbox", "ukOutbox"};
@@ -23,14 +22,6 @@ const char* const UserSection = "USER";
 const char* const UserExtension = ".xus";
 // Linux allows 255 bytes per file name.
 constexpr int MaxFileNameBytes = 255;
-
-void report(const char* operation, const QString& text) {
-    ReportOperationError("TUsersList", operation, text);
-}
-
-template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
-    return GuardedOperation("TUsersList", operation, neutral, std::forward<F>(body));
-}
 
 TIniKind kindOf(int key) {
     return key == ukUseGlobalInbox || key == ukUseGlobalOutbox ? TIniKind::Boolean
@@ -43,9 +34,9 @@ QString storedText(int key, const QString& text) {
     return text.toUpper().trimmed();
 }
 
-void applyGlobalFolders(TMRLUser& user) {
-    if (user[ukUseGlobalInbox].BoolValue) user[ukInbox].SetStr(GetStr(MRL_Inbox));
-    if (user[ukUseGlobalOutbox].BoolValue) user[ukOutbox].SetStr(GetStr(MRL_Outbox));
+void applyGlobalFolders(TMRLUser& user, const TSettings& settings) {
+    if (user[ukUseGlobalInbox].BoolValue) user[ukInbox].SetStr(settings.GetStr(MRL_Inbox));
+    if (user[ukUseGlobalOutbox].BoolValue) user[ukOutbox].SetStr(settings.GetStr(MRL_Outbox));
 }
 
 bool parseBool(const QString& text, bool* value) {
@@ -67,15 +58,22 @@ bool parseBool(const QString& text, bool* value) {
 }
 } // namespace
 
+TUsersList::TUsersList(TSettings& settings, TStatusSink& status)
+    : mSettings(settings), mStatus(status) {}
+
+void TUsersList::report(const char* operation, const QString& text) {
+    mStatus.ReportOperationError("TUsersList", operation, text);
+}
+
 TUsersList::~TUsersList() {
     Clear();
 }
 
-QString TUsersList::UsersFolder() {
-    return AppDir() + "USERS/";
+QString TUsersList::UsersFolder() const {
+    return mSettings.AppDir() + "USERS/";
 }
 
-QString TUsersList::UserFilePath(const QString& userName) {
+QString TUsersList::UserFilePath(const QString& userName) const {
     const QString name = userName.toUpper().trimmed();
     if (name.isEmpty()) return QString();
     // Characters that would leave the folder, hide the file or break the name are written as
@@ -283,7 +281,7 @@ void TUsersList::Load() {
                 report("Load", info.fileName() + ": no user name");
                 continue;
             }
-            applyGlobalFolders(user);
+            applyGlobalFolders(user, mSettings);
             user.FileName = info.filePath();
             mItems.push_back(user);
         }
@@ -297,7 +295,7 @@ bool TUsersList::Save() {
         MakePrivateFolder(UsersFolder());
         for (TMRLUser& user : mItems) {
             if (user[ukUser].StrValue.trimmed().isEmpty()) continue;
-            applyGlobalFolders(user);
+            applyGlobalFolders(user, mSettings);
             const QString path = UserFilePath(user[ukUser].StrValue);
             if (path.isEmpty()) {
                 report("Save", "invalid user name: " + user[ukUser].StrValue);

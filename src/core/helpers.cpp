@@ -1,4 +1,4 @@
-#include "app/helpers.h"
+#include "core/helpers.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

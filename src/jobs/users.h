@@ -2,7 +2,8 @@
 // The server's user accounts: a name and a scrambled password that a client presents at log-on,
 // and an inbox and outbox folder (the global ones or private ones). Each account is stored in its
 // own INI file "USERS/" + name + ".xus", section "USER".
-#include "app/settings.h"
+#include "core/settings.h"
+#include "core/status.h"
 
 #include <QString>
 #include <array>
@@ -35,7 +36,7 @@ struct TMRLUser {
 
 class TUsersList {
 public:
-    TUsersList() = default;
+    TUsersList(TSettings& settings, TStatusSink& status);
     // Removes all records; files are not touched.
     virtual ~TUsersList();
     TUsersList(const TUsersList&) = delete;
@@ -76,16 +77,20 @@ public:
     int ItemIndex = -1;
 
     // AppDir + "USERS/".
-    static QString UsersFolder();
+    QString UsersFolder() const;
     // The file of a user name: UsersFolder() + the name made safe as a file name + ".xus". A name
     // maps to itself unless it holds '/', '\', ':', '%', control characters or a leading '.', which
     // are written as %XX; an over-long name is shortened and made unique with a hash. Empty for
     // a blank name.
-    static QString UserFilePath(const QString& userName);
+    QString UserFilePath(const QString& userName) const;
 
 private:
+    void report(const char* operation, const QString& text);
+    template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
+        return mStatus.Guarded("TUsersList", operation, neutral, std::forward<F>(body));
+    }
+
+    TSettings& mSettings;
+    TStatusSink& mStatus;
     std::vector<TMRLUser> mItems;
 };
-
-// The process-wide user list (server role), created and loaded by the server console.
-extern TUsersList* gUsers;

@@ -1,0 +1,4 @@
+set(consoles_sources
+  consoles/client_console.cpp consoles/client_console.h
+  consoles/enqueue.cpp consoles/enqueue.h
+  consoles/server_console.cpp consoles/server_console.h)
