@@ -33,20 +33,18 @@ bool applyFolderSwitch(TAppContext& ctx, const QString& entry, const QString& pr
 
 // /CLIENT or /SERVER: an installation that already has the role just drops the switch; one that
 // had the other role ends, and comes up in the new role next time (it is saved at shutdown).
-void applyRoleSwitch(TMainShell& shell, const QString& entry, int role) {
-    TAppContext& ctx = shell.Context();
+void applyRoleSwitch(TAppContext& ctx, TMainShell* shell, const QString& entry, int role) {
     if (ctx.settings.GetInt(MRL_Function) == role) {
         ctx.params.entries.removeAll(entry);
         return;
     }
     const bool hadOtherRole = ctx.settings.GetInt(MRL_Function) == (role == 1 ? 2 : 1);
     ctx.settings.PutInt(MRL_Function, role);
-    if (hadOtherRole) shell.CloseApplication(false);
+    if (hadOtherRole && shell) shell->CloseApplication(false);
 }
 } // namespace
 
-void ProcessParams(TMainShell& shell, const QString& text) {
-    TAppContext& ctx = shell.Context();
+void ProcessParams(TAppContext& ctx, TMainShell* shell, const QString& text) {
     try {
         // 1. and 2.: one entry per terminated parameter; text after the last "|||" is dropped.
         ctx.params.entries.clear();
@@ -71,9 +69,9 @@ void ProcessParams(TMainShell& shell, const QString& text) {
 
         // 3. Role and help: only the first rule that applies.
         if (ctx.params.entries.contains("/CLIENT")) {
-            applyRoleSwitch(shell, "/CLIENT", 1);
+            applyRoleSwitch(ctx, shell, "/CLIENT", 1);
         } else if (ctx.params.entries.contains("/SERVER")) {
-            applyRoleSwitch(shell, "/SERVER", 2);
+            applyRoleSwitch(ctx, shell, "/SERVER", 2);
         } else if (ctx.params.entries.contains("/HELP")) {
             ctx.params.entries.removeAll("/HELP");
             ShowCommandLineHelp(ctx.prompt);
@@ -88,11 +86,11 @@ void ProcessParams(TMainShell& shell, const QString& text) {
 
         // 5. Hand the list to the console whose page is shown. At a first start the page is not
         // selected yet; the console then takes the list during its own initialisation.
-        const int page = shell.Page();
+        const int page = shell ? shell->Page() : -1;
         if (ctx.settings.IsClient() && page == 1) {
-            if (IConsole* console = shell.Console(1)) console->ProcessParams();
+            if (IConsole* console = shell->Console(1)) console->ProcessParams();
         } else if (ctx.settings.IsServer() && page == 2) {
-            if (IConsole* console = shell.Console(2)) console->ProcessParams();
+            if (IConsole* console = shell->Console(2)) console->ProcessParams();
         }
         if (!ctx.settings.IsClient() && !ctx.settings.IsServer()) ctx.params.entries.clear();
     } catch (const std::exception& e) {
@@ -134,6 +132,6 @@ void ShowCommandLineHelp(IPrompt& prompt) {
 }
 
 
-void ProcessCommandLine(TMainShell& shell, const QStringList& params) {
-    ProcessParams(shell, HandOverText(params));
+void ProcessCommandLine(TAppContext& ctx, TMainShell* shell, const QStringList& params) {
+    ProcessParams(ctx, shell, HandOverText(params));
 }

@@ -8,16 +8,17 @@
 #include <QStringList>
 
 class IPrompt;
+class TAppContext;
 class TMainShell;
 
-// Splits the text into the context's pending parameters, writes "CmdParam:> " + token for each, applies /CLIENT,
+// Splits the text into the context's pending parameters (`shell`, the main window, may be null), writes "CmdParam:> " + token for each, applies /CLIENT,
 // /SERVER, /HELP, /INBOX: and /OUTBOX:, and hands the list to the console of the current role
 // when its page is shown (or empties it when no role is chosen).
-void ProcessParams(TMainShell& shell, const QString& text);
+void ProcessParams(TAppContext& ctx, TMainShell* shell, const QString& text);
 // The help box ("Marrowline 1.00 Command Line Arguments").
 void ShowCommandLineHelp(IPrompt& prompt);
 // The lines of the help box.
 QStringList CommandLineHelpLines();
 // Joins the process's own parameters (without the program name) into the hand-over form and
 // runs ProcessParams.
-void ProcessCommandLine(TMainShell& shell, const QStringList& params);
+void ProcessCommandLine(TAppContext& ctx, TMainShell* shell, const QStringList& params);

@@ -72,6 +72,7 @@ void TAppContext::Shutdown() {
         for (int i = 0; i < devices->Count(); ++i)
             devices->StopHostProc(i); // either role: destroys the device's engine
         devices->Save();
+        devices.reset();
     }
     modems->Save();
     settings.Save(prompt, status);

@@ -41,8 +41,9 @@ public:
     void NewDevices();
     // The user accounts, loaded on first use.
     TUsersList& Users();
-    // The designed shutdown: every engine stopped, then the device list, the modem catalogue,
-    // the settings and the user accounts saved, and the pending parameters emptied.
+    // The designed shutdown: every engine stopped, the device list saved and let go, then the
+    // modem catalogue, the settings and the user accounts saved, and the pending parameters
+    // emptied.
     void Shutdown();
 
     // What a console reaches; `host` is the main window (nullptr for none).

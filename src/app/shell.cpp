@@ -160,7 +160,7 @@ void TMainShell::ChooseRole(int role) {
 }
 
 void TMainShell::ProcessCommandLine(const QStringList& params) {
-    ::ProcessCommandLine(*this, params);
+    ::ProcessCommandLine(*mContext, this, params);
 }
 
 bool TMainShell::CloseApplication(bool confirm) {
@@ -211,7 +211,7 @@ void TMainShell::handleHandOver(const QString& text, bool readOk) {
         if (!readOk || text.isEmpty())
             mContext->status.Add("!TfrmMRL.Marrowline was unable to receive the command line parameters.");
         else
-            ProcessParams(*this, text);
+            ProcessParams(*mContext, this, text);
     } catch (const std::exception& e) {
         mContext->status.Add("!TfrmMRL.ApplicationEventsMessage: " + errorText(e));
     }

@@ -289,8 +289,6 @@ bool TModemsList::Save() {
 void TModemsList::Detect() {
     guarded("Detect", 0, [this]() {
         TComInfo source;
-        source.ProgramFolder = mSettings.AppDir();
-        source.Report = [this](const QString& line) { mStatus.Add(line); };
         Detect(source);
         return 0;
     });
@@ -298,6 +296,9 @@ void TModemsList::Detect() {
 
 void TModemsList::Detect(TComInfo& source) {
     guarded("Detect", 0, [&]() {
+        // A source that was not told otherwise reads this program's folder and reports here.
+        if (source.ProgramFolder.isEmpty()) source.ProgramFolder = mSettings.AppDir();
+        if (!source.Report) source.Report = [this](const QString& line) { mStatus.Add(line); };
         Clear();
         source.Scan();
         int slotCount = 0;

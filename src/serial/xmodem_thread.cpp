@@ -246,10 +246,12 @@ int TVaProtocolThread::PeekByte() {
     return mCount > 0 ? mQueue[std::size_t(mHead)] : -1;
 }
 
-void TVaProtocolThread::DiscardQueued() {
+QByteArray TVaProtocolThread::DiscardQueued() {
     std::unique_lock lock(mShared->Lock);
-    if (mOverrun || mCancel) return;
-    TakeQueued(lock, nullptr, mCount);
+    if (mOverrun || mCancel) return {};
+    QByteArray dropped(mCount, Qt::Uninitialized);
+    TakeQueued(lock, reinterpret_cast<uint8_t*>(dropped.data()), mCount);
+    return dropped;
 }
 
 void TVaProtocolThread::Drain(int quietMs, int limitMs) {
@@ -405,8 +407,8 @@ void TVaXYModemThread::SendBlock(int counter, int blockSize, uint8_t start) {
         }
         // Whatever is queued now answers an earlier block (a repeated start character, an ACK
         // or NAK sent twice): read as the answer to this one it would put the two sides out of
-        // step.
-        if (!streaming) DiscardQueued();
+        // step. A cancel among it still counts.
+        if (!streaming) DropStaleAnswers();
         for (uint8_t byte : header.bytes)
             SendByte(byte);
         SendBytes(mBlock, blockSize);
@@ -439,9 +441,17 @@ void TVaXYModemThread::SendBlock(int counter, int blockSize, uint8_t start) {
     }
 }
 
+void TVaXYModemThread::DropStaleAnswers() {
+    const QByteArray dropped = DiscardQueued();
+    const char can = char(CAN);
+    if (dropped.contains(QByteArray(2, can)) ||
+        (dropped.endsWith(can) && ReadByteWithin(SecondCanMs) == CAN))
+        Abort(trCancelledByPeer);
+}
+
 void TVaXYModemThread::SendEndOfFile() {
     for (int attempt = 0; attempt < 10; ++attempt) {
-        DiscardQueued();
+        DropStaleAnswers();
         SendByte(EOT);
         const int reply = ReadByteWithin(mSettings.Timeout);
         if (reply == ACK) return;

@@ -8,6 +8,7 @@
 #include "serial/xmodem.h"
 #include "serial/xmodem_block.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QThread>
 #include <condition_variable>
@@ -72,8 +73,8 @@ protected:
     bool ReadBytesWithin(uint8_t* dest, int count, int ms);
     // The first queued byte without taking it, or -1 when the queue is empty.
     int PeekByte();
-    // Drops the bytes queued so far.
-    void DiscardQueued();
+    // Drops the bytes queued so far and returns them.
+    QByteArray DiscardQueued();
     // Drops received bytes until the line has been quiet for `quietMs` (or `limitMs` have
     // passed): what is left of a damaged block or reply must not be read as the next one.
     void Drain(int quietMs, int limitMs);
@@ -161,6 +162,9 @@ private:
     void SendEndOfFile();
     // Receives the next block into the block buffer; returns its data size.
     int ReceiveBlock(int counter);
+    // Before a block or EOT goes out: drops the answers still queued from earlier ones, but ends
+    // the transfer with -4 when the peer cancelled (CAN CAN) among them.
+    void DropStaleAnswers();
     // After a damaged block or a stray byte: drains the line and asks for the block again.
     void Reject(int code, bool canAtLimit);
     // Waits for a block's header byte: repeats the start character (before the first block) or

@@ -1,7 +1,6 @@
 #include "common/test_home.h"
 
 #include "core/settings.h"
-#include "platform/appdir.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,24 +12,22 @@ TestHome::TestHome(int role)
     qputenv("MARROWLINE_HOME", QFile::encodeName(root));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + "/.xdg-config"));
     qputenv("XDG_DATA_HOME", QFile::encodeName(root + "/.xdg-data"));
-    SetExecutablePath(root + "/marrowline");
-    SetAppDir(root);
-    BuildSettingsTable();
-    SetConsoleSessionText(1, mText.get());
-    SetConsoleSessionText(2, mText.get());
+    mOwned = std::make_unique<TAppContext>(root, root + "/marrowline", mPrompt);
+    mContext = mOwned.get();
+    sink().SetSessionText(1, mText.get());
+    sink().SetSessionText(2, mText.get());
     setRole(role);
 }
 
 TestHome::~TestHome() {
-    SetConsoleSessionText(1, nullptr);
-    SetConsoleSessionText(2, nullptr);
+    mOwned.reset();
 }
 
-QString TestHome::path() const { return AppDir(); }
+QString TestHome::path() const { return mDir->path() + '/'; }
 
-QString TestHome::file(const QString& relative) const { return AppDir() + relative; }
+QString TestHome::file(const QString& relative) const { return path() + relative; }
 
-void TestHome::setRole(int role) { PutInt(MRL_Function, role); }
+void TestHome::setRole(int role) { mContext->settings.PutInt(MRL_Function, role); }
 
 QStringList TestHome::status() const {
     QStringList out;

@@ -1,7 +1,9 @@
 #pragma once
-// A program folder with the process-wide lists the consoles use (queue, users, log, devices), a
-// scripted prompt, and helpers to set up outbox files, users and devices.
+// A program folder with its application context (queue, users, log, devices: what the consoles
+// use), a scripted prompt, and helpers to set up outbox files, users and devices. The world being
+// built is reachable as ConsoleWorld::current() for the helpers of the tests.
 #include "app/cmdline.h"
+#include "consoles/console_services.h"
 #include "core/helpers.h"
 #include "core/settings.h"
 #include "common/test_home.h"
@@ -20,34 +22,28 @@
 
 struct ConsoleWorld {
     TestHome home;
-    TScriptedPrompt prompt;
-    TPromptGuard guard{&prompt};
+    TScriptedPrompt& prompt;
 
-    explicit ConsoleWorld(int role) : home(role) {
-        PutStr(MRL_Inbox, home.file("INBOX"));
-        PutStr(MRL_Outbox, home.file("OUTBOX"));
+    explicit ConsoleWorld(int role) : home(role), prompt(home.prompt()) {
+        TSettings& settings = home.settings();
+        settings.PutStr(MRL_Inbox, home.file("INBOX"));
+        settings.PutStr(MRL_Outbox, home.file("OUTBOX"));
         QDir().mkpath(home.file("INBOX"));
         QDir().mkpath(home.file("OUTBOX"));
         QDir().mkpath(home.file("QUEUE"));
-        gPendingParams.clear();
-        gStopRequested = false;
-        gQueue = new TQueueList;
-        gUsers = new TUsersList;
-        gLog = new TQLog;
-        gDevices = new TDevicesList;
+        ctx().Users();
+        current() = this;
     }
     ~ConsoleWorld() {
-        delete gDevices;
-        gDevices = nullptr;
-        delete gQueue;
-        gQueue = nullptr;
-        delete gUsers;
-        gUsers = nullptr;
-        delete gLog;
-        gLog = nullptr;
-        gPendingParams.clear();
-        gStopRequested = false;
+        if (current() == this) current() = nullptr;
     }
+    static ConsoleWorld*& current() {
+        static ConsoleWorld* world = nullptr;
+        return world;
+    }
+    TAppContext& ctx() { return home.ctx(); }
+    // What the consoles of this world are made with (no main window).
+    TConsoleServices services() { return ctx().ConsoleServices(nullptr); }
 
     QString outbox(const QString& relative = QString()) const {
         return home.file("OUTBOX") + (relative.isEmpty() ? QString() : "/" + relative);
@@ -60,23 +56,23 @@ struct ConsoleWorld {
     }
     int addUser(const QString& name, const QString& password, const QString& outbox = QString()) {
         TMRLUser user;
-        gUsers->EmptyItem(user);
+        ctx().users->EmptyItem(user);
         user[ukUser].SetStr(name);
         user[ukPassw].SetStr(ScramblePassword(password));
-        user[ukInbox].SetStr(GetStr(MRL_Inbox));
-        user[ukOutbox].SetStr(outbox.isEmpty() ? GetStr(MRL_Outbox) : outbox);
+        user[ukInbox].SetStr(home.settings().GetStr(MRL_Inbox));
+        user[ukOutbox].SetStr(outbox.isEmpty() ? home.settings().GetStr(MRL_Outbox) : outbox);
         user[ukUseGlobalOutbox].BoolValue = outbox.isEmpty();
-        gUsers->SetItem(gUsers->Count(), &user);
-        return gUsers->Count() - 1;
+        ctx().users->SetItem(ctx().users->Count(), &user);
+        return ctx().users->Count() - 1;
     }
     int addDevice(const QString& type, const QString& name, const QString& guid,
                   bool hostActive = false) {
-        gDevices->AddDevice();
-        const int i = gDevices->Count() - 1;
-        gDevices->PutSetting(i, dvkDevType, type);
-        gDevices->PutSetting(i, dvkDevName, name);
-        gDevices->PutSetting(i, dvkDevGUID, guid);
-        gDevices->PutSetting(i, dvkDevHostActive, hostActive ? "YES" : "NO");
+        ctx().devices->AddDevice();
+        const int i = ctx().devices->Count() - 1;
+        ctx().devices->PutSetting(i, dvkDevType, type);
+        ctx().devices->PutSetting(i, dvkDevName, name);
+        ctx().devices->PutSetting(i, dvkDevGUID, guid);
+        ctx().devices->PutSetting(i, dvkDevHostActive, hostActive ? "YES" : "NO");
         return i;
     }
     // Lines of a session text without their time stamps.
@@ -88,13 +84,21 @@ struct ConsoleWorld {
     }
     // Handing a command line over as ProcessParams does, without the shell's role rules.
     static void pend(const QStringList& params) {
-        gPendingParams.clear();
+        QStringList& pending = current()->ctx().params.entries;
+        pending.clear();
         for (const QString& p : params) {
             const QString t = p.trimmed();
             if (IsSwitch(t))
-                gPendingParams << SwitchCase(t);
+                pending << SwitchCase(t);
             else if (!t.isEmpty())
-                gPendingParams << t;
+                pending << t;
         }
     }
 };
+
+// The lists of the world being built, for the tests' own helpers.
+inline TQueueList* Queue() { return ConsoleWorld::current()->ctx().queue.get(); }
+inline TQLog* Log() { return ConsoleWorld::current()->ctx().log.get(); }
+inline TUsersList* Users() { return ConsoleWorld::current()->ctx().users.get(); }
+inline TDevicesList* Devices() { return ConsoleWorld::current()->ctx().devices.get(); }
+inline TPendingParams& Params() { return ConsoleWorld::current()->ctx().params; }

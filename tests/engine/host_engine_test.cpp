@@ -92,7 +92,7 @@ private:
     std::unique_ptr<TestHome> mHome;
     std::unique_ptr<QProcess> mCable;
     std::unique_ptr<TUsersList> mUsers;
-    std::unique_ptr<TQueueList> mQueue;
+    TQueueList* mQueue = nullptr; // the context's
     std::unique_ptr<TDevicesList> mDevices;
     std::unique_ptr<TestConsole> mConsole;
     std::unique_ptr<TVaComm> mClient;
@@ -202,11 +202,10 @@ private Q_SLOTS:
         mOutbox = mHome->file("ALICE_OUT");
         QDir().mkpath(mInbox);
         QDir().mkpath(mOutbox);
-        PutStr(MRL_Outbox, mHome->file("GLOBAL_OUT"));
+        mHome->settings().PutStr(MRL_Outbox, mHome->file("GLOBAL_OUT"));
         QDir().mkpath(mHome->file("GLOBAL_OUT"));
 
-        mUsers = std::make_unique<TUsersList>();
-        gUsers = mUsers.get();
+        mUsers = std::make_unique<TUsersList>(mHome->settings(), mHome->sink());
         mUsers->AddItem();
         mUsers->PutSetting(0, ukUser, "ALICE");
         mUsers->PutSetting(0, ukPassw, ScramblePassword("secret word"));
@@ -214,14 +213,15 @@ private Q_SLOTS:
         mUsers->PutSetting(0, ukUseGlobalOutbox, "0");
         mUsers->PutSetting(0, ukInbox, mInbox);
         mUsers->PutSetting(0, ukOutbox, mOutbox);
-        mQueue = std::make_unique<TQueueList>();
-        gQueue = mQueue.get();
+        mQueue = mHome->ctx().queue.get();
         mConsole = std::make_unique<TestConsole>();
-        gHostConsole = mConsole.get();
-        mDevices = std::make_unique<TDevicesList>();
-        RegisterHostEngine();
+        TEngineServices& services = mHome->ctx().engines;
+        services.users = mUsers.get();
+        services.hostConsole = mConsole.get();
+        mDevices = std::make_unique<TDevicesList>(services);
 
         mClient = std::make_unique<TVaComm>();
+        mClient->SetPortMapFolder(mHome->path());
         mClient->SetPortNum(2);
         mClient->SetBaudrate(br115200);
         mClientX = std::make_unique<TVaXModem>();
@@ -237,7 +237,6 @@ private Q_SLOTS:
 
     void cleanup() {
         mDevices.reset(); // stops the engine
-        gHostConsole = nullptr;
         mClientX.reset();
         mClient.reset();
         if (mCable) {
@@ -245,15 +244,12 @@ private Q_SLOTS:
             if (!mCable->waitForFinished(5000)) mCable->kill();
         }
         mCable.reset();
-        gQueue = nullptr;
-        gUsers = nullptr;
-        mQueue.reset();
+        mQueue = nullptr;
         mUsers.reset();
         mConsole.reset();
         mHome.reset();
         qunsetenv("MARROWLINE_SESSION_TIMEOUT_MS");
         qunsetenv("MARROWLINE_WATCHDOG_MS");
-        SetHostEngineFactory({});
     }
 
     void preparesDirectDeviceAndListens() {
@@ -379,7 +375,7 @@ private Q_SLOTS:
     }
 
     void putReplacesOlderFileAndNotifies() {
-        PutBool(SVR_PopupNotification, true);
+        mHome->settings().PutBool(SVR_PopupNotification, true);
         WriteFile(mInbox + "/r.txt", "old contents");
         startEngine();
         QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
@@ -719,8 +715,7 @@ private Q_SLOTS:
     }
 
     void modemAnswersRingAndServes() {
-        TModemsList modems;
-        gModems = &modems;
+        TModemsList& modems = *mHome->ctx().modems;
         modems.AddModem();
         modems.PutSetting(0, mdkDefaultInitialization, "ATZE0");
         modems.PutSetting(0, mdkCommandPrefix, "AT");
@@ -783,7 +778,6 @@ private Q_SLOTS:
         QVERIFY(seen.indexOf("ATZE0\r") > seen.indexOf("ATA\r"));
         QCOMPARE(int(engine()->Activity()), int(haWaiting));
         mDevices.reset();
-        gModems = nullptr;
     }
 
     void stopDuringWaitBeforeReceiving() {

@@ -28,6 +28,7 @@ bool RunUntil(const std::function<bool()>& done, int ms) {
 
 class TRecorder : public IRemConsole {
 public:
+    TQueueList* queue = nullptr;
     QStringList messages;
     QStringList results;
     QList<bool> discards;
@@ -39,8 +40,8 @@ public:
         results << result;
         discards << discard;
         if (!discard) return;
-        for (int i = 0; i < gQueue->Count(); ++i)
-            if (gQueue->GetSetting(i, qkNo) == Get(job, qkNo)) gQueue->DeleteItem(i, true);
+        for (int i = 0; i < queue->Count(); ++i)
+            if (queue->GetSetting(i, qkNo) == Get(job, qkNo)) queue->DeleteItem(i, true);
     }
     void UpdateQueueList() override {}
     bool Has(const QString& text) const {
@@ -62,7 +63,7 @@ class RemEngineModemTest : public QObject {
     std::unique_ptr<TRecorder> console;
 
     TRemProcess* engine() {
-        TCommDevice* device = gDevices->GetDevice(0);
+        TCommDevice* device = home->ctx().devices->GetDevice(0);
         return device ? dynamic_cast<TRemProcess*>(device->Engine.get()) : nullptr;
     }
 
@@ -72,61 +73,48 @@ private Q_SLOTS:
         qputenv("MARROWLINE_TRIAL_REPEAT_MS", "400");
         qputenv("MARROWLINE_BATCH_IDLE_MS", "100");
         qputenv("MARROWLINE_BATCH_TIMEOUT_MS", "3000");
-        RegisterRemEngine();
     }
 
     void init() {
         home = std::make_unique<TestHome>(1);
-        PutStr(MRL_Outbox, home->file("OUTBOX"));
+        home->settings().PutStr(MRL_Outbox, home->file("OUTBOX"));
         QVERIFY(WriteFile(home->file("OUTBOX/m.txt"), "by modem"));
         QDir().mkpath(home->file("QUEUE"));
         modem = std::make_unique<ModemPeer>();
         QVERIFY(modem->IsValid());
         QDir().mkpath(home->file("ports"));
         QVERIFY(QFile::link(modem->SlavePath(), home->file("ports/COM7")));
-
-        gModems = new TModemsList;
-        gModems->AddModem();
-        gModems->PutSetting(0, mdkGUID, ModemGuid);
-        gModems->PutSetting(0, mdkFriendlyName, "Test Modem");
-        gModems->PutSetting(0, mdkDialPrefixNo, "9,");
-        gModems->PutSetting(0, mdkDefaultInitialization, "ATZE1M1");
-        gModems->PutSetting(0, mdkCommandPrefix, "AT");
-        gModems->PutSetting(0, mdkSupportsErrorControl, "YES");
-        gModems->PutSetting(0, mdkUseECC, "YES");
-        gModems->PutSetting(0, mdkErrorControlOn, "\\N3");
-
-        gQueue = new TQueueList;
-        gQueue->AddItem();
-        gQueue->PutSetting(0, qkMethod, "SEND");
-        gQueue->PutSetting(0, qkSrcFile, "m.txt");
-        gQueue->PutSetting(0, qkSize, "8");
-        gQueue->PutSetting(0, qkUser, "USER");
-        gQueue->PutSetting(0, qkPassw, ScramblePassword("pw"));
-        gQueue->PutSetting(0, qkCommGUID, ModemGuid);
-        gQueue->PutSetting(0, qkCommParam, "5551234");
-        QVERIFY(gQueue->Save());
-
-        gDevices = new TDevicesList;
-        gDevices->AddDevice();
-        gDevices->PutSetting(0, dvkDevType, "Modem");
-        gDevices->PutSetting(0, dvkDevName, "Test Modem");
-        gDevices->PutSetting(0, dvkDevGUID, ModemGuid);
-        gDevices->PutSetting(0, dvkDevDelay, "20");
-        gDevices->PutSetting(0, dvkDevParam, "COM7,57600");
+        home->ctx().modems->AddModem();
+        home->ctx().modems->PutSetting(0, mdkGUID, ModemGuid);
+        home->ctx().modems->PutSetting(0, mdkFriendlyName, "Test Modem");
+        home->ctx().modems->PutSetting(0, mdkDialPrefixNo, "9,");
+        home->ctx().modems->PutSetting(0, mdkDefaultInitialization, "ATZE1M1");
+        home->ctx().modems->PutSetting(0, mdkCommandPrefix, "AT");
+        home->ctx().modems->PutSetting(0, mdkSupportsErrorControl, "YES");
+        home->ctx().modems->PutSetting(0, mdkUseECC, "YES");
+        home->ctx().modems->PutSetting(0, mdkErrorControlOn, "\\N3");
+        home->ctx().queue->AddItem();
+        home->ctx().queue->PutSetting(0, qkMethod, "SEND");
+        home->ctx().queue->PutSetting(0, qkSrcFile, "m.txt");
+        home->ctx().queue->PutSetting(0, qkSize, "8");
+        home->ctx().queue->PutSetting(0, qkUser, "USER");
+        home->ctx().queue->PutSetting(0, qkPassw, ScramblePassword("pw"));
+        home->ctx().queue->PutSetting(0, qkCommGUID, ModemGuid);
+        home->ctx().queue->PutSetting(0, qkCommParam, "5551234");
+        QVERIFY(home->ctx().queue->Save());
+        home->ctx().devices->AddDevice();
+        home->ctx().devices->PutSetting(0, dvkDevType, "Modem");
+        home->ctx().devices->PutSetting(0, dvkDevName, "Test Modem");
+        home->ctx().devices->PutSetting(0, dvkDevGUID, ModemGuid);
+        home->ctx().devices->PutSetting(0, dvkDevDelay, "20");
+        home->ctx().devices->PutSetting(0, dvkDevParam, "COM7,57600");
         console = std::make_unique<TRecorder>();
-        gRemConsole = console.get();
+        home->ctx().engines.remConsole = console.get();
+        console->queue = home->ctx().queue.get();
     }
 
     void cleanup() {
-        if (gDevices) gDevices->StopRemProc(0);
-        delete gDevices;
-        gDevices = nullptr;
-        gRemConsole = nullptr;
-        delete gQueue;
-        gQueue = nullptr;
-        delete gModems;
-        gModems = nullptr;
+        home->ctx().devices->StopRemProc(0);
         modem.reset();
         console.reset();
         home.reset();
@@ -151,10 +139,10 @@ private Q_SLOTS:
         modem->OnCommand("AT\\N3\r", "\r\nOK\r\n");
         modem->OnCommand("ATDT9,5551234\r", dialReply);
         modem->OnCommand("LOGON USER pw", FrameLine("NO"));
-        gDevices->StartRemProc(0);
+        home->ctx().devices->StartRemProc(0);
         QVERIFY(RunUntil([&] { return console->Has(message); }, 15000));
         QVERIFY(RunUntil([&] { return engine()->Activity() == raIdle; }, 5000));
-        gDevices->StopRemProc(0);
+        home->ctx().devices->StopRemProc(0);
         const QByteArray sent = modem->Received();
         const qsizetype init = sent.indexOf("ATZE1M1\r"), extra = sent.indexOf("AT\\N3\r"),
                         dial = sent.indexOf("ATDT9,5551234\r");
@@ -162,17 +150,17 @@ private Q_SLOTS:
         QCOMPARE(sent.contains(FrameLine("LOGON USER pw")), message == "Logon failed!");
         QVERIFY(console->Has("Attempting connection by \"Test Modem 5551234\""));
         QVERIFY(console->results.isEmpty());
-        QCOMPARE(gQueue->Count(), 1);
+        QCOMPARE(home->ctx().queue->Count(), 1);
     }
 
     // A job for a modem whose configuration is gone is discarded without dialling.
     void missingModemConfiguration() {
-        gModems->DeleteModem(0);
-        gDevices->StartRemProc(0);
+        home->ctx().modems->DeleteModem(0);
+        home->ctx().devices->StartRemProc(0);
         QVERIFY(RunUntil([&] { return !console->results.isEmpty(); }, 10000));
         QCOMPARE(console->results.value(0), QString("Invalid communication device."));
         QVERIFY(console->discards.value(0));
-        QCOMPARE(gQueue->Count(), 0);
+        QCOMPARE(home->ctx().queue->Count(), 0);
         QVERIFY(!modem->Received().contains("ATDT"));
     }
 };

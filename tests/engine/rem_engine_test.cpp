@@ -120,7 +120,11 @@ public:
         mXModem.OnError = nullptr;
         mXModem.OnPacketEvent = nullptr;
     }
-    void Open() { mPort.Open(); }
+    // Opens COM6 of the given program folder.
+    void Open(const QString& programFolder) {
+        mPort.SetPortMapFolder(programFolder);
+        mPort.Open();
+    }
     bool Busy() const { return mXModem.InProgress(); }
     int Count(const QString& prefix) const {
         int n = 0;
@@ -224,6 +228,7 @@ struct TLogged {
 // The console: records what the engine hands it and, like the real one, removes ended jobs.
 class TTestConsole : public IRemConsole {
 public:
+    TQueueList* queue = nullptr;
     QList<TLogged> logged;
     QStringList messages;
     QList<uint8_t> activities;
@@ -239,9 +244,9 @@ public:
                       bool done) override {
         logged << TLogged{Get(job, qkSrcFile), Get(job, qkMethod), discard, result, attempt, done};
         if (!discard && !done) return;
-        for (int i = 0; i < gQueue->Count(); ++i)
-            if (gQueue->GetSetting(i, qkNo) == Get(job, qkNo)) {
-                gQueue->DeleteItem(i, true);
+        for (int i = 0; i < queue->Count(); ++i)
+            if (queue->GetSetting(i, qkNo) == Get(job, qkNo)) {
+                queue->DeleteItem(i, true);
                 break;
             }
     }
@@ -275,26 +280,26 @@ private:
 
     // Queues a sending job for `name` (a file of the outbox) with the given recorded size.
     void queueSend(const QString& name, const QString& size) {
-        gQueue->AddItem();
-        const int i = gQueue->Count() - 1;
-        gQueue->PutSetting(i, qkMethod, "SEND");
-        gQueue->PutSetting(i, qkSrcFile, name);
-        gQueue->PutSetting(i, qkSize, size);
-        gQueue->PutSetting(i, qkUser, "USER");
-        gQueue->PutSetting(i, qkPassw, ScramblePassword("sec ret"));
-        gQueue->PutSetting(i, qkCommName, "COM5");
-        gQueue->PutSetting(i, qkCommGUID, "COM5");
-        QVERIFY(gQueue->Save());
+        home->ctx().queue->AddItem();
+        const int i = home->ctx().queue->Count() - 1;
+        home->ctx().queue->PutSetting(i, qkMethod, "SEND");
+        home->ctx().queue->PutSetting(i, qkSrcFile, name);
+        home->ctx().queue->PutSetting(i, qkSize, size);
+        home->ctx().queue->PutSetting(i, qkUser, "USER");
+        home->ctx().queue->PutSetting(i, qkPassw, ScramblePassword("sec ret"));
+        home->ctx().queue->PutSetting(i, qkCommName, "COM5");
+        home->ctx().queue->PutSetting(i, qkCommGUID, "COM5");
+        QVERIFY(home->ctx().queue->Save());
     }
     void queueFile(const QString& name, const QByteArray& bytes) {
         QVERIFY(WriteFile(outbox() + name, bytes));
         queueSend(name, QString::number(bytes.size()));
     }
     TRemProcess* engine() {
-        TCommDevice* device = gDevices->GetDevice(0);
+        TCommDevice* device = home->ctx().devices->GetDevice(0);
         return device ? dynamic_cast<TRemProcess*>(device->Engine.get()) : nullptr;
     }
-    void start() { gDevices->StartRemProc(0); }
+    void start() { home->ctx().devices->StartRemProc(0); }
     // Waits until the engine is idle again after a batch (or stopped) and the peer is quiet.
     bool batchEnded(int ms = 20000) {
         return RunUntil(
@@ -312,46 +317,39 @@ private Q_SLOTS:
         qputenv("MARROWLINE_TRIAL_REPEAT_MS", "400");
         qputenv("MARROWLINE_BATCH_IDLE_MS", "100");
         qputenv("MARROWLINE_BATCH_TIMEOUT_MS", "3000");
-        RegisterRemEngine();
     }
 
     void init() {
         home = std::make_unique<TestHome>(1);
-        PutStr(MRL_Outbox, home->file("OUTBOX"));
-        PutStr(MRL_Inbox, home->file("INBOX"));
-        PutBool(CLI_DropFailed, false);
+        home->settings().PutStr(MRL_Outbox, home->file("OUTBOX"));
+        home->settings().PutStr(MRL_Inbox, home->file("INBOX"));
+        home->settings().PutBool(CLI_DropFailed, false);
         QDir().mkpath(outbox());
         QDir().mkpath(inbox());
         QDir().mkpath(home->file("SERVER"));
         QDir().mkpath(home->file("QUEUE"));
-        gQueue = new TQueueList;
-        gDevices = new TDevicesList;
-        gDevices->AddDevice();
-        gDevices->PutSetting(0, dvkDevType, "Direct");
-        gDevices->PutSetting(0, dvkDevName, "COM5");
-        gDevices->PutSetting(0, dvkDevGUID, "COM5");
-        gDevices->PutSetting(0, dvkDevDelay, "20");
-        gDevices->PutSetting(0, dvkDevParam, "COM5,115200,8,N,1");
-        gDevices->PutSetting(0, dvkDevRetries, "5");
+        home->ctx().devices->AddDevice();
+        home->ctx().devices->PutSetting(0, dvkDevType, "Direct");
+        home->ctx().devices->PutSetting(0, dvkDevName, "COM5");
+        home->ctx().devices->PutSetting(0, dvkDevGUID, "COM5");
+        home->ctx().devices->PutSetting(0, dvkDevDelay, "20");
+        home->ctx().devices->PutSetting(0, dvkDevParam, "COM5,115200,8,N,1");
+        home->ctx().devices->PutSetting(0, dvkDevRetries, "5");
         console = std::make_unique<TTestConsole>();
-        gRemConsole = console.get();
+        home->ctx().engines.remConsole = console.get();
+        console->queue = home->ctx().queue.get();
         cable = std::make_unique<TCable>();
         QVERIFY(cable->Start(home->path()));
         peer = std::make_unique<TPeer>();
         peer->folder = home->file("SERVER/");
-        peer->Open();
+        peer->Open(home->path());
     }
 
     void cleanup() {
-        if (gDevices) gDevices->StopRemProc(0);
-        delete gDevices;
-        gDevices = nullptr;
-        gRemConsole = nullptr;
+        home->ctx().devices->StopRemProc(0);
         peer.reset();
         cable.reset();
         console.reset();
-        delete gQueue;
-        gQueue = nullptr;
         home.reset();
     }
 
@@ -381,7 +379,7 @@ private Q_SLOTS:
         QCOMPARE(console->logged.size(), 1);
         QCOMPARE(console->logged[0].attempt, 1);
         QVERIFY(console->logged[0].done);
-        QCOMPARE(gQueue->Count(), 0);
+        QCOMPARE(home->ctx().queue->Count(), 0);
         QVERIFY(console->HasMessage("No files to retrieve from server."));
     }
 
@@ -394,7 +392,7 @@ private Q_SLOTS:
         QVERIFY(console->logged[0].discard);
         QVERIFY(!console->logged[0].done);
         QCOMPARE(peer->Count("RESULT"), 0);
-        QCOMPARE(gQueue->Count(), 0);
+        QCOMPARE(home->ctx().queue->Count(), 0);
     }
 
     // "FAIL" to "RESULT": every attempt is logged, "Retrying..." between them, and after the
@@ -406,15 +404,15 @@ private Q_SLOTS:
     }
     void failedJobIsRetried() {
         QFETCH(bool, drop);
-        PutBool(CLI_DropFailed, drop);
-        gDevices->PutSetting(0, dvkDevRetries, "3");
+        home->settings().PutBool(CLI_DropFailed, drop);
+        home->ctx().devices->PutSetting(0, dvkDevRetries, "3");
         peer->failResult = true;
         queueFile("f.txt", RandomBytes(1500, 3));
         start();
         QVERIFY(RunUntil([&] { return console->Results("Transfer failed.") == 3; }, 30000));
         QVERIFY(RunUntil(
             [&] { return engine()->Step() == rsDir || engine()->Activity() == raIdle; }, 10000));
-        gDevices->StopRemProc(0);
+        home->ctx().devices->StopRemProc(0);
         QCOMPARE(peer->putsReceived, 3);
         QCOMPARE(peer->Count("PUT "), 3);
         for (int i = 0; i < 3; ++i) {
@@ -422,7 +420,7 @@ private Q_SLOTS:
             QCOMPARE(console->logged[i].discard, i == 2 && drop);
         }
         QCOMPARE(console->messages.count("Retrying..."), 2);
-        QCOMPARE(gQueue->Count(), drop ? 0 : 1);
+        QCOMPARE(home->ctx().queue->Count(), drop ? 0 : 1);
     }
 
     // A job whose file is gone is reported and removed; the search goes on with the next one.
@@ -436,7 +434,7 @@ private Q_SLOTS:
         QVERIFY(console->logged[0].discard);
         QCOMPARE(console->logged[1].src, QString("here.txt"));
         QCOMPARE(peer->Count("PUT "), 1);
-        QCOMPARE(gQueue->Count(), 0);
+        QCOMPARE(home->ctx().queue->Count(), 0);
     }
 
     void refusedLogonEndsBatch() {
@@ -445,11 +443,11 @@ private Q_SLOTS:
         start();
         QVERIFY(RunUntil([&] { return console->HasMessage("Logon failed!"); }, 20000));
         QVERIFY(RunUntil([&] { return engine()->Activity() == raIdle; }, 5000));
-        gDevices->StopRemProc(0);
+        home->ctx().devices->StopRemProc(0);
         QCOMPARE(peer->Count("PUT "), 0);
         QCOMPARE(peer->Count("DIR"), 0);
         QVERIFY(console->logged.isEmpty());
-        QCOMPARE(gQueue->Count(), 1);
+        QCOMPARE(home->ctx().queue->Count(), 1);
     }
 
     // An unanswered command is sent again by the trial; three unanswered tries fail the log-on.
@@ -468,7 +466,7 @@ private Q_SLOTS:
             QCOMPARE(peer->Count("LOGON "), ignored + 1);
         } else {
             QVERIFY(RunUntil([&] { return console->HasMessage("Logon failed!"); }, 20000));
-            gDevices->StopRemProc(0);
+            home->ctx().devices->StopRemProc(0);
             QCOMPARE(peer->Count("LOGON "), 3);
             QCOMPARE(console->messages.count("Logging on to server..."), 3);
         }
@@ -495,14 +493,14 @@ private Q_SLOTS:
         QCOMPARE(peer->Count("GET "), 2);
         QVERIFY(peer->commands.contains("GET \"b.bin\""));
         QCOMPARE(console->Results("Transfer done."), 3);
-        QVERIFY(!QFileInfo::exists(TRemProcess::DirListPath()));
+        QVERIFY(!QFileInfo::exists(home->file("DIR.LST")));
         QDirIterator it(home->path(), QDirIterator::Subdirectories);
         while (it.hasNext())
             QVERIFY2(!it.next().endsWith(".part"), qPrintable(it.filePath()));
         // The refused fetching job stays until the service stops, which removes it.
-        gDevices->StopRemProc(0);
-        for (int i = 0; i < gQueue->Count(); ++i)
-            QVERIFY(gQueue->GetSetting(i, qkMethod) != "RECV");
+        home->ctx().devices->StopRemProc(0);
+        for (int i = 0; i < home->ctx().queue->Count(); ++i)
+            QVERIFY(home->ctx().queue->GetSetting(i, qkMethod) != "RECV");
     }
 
     // A server that lists its files in Windows-1252 gets them asked for in the same bytes; the
@@ -526,7 +524,7 @@ private Q_SLOTS:
     // the client's designed wait before sending is long too): its start character must reach
     // the client's transfer, not be lost to that transfer's start.
     void promptServer() {
-        gDevices->PutSetting(0, dvkDevDelay, "4000");
+        home->ctx().devices->PutSetting(0, dvkDevDelay, "4000");
         peer->promptStart = true;
         const QByteArray up = RandomBytes(3000, 31);
         queueFile("u.bin", up);
@@ -571,7 +569,7 @@ private Q_SLOTS:
         start();
         QVERIFY(RunUntil([&] { return console->HasMessage("Batch timeout!"); }, 20000));
         QVERIFY(RunUntil([&] { return engine()->Activity() == raIdle; }, 5000));
-        gDevices->StopRemProc(0);
+        home->ctx().devices->StopRemProc(0);
         QVERIFY2(peer->Count("DIR") > 3, qPrintable(peer->commands.join('|')));
         QCOMPARE(console->logged.size(), 1);
         QCOMPARE(console->logged[0].result, QString("Transfer done."));
@@ -579,7 +577,7 @@ private Q_SLOTS:
 
     // A download cut short never shows up under its final name, neither while it runs nor after.
     void cutDownloadLeavesNoFile() {
-        gDevices->PutSetting(0, dvkDevRetries, "2");
+        home->ctx().devices->PutSetting(0, dvkDevRetries, "2");
         QVERIFY(WriteFile(peer->folder + "big.bin", RandomBytes(6000, 5)));
         peer->dirList = DirListText({{"big.bin", "6000", ""}});
         peer->cutGets = true;
@@ -595,7 +593,7 @@ private Q_SLOTS:
         start();
         QVERIFY(RunUntil([&] { return console->Results("Transfer failed.") == 2; }, 30000));
         QVERIFY(RunUntil([&] { return !peer->Busy() && engine()->Step() != rsFile; }, 10000));
-        gDevices->StopRemProc(0);
+        home->ctx().devices->StopRemProc(0);
         QVERIFY(partSeen);
         QVERIFY(!finalSeen);
         QCOMPARE(QDir(inbox()).entryList(QDir::Files | QDir::Hidden), QStringList());
@@ -606,19 +604,19 @@ private Q_SLOTS:
     void stopRemovesFetchingJobs() {
         queueFile("keep.txt", "k");
         for (int n = 0; n < 3; ++n) {
-            gQueue->AddItem();
-            gQueue->PutSetting(gQueue->Count() - 1, qkMethod, "RECV");
+            home->ctx().queue->AddItem();
+            home->ctx().queue->PutSetting(home->ctx().queue->Count() - 1, qkMethod, "RECV");
         }
         queueFile("keep2.txt", "k2");
-        gQueue->AddItem();
-        gQueue->PutSetting(gQueue->Count() - 1, qkMethod, "RECV");
+        home->ctx().queue->AddItem();
+        home->ctx().queue->PutSetting(home->ctx().queue->Count() - 1, qkMethod, "RECV");
         peer->refuseLogon = true;
         start();
         QVERIFY(engine());
-        gDevices->StopRemProc(0);
-        QCOMPARE(gQueue->Count(), 2);
-        QCOMPARE(gQueue->GetSetting(0, qkSrcFile), QString("keep.txt"));
-        QCOMPARE(gQueue->GetSetting(1, qkSrcFile), QString("keep2.txt"));
+        home->ctx().devices->StopRemProc(0);
+        QCOMPARE(home->ctx().queue->Count(), 2);
+        QCOMPARE(home->ctx().queue->GetSetting(0, qkSrcFile), QString("keep.txt"));
+        QCOMPARE(home->ctx().queue->GetSetting(1, qkSrcFile), QString("keep2.txt"));
         QVERIFY(console->HasMessage("Client service stopped."));
         QCOMPARE(console->activities.last(), uint8_t(raStopped));
     }

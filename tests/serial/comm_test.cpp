@@ -230,6 +230,7 @@ void TestComm::openCloseReopenThroughPortMap() {
     QDir().mkpath(mHome->file("ports"));
     QVERIFY(QFile::link(pty.slavePath, mHome->file("ports/COM3")));
     TVaComm port;
+    port.SetPortMapFolder(mHome->path());
     port.SetPortNum(3);
     QCOMPARE(port.DevicePath(), pty.slavePath);
     int opened = 0, closed = 0;
@@ -318,6 +319,7 @@ void TestComm::openErrors() {
     TVaComm port;
     bool opened = false;
     port.OnOpen = [&](TVaComm*) { opened = true; };
+    port.SetPortMapFolder(mHome->path());
     port.SetDeviceName(deviceName);
     port.SetPortNum(portNum);
     const int baseThreads = threadCount();
@@ -1112,6 +1114,9 @@ void TestComm::hangUpDoesNotSpin() {
 void TestComm::exceptionInHandlerIsReported() {
     Pty pty;
     auto port = openPort(pty, false);
+    port->SetExceptionHandler([this](const QString& origin, const QString& text) {
+        mHome->sink().Add("!" + origin + ": " + text);
+    });
     port->OnOpen = [](TVaComm*) { throw EVaCommError("open handler failed"); };
     port->OnRxChar = [](TVaComm*, int) { throw std::runtime_error("rx handler failed"); };
     port->Open();

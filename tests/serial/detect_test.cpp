@@ -240,7 +240,7 @@ private Q_SLOTS:
                            home.file("ports/COM5") + "=103,maker=Acme,model=Fast 56K", "--modem",
                            home.file("ports/COM6") + "=104,silent"}));
         TIsolatedSource source;
-        TModemsList list;
+        TModemsList list(home.settings(), home.sink());
         list.AddModem(); // replaced
         QElapsedTimer timer;
         timer.start();
@@ -298,7 +298,7 @@ private Q_SLOTS:
         QStringList config;
         QString extra;
         list.PutSetting(0, mdkUseECC, "YES");
-        SetModemInitStrings(config, *list.GetModem(0), extra);
+        SetModemInitStrings(config, *list.GetModem(0), extra, home.settings().Role());
         QVERIFY2(config.contains("RESETCMD=ATZ^M") && config.contains("DIALCMD=ATDT"),
                  qPrintable(config.join('|')));
         QCOMPARE(extra, QString("AT\\N3^M|||ATM0^M|||"));
@@ -313,7 +313,7 @@ private Q_SLOTS:
         SerialDevice holder;
         QCOMPARE(holder.Open(home.file("ports/COM4")), 0);
         TIsolatedSource source;
-        TModemsList list;
+        TModemsList list(home.settings(), home.sink());
         list.Detect(source.info);
         QCOMPARE(list.Count(), 1);
         QCOMPARE(list.GetSetting(0, mdkAttachedTo), QString("COM3"));
@@ -344,7 +344,7 @@ private Q_SLOTS:
         TLinesim sim;
         QVERIFY(sim.Start({"cable", home.file("ports/COM1"), home.file("ports/COM2")}));
         TIsolatedSource source;
-        TModemsList list;
+        TModemsList list(home.settings(), home.sink());
         QElapsedTimer timer;
         timer.start();
         list.Detect(source.info);
@@ -373,7 +373,7 @@ private Q_SLOTS:
         QVERIFY(WriteFile(home.file("modems/broken.ini"), "[Modem]\nModel=Half\n[Hangup]\n1=\n"));
         QVERIFY(WriteFile(home.file("modems/notes.txt"), "[Modem]\nModel=Not a description\n"));
         TIsolatedSource source;
-        TModemsList list;
+        TModemsList list(home.settings(), home.sink());
         list.Detect(source.info);
         QCOMPARE(list.Count(), 3);
 
@@ -426,7 +426,8 @@ private Q_SLOTS:
     // without a device, devices a port link already leads to and the console are not.
     void systemDevices() {
         TestHome home(1);
-        QTemporaryDir sys;
+        // A short root: an attached device path is kept to 40 characters.
+        QTemporaryDir sys(QDir::tempPath() + "/sys-XXXXXX");
         const QString m = sys.path() + "/modems/";
         TLinesim sim;
         QVERIFY(
@@ -455,7 +456,7 @@ private Q_SLOTS:
         TComInfo info;
         info.TtyClassDir = cls;
         info.DevDir = dev;
-        TModemsList list;
+        TModemsList list(home.settings(), home.sink());
         list.Detect(info);
         QCOMPARE(list.Count(), 2);
         QCOMPARE(list.GetSetting(0, mdkAttachedTo), QString("COM3"));
@@ -496,7 +497,7 @@ private Q_SLOTS:
         TIsolatedSource source;
         source.info.AnswerTimeoutMs = 600;
         source.info.CommandTimeoutMs = 400;
-        TModemsList list;
+        TModemsList list(home.settings(), home.sink());
         QElapsedTimer timer;
         timer.start();
         list.Detect(source.info);

@@ -33,14 +33,18 @@ struct Rig {
     QStringList errors; // "origin: text" from the layer's exception handler
 
     Rig() {
-        SetVaExceptionHandler([this](const QString& origin, const QString& text) {
-            errors.append(origin + QStringLiteral(": ") + text);
-        });
+        port.SetExceptionHandler(Handler());
         port.SetDeviceName(peer.SlavePath());
         modem->SetComm(&port);
         Record(*modem);
     }
-    ~Rig() { SetVaExceptionHandler({}); }
+
+    // What the layer's exception handler writes: "origin: text" into `errors`.
+    TVaExceptionHandler Handler() {
+        return [this](const QString& origin, const QString& text) {
+            errors.append(origin + QStringLiteral(": ") + text);
+        };
+    }
 
     bool Open() {
         if (!peer.IsValid()) return false;
@@ -49,6 +53,7 @@ struct Rig {
     }
 
     void Record(TVaModem& m) {
+        m.SetExceptionHandler(Handler());
         auto note = [this](const char* text) {
             return [this, text](TVaCustomModem*) { events.append(QLatin1String(text)); };
         };
@@ -513,7 +518,7 @@ void ModemTest::catalogueEntryToConfig() {
     entry[mdkCommandReset].SetStr("AT&F");
     entry[mdkDialString].SetStr("ATDP");
     QString extra = "stale";
-    SetModemInitStrings(*rig.modem, entry, extra);
+    SetModemInitStrings(*rig.modem, entry, extra, 0);
     QCOMPARE(rig.modem->ConfigValue("RESETCMD"), QStringLiteral("AT&F^M"));
     QCOMPARE(rig.modem->ConfigValue("INITCMD"), QStringLiteral("ATZE1M1^M")); // untouched
     QCOMPARE(extra, QString());

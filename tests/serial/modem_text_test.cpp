@@ -227,13 +227,12 @@ void ModemTextTest::timerHandlerError() {
     // An error in the handler goes to the layer's exception handler, not through the event loop;
     // the timer keeps running.
     QStringList reported;
-    SetVaExceptionHandler(
-        [&](const QString& origin, const QString& text) { reported.append(origin + ": " + text); });
     TVaTimer timer;
+    timer.SetExceptionHandler(
+        [&](const QString& origin, const QString& text) { reported.append(origin + ": " + text); });
     timer.SetInterval(5);
     timer.SetOnTimer([](TVaTimer*) { throw std::runtime_error("no line"); });
     QTRY_VERIFY_WITH_TIMEOUT(reported.size() >= 2, 2000);
-    SetVaExceptionHandler({});
     QCOMPARE(reported.first(), QStringLiteral("TVaTimer.OnTimer: no line"));
     QVERIFY(timer.IsRunning());
 }
