@@ -1,35 +1,55 @@
 #include "consoles/client_console.h"
 
+#include "consoles/enqueue.h"
 #include "core/helpers.h"
 #include "core/inifile.h"
 #include "core/settings.h"
-#include "consoles/enqueue.h"
-#include "consoles/server_console.h"
 #include "engine/devices.h"
 #include "jobs/queue.h"
 #include "platform/paths.h"
-#include "platform/prompt.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <exception>
 #include <stdexcept>
 
 namespace {
-const char* const ClassName = "TfraClient";
-
-
-QString title() {
-    return QString::fromLatin1(ApplicationTitle);
+// "File #", "File name", "Size", "Method", "User name", "Submitted", "Comm Device", "Parameters",
+// "Destination Path". A job named by its full path shows the path below the Outbox when it lies
+// there.
+QStringList queueRow(const TQueueItem& job, const TSettings& settings) {
+    QString shown = Get(job, qkSrcFile);
+    QString relative;
+    if (QDir::isAbsolutePath(shown) &&
+        RelativeToFolder(shown, settings.GetStr(MRL_Outbox), &relative))
+        shown = relative;
+    return {Get(job, qkNo),       shown,
+            Get(job, qkSize),     Get(job, qkMethod),
+            Get(job, qkUser),     Get(job, qkDate),
+            Get(job, qkCommName), Get(job, qkCommParam),
+            Get(job, qkDestPath)};
 }
 
-
-QString timeText(double value) {
-    const QDateTime time = DoubleToDateTime(value);
-    return time.isValid() ? DateTimeToStr(time) : QString();
+// "File #", "Done", "Result", "File name", "Attempt", "Method", "Destination Path", "Submitted",
+// "Processed", "User Name", "Comm Device", "Parameters".
+QStringList logRow(const TLogRecord& record) {
+    QStringList row = LogFields(record, LogTimeText);
+    row.insert(4, QString::number(record.Attempt));
+    return row << record.CommName << record.CommParam;
 }
+
+// The shared fields, the device name and parameter, separated by tabs.
+QString logExportLine(const TLogRecord& record) {
+    return (LogFields(record, LogExportTime) << record.CommName << record.CommParam).join('\t');
+}
+
+const TConsoleRole ClientRole{.number = 1,
+                              .className = "TfraClient",
+                              .captionSuffix = " - CLIENT",
+                              .autoDelivery = CLI_AutoDelivery,
+                              .queueRow = queueRow,
+                              .logRow = logRow,
+                              .logExportLine = logExportLine};
 
 // The index of the default connection (the first device whose identifier is CLI_ActiveDevice),
 // or -1.
@@ -54,15 +74,16 @@ QString ResultsFileLine(const TLogRecord& record) {
     const QString done = QString::fromLatin1(NoYes[record.Done ? 1 : 0]);
     return PadRight(QString::number(record.JobNo), 4) + PadRight(Capitalize(done), 3) +
            PadRight(record.Result, 60) + PadRight(record.FileName, 255) +
-           PadRight(timeText(record.Submitted), 16) + PadRight(timeText(record.Processed), 16) +
-           PadRight(record.UserName, 20) + PadRight(record.CommParam, 40) +
-           (record.Done ? "1" : "0");
+           PadRight(LogTimeText(record.Submitted), 16) +
+           PadRight(LogTimeText(record.Processed), 16) + PadRight(record.UserName, 20) +
+           PadRight(record.CommParam, 40) + (record.Done ? "1" : "0");
 }
 
 QString CommandLineErrorLine(const TQueueItem& job) {
     return "0000No " + PadRight("Command line error", 60) + PadRight(Get(job, qkSrcFile), 255) +
-           PadRight(DateTimeToStr(QDateTime::currentDateTime()), 16) + PadRight(timeText(0), 16) +
-           PadRight(Get(job, qkUser), 20) + PadRight(Get(job, qkCommParam), 40) + "0";
+           PadRight(DateTimeToStr(QDateTime::currentDateTime()), 16) +
+           PadRight(LogTimeText(0), 16) + PadRight(Get(job, qkUser), 20) +
+           PadRight(Get(job, qkCommParam), 40) + "0";
 }
 
 bool WriteResultsFile(const QString& path, const QString& line, QString* error) {
@@ -76,131 +97,72 @@ bool WriteResultsFile(const QString& path, const QString& line, QString* error) 
 // ---- TfraClient ----
 
 TfraClient::TfraClient(const TConsoleServices& services, QObject* parent)
-    : QObject(parent), mServices(services), mQueue(&services.queue), mLog(&services.log) {
-    mServices.status.SetSessionText(1, &mmDetail);
-    mServices.engines.remConsole = this;
+    : TConsoleBase(services, ClientRole, parent) {
+    services.engines.remConsole = this;
 }
 
 TfraClient::~TfraClient() {
-    if (mServices.engines.remConsole == this) mServices.engines.remConsole = nullptr;
-    if (mServices.status.SessionText(1) == &mmDetail) mServices.status.SetSessionText(1, nullptr);
+    if (services().engines.remConsole == this) services().engines.remConsole = nullptr;
 }
 
-void TfraClient::report(const char* operation, const QString& text) {
-    mServices.status.Add(QStringLiteral("!") + ClassName + "." + operation + ": " + text);
-}
-
-void TfraClient::errorBox(const QString& text) {
-    mServices.prompt.MessageBox(text, title(), TBoxIcon::Error, TBoxButtons::Ok);
-}
-
-bool TfraClient::askYesNo(const QString& text) {
-    return mServices.prompt.MessageBox(text, title(), TBoxIcon::Warning, TBoxButtons::YesNo) ==
-           TBoxResult::Yes;
-}
-
-TDevicesList* TfraClient::devices() const {
-    return mServices.devices();
-}
-
-bool TfraClient::running() const {
-    return devices() && devices()->EngineCount() > 0;
-}
-
-void TfraClient::Initialize() {
-    guarded("Initialize", [&]() {
-        Caption = title() + ' ' + QString::fromLatin1(ProgramVersion) + " - CLIENT";
-        TrayHint = Caption + ' ';
-        IconIndex = 1;
-        if (mServices.host) mServices.host->SetCaption(Caption);
-        AlwaysOnTopChecked = mServices.host ? mServices.host->ApplyOnTop(false) : mServices.settings.GetBool(MRL_OnTop);
-        UpdateLogList();
-        UpdateQueueList();
-        mServices.status.Add(QStringLiteral("Application started."));
-        if (!mServices.params.entries.isEmpty()) ProcessClientParams();
-        if (mServices.settings.GetBool(CLI_AutoDelivery) && !mServices.params.stopRequested) btStartClick();
-        SetGUI();
-    });
+void TfraClient::loadLists() {
+    UpdateLogList();
+    UpdateQueueList();
+    addStatus(QStringLiteral("Application started."));
 }
 
 // ---- Command line ----
 
 void TfraClient::ProcessClientParams() {
+    TPendingParams& params = services().params;
     guarded("ProcessClientParams", [&]() {
         processJobPart();
-        const QStringList entries = mServices.params.entries;
-        for (const QString& entry : entries) {
-            if (entry == "/START") {
-                DeviceProcessing(true);
-            } else if (entry == "/STOP") {
-                mServices.params.stopRequested = true;
-                DeviceProcessing(false);
-            } else if (entry == "/CLEARLOG") {
-                btLogClearClick(false);
-            }
-        }
+        const QStringList entries = params.entries;
+        for (const QString& entry : entries)
+            processSwitch(entry);
     });
-    mServices.params.entries.clear();
+    params.entries.clear();
 }
 
 void TfraClient::processJobPart() {
-    if (mServices.params.entries.size() < 4 || IsSwitch(mServices.params.entries[0])) return;
+    QStringList& entries = services().params.entries;
+    if (entries.size() < 4 || IsSwitch(entries[0])) return;
     guarded("ProcessClientParams_1", [&]() {
         TQueueItem job;
-        if (mQueue) mQueue->EmptyItem(job);
-        const bool prepared = mQueue && PrepareClientJob(job, mServices.params.entries[0], mServices.params.entries[1],
-                                                         mServices.params.entries[2], mServices.params.entries[3]);
-        const bool hasResultsFile = mServices.params.entries.size() >= 5 && !IsSwitch(mServices.params.entries[4]);
-        const QString resultsFile =
-            hasResultsFile ? PathCase(mServices.params.entries[4]).trimmed() : QString();
+        queue().EmptyItem(job);
+        const bool prepared = PrepareClientJob(job, entries[0], entries[1], entries[2], entries[3]);
+        const bool hasResultsFile = entries.size() >= 5 && !IsSwitch(entries[4]);
+        const QString resultsFile = hasResultsFile ? PathCase(entries[4]).trimmed() : QString();
         if (prepared && !Get(job, qkUser).isEmpty() && !Get(job, qkPassw).isEmpty()) {
             if (hasResultsFile) Put(job, qkResultsFile, resultsFile);
-            if (mServices.params.StartsWith("/AUTODEL")) Put(job, qkAutoDel, QString::fromLatin1(NoYes[1]));
-            if (mQueue->SearchItem(job) < 0) {
-                queueJob(job);
-                mServices.status.Add("File queued: " + Get(job, qkSrcFile));
-            } else {
-                mServices.status.Add("File already in queue: " + Get(job, qkSrcFile));
-            }
+            queueCommandLineJob(job);
         } else {
-            mServices.status.Add(QStringLiteral("Queuing up failed. Error in command line."));
+            addStatus(QStringLiteral("Queuing up failed. Error in command line."));
             // The calling program always finds an answer when it named a results file.
             if (hasResultsFile && !resultsFile.isEmpty()) {
-                mServices.status.Add("Creating results file: " + resultsFile);
+                addStatus("Creating results file: " + resultsFile);
                 writeResultsFile(resultsFile, CommandLineErrorLine(job));
             }
         }
     });
-    mServices.params.entries.remove(0, qMin<qsizetype>(4, mServices.params.entries.size()));
+    entries.remove(0, qMin<qsizetype>(4, entries.size()));
 }
 
 void TfraClient::writeResultsFile(const QString& path, const QString& line) {
     QString error;
-    if (!WriteResultsFile(path, line, &error)) mServices.status.Add(path + ": " + error);
-}
-
-void TfraClient::queueJob(const TQueueItem& job) {
-    mQueue->AddItem();
-    const int last = mQueue->Count() - 1;
-    mQueue->SetItem(last, &job);
-    mQueue->ItemIndex = last;
-    UpdateQueueList();
-    QueueSelected = int(lvQueue.size()) - 1;
-    Q_EMIT QueueChanged();
-    mQueue->Save();
+    if (!WriteResultsFile(path, line, &error)) addStatus(path + ": " + error);
 }
 
 bool TfraClient::PrepareClientJob(TQueueItem& job, const QString& file, const QString& user,
                                   const QString& password, const QString& server) {
     bool usable = false;
     guarded("PrepareClientJob", [&]() {
-        if (!mQueue) return;
-        mQueue->EmptyItem(job);
+        queue().EmptyItem(job);
         const QString path = PathCase(file).trimmed();
         Put(job, qkUser, user.toUpper().trimmed());
         Put(job, qkPassw, ScramblePassword(password));
 
-        const QString outbox = mServices.settings.GetStr(MRL_Outbox);
+        const QString outbox = services().settings.GetStr(MRL_Outbox);
         QString relative;
         if (!RelativeToFolder(path, outbox, &relative)) {
             errorBox(path + "\r\nFile must be in the Outbox or a subfolder!");
@@ -214,7 +176,7 @@ bool TfraClient::PrepareClientJob(TQueueItem& job, const QString& file, const QS
         }
         Put(job, qkSrcFile, relative);
 
-        const int device = defaultDevice(devices(), mServices.settings.GetStr(CLI_ActiveDevice));
+        const int device = defaultDevice(devices(), services().settings.GetStr(CLI_ActiveDevice));
         if (device >= 0) {
             Put(job, qkCommName, devices()->GetSetting(device, dvkDevName));
             if (Get(job, qkCommName).trimmed().isEmpty()) {
@@ -252,61 +214,8 @@ bool TfraClient::PrepareClientJob(TQueueItem& job, const QString& file, const QS
     return usable;
 }
 
-// ---- Lists ----
-
-void TfraClient::UpdateQueueList() {
-    guarded("UpdateQueueList", [&]() {
-        const int selected = QueueSelected;
-        lvQueue.clear();
-        const int count = mQueue ? mQueue->Count() : 0;
-        const QString outbox = mServices.settings.GetStr(MRL_Outbox);
-        for (int i = 0; i < count; ++i) {
-            const TQueueItem* job = mQueue->GetItem(i);
-            if (!job) continue;
-            QString shown = Get(*job, qkSrcFile);
-            QString relative;
-            if (QDir::isAbsolutePath(shown) && RelativeToFolder(shown, outbox, &relative))
-                shown = relative;
-            lvQueue << QStringList{Get(*job, qkNo),       shown,
-                                   Get(*job, qkSize),     Get(*job, qkMethod),
-                                   Get(*job, qkUser),     Get(*job, qkDate),
-                                   Get(*job, qkCommName), Get(*job, qkCommParam),
-                                   Get(*job, qkDestPath)};
-        }
-        QueueSelected = selected < lvQueue.size() ? selected : -1;
-        edTotJobs = QString::number(lvQueue.size());
-        Q_EMIT QueueChanged();
-    });
-}
-
-void TfraClient::UpdateLogList() {
-    guarded("UpdateLogList", [&]() {
-        lsvLog.clear();
-        const int count = mLog->Count();
-        for (int i = 0; i < count; ++i) {
-            TLogRecord record;
-            if (mLog->GetEntry(i, record)) ShowLogEntry(record);
-        }
-        Q_EMIT LogChanged();
-    });
-}
-
-void TfraClient::ShowLogEntry(const TLogRecord& record) {
-    guarded("ShowLogEntry", [&]() {
-        lsvLog << QStringList{QString::number(record.JobNo),
-                              QString::fromLatin1(NoYes[record.Done ? 1 : 0]),
-                              record.Result,
-                              record.FileName,
-                              QString::number(record.Attempt),
-                              record.Method,
-                              record.DestPath,
-                              timeText(record.Submitted),
-                              timeText(record.Processed),
-                              record.UserName,
-                              record.CommName,
-                              record.CommParam};
-        Q_EMIT LogChanged();
-    });
+bool TfraClient::prepareAddedJob(TQueueItem& job, const QString& file) {
+    return PrepareClientJob(job, file, QString(), QString(), QString());
 }
 
 // ---- Engine reports ----
@@ -315,7 +224,7 @@ void TfraClient::LogFileEvent(const TQueueItem& job, bool discard, const QString
                               int attempt, bool done) {
     guarded("LogFileEvent", [&]() {
         if (Get(job, qkSrcFile).isEmpty()) {
-            mServices.status.Add(QStringLiteral("UpdateQueueList: Logging skipped - missing filename."));
+            addStatus(QStringLiteral("UpdateQueueList: Logging skipped - missing filename."));
             return;
         }
         const QString number = Get(job, qkNo).trimmed();
@@ -341,38 +250,26 @@ void TfraClient::LogFileEvent(const TQueueItem& job, bool discard, const QString
         record.CommGUID = Get(job, qkCommGUID);
         record.CommParam = Get(job, qkCommParam);
         record.ResultsFile = Get(job, qkResultsFile);
-        mLog->LogEntry(record);
+        resultsLog().LogEntry(record);
         ShowLogEntry(record);
 
         // Neither ended nor dropped: the job stays queued for another attempt.
         if (!discard && !done) return;
-        if (!mQueue) return;
-        int index = -1;
-        for (int i = 0; i < mQueue->Count(); ++i)
-            if (mQueue->GetSetting(i, qkNo).trimmed() == number) {
-                index = i;
-                break;
-            }
+        const int index = queueIndexOf(number);
         if (index < 0) return;
 
         // Only a file that was delivered is removed from the Outbox, and only when asked for; a
         // dropped job keeps its file, and a fetching job names a file of the server, not ours.
         if (done && Get(job, qkAutoDel) == QLatin1String(NoYes[1]) &&
-            Get(job, qkMethod) == QLatin1String("SEND")) {
-            const QString outbox = mServices.settings.GetStr(MRL_Outbox);
-            bool inside = false;
-            const QString path = LocalPath(outbox, Get(job, qkSrcFile), &inside);
-            mServices.status.Add("Deleting file: " + WithTrailingSlash(outbox) +
-                      LocalSeparators(Get(job, qkSrcFile)));
-            if (inside) QFile::remove(path);
-        }
+            Get(job, qkMethod) == QLatin1String("SEND"))
+            deleteSentFile(services().settings.GetStr(MRL_Outbox), Get(job, qkSrcFile));
         if (!record.ResultsFile.isEmpty()) {
-            mServices.status.Add("Creating results file: " + record.ResultsFile);
+            addStatus("Creating results file: " + record.ResultsFile);
             QString error;
             if (!WriteResultsFile(record.ResultsFile, ResultsFileLine(record), &error))
-                mServices.status.Add(error);
+                addStatus(error);
         }
-        mQueue->DeleteItem(index, true);
+        queue().DeleteItem(index, true);
         UpdateQueueList();
     });
 }
@@ -380,29 +277,29 @@ void TfraClient::LogFileEvent(const TQueueItem& job, bool discard, const QString
 void TfraClient::OnDeviceStatus(TRemStatusReport& report) {
     if (!running()) return;
     guarded("OnDeviceStatus", [&]() {
-        edStat = report.Operation;
+        mStatus = report.Operation;
         const QString retries = report.Device ? report.Device->Get(dvkDevRetries) : QString();
-        edAttempt = QString::number(report.Attempt) + " / " + retries;
+        mAttempt = QString::number(report.Attempt) + " / " + retries;
         const QString param = Get(report.Job, qkCommParam);
-        edHost =
+        mHost =
             !param.isEmpty() ? param : (report.Device ? report.Device->Get(dvkDevName) : QString());
-        edJob = Get(report.Job, qkNo);
-        edFile = report.FileText;
+        mJob = Get(report.Job, qkNo);
+        mFile = report.FileText;
         if (report.Total > 0) {
-            prbMax = report.Total;
+            mProgressMax = report.Total;
             // A gauge never shows more than full.
-            prbPosition = qBound(0, report.Progress, report.Total);
+            mProgress = qBound(0, report.Progress, report.Total);
         } else {
-            prbMax = 100;
-            prbPosition = 0;
+            mProgressMax = 100;
+            mProgress = 0;
         }
-        Q_EMIT SessionChanged();
+        Q_EMIT sessionChanged();
         if (!report.Message.isEmpty()) {
-            if (prbPosition > 0)
-                mServices.status.Add("(" + QString::number(ProgressPercent(prbPosition, prbMax)) + "%) " +
+            if (mProgress > 0)
+                addStatus("(" + QString::number(ProgressPercent(mProgress, mProgressMax)) + "%) " +
                           report.Message);
             else
-                mServices.status.Add(report.Message);
+                addStatus(report.Message);
         }
     });
     SetGUI();
@@ -415,7 +312,7 @@ void TfraClient::DeviceProcessing(bool start) {
         if (!devices()) return;
         if (start) {
             ClearStatus();
-            const QString active = mServices.settings.GetStr(CLI_ActiveDevice);
+            const QString active = services().settings.GetStr(CLI_ActiveDevice);
             for (int i = 0; i < devices()->Count(); ++i)
                 if (devices()->GetSetting(i, dvkDevGUID) == active) devices()->StartRemProc(i);
         } else {
@@ -427,151 +324,16 @@ void TfraClient::DeviceProcessing(bool start) {
     SetGUI();
 }
 
-void TfraClient::btStartClick() {
-    btStartEnabled = false;
-    Q_EMIT GuiChanged();
-    DeviceProcessing(!running());
-    btStartEnabled = true;
-    Q_EMIT GuiChanged();
-}
-
-void TfraClient::SetGUI() {
-    guarded("SetGUI", [&]() {
-        const bool stopped = !running();
-        btOptEnabled = stopped;
-        btJobDelEnabled = stopped;
-        btDelAllEnabled = stopped;
-        btJobAddEnabled = true;
-        btStartCaption = stopped ? QStringLiteral("&Start") : QStringLiteral("&Stop");
-        Q_EMIT GuiChanged();
-    });
-}
-
 void TfraClient::ClearStatus() {
     guarded("ClearStatus", [&]() {
-        edStat = QStringLiteral("Client service stopped.");
-        edAttempt.clear();
-        edHost.clear();
-        edJob.clear();
-        edFile.clear();
-        prbMax = 100;
-        prbPosition = 0;
-        Q_EMIT SessionChanged();
-        mServices.status.Save(&mmDetail);
+        mStatus = QStringLiteral("Client service stopped.");
+        mAttempt.clear();
+        mHost.clear();
+        mJob.clear();
+        mFile.clear();
+        mProgressMax = 100;
+        mProgress = 0;
+        Q_EMIT sessionChanged();
+        services().status.Save(SessionText());
     });
-}
-
-// ---- Queue ----
-
-bool TfraClient::btJobAddClick() {
-    bool queued = false;
-    guarded("JobAddClick", [&]() {
-        if (!mQueue) return;
-        const QString name =
-            mServices.prompt.OpenFile("Send file", "All files (*.*)|*.*", mServices.settings.GetStr(MRL_Outbox));
-        if (name.isEmpty()) return;
-        TQueueItem job;
-        if (!PrepareClientJob(job, name, QString(), QString(), QString())) return;
-        if (!RemEnqueueDialog || !RemEnqueueDialog(job)) return;
-        queueJob(job);
-        queued = true;
-    });
-    return queued;
-}
-
-void TfraClient::btJobDelClick() {
-    guarded("JobDelClick", [&]() {
-        if (!mQueue || QueueSelected < 0 || QueueSelected >= lvQueue.size()) return;
-        const int index = QueueSelected;
-        if (!askYesNo("Are you sure you want to delete file # " + lvQueue[index].value(0) +
-                      " from the queue?"))
-            return;
-        if (mQueue->DeleteItem(index, true)) {
-            lvQueue.removeAt(index);
-            QueueSelected = -1;
-        } else {
-            errorBox(QStringLiteral("File could not be deleted!"));
-        }
-        edTotJobs = QString::number(lvQueue.size());
-        Q_EMIT QueueChanged();
-    });
-}
-
-void TfraClient::lvQueueKeyDown(int key) {
-    constexpr int VkDelete = 46;
-    if (key == VkDelete && QueueSelected >= 0 && btJobDelEnabled) btJobDelClick();
-}
-
-void TfraClient::btDelAllClick() {
-    guarded("DelAllClick", [&]() {
-        if (!mQueue) return;
-        if (!askYesNo(QStringLiteral("Are you sure you want to empty all the queue?"))) return;
-        while (!lvQueue.isEmpty()) {
-            const QString number = mQueue->GetSetting(0, qkNo);
-            const QString file = mQueue->GetSetting(0, qkSrcFile);
-            if (!mQueue->DeleteItem(0, true)) {
-                errorBox("File # " + number + " could not be deleted:\r\n" + file);
-                break;
-            }
-            lvQueue.removeFirst();
-        }
-        QueueSelected = -1;
-        edTotJobs = QString::number(lvQueue.size());
-        Q_EMIT QueueChanged();
-    });
-}
-
-// ---- Log ----
-
-void TfraClient::btLogClearClick(bool clicked) {
-    mLog->Clear(clicked);
-    UpdateLogList();
-}
-
-void TfraClient::btLogExpClick() {
-    guarded("LogExpClick", [&]() {
-        const int count = mLog->Count();
-        if (count < 1) return;
-        const QString path =
-            mServices.prompt.SaveFile("Export Log", "Text files (*.txt)|*.txt", "txt", QString());
-        if (path.isEmpty()) return;
-        if (QFileInfo(path).absoluteFilePath() == QFileInfo(mLog->FileName).absoluteFilePath() ||
-            (QFileInfo::exists(path) && QFileInfo(path).canonicalFilePath() ==
-                                            QFileInfo(mLog->FileName).canonicalFilePath())) {
-            mServices.prompt.MessageBox(QStringLiteral("Default log file cannot be overwritten!"), title(),
-                                TBoxIcon::None, TBoxButtons::Ok);
-            return;
-        }
-        QByteArray bytes;
-        for (int i = 0; i < count; ++i) {
-            TLogRecord r;
-            if (!mLog->GetEntry(i, r)) throw std::runtime_error("log record unreadable");
-            const QStringList fields{QString::number(r.JobNo),
-                                     QString::fromLatin1(NoYes[r.Done ? 1 : 0]),
-                                     r.Result,
-                                     r.FileName,
-                                     r.Method,
-                                     r.DestPath,
-                                     LogExportTime(r.Submitted),
-                                     LogExportTime(r.Processed),
-                                     r.UserName,
-                                     r.CommName,
-                                     r.CommParam};
-            bytes += (fields.join('\t') + "\r\n").toUtf8();
-        }
-        if (!WriteTextFile(path, bytes))
-            mServices.prompt.MessageBox(QStringLiteral("Error exporting log file!"), title(),
-                                TBoxIcon::Error, TBoxButtons::Cancel);
-    });
-}
-
-// ---- Menu ----
-
-void TfraClient::Quit1Click() {
-    if (mServices.host) mServices.host->CloseApplication(true);
-}
-
-void TfraClient::Alwaysontop1Click() {
-    AlwaysOnTopChecked = mServices.host ? mServices.host->ApplyOnTop(true) : mServices.settings.GetBool(MRL_OnTop);
-    Q_EMIT GuiChanged();
 }

@@ -32,7 +32,7 @@ class IConsole {
 public:
     virtual ~IConsole() = default;
     virtual int Role() const = 0;
-    // The status trail (mmDetail) that status lines are written into while this role is active.
+    // The status trail that status lines are written into while this role is active.
     virtual TSessionText* SessionText() = 0;
     // Runs when the console's page is selected: caption, lists, pending parameters, auto-start.
     virtual void Initialize() = 0;

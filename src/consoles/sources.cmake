@@ -1,4 +1,5 @@
 set(consoles_sources
   consoles/client_console.cpp consoles/client_console.h
+  consoles/console_base.cpp consoles/console_base.h
   consoles/enqueue.cpp consoles/enqueue.h
   consoles/server_console.cpp consoles/server_console.h)

@@ -161,12 +161,12 @@ void TestConsoleEvents::clientLogFileEvent() {
     QCOMPARE(record.ResultsFile, results);
     QCOMPARE(record.CommParam, QString("5551234"));
     QVERIFY(record.Submitted > 40000);
-    QCOMPARE(client.lsvLog.size(), 1);
-    QCOMPARE(client.lsvLog[0].value(4), QString("3"));
+    QCOMPARE(client.logRows().size(), 1);
+    QCOMPARE(client.logRows()[0].value(4), QString("3"));
 
     QCOMPARE(Queue()->Count(), removed ? 1 : 2);
     QCOMPARE(Queue()->GetSetting(0, qkSrcFile), QString("keep.txt"));
-    QCOMPARE(client.lvQueue.size(), Queue()->Count());
+    QCOMPARE(client.queueRows().size(), Queue()->Count());
     QCOMPARE(QFileInfo::exists(jobFile), !removed);
     QCOMPARE(QFileInfo::exists(source), !sourceDeleted);
     // The caller's answer comes when the job has ended, not after a failed attempt.
@@ -186,7 +186,7 @@ void TestConsoleEvents::clientLogFileEventRefusals() {
     client.LogFileEvent(badNumber, true, "x", 1, true);
     QCOMPARE(Log()->Count(), 0);
     QCOMPARE(Queue()->Count(), 1);
-    const QStringList status = ConsoleWorld::messages(client.mmDetail);
+    const QStringList status = ConsoleWorld::messages(client.sessionText());
     QCOMPARE(status.size(), 2);
     QCOMPARE(status[0], QString("UpdateQueueList: Logging skipped - missing filename."));
     QVERIFY2(status[1].startsWith("!TfraClient.LogFileEvent: "), qPrintable(status[1]));
@@ -230,14 +230,14 @@ void TestConsoleEvents::serverLogFileEvent() {
     QCOMPARE(Log()->Count(), 1);
     QCOMPARE(lastRecord().JobNo, Get(job, qkNo).toInt());
     QCOMPARE(lastRecord().UserName, user);
-    QCOMPARE(server.lsvLog.size(), 1);
-    QCOMPARE(server.lsvLog[0].value(1), done ? QString("YES") : QString("NO"));
+    QCOMPARE(server.logRows().size(), 1);
+    QCOMPARE(server.logRows()[0].value(1), done ? QString("YES") : QString("NO"));
     QCOMPARE(Queue()->Count(), removed ? 0 : 1);
-    QCOMPARE(server.lvQueue.size(), Queue()->Count());
-    QCOMPARE(server.edTotJobs, QString::number(Queue()->Count()));
+    QCOMPARE(server.queueRows().size(), Queue()->Count());
+    QCOMPARE(server.totalJobs(), QString::number(Queue()->Count()));
     QCOMPARE(QFileInfo::exists(source), !sourceDeleted);
     line.replace("<src>", source);
-    QCOMPARE(ConsoleWorld::messages(server.mmDetail),
+    QCOMPARE(ConsoleWorld::messages(server.sessionText()),
              line.isEmpty() ? QStringList() : QStringList{line});
 
     // A received file (no job number) is logged and touches no queued job.
@@ -259,11 +259,11 @@ void TestConsoleEvents::serverStatus() {
     w.addDevice("Modem", "Modem C", "{C}", true);
     server.DeviceProcessing(true);
     QCOMPARE(Devices()->EngineCount(), 2);
-    QCOMPARE(server.lvOper.size(), 2);
-    QCOMPARE(server.lvOper[1].Caption, QString("Modem C"));
-    QCOMPARE(server.btStartCaption, QString("&Stop"));
-    QVERIFY(!server.btOptEnabled && !server.btJobDelEnabled && !server.btDelAllEnabled);
-    QVERIFY(server.btJobAddEnabled);
+    QCOMPARE(server.operationRows().size(), 2);
+    QCOMPARE(server.operationRows()[1].Caption, QString("Modem C"));
+    QCOMPARE(server.startCaption(), QString("&Stop"));
+    QVERIFY(!server.optionsEnabled() && !server.deleteEnabled() && !server.deleteAllEnabled());
+    QVERIFY(server.addEnabled());
 
     THstStatusReport report;
     report.Device = Devices()->GetDevice(2);
@@ -275,38 +275,38 @@ void TestConsoleEvents::serverStatus() {
     Put(report.Job, qkUser, "BOB");
     report.Message = "Receiving";
     server.OnDeviceStatus(report);
-    QCOMPARE(server.lvOper[1].Caption, QString("Modem C renamed"));
-    QCOMPARE(server.lvOper[1].User, QString("BOB"));
-    QCOMPARE(server.lvOper[1].Operation, QString("Transfer 38%"));
-    QCOMPARE(server.lvOper[1].File, QString("/in/a.txt"));
+    QCOMPARE(server.operationRows()[1].Caption, QString("Modem C renamed"));
+    QCOMPARE(server.operationRows()[1].User, QString("BOB"));
+    QCOMPARE(server.operationRows()[1].Operation, QString("Transfer 38%"));
+    QCOMPARE(server.operationRows()[1].File, QString("/in/a.txt"));
     report.Progress = 20;
     report.Message.clear();
     server.OnDeviceStatus(report);
-    QCOMPARE(server.lvOper[1].Operation, QString("Transfer 100%"));
+    QCOMPARE(server.operationRows()[1].Operation, QString("Transfer 100%"));
     report.Total = 0;
     report.Operation = "Connect";
     server.OnDeviceStatus(report);
-    QCOMPARE(server.lvOper[1].Operation, QString("Connect"));
+    QCOMPARE(server.operationRows()[1].Operation, QString("Connect"));
 
     // A device without a row changes no row.
-    const QList<TfraServer::TOperRow> rows = server.lvOper;
+    const QList<TfraServer::TOperRow> rows = server.operationRows();
     report.Device = Devices()->GetDevice(1);
     report.Message = "lost";
     server.OnDeviceStatus(report);
-    QCOMPARE(server.lvOper.size(), rows.size());
-    QCOMPARE(server.lvOper[0].Operation, rows[0].Operation);
-    QCOMPARE(ConsoleWorld::messages(server.mmDetail), QStringList{"[#2]: Receiving"});
+    QCOMPARE(server.operationRows().size(), rows.size());
+    QCOMPARE(server.operationRows()[0].Operation, rows[0].Operation);
+    QCOMPARE(ConsoleWorld::messages(server.sessionText()), QStringList{"[#2]: Receiving"});
 
     server.btStartClick();
     QCOMPARE(Devices()->EngineCount(), 0);
-    QVERIFY(server.lvOper.isEmpty());
-    QCOMPARE(server.btStartCaption, QString("&Start"));
-    QVERIFY(server.btOptEnabled && server.btJobDelEnabled);
+    QVERIFY(server.operationRows().isEmpty());
+    QCOMPARE(server.startCaption(), QString("&Start"));
+    QVERIFY(server.optionsEnabled() && server.deleteEnabled());
     // Stopping saves the trail, its last line being the stop.
     const QByteArray log = ReadFile(w.home.file("sessions.log"));
     QVERIFY(log.contains(": [#2]: Receiving\r\n"));
     QVERIFY(log.endsWith(": Host services stopped.\r\n"));
-    QCOMPARE(server.mmDetail.LineCount(), 0);
+    QCOMPARE(server.sessionText().LineCount(), 0);
 }
 
 void TestConsoleEvents::clientStatus() {
@@ -328,33 +328,34 @@ void TestConsoleEvents::clientStatus() {
     Put(report.Job, qkNo, "17");
     Put(report.Job, qkCommParam, "555");
     client.OnDeviceStatus(report); // nothing runs yet: ignored
-    QCOMPARE(client.edStat, QString("Client service stopped."));
-    QCOMPARE(client.mmDetail.LineCount(), 0);
+    QCOMPARE(client.status(), QString("Client service stopped."));
+    QCOMPARE(client.sessionText().LineCount(), 0);
 
     client.btStartClick();
     QCOMPARE(Devices()->EngineCount(), 1);
-    QCOMPARE(client.btStartCaption, QString("&Stop"));
+    QCOMPARE(client.startCaption(), QString("&Stop"));
     client.OnDeviceStatus(report);
-    QCOMPARE(client.edStat, QString("Transfer"));
-    QCOMPARE(client.edAttempt, QString("2 / 5"));
-    QCOMPARE(client.edHost, QString("555"));
-    QCOMPARE(client.edJob, QString("17"));
-    QCOMPARE(client.edFile, QString("a.txt"));
-    QCOMPARE(client.prbMax, 200);
-    QCOMPARE(client.prbPosition, 200);
+    QCOMPARE(client.status(), QString("Transfer"));
+    QCOMPARE(client.attempt(), QString("2 / 5"));
+    QCOMPARE(client.host(), QString("555"));
+    QCOMPARE(client.job(), QString("17"));
+    QCOMPARE(client.file(), QString("a.txt"));
+    QCOMPARE(client.progressMax(), 200);
+    QCOMPARE(client.progress(), 200);
     Put(report.Job, qkCommParam, QString());
     report.Total = 0;
     report.Message = "Connected";
     client.OnDeviceStatus(report);
-    QCOMPARE(client.edHost, QString("Dialer"));
-    QCOMPARE(client.prbMax, 100);
-    QCOMPARE(client.prbPosition, 0);
-    QCOMPARE(ConsoleWorld::messages(client.mmDetail), QStringList({"(100%) Sending", "Connected"}));
+    QCOMPARE(client.host(), QString("Dialer"));
+    QCOMPARE(client.progressMax(), 100);
+    QCOMPARE(client.progress(), 0);
+    QCOMPARE(ConsoleWorld::messages(client.sessionText()),
+             QStringList({"(100%) Sending", "Connected"}));
 
     client.btStartClick();
     QCOMPARE(Devices()->EngineCount(), 0);
-    QCOMPARE(client.edStat, QString("Client service stopped."));
-    QVERIFY(client.edAttempt.isEmpty() && client.edHost.isEmpty() && client.edJob.isEmpty());
+    QCOMPARE(client.status(), QString("Client service stopped."));
+    QVERIFY(client.attempt().isEmpty() && client.host().isEmpty() && client.job().isEmpty());
     QVERIFY(ReadFile(w.home.file("sessions.log")).contains(": (100%) Sending\r\n"));
 }
 
@@ -379,8 +380,8 @@ void TestConsoleEvents::startStop() {
     Params().stopRequested = false;
     client.Initialize();
     QCOMPARE(Devices()->EngineCount(), 1);
-    QCOMPARE(client.Caption, QString("Marrowline 1.00 - CLIENT"));
-    QCOMPARE(client.TrayHint, QString("Marrowline 1.00 - CLIENT "));
+    QCOMPARE(client.caption(), QString("Marrowline 1.00 - CLIENT"));
+    QCOMPARE(client.trayHint(), QString("Marrowline 1.00 - CLIENT "));
     client.DeviceProcessing(false);
     QCOMPARE(Devices()->EngineCount(), 0);
 }
@@ -452,7 +453,7 @@ void TestConsoleEvents::queueDeletion() {
     const TQueueItem a = queueJob("a.txt", "SEND", "NO", "BOB");
     const TQueueItem b = queueJob("b.txt", "SEND", "NO", "BOB");
     server.UpdateQueueList();
-    server.QueueSelected = 1;
+    server.setQueueSelection(1);
     w.prompt.answers << TBoxResult::No;
     server.lvQueueKeyDown(46);
     QCOMPARE(Queue()->Count(), 2);
@@ -462,13 +463,13 @@ void TestConsoleEvents::queueDeletion() {
     server.btJobDelClick();
     QCOMPARE(Queue()->Count(), 1);
     QVERIFY(!QFileInfo::exists(Queue()->JobFilePath(Get(b, qkNo))));
-    QCOMPARE(server.lvQueue.size(), 1);
-    QCOMPARE(server.edTotJobs, QString("1"));
+    QCOMPARE(server.queueRows().size(), 1);
+    QCOMPARE(server.totalJobs(), QString("1"));
     w.prompt.answers << TBoxResult::Yes;
     server.btDelAllClick();
     QCOMPARE(Queue()->Count(), 0);
     QVERIFY(!QFileInfo::exists(Queue()->JobFilePath(Get(a, qkNo))));
-    QCOMPARE(server.edTotJobs, QString("0"));
+    QCOMPARE(server.totalJobs(), QString("0"));
 }
 
 void TestConsoleEvents::jobAdd() {
@@ -478,16 +479,16 @@ void TestConsoleEvents::jobAdd() {
         TfraClient client(w.services());
         TfraServer server(w.services());
         QString shown;
-        server.HostEnqueueDialog = [&](TQueueItem& job) {
+        server.setEnqueueDialog([&](TQueueItem& job) {
             shown = Get(job, qkSrcFile); // the full path the operator chose
             return PrepareHostJob(w.services(), job, shown, "bob", "in");
-        };
-        client.RemEnqueueDialog = [&](TQueueItem& job) {
+        });
+        client.setEnqueueDialog([&](TQueueItem& job) {
             shown = Get(job, qkSrcFile);
             Put(job, qkUser, "BOB");
             Put(job, qkPassw, ScramblePassword("pw"));
             return true;
-        };
+        });
         auto add = [&]() { return role == 1 ? client.btJobAddClick() : server.btJobAddClick(); };
         const QString file = w.file("OUTBOX/S/a.txt", "abc");
         // Cancelled file prompt, then an unreadable file: nothing is queued.
@@ -502,9 +503,9 @@ void TestConsoleEvents::jobAdd() {
         QCOMPARE(Queue()->GetSetting(0, qkSrcFile), QString("S\\a.txt"));
         QCOMPARE(Queue()->GetSetting(0, qkUser), QString("BOB"));
         QVERIFY(QFileInfo::exists(Queue()->JobFilePath(Queue()->GetSetting(0, qkNo))));
-        const QList<QStringList>& rows = role == 1 ? client.lvQueue : server.lvQueue;
+        const QList<QStringList>& rows = role == 1 ? client.queueRows() : server.queueRows();
         QCOMPARE(rows.size(), 1);
-        QCOMPARE(role == 1 ? client.QueueSelected : server.QueueSelected, 0);
+        QCOMPARE(role == 1 ? client.queueSelection() : server.queueSelection(), 0);
     }
 }
 
@@ -518,17 +519,18 @@ void TestConsoleEvents::serverInitialize() {
     w.addDevice("Direct", "Cable", "{A}", true);
     w.home.settings().PutBool(SVR_AutoDelivery, true);
     TfraServer server(w.services());
-    QSignalSpy notified(&server, &TfraServer::NotificationRequested);
+    QSignalSpy notified(&server, &TfraServer::notificationRequested);
     server.Initialize();
     QVERIFY(Users() != nullptr);
     QCOMPARE(Users()->Count(), 1);
-    QCOMPARE(server.Caption, QString("Marrowline 1.00 - SERVER"));
-    QCOMPARE(server.IconIndex, 2);
+    QCOMPARE(server.caption(), QString("Marrowline 1.00 - SERVER"));
+    QCOMPARE(server.iconIndex(), 2);
     QCOMPARE(Devices()->EngineCount(), 1);
-    QCOMPARE(server.lvOper.size(), 1);
+    QCOMPARE(server.operationRows().size(), 1);
     server.ShowNotification();
     QCOMPARE(notified.count(), 1);
-    QCOMPARE(ConsoleWorld::messages(server.mmDetail), QStringList{"New file(s) have arrived!"});
+    QCOMPARE(ConsoleWorld::messages(server.sessionText()),
+             QStringList{"New file(s) have arrived!"});
     server.DeviceProcessing(false);
 }
 

@@ -293,10 +293,10 @@ void TestConsoleJobs::serverJobPart() {
     // The job file is written and the list shows the new, selected row.
     const QString jobFile = Queue()->JobFilePath(Queue()->GetSetting(0, qkNo));
     QVERIFY(QFileInfo::exists(jobFile));
-    QCOMPARE(server.lvQueue.size(), 1);
-    QCOMPARE(server.lvQueue[0].value(1), QString("Sub\\a.txt"));
-    QCOMPARE(server.QueueSelected, 0);
-    QCOMPARE(server.edTotJobs, QString("1"));
+    QCOMPARE(server.queueRows().size(), 1);
+    QCOMPARE(server.queueRows()[0].value(1), QString("Sub\\a.txt"));
+    QCOMPARE(server.queueSelection(), 0);
+    QCOMPARE(server.totalJobs(), QString("1"));
 
     // The same job again is not queued twice; a results entry that is a switch is not taken.
     ConsoleWorld::pend({file, "BOB", "res.txt", "/AUTODEL"});
@@ -305,7 +305,7 @@ void TestConsoleJobs::serverJobPart() {
     server.ProcessHostParams();
     QCOMPARE(Queue()->Count(), 2);
     QCOMPARE(Queue()->GetSetting(1, qkResultsFile), QString());
-    QCOMPARE(ConsoleWorld::messages(server.mmDetail),
+    QCOMPARE(ConsoleWorld::messages(server.sessionText()),
              QStringList({"File queued: Sub\\a.txt", "File already in queue: Sub\\a.txt",
                           "File queued: Sub\\a.txt"}));
 }
@@ -321,17 +321,17 @@ void TestConsoleJobs::serverJobPartFailure() {
     ConsoleWorld::pend({w.file("OUTBOX/a.txt"), "nobody", "/CLEARLOG"});
     server.ProcessHostParams();
     QCOMPARE(w.prompt.texts(), QStringList{"Invalid user name!"});
-    QCOMPARE(ConsoleWorld::messages(server.mmDetail),
+    QCOMPARE(ConsoleWorld::messages(server.sessionText()),
              QStringList{"Queuing up failed. Error in command line."});
     QCOMPARE(Queue()->Count(), 0);
     QCOMPARE(Log()->Count(), 0);
     QVERIFY(w.prompt.boxes.size() == 1); // /CLEARLOG does not ask
 
     // A single positional entry is no job part: nothing is queued, nothing is said.
-    server.mmDetail.Clear();
+    server.SessionText()->Clear();
     ConsoleWorld::pend({w.file("OUTBOX/a.txt")});
     server.ProcessHostParams();
-    QCOMPARE(server.mmDetail.LineCount(), 0);
+    QCOMPARE(server.sessionText().LineCount(), 0);
     QVERIFY(Params().entries.isEmpty());
 }
 
@@ -349,7 +349,7 @@ void TestConsoleJobs::userImport() {
                                                         ",nameless\n");
     ConsoleWorld::pend({"/USERS:" + importFile});
     server.ProcessHostParams();
-    QCOMPARE(ConsoleWorld::messages(server.mmDetail),
+    QCOMPARE(ConsoleWorld::messages(server.sessionText()),
              QStringList({"User imported: BOB", "User imported: CAROL", "User imported: DAVE"}));
     QCOMPARE(Users()->Count(), 3);
     // Updated in place, password replaced.
@@ -367,10 +367,10 @@ void TestConsoleJobs::userImport() {
     for (const char* name : {"BOB", "CAROL", "DAVE"})
         QVERIFY(QFileInfo::exists(Users()->UserFilePath(name)));
 
-    server.mmDetail.Clear();
+    server.SessionText()->Clear();
     ConsoleWorld::pend({"/USERS:" + w.home.file("missing.csv"), "/USERS:"});
     server.ProcessHostParams();
-    QCOMPARE(ConsoleWorld::messages(server.mmDetail),
+    QCOMPARE(ConsoleWorld::messages(server.sessionText()),
              QStringList({"Error - specified file not found: " + w.home.file("missing.csv"),
                           "Error - specified file not found: "}));
 }
@@ -410,14 +410,14 @@ void TestConsoleJobs::inboxRedirect() {
     QCOMPARE(Users()->GetSetting(0, ukOutbox), QString("/new/out"));
     QCOMPARE(Users()->GetSetting(1, ukInbox), QString("/srv/own/in"));
     QCOMPARE(Users()->GetSetting(1, ukOutbox), QString("/srv/own/out"));
-    QCOMPARE(ConsoleWorld::messages(server.mmDetail),
+    QCOMPARE(ConsoleWorld::messages(server.sessionText()),
              QStringList({"Inbox redirected for 1 users.", "Outbox redirected for 1 users."}));
     // Nobody on the global folders: no line.
     Users()->PutSetting(0, ukUseGlobalInbox, "0");
-    server.mmDetail.Clear();
+    server.SessionText()->Clear();
     ConsoleWorld::pend({"/INBOX:/new/in"});
     server.ProcessHostParams();
-    QCOMPARE(server.mmDetail.LineCount(), 0);
+    QCOMPARE(server.sessionText().LineCount(), 0);
 }
 
 void TestConsoleJobs::clientJobPart() {
@@ -432,8 +432,8 @@ void TestConsoleJobs::clientJobPart() {
     QCOMPARE(Queue()->GetSetting(0, qkResultsFile), results);
     QCOMPARE(Queue()->GetSetting(0, qkAutoDel), QString("YES"));
     QCOMPARE(Queue()->GetSetting(0, qkPassw), ScramblePassword("secret"));
-    QCOMPARE(client.lvQueue.size(), 1);
-    QCOMPARE(client.lvQueue[0].value(0), Queue()->GetSetting(0, qkNo));
+    QCOMPARE(client.queueRows().size(), 1);
+    QCOMPARE(client.queueRows()[0].value(0), Queue()->GetSetting(0, qkNo));
     QVERIFY(QFileInfo::exists(Queue()->JobFilePath(Queue()->GetSetting(0, qkNo))));
     QVERIFY(!QFileInfo::exists(results)); // only written when the job ends
 
@@ -443,7 +443,7 @@ void TestConsoleJobs::clientJobPart() {
     ConsoleWorld::pend({file, "bob", "/CLEARLOG"});
     client.ProcessClientParams();
     QCOMPARE(Queue()->Count(), 1);
-    QCOMPARE(ConsoleWorld::messages(client.mmDetail),
+    QCOMPARE(ConsoleWorld::messages(client.sessionText()),
              QStringList({"File queued: a.txt", "File already in queue: a.txt"}));
     QVERIFY(!QFileInfo::exists(results));
 }
@@ -478,7 +478,7 @@ void TestConsoleJobs::clientCommandLineError() {
     ConsoleWorld::pend({w.home.file(file), "bob", password, "555", results});
     client.ProcessClientParams();
     QCOMPARE(Queue()->Count(), 0);
-    const QStringList status = ConsoleWorld::messages(client.mmDetail);
+    const QStringList status = ConsoleWorld::messages(client.sessionText());
     QCOMPARE(status, QStringList({"Queuing up failed. Error in command line.",
                                   "Creating results file: " + results}));
     const QString line = QString::fromUtf8(ReadFile(results));
