@@ -8,10 +8,11 @@
 // Everything runs on the main thread, driven by port, modem and transfer events, received command
 // lines and two timers. Waits inside a step (WaitFor, Delay) keep handling events, so a step can
 // be re-entered meanwhile; the Busy flag and the Activity checks after each wait guard that.
-#include "jobs/users.h"
 #include "engine/devices.h"
+#include "engine/engine_base.h"
 #include "engine/link_protocol.h"
 #include "jobs/queue.h"
+#include "jobs/users.h"
 #include "serial/comm.h"
 #include "serial/modem.h"
 #include "serial/modems.h"
@@ -35,6 +36,20 @@ enum THstStep : uint8_t {
     hsDisconnect
 };
 using THstSteps = TVaSet<THstStep>;
+
+// The sub-steps of the Connect step: preparing the device, waiting for a call and answering it.
+// The other steps run with NoSubStep.
+enum THstConnectSub : uint8_t {
+    hcOpenPort = 0,   // open the port with the device's line settings
+    hcPortOpened = 1, // the port opened (or the modem was reset): initialise the modem, or
+                      // go online at once on a direct cable
+    hcPortClosed = 2, // the port closed under the engine: prepare the device again
+    hcModemReady = 3, // the modem took its init string: send the extra commands one by one,
+                      // then wait for a call
+    hcRinging = 4,    // a call rings: the Start step answers it
+    hcConnected = 5,  // the line is up: online, listening for commands
+    hcCallFailed = 6, // busy, no answer, command time-out: prepare the device again
+};
 
 // Activity: 0 stopped, 1 waiting (preparing the device or waiting for a call), 2 online.
 enum THstActivity : uint8_t { haStopped = 0, haWaiting = 1, haOnline = 2 };
@@ -94,7 +109,7 @@ TDeviceEngineFactory HostEngineFactory();
 // keep their units):
 //   MARROWLINE_SESSION_TIMEOUT_MS  the session time-out in ms instead of SVR_SessionTimeout min
 //   MARROWLINE_WATCHDOG_MS         the watchdog interval in ms instead of 600000
-class THostProcess : public TDeviceEngine {
+class THostProcess : public TEngineBase {
 public:
     THostProcess(TDevicesList* owner, TCommDevice& device);
     ~THostProcess() override;
@@ -105,7 +120,7 @@ public:
     void Restart() override;
 
     // The single entry into the state machine.
-    void Execute(bool force, THstSteps steps, uint8_t subStep = 0, uint8_t event = 0);
+    void Execute(bool force, THstSteps steps, uint8_t subStep = NoSubStep, uint8_t event = heNone);
 
     uint8_t Activity() const { return mActivity; }
     uint8_t Step() const { return mStep; }
@@ -118,7 +133,17 @@ public:
     TVaXModem& Transfer() { return *mXModem; }
 
 private:
-    // Step handlers.
+    // A step handler with the name its errors are reported under.
+    struct TStepRun {
+        void (THostProcess::*run)() = nullptr;
+        const char* name = nullptr;
+    };
+    // The handler of the step in hand for the Activity in hand (none: the step does nothing).
+    TStepRun stepFor() const;
+    // Takes the step, sub-step and event that Execute was given.
+    void enterStep(bool force, THstSteps steps, uint8_t subStep, uint8_t event);
+
+    // Step handlers (host_steps.cpp).
     void DoCallWait();
     void DoStart();
     void DoStop();
@@ -127,8 +152,28 @@ private:
     void DoLogin();
     void DoFile();
     void DoDir();
+    // Connect's sub-steps.
+    void connectOpenPort();
+    void connectPortOpened();
+    void connectModemReady();
+    void connectOnline();
+    // Resets the report's transfer fields for a new operation whose message is its name.
+    void beginOperation(const QString& operation);
 
-    // Actions.
+    // File's events (host_file.cpp).
+    void fileRequest();
+    // Each prepares one kind of request and tells the transfer's file name; false when the
+    // request was refused (and answered) or the engine ended meanwhile.
+    bool prepareSend(const QString& name, QString* fileName);
+    bool prepareReceive(const QString& name, QString* fileName);
+    void answerCrc(const QString& name);
+    // Answers "YES" to an accepted request and starts its transfer once the line is ready.
+    void startFileTransfer(quint64 request, const QString& fileName, bool receiving);
+    void fileTransferDone();
+    void fileTransferFailed();
+    void dirRequest();
+
+    // Actions (host_actions.cpp).
     void aSetStatus(bool setActivity, uint8_t value);
     void aSendMessage(const QString& text);
     void aListen(bool on);
@@ -143,32 +188,45 @@ private:
     // aLoadQueueItem (index); replyOnError false keeps an unreadable file from answering "NO"
     // in the middle of a directory list.
     bool loadQueueItem(int index, bool replyOnError);
+    // A global file (GET /G) in the outbox: its size into the request.
+    bool loadGlobalItem();
     bool aPrepareUserDirList();
+    // Writes the directory list of the caller's jobs into the outbox's "DIR.LST".
+    bool writeDirListFile(const QList<TDirEntry>& entries);
     void aReport(const QString& message);
 
-    // Timers.
+    // Timers (host_events.cpp).
     void tmWatchDogTimer();
     void tmBatchTmoTimer();
 
-    // Port, modem and transfer events.
-    void yPortOpen();
-    void yPortClose();
-    void yPortError(uint32_t errors);
+    // Port, modem and transfer events (host_events.cpp).
+    void ConfigureModem(TVaModem& modem) override;
+    void yPortOpen() override;
+    void yPortClose() override;
+    void yPortError(uint32_t errors) override;
     void yPortRxBuf(const char* data, int count);
-    void yModemOK();
-    void yModemBusy();
-    void yModemCommandTimeout();
-    void yModemConnect(const QString& connectString);
-    void yModemError();
-    void yModemNoCarrier();
-    void yModemVoice();
+    void yModemOK() override;
+    void yModemBusy() override;
+    void yModemCommandTimeout() override;
+    void yModemConnect(const QString& connectString) override;
+    void yModemError() override;
+    void yModemNoCarrier() override;
+    void yModemVoice() override;
     void yModemRingDetect(int rings, bool& accept);
     void yModemRingWaitTimeout();
-    void yTransferStart();
-    void yTransferFileInfo(const QString& name);
-    void yTransferPacket(qint64 byteCount);
-    void yTransferEnd(int exitCode);
-    void yTransferError(int code);
+    void yTransferStart() override;
+    void yTransferFileInfo(const QString& name, qint64 size) override;
+    void yTransferPacket(qint64 byteCount) override;
+    void yTransferEnd(int exitCode) override;
+    void yTransferError(int code) override;
+    // The commands a received line may carry.
+    void onLogon(const QString& line);
+    void onGet(const QString& line, bool inSession);
+    void onPut(const QString& line, bool inSession);
+    void onDir(const QString& line, bool inSession);
+    // The result of a transfer that ended by itself: 0, or the code it fails with after the
+    // received file's length check.
+    int checkTransferEnd(int exitCode, bool receiving);
 
     // Receiving into a temporary name: the whole file appears under its final name only after
     // the length check.
@@ -177,29 +235,20 @@ private:
     void removeLeftovers();
     bool moveReceivedFile(QString* error);
 
-    bool isLineDevice() const;
     // dvkDevDelay in ms; emptyValue when empty or unreadable.
     int deviceDelay(int emptyValue) const;
-    void reportError(const char* operation);
 
-    TDevicesList* mOwner;
-    TCommDevice& mDevice;
-    TSettings& mSettings;
-    TStatusSink& mStatus;
-    TQueueList* mQueue;
     TUsersList* mUsers;
-    TModemsList* mModems;
     IHostConsole* mConsole;
 
     uint8_t mActivity = haStopped;
     uint8_t mStep = hsStop;
-    uint8_t mSubStep = 0;
+    uint8_t mSubStep = NoSubStep;
     uint8_t mEvent = heNone;
     QList<QByteArray> mLines; // received command lines, emptied before each reply
     bool mNameCut = false;    // the name of the current GET or CHKCRC was cut to 255 bytes
     QByteArray mLastLine;
     TLineAssembler mAssembler;
-    QString mExtraCommands; // each followed by "|||"
     bool mBusy = false;
     bool mInCallWait = false;
     int mTimeoutCount = 0;
@@ -217,11 +266,6 @@ private:
     int mSessionTimeoutMs = -1; // override, -1: from the settings
     int mWatchDogMs = 600000;
 
-    std::unique_ptr<TVaComm> mPort;
-    std::unique_ptr<TVaModem> mModem;
-    std::unique_ptr<TVaXModem> mXModem;
     TVaTimer mWatchDog;
     TVaTimer mSessionTimer;
-    // Expires with the engine: handlers that resume after a wait check it first.
-    std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);
 };

@@ -342,7 +342,9 @@ public:
     explicit TVaComponent(QObject* owner = nullptr) : QObject(owner) {}
 
     // What an event handler raises goes here (see TVaExceptionHandler).
-    void SetExceptionHandler(TVaExceptionHandler handler) { mExceptionHandler = std::move(handler); }
+    void SetExceptionHandler(TVaExceptionHandler handler) {
+        mExceptionHandler = std::move(handler);
+    }
     const TVaExceptionHandler& ExceptionHandler() const { return mExceptionHandler; }
 
 protected:
@@ -587,7 +589,9 @@ private:
     bool mUpdateDCB = true;
 
     std::vector<TVaDispatcher*> mClients;
-    mutable std::mutex mSharedLock;         // guards mShared for writers on other threads
+    // Guards mShared for writers on other threads. Taken alone, never together with one of the
+    // shared state's locks (see the lock order in comm_shared.h).
+    mutable std::mutex mSharedLock;
     std::shared_ptr<TVaCommShared> mShared; // present exactly while open
     std::shared_ptr<char> mLife;            // expires when the port is destroyed
     bool mDestroying = false;

@@ -36,7 +36,26 @@ struct TVaCommShared {
     // Wakes a worker out of its poll.
     static void Wake(const int pipe[2]);
 
-    SerialDevice Device;   // closed only after both workers have ended
+    SerialDevice Device; // closed only after both workers have ended
+
+    // Lock order. Where a thread holds more than one of the port's locks, it takes them in this
+    // order, outermost first, and never the other way round:
+    //
+    //   DirectLock -> ReadLock -> Lock
+    //
+    // - Lock is innermost: nothing else is taken while it is held. The workers take it alone
+    //   (TVaCommDelivery::Run, CommEventThread, CommWriteThread), as do buffered WriteData and
+    //   OutputDrained; Cond waits on it.
+    // - ReadLock -> Lock: Purge and GetStatus (TVaComm), and CloseDevice when it stops the
+    //   workers. ReadData and BytesWaiting take ReadLock alone.
+    // - DirectLock -> Lock: a direct WriteData (Lock briefly, for Stop and TxWatch).
+    // - DirectLock -> ReadLock -> Lock: CloseDevice closing the device, so that a direct write
+    //   or a read on another thread has finished with it first.
+    // - TVaComm::mSharedLock (comm.h) is taken alone: Shared(), Open and CloseDevice hold it only
+    //   to read or swap the mShared pointer, never while taking or holding any lock here.
+    // Workers wait for the main thread (waitHandled) on Cond, that is with Lock released; the
+    // main thread's delivery handling (TVaCommDelivery::Run) calls the port's handlers with no
+    // lock held, so a handler may read, write, purge or close.
     std::mutex ReadLock;   // reads, status queries, purges, closing
     std::mutex Lock;       // the write lock: buffer, flags, deliveries, error flags
     std::mutex DirectLock; // the whole of a direct write

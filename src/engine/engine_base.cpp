@@ -1,0 +1,170 @@
+#include "engine/engine_base.h"
+
+#include "core/helpers.h"
+#include "core/settings.h"
+#include "core/status.h"
+
+#include <exception>
+
+TEngineBase::TEngineBase(TDevicesList* owner, TCommDevice& device, const char* className,
+                         const char* unknownError)
+    : mOwner(owner), mDevice(device), mSettings(owner->Services().settings),
+      mStatus(owner->Services().status), mQueue(&owner->Services().queue),
+      mModems(&owner->Services().modems), mClassName(className), mUnknownError(unknownError) {}
+
+// The components go here, after the engine's own parts, unless the engine let them go earlier.
+TEngineBase::~TEngineBase() = default;
+
+// ---------------------------------------------------------------------------------------------
+// Errors
+
+QString TEngineBase::ErrorText() const {
+    try {
+        throw;
+    } catch (const EVaCommError& e) {
+        return e.Message();
+    } catch (const EVaModemException& e) {
+        return e.Message();
+    } catch (const std::exception& e) {
+        return QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        return QString::fromLatin1(mUnknownError);
+    }
+}
+
+void TEngineBase::ReportError(const char* operation, const QString& text) {
+    mStatus.ReportOperationError(mClassName, operation, text);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Components
+
+TVaExceptionHandler TEngineBase::StatusHandler() const {
+    return [status = &mStatus](const QString& origin, const QString& text) {
+        status->Add("!" + origin + ": " + text);
+    };
+}
+
+void TEngineBase::CreateComponents() {
+    const TVaExceptionHandler toStatus = StatusHandler();
+
+    mPort = std::make_unique<TVaComm>();
+    mPort->SetExceptionHandler(toStatus);
+    mPort->SetPortMapFolder(mSettings.AppDir());
+    mPort->SetBaudrate(br56000);
+    mPort->Buffers().SetReadSize(78000);
+    mPort->Buffers().SetReadTimeout(4000);
+    mPort->Buffers().SetWriteTimeout(4000);
+    mPort->OnOpen = [this](TVaComm*) { Guard("yPortOpen", [&] { yPortOpen(); }); };
+    mPort->OnClose = [this](TVaComm*) { Guard("yPortClose", [&] { yPortClose(); }); };
+    mPort->OnError = [this](TVaComm*, uint32_t errors) {
+        Guard("yPortError", [&] { yPortError(errors); });
+    };
+
+    mModem = std::make_unique<TVaModem>();
+    mModem->SetExceptionHandler(toStatus);
+    mModem->SetActive(false);
+    ConfigureModem(*mModem);
+    mModem->SetComm(mPort.get());
+    mModem->OnOK = [this](TVaCustomModem*) { Guard("yModemOK", [&] { yModemOK(); }); };
+    mModem->OnBusy = [this](TVaCustomModem*) { Guard("yModemBusy", [&] { yModemBusy(); }); };
+    mModem->OnCommandTimeout = [this](TVaCustomModem*) {
+        Guard("yModemCommandTimeout", [&] { yModemCommandTimeout(); });
+    };
+    mModem->OnConnect = [this](TVaCustomModem*, const QString& line) {
+        Guard("yModemConnect", [&] { yModemConnect(line); });
+    };
+    mModem->OnError = [this](TVaCustomModem*) { Guard("yModemError", [&] { yModemError(); }); };
+    mModem->OnNoCarrier = [this](TVaCustomModem*) {
+        Guard("yModemNoCarrier", [&] { yModemNoCarrier(); });
+    };
+    mModem->OnVoice = [this](TVaCustomModem*) { Guard("yModemVoice", [&] { yModemVoice(); }); };
+
+    mXModem = std::make_unique<TVaXModem>();
+    mXModem->SetExceptionHandler(toStatus);
+    mXModem->SetProtocol(XModem1K);
+    mXModem->SetComm(mPort.get());
+    mXModem->OnTransferStart = [this](TVaProtocol*) {
+        Guard("yTransferStart", [&] { yTransferStart(); });
+    };
+    mXModem->OnFileInfo = [this](TVaXYModem*, const QString& name, qint64 size) {
+        Guard("yTransferFileInfo", [&] { yTransferFileInfo(name, size); });
+    };
+    mXModem->OnPacketEvent = [this](TVaXYModem*, int, qint64 bytes) {
+        Guard("yTransferPacket", [&] { yTransferPacket(bytes); });
+    };
+    mXModem->OnTransferEnd = [this](TVaProtocol*, int code) {
+        Guard("yTransferEnd", [&] { yTransferEnd(code); });
+    };
+    mXModem->OnError = [this](TVaProtocol*, int code, int) {
+        Guard("yTransferError", [&] { yTransferError(code); });
+    };
+}
+
+void TEngineBase::DetachComponents() {
+    if (mXModem) {
+        mXModem->OnTransferStart = nullptr;
+        mXModem->OnFileInfo = nullptr;
+        mXModem->OnPacketEvent = nullptr;
+        mXModem->OnTransferEnd = nullptr;
+        mXModem->OnError = nullptr;
+    }
+    if (mModem) {
+        mModem->OnOK = nullptr;
+        mModem->OnBusy = nullptr;
+        mModem->OnCommandTimeout = nullptr;
+        mModem->OnConnect = nullptr;
+        mModem->OnError = nullptr;
+        mModem->OnNoCarrier = nullptr;
+        mModem->OnNoDialTone = nullptr;
+        mModem->OnVoice = nullptr;
+        mModem->OnDialTimeout = nullptr;
+        mModem->OnRingDetect = nullptr;
+        mModem->OnRingWaitTimeout = nullptr;
+    }
+    if (mPort) {
+        mPort->OnOpen = nullptr;
+        mPort->OnClose = nullptr;
+        mPort->OnError = nullptr;
+        mPort->OnRxBuf = nullptr;
+    }
+}
+
+void TEngineBase::HookTimer(TVaTimer& timer, const char* operation, std::function<void()> handler) {
+    timer.SetExceptionHandler(StatusHandler());
+    timer.SetOnTimer([this, operation, handler = std::move(handler)](TVaTimer*) {
+        Guard(operation, handler);
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Waits
+
+bool TEngineBase::WaitDrained(int ms) {
+    const TLife life = Life();
+    TVaComm* port = mPort.get();
+    WaitFor([life, port] { return !Alive(life) || port->OutputDrained(); }, ms);
+    return Alive(life);
+}
+
+bool TEngineBase::Pause(int ms) {
+    const TLife life = Life();
+    Delay(ms);
+    return Alive(life);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The device
+
+QString TEngineBase::TakeExtraCommand() {
+    const qsizetype end = mExtraCommands.indexOf(QLatin1String("|||"));
+    QString command;
+    if (end >= 0) {
+        command = mExtraCommands.left(end);
+        mExtraCommands.remove(0, end + 3);
+    } else {
+        command = mExtraCommands;
+        mExtraCommands.clear();
+    }
+    return command;
+}

@@ -1,0 +1,320 @@
+// The server engine's event handlers: its two timers, the port (opened, closed, line errors,
+// received command lines), the modem controller (replies, rings) and the transfer. Each runs
+// under the engine's Guard (see CreateComponents, HookTimer and aListen).
+#include "engine/host_process.h"
+
+#include "core/helpers.h"
+#include "core/status.h"
+#include "engine/host_internal.h"
+#include "platform/received_file.h"
+#include "serial/xmodem_codes.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <stdexcept>
+
+using namespace host_internal;
+
+// ---------------------------------------------------------------------------------------------
+// Timers
+
+void THostProcess::tmWatchDogTimer() {
+    if (mActivity != haStopped) return;
+    aReport(QStringLiteral("Session wake-up."));
+    mBusy = false;
+    Execute(true, {hsCallWait});
+}
+
+void THostProcess::tmBatchTmoTimer() {
+    mSessionTimer.SetEnabled(false);
+    if (mActivity != haOnline) return;
+    aReport(QStringLiteral("Session timeout!"));
+    Execute(true, {hsCallWait}, NoSubStep, heSessionTimeout);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The port
+
+void THostProcess::yPortOpen() {
+    aReport(QStringLiteral("Port opened."));
+    Execute(false, {hsConnect}, hcPortOpened);
+}
+
+void THostProcess::yPortClose() {
+    aReport(QStringLiteral("Port closed."));
+    Execute(true, {hsConnect}, hcPortClosed);
+}
+
+void THostProcess::yPortError(uint32_t errors) {
+    QString text = QStringLiteral("COM port error (") + QString::number(errors) + "): ";
+    if (errors & VaCeFrame) text += QLatin1String("ERR_FRAME ");
+    if (errors & VaCeOverrun) text += QLatin1String("ERR_OVERRUN ");
+    if (errors & VaCeRxParity) text += QLatin1String("ERR_RXPARITY");
+    aReport(text);
+    Tolerate([&] {
+        mPort->PurgeReadWrite();
+        if (mXModem->InProgress()) mXModem->Cancel();
+    });
+}
+
+void THostProcess::yPortRxBuf(const char* data, int count) {
+    // Bytes that arrive during a transfer, or after the reply that starts one, belong to it.
+    if (mXModem->InProgress() || mXModem->Armed()) return;
+    const QList<TReceivedLine> completed = mAssembler.Feed(QByteArray(data, count));
+    if (completed.isEmpty()) return;
+    for (const TReceivedLine& received : completed)
+        mLines += received.bytes;
+    // Only the last line completed in a block is examined, and only once. The checksum covers
+    // the bytes as received; the text is read from them after that.
+    mLastLine = completed.last().bytes;
+    if (!completed.last().checksumOk) return;
+    const QString line = DecodeLineText(mLastLine);
+    const bool inSession = mStep == hsFile || mStep == hsDir;
+
+    if (line.startsWith(QLatin1String("LOGON "))) {
+        onLogon(line);
+    } else if (line.startsWith(QLatin1String("GET ")) ||
+               line.startsWith(QLatin1String("CHKCRC "))) {
+        onGet(line, inSession);
+    } else if (line.startsWith(QLatin1String("PUT "))) {
+        onPut(line, inSession);
+    } else if (line.startsWith(QLatin1String("DIR"))) {
+        onDir(line, inSession);
+    } else if (line.startsWith(QLatin1String("RESULT"))) {
+        aReport(QStringLiteral("?RESULT"));
+        Execute(false, {hsFile}, NoSubStep, heResult);
+    } else if (line.startsWith(QLatin1String("LOGOFF"))) {
+        aReport(QStringLiteral("?LOGOFF"));
+        Execute(true, {hsCallWait});
+    }
+}
+
+void THostProcess::onLogon(const QString& line) {
+    const TLife life = Life();
+    const TLogonRequest logon = ParseLogon(line);
+    Put(mReport.Job, qkUser, logon.user);
+    Put(mReport.Job, qkPassw, logon.password);
+    aReport(QStringLiteral("?LOGON ") + logon.user + " **********");
+    if (!Alive(life)) return;
+    Execute(true, {hsLogin}, NoSubStep, logon.password.isEmpty() ? heLogonDenied : heLogon);
+}
+
+void THostProcess::onGet(const QString& line, bool inSession) {
+    const TLife life = Life();
+    const bool crc = line.startsWith(QLatin1String("CHKCRC "));
+    const TGetRequest get = ParseGet(line);
+    aReport(QStringLiteral("?") + get.shown);
+    if (!Alive(life)) return;
+    mReport.GlobalFile = get.global;
+    mNameCut = get.cut;
+    Put(mReport.Job, qkSrcFile, get.name);
+    Put(mReport.Job, qkMethod, crc ? QStringLiteral("CRC") : QStringLiteral("SEND"));
+    if (inSession) Execute(true, {hsFile}, NoSubStep, heFileRequest);
+}
+
+void THostProcess::onPut(const QString& line, bool inSession) {
+    const TLife life = Life();
+    const TPutRequest put = ParsePut(line);
+    aReport(QStringLiteral("?") + put.shown);
+    if (!Alive(life)) return;
+    // The size must be a length in bytes: the received file is cut or refused by it. A name
+    // that cannot be stored as it came (cut, control characters, one of our own temporary
+    // names) is refused before anything is written.
+    if (put.valid && ValidSize(put.size) && !put.cut && received_file::IsStorableName(put.name)) {
+        Put(mReport.Job, qkNo, QString());
+        Put(mReport.Job, qkDate, DateTimeToStr(QDateTime::currentDateTime()));
+        Put(mReport.Job, qkMethod, QStringLiteral("RECV"));
+        Put(mReport.Job, qkSrcFile, put.name);
+        Put(mReport.Job, qkSize, put.size);
+        Put(mReport.Job, qkDestPath, QString());
+        if (inSession) Execute(true, {hsFile}, NoSubStep, heFileRequest);
+    } else if (inSession) {
+        // Answered in the Dir step too: a refused request must never go unanswered.
+        Execute(true, {hsFile}, NoSubStep, heInvalidRequest);
+    }
+}
+
+void THostProcess::onDir(const QString& line, bool inSession) {
+    const TLife life = Life();
+    QString shown = line;
+    shown.chop(2);
+    aReport(QStringLiteral("?") + shown);
+    if (!Alive(life)) return;
+    mReport.GlobalFile = false;
+    mReport.BufferTransfer = DirWantsBuffer(shown);
+    Put(mReport.Job, qkMethod, QStringLiteral("SEND"));
+    if (mReport.BufferTransfer) {
+        aReport(QStringLiteral("Using buffer transfer..."));
+        Put(mReport.Job, qkSrcFile, QString());
+    } else {
+        Put(mReport.Job, qkSrcFile, QStringLiteral("DIR.LST"));
+    }
+    if (inSession) Execute(true, {hsDir}, NoSubStep, heDirRequest);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The modem
+
+void THostProcess::ConfigureModem(TVaModem& modem) {
+    modem.SetRingWaitTimeout(30000);
+    modem.SetRingDetect(rdMsg);
+    modem.OnRingDetect = [this](TVaCustomModem*, int rings, bool& accept) {
+        Guard("yModemRingDetect", [&] { yModemRingDetect(rings, accept); });
+    };
+    modem.OnRingWaitTimeout = [this](TVaCustomModem*) {
+        Guard("yModemRingWaitTimeout", [&] { yModemRingWaitTimeout(); });
+    };
+}
+
+void THostProcess::yModemOK() {
+    uint8_t subStep = hcOpenPort;
+    switch (mModem->Operation()) {
+    case moInit:
+        mReport.Message = QStringLiteral("Modem initialized.");
+        subStep = hcModemReady;
+        break;
+    case moReset:
+        mReport.Message = QStringLiteral("Modem reset.");
+        subStep = hcPortOpened;
+        break;
+    default:
+        return;
+    }
+    aSetStatus(false, MessageReport);
+    mTimeoutCount = 0;
+    Execute(false, {hsConnect}, subStep);
+}
+
+void THostProcess::yModemBusy() {
+    aReport(QStringLiteral("Line is busy."));
+    Execute(true, {hsConnect}, hcCallFailed);
+}
+
+void THostProcess::yModemCommandTimeout() {
+    aReport(QStringLiteral("Command timeout."));
+    Tolerate([&] { mModem->Reset(); });
+    ++mTimeoutCount;
+    if (mTimeoutCount <= 9) {
+        Execute(false, {hsConnect}, hcCallFailed);
+    } else {
+        mTimeoutCount = 0;
+        Execute(true, {hsStop});
+    }
+}
+
+void THostProcess::yModemConnect(const QString& connectString) {
+    aReport(connectString);
+    Execute(true, {hsConnect}, hcConnected);
+}
+
+void THostProcess::yModemError() {
+    switch (mModem->Operation()) {
+    case moInit:
+        mReport.Message = QStringLiteral("Error in init string.");
+        break;
+    case moAnswer:
+        mReport.Message = QStringLiteral("Error in answer string.");
+        break;
+    default:
+        mReport.Message = QStringLiteral("Modem error.");
+        break;
+    }
+    aSetStatus(false, MessageReport);
+    Execute(true, {hsStop});
+}
+
+void THostProcess::yModemNoCarrier() {
+    aReport(QStringLiteral("No carrier."));
+    mTimeoutCount = 0;
+    Execute(true, {hsCallWait});
+}
+
+void THostProcess::yModemVoice() {
+    aReport(QStringLiteral("Voice line detected."));
+    Execute(true, {hsCallWait});
+}
+
+void THostProcess::yModemRingDetect(int, bool& accept) {
+    const TLife life = Life();
+    mTimeoutCount = 0;
+    Execute(false, {hsConnect}, hcRinging);
+    if (!Alive(life)) {
+        accept = false;
+        return;
+    }
+    // The controller answers only when told to; a second ring while the answer is pending must
+    // not send another answer command.
+    accept = mReport.Modem.Get(mdkAAMode) == QLatin1String("2") && !mModem->CommandPending();
+}
+
+void THostProcess::yModemRingWaitTimeout() {
+    aReport(QStringLiteral("Timeout answering call."));
+    Execute(false, {hsConnect}, hcCallFailed);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The transfer
+
+void THostProcess::yTransferStart() {
+    aFileNotification(0);
+}
+
+void THostProcess::yTransferFileInfo(const QString& name, qint64) {
+    // The transfer may have had to pick another free name for the temporary file.
+    if (mXModem->Mode() == tmDownload && !name.isEmpty()) mPartPath = name;
+}
+
+void THostProcess::yTransferPacket(qint64 byteCount) {
+    aFileNotification(byteCount);
+}
+
+void THostProcess::yTransferEnd(int exitCode) {
+    const bool receiving = mXModem->Mode() == tmDownload;
+    const int code = checkTransferEnd(exitCode, receiving);
+    mReport.ResultCode = code;
+    if (code != 0) {
+        aReport(QStringLiteral("File error: ") + TransferErrorText(code));
+        if (receiving) discardPartialFile();
+        Execute(false, {hsFile, hsDir}, NoSubStep, heTransferFailed);
+    } else {
+        aReport(QStringLiteral("File done."));
+        Execute(false, {hsFile, hsDir}, NoSubStep, heTransferDone);
+    }
+}
+
+int THostProcess::checkTransferEnd(int exitCode, bool receiving) {
+    if (exitCode != 0) return exitCode;
+    qint64 announced = 0;
+    ValidSize(Get(mReport.Job, qkSize), &announced);
+    // A sender must have sent all it announced.
+    if (!receiving) return mReport.Progress < announced ? trIncompleteFile : 0;
+    // A received file is cut to the announced length, and refused when it is shorter.
+    int code = 0;
+    const bool checked = Tolerate([&] {
+        const QFileInfo info(mPartPath);
+        if (mPartPath.isEmpty() || !info.isFile()) {
+            code = trIncompleteFile;
+        } else if (info.size() > announced) {
+            QFile file(mPartPath);
+            if (!file.resize(announced))
+                throw std::runtime_error(file.errorString().toStdString());
+        } else if (info.size() < announced) {
+            code = trIncompleteFile;
+        }
+    });
+    if (!checked) return trTimeout;
+    if (code != 0) return code;
+    QString error;
+    if (!moveReceivedFile(&error)) {
+        ReportError("DoFile", error);
+        return trFileWriteError;
+    }
+    return 0;
+}
+
+void THostProcess::yTransferError(int code) {
+    // Errors the transfer recovers from are only reported; a transfer that gives up ends with
+    // its code, and that end is handled once, in yTransferEnd.
+    aReport(QStringLiteral("Transfer error: ") + TransferErrorText(code));
+}
