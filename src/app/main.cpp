@@ -1,7 +1,9 @@
-// The marrowline program. There is no window yet, so it runs headless: the consoles' logic runs
-// without a view, status lines go to standard output as well as to the session transcript, message
-// boxes are written as lines and take their default answer. One instance runs per program folder; a
-// later start hands its parameters to it. The exit code is 0 in every path.
+// The marrowline program. With a display it is the desktop program: the main window, most of the
+// time an icon in the notification area. Without one (or with MARROWLINE_HEADLESS=1) it runs
+// headless: the consoles' logic runs without a view, message boxes are written as lines and take
+// their default answer. Either way status lines go to standard output as well as to the session
+// transcript. One instance runs per program folder; a later start hands its parameters to it. The
+// exit code is 0 in every path.
 #include "app/cmdline.h"
 #include "app/context.h"
 #include "app/shell.h"
@@ -12,6 +14,16 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <memory>
+#ifdef MARROWLINE_WITH_GUI
+#include "consoles/client_console.h"
+#include "consoles/server_console.h"
+#include "gui/desktop_prompt.h"
+#include "gui/main_window.h"
+
+#include <QApplication>
+#include <QPointer>
+#endif
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -54,24 +66,74 @@ bool installSignalPipe() {
     }
     return true;
 }
+// The desktop program runs where there is a display, unless told to run headless.
+bool desktopWanted() {
+#ifdef MARROWLINE_WITH_GUI
+    if (qEnvironmentVariable("MARROWLINE_HEADLESS") == QLatin1String("1")) return false;
+    return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+#else
+    return false;
+#endif
+}
+
+std::unique_ptr<QCoreApplication> makeApplication(bool desktop, int& argc, char** argv) {
+#ifdef MARROWLINE_WITH_GUI
+    if (desktop) {
+        auto app = std::make_unique<QApplication>(argc, argv);
+        // The window hides in the notification area: closing it is no reason to end.
+        QApplication::setQuitOnLastWindowClosed(false);
+        return app;
+    }
+#endif
+    Q_UNUSED(desktop);
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+#ifdef MARROWLINE_WITH_GUI
+// The window of the desktop program over the shell: pages follow the shell, the window's close
+// and the shell's end follow each other.
+std::unique_ptr<TfrmMRL> makeWindow(TMainShell& shell, IPrompt& prompt) {
+    TAppContext& context = shell.Context();
+    // The console views follow; until then the console pages are empty.
+    auto views = [](int, QWidget*) -> QWidget* { return nullptr; };
+    auto window = std::make_unique<TfrmMRL>(shell, context.settings, context.status, prompt,
+                                            views);
+    TfrmMRL* w = window.get();
+    QObject::connect(&shell, &TMainShell::PageChanged, w, &TfrmMRL::showPage);
+    QObject::connect(&shell, &TMainShell::ChoiceShown, w, &TfrmMRL::showChoice);
+    QObject::connect(&shell, &TMainShell::OnTopChanged, w, &TfrmMRL::applyOnTop);
+    QObject::connect(&shell, &TMainShell::TerminateRequested, w, &TfrmMRL::terminate);
+    return window;
+}
+#endif
 } // namespace
 
 int main(int argc, char** argv) {
     // A hand-over peer that hangs up early must not kill the program.
     std::signal(SIGPIPE, SIG_IGN);
-    QCoreApplication app(argc, argv);
+    const bool desktop = desktopWanted();
+    const std::unique_ptr<QCoreApplication> application = makeApplication(desktop, argc, argv);
+    QCoreApplication& app = *application;
     QCoreApplication::setApplicationName(ApplicationTitle);
     const QStringList params = QCoreApplication::arguments().mid(1);
 
-    // A box is a status line: in the transcript (and on standard output) once a console keeps
-    // one, on standard output before that (a second start, a failure while starting).
+    // Headless, a box is a status line: in the transcript (and on standard output) once a
+    // console keeps one, on standard output before that (a second start, a failure while
+    // starting).
     TAppContext* boxes = nullptr;
-    THeadlessPrompt prompt([&boxes](const QString& line) {
+    THeadlessPrompt headlessPrompt([&boxes](const QString& line) {
         if (boxes && boxes->status.SessionText(boxes->settings.Role()))
             boxes->status.Add(line);
         else
             printLine(line);
     });
+#ifdef MARROWLINE_WITH_GUI
+    QPointer<QWidget> boxOwner;
+    TDesktopPrompt desktopPrompt([&boxOwner]() { return boxOwner.data(); });
+    IPrompt& prompt = desktop ? static_cast<IPrompt&>(desktopPrompt) : headlessPrompt;
+#else
+    IPrompt& prompt = headlessPrompt;
+#endif
 
     // Every start, also a second one, loads the settings, the modem list and the job queue.
     const QString executable = QCoreApplication::applicationFilePath();
@@ -106,15 +168,26 @@ int main(int argc, char** argv) {
                          Qt::QueuedConnection);
         // Without a window there is no role-choice page to answer: a role that arrives by a
         // hand-over while no role is chosen is taken as the choice.
-        QObject::connect(&shell, &TMainShell::HandOverProcessed, &shell, [&shell]() {
+        QObject::connect(&shell, &TMainShell::HandOverProcessed, &shell, [&shell, desktop]() {
+            if (desktop) return;
             const TSettings& settings = shell.Context().settings;
             if (shell.Page() == 0 && !shell.Terminated() && settings.Role() != 0)
                 shell.ChooseRole(settings.Role());
         });
-        QObject::connect(&shell, &TMainShell::ChoiceShown, &shell, []() {
-            printLine(QStringLiteral("Marrowline 1.00: no role chosen; start with /CLIENT or "
-                                     "/SERVER."));
+        QObject::connect(&shell, &TMainShell::ChoiceShown, &shell, [desktop]() {
+            if (!desktop)
+                printLine(QStringLiteral("Marrowline 1.00: no role chosen; start with /CLIENT "
+                                         "or /SERVER."));
         });
+#ifdef MARROWLINE_WITH_GUI
+        std::unique_ptr<TfrmMRL> window;
+        if (desktop) {
+            window = makeWindow(shell, prompt);
+            boxOwner = window.get();
+            // The window starts minimised: in the notification area.
+            window->minimizeToTray();
+        }
+#endif
 
         std::unique_ptr<QSocketNotifier> signalNotifier;
         if (installSignalPipe()) {
@@ -133,6 +206,10 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "marrowline: hand-over: %s\n", qPrintable(error));
         shell.Initialize();
         if (!shell.Terminated()) app.exec();
+#ifdef MARROWLINE_WITH_GUI
+        // The window goes before the shutdown: the consoles it shows are still there.
+        window.reset();
+#endif
         shell.Shutdown();
         signalNotifier.reset();
         shell.Context().status.SetEcho({});

@@ -148,8 +148,16 @@ void TMainShell::pageChanged() {
 }
 
 void TMainShell::choiceInitialize() {
-    Caption = QString::fromLatin1(ApplicationTitle) + ' ' + QString::fromLatin1(ProgramVersion);
+    Caption = ChoiceCaption();
     if (!mContext->settings.IsClient() && !mContext->settings.IsServer()) Q_EMIT ChoiceShown();
+}
+
+QString TMainShell::ChoiceCaption() const {
+    return QString::fromLatin1(ApplicationTitle) + ' ' + QString::fromLatin1(ProgramVersion);
+}
+
+void TMainShell::ShowHelp() {
+    ShowCommandLineHelp(mContext->prompt);
 }
 
 void TMainShell::ChooseRole(int role) {

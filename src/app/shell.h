@@ -35,7 +35,7 @@ private:
 using TConsoleFactory =
     std::function<std::unique_ptr<IConsole>(int role, const TConsoleServices& services)>;
 
-class TMainShell : public QObject, public IConsoleHost {
+class TMainShell : public QObject, public IMainShell {
     Q_OBJECT
 public:
     // Takes the application context (loaded by its StartupLoad); `params`: the process's own
@@ -49,22 +49,24 @@ public:
     // shows the page of the current role (0: role choice).
     void Initialize();
     // The page shown: 0 role choice, 1 client console, 2 server console.
-    int Page() const { return mPage; }
+    int Page() const override { return mPage; }
     // Selects a page; a change runs that page's initialisation.
     void SelectPage(int page);
     // The console of a role (1, 2), or nullptr.
-    IConsole* Console(int role);
+    IConsole* Console(int role) override;
     // The window caption ("Marrowline 1.00" on the choice page; the consoles set theirs).
     QString Caption;
     void SetCaption(const QString& caption) override { Caption = caption; }
     TAppContext& Context() { return *mContext; }
 
     // The role choice's OK: stores the role, saves the settings and initialises again.
-    void ChooseRole(int role);
+    void ChooseRole(int role) override;
     // Ends the program, with confirm after "Are you sure you want to close Marrowline?" (OK or
     // Cancel). True when the program is ending.
     bool CloseApplication(bool confirm) override;
-    bool Terminated() const { return mTerminated; }
+    bool Terminated() const override { return mTerminated; }
+    QString ChoiceCaption() const override;
+    void ShowHelp() override;
     // TfrmMRL.ApplyOnTop: with toggle, inverts MRL_OnTop first (saved with the settings);
     // returns the resulting value. A window keeps itself on top while it is true.
     bool ApplyOnTop(bool toggle) override;

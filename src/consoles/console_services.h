@@ -40,6 +40,24 @@ public:
     virtual void ProcessParams() = 0;
 };
 
+// The main window's logic as the desktop window sees it: the window shows its state and forwards
+// the operator's actions to it.
+class IMainShell : public IConsoleHost {
+public:
+    // The page shown: 0 role choice, 1 client console, 2 server console.
+    virtual int Page() const = 0;
+    // The console of a role (1, 2), or nullptr.
+    virtual IConsole* Console(int role) = 0;
+    // The caption of the role-choice page.
+    virtual QString ChoiceCaption() const = 0;
+    // The role choice's OK: stores the role (1, 2), saves the settings and initialises again.
+    virtual void ChooseRole(int role) = 0;
+    // The command-line help box (F1).
+    virtual void ShowHelp() = 0;
+    // True once the program is ending.
+    virtual bool Terminated() const = 0;
+};
+
 struct TConsoleServices {
     TSettings& settings;
     TStatusSink& status;

@@ -1,0 +1,91 @@
+#include "gui/desktop_prompt.h"
+
+#include "core/settings.h"
+#include "gui/folder_picker.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+
+namespace {
+QMessageBox::Icon qtIcon(TBoxIcon icon) {
+    switch (icon) {
+    case TBoxIcon::Information: return QMessageBox::Information;
+    case TBoxIcon::Warning: return QMessageBox::Warning;
+    case TBoxIcon::Error: return QMessageBox::Critical;
+    case TBoxIcon::Question: return QMessageBox::Question;
+    case TBoxIcon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+} // namespace
+
+TDesktopPrompt::TDesktopPrompt(std::function<QWidget*()> parent) : mParent(std::move(parent)) {}
+
+QWidget* TDesktopPrompt::parentWidget() const {
+    QWidget* parent = mParent ? mParent() : nullptr;
+    // A hidden window (in the tray) cannot own a visible box.
+    return parent && parent->isVisible() ? parent : nullptr;
+}
+
+TBoxResult TDesktopPrompt::MessageBox(const QString& text, const QString& caption, TBoxIcon icon,
+                                      TBoxButtons buttons) {
+    const QString title = caption.isEmpty() ? QString::fromLatin1(ApplicationTitle) : caption;
+    // Line ends in box texts are CR LF.
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    auto* box = new QMessageBox(qtIcon(icon), title, shown, QMessageBox::NoButton, parentWidget());
+    switch (buttons) {
+    case TBoxButtons::Ok: box->setStandardButtons(QMessageBox::Ok); break;
+    case TBoxButtons::Cancel: box->setStandardButtons(QMessageBox::Cancel); break;
+    case TBoxButtons::OkCancel:
+        box->setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        break;
+    case TBoxButtons::YesNo: box->setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+    }
+    if (buttons == TBoxButtons::Ok || buttons == TBoxButtons::Cancel) {
+        // Nothing depends on the answer: show it and go on.
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(box->parentWidget() ? Qt::WindowModal : Qt::NonModal);
+        box->show();
+        return buttons == TBoxButtons::Ok ? TBoxResult::Ok : TBoxResult::Cancel;
+    }
+    const int answer = box->exec();
+    delete box;
+    switch (answer) {
+    case QMessageBox::Ok: return TBoxResult::Ok;
+    case QMessageBox::Yes: return TBoxResult::Yes;
+    case QMessageBox::No: return TBoxResult::No;
+    default: break;
+    }
+    return DefaultAnswer(buttons);
+}
+
+QString TDesktopPrompt::QtFilter(const QString& filter) {
+    // "Name|pattern|Name|pattern": every second part is a pattern that Qt reads from the name.
+    const QStringList parts = filter.split('|');
+    QStringList names;
+    for (int i = 0; i < parts.size(); i += 2) names << parts[i];
+    return names.join(QStringLiteral(";;"));
+}
+
+QString TDesktopPrompt::OpenFile(const QString& title, const QString& filter,
+                                 const QString& initialFolder) {
+    return QFileDialog::getOpenFileName(parentWidget(), title, initialFolder, QtFilter(filter));
+}
+
+QString TDesktopPrompt::SaveFile(const QString& title, const QString& filter,
+                                 const QString& defaultExtension, const QString& initialFolder) {
+    QFileDialog dialog(parentWidget(), title, initialFolder, QtFilter(filter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(defaultExtension);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first();
+}
+
+QString TDesktopPrompt::PickFolder(const QString& initialFolder) {
+    TfrmSelFold picker(parentWidget());
+    picker.setFolder(initialFolder);
+    if (picker.exec() != QDialog::Accepted) return {};
+    return picker.folder();
+}

@@ -1,0 +1,32 @@
+#pragma once
+// The prompt of the desktop program: boxes and file choosers as Qt dialogs over the main window.
+// A box that only tells (a single OK or Cancel button) is shown window-modally and returns at
+// once, without a nested event loop: a box raised from an engine's event must not hold that
+// event while the operator reads it. A question waits for its answer.
+#include "platform/prompt.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+
+class TDesktopPrompt : public IPrompt {
+public:
+    // `parent` gives the window that boxes belong to (may be null).
+    explicit TDesktopPrompt(std::function<QWidget*()> parent = {});
+
+    TBoxResult MessageBox(const QString& text, const QString& caption, TBoxIcon icon,
+                          TBoxButtons buttons) override;
+    QString OpenFile(const QString& title, const QString& filter,
+                     const QString& initialFolder) override;
+    QString SaveFile(const QString& title, const QString& filter,
+                     const QString& defaultExtension, const QString& initialFolder) override;
+    QString PickFolder(const QString& initialFolder) override;
+
+    // A filter as the program writes it ("Text files (*.txt)|*.txt") in Qt's form
+    // ("Text files (*.txt)").
+    static QString QtFilter(const QString& filter);
+
+private:
+    QWidget* parentWidget() const;
+    std::function<QWidget*()> mParent;
+};

@@ -1,0 +1,295 @@
+#include "gui/main_window.h"
+
+#include "consoles/console_base.h"
+#include "consoles/console_services.h"
+#include "consoles/server_console.h"
+#include "core/settings.h"
+#include "core/status.h"
+#include "gui/choice_page.h"
+#include "gui/login_dialog.h"
+#include "gui/notification.h"
+#include "platform/prompt.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QShortcut>
+#include <QStackedWidget>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int ClientWidth = 477;
+constexpr int ClientHeight = 459;
+// A tray tooltip holds at most 63 characters.
+constexpr int TrayTipLength = 63;
+
+Qt::WindowFlags mainWindowFlags(bool onTop) {
+    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                            Qt::WindowCloseButtonHint;
+    if (onTop) flags |= Qt::WindowStaysOnTopHint;
+    return flags;
+}
+} // namespace
+
+// Q_INIT_RESOURCE may not stand inside a namespace or a member.
+static void initGuiResources() {
+    Q_INIT_RESOURCE(gui);
+}
+
+void TfrmMRL::LoadResources() {
+    static const bool loaded = (initGuiResources(), true);
+    Q_UNUSED(loaded);
+}
+
+QIcon TfrmMRL::RoleIcon(int index) {
+    static const char* const names[] = {":/icons/marrowline-choice.svg",
+                                        ":/icons/marrowline-client.svg",
+                                        ":/icons/marrowline-server.svg"};
+    return QIcon(QString::fromLatin1(names[qBound(0, index, 2)]));
+}
+
+QString TfrmMRL::ProjectPage() {
+    // Installed: <prefix>/share/doc/marrowline/README.md next to <prefix>/bin; in a build tree,
+    // the source tree's README.
+    const QDir bin(QCoreApplication::applicationDirPath());
+    const QStringList candidates = {
+        bin.absoluteFilePath(QStringLiteral("../share/doc/marrowline/README.md")),
+        QStringLiteral(MARROWLINE_SOURCE_DIR "/README.md")};
+    for (const QString& path : candidates)
+        if (QFileInfo(path).isFile()) return QFileInfo(path).canonicalFilePath();
+    return candidates.last();
+}
+
+TfrmMRL::TfrmMRL(IMainShell& shell, TSettings& settings, TStatusSink& status, IPrompt& prompt,
+                 TViewFactory views, bool trayAllowed, QWidget* parent)
+    : QWidget(parent, mainWindowFlags(true)), mShell(shell), mSettings(settings), mStatus(status),
+      mPrompt(prompt),
+      mViews(std::move(views)) {
+    setObjectName(QStringLiteral("frmMRL"));
+    LoadResources();
+    setFixedSize(ClientWidth, ClientHeight);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    mPages = new QStackedWidget(this);
+    mPages->setObjectName(QStringLiteral("nb"));
+    layout->addWidget(mPages);
+    mChoice = new TfraChoice(shell, settings.Role(), mPages);
+    mPages->addWidget(mChoice);
+    for (int role : {1, 2}) {
+        QWidget* view = mViews ? mViews(role, mPages) : nullptr;
+        if (!view) view = new QWidget(mPages);
+        mConsoleViews[role] = view;
+        mPages->addWidget(view);
+    }
+
+    // The maker's label, top right over the pages.
+    mMaker = new QLabel(QString::fromLatin1(ApplicationTitle), this);
+    mMaker->setObjectName(QStringLiteral("stCpy"));
+    mMaker->setCursor(Qt::PointingHandCursor);
+    mMaker->adjustSize();
+    mMaker->move(ClientWidth - mMaker->width() - 6, 4);
+    mMaker->raise();
+    mMaker->installEventFilter(this);
+
+    mNotif = new TfrmNotif(this);
+
+    if (trayAllowed && QSystemTrayIcon::isSystemTrayAvailable()) {
+        mTray = new QSystemTrayIcon(RoleIcon(0), this);
+        mTray->setObjectName(QStringLiteral("TrayIcon1"));
+        mTray->setToolTip(QString::fromLatin1(ApplicationTitle));
+        connect(mTray, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::DoubleClick) trayDoubleClick();
+                });
+        mTray->show();
+    }
+
+    // Esc and F1 belong to the window whatever control has the focus.
+    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    esc->setContext(Qt::WindowShortcut);
+    connect(esc, &QShortcut::activated, this, [this]() { showMinimized(); });
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    help->setContext(Qt::WindowShortcut);
+    connect(help, &QShortcut::activated, this, [this]() { mShell.ShowHelp(); });
+
+    // The consoles' caption, tray hint and icon follow their state.
+    for (int role : {1, 2}) {
+        auto* console = dynamic_cast<TConsoleBase*>(mShell.Console(role));
+        if (!console) continue;
+        connect(console, &TConsoleBase::guiChanged, this, [this, role]() {
+            if (mShell.Page() == role) updateCaption();
+        });
+        if (auto* server = dynamic_cast<TfraServer*>(console))
+            connect(server, &TfraServer::notificationRequested, this, &TfrmMRL::showNotification);
+    }
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    showPage(mShell.Page());
+}
+
+TfrmMRL::~TfrmMRL() {
+    if (mTray) mTray->hide();
+}
+
+QWidget* TfrmMRL::page(int index) const {
+    return index == 0 ? mChoice : (index == 1 || index == 2) ? mConsoleViews[index] : nullptr;
+}
+
+void TfrmMRL::showPage(int page) {
+    if (page < 0 || page > 2) return;
+    mPages->setCurrentIndex(page);
+    if (page == 0) mChoice->Initialize(mSettings.Role());
+    updateCaption();
+}
+
+void TfrmMRL::updateCaption() {
+    const int page = mShell.Page();
+    auto* console = page ? dynamic_cast<TConsoleBase*>(mShell.Console(page)) : nullptr;
+    if (!console) {
+        setWindowTitle(mShell.ChoiceCaption());
+        if (mTray) mTray->setToolTip(mShell.ChoiceCaption().left(TrayTipLength));
+        setRoleIcon(0);
+        return;
+    }
+    if (!console->caption().isEmpty()) setWindowTitle(console->caption());
+    if (mTray && !console->trayHint().isEmpty())
+        mTray->setToolTip(console->trayHint().left(TrayTipLength));
+    setRoleIcon(console->iconIndex());
+}
+
+void TfrmMRL::setRoleIcon(int index) {
+    const QIcon icon = RoleIcon(index);
+    setWindowIcon(icon);
+    if (mTray) mTray->setIcon(icon);
+}
+
+void TfrmMRL::showChoice() {
+    mTrayArmed = false;
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void TfrmMRL::applyOnTop(bool onTop) {
+    if (bool(windowFlags() & Qt::WindowStaysOnTopHint) == onTop) return;
+    const bool visible = isVisible();
+    const bool minimized = isMinimized();
+    setWindowFlags(mainWindowFlags(onTop));
+    setFixedSize(ClientWidth, ClientHeight);
+    // Changing the flags hides the window; it comes back as it was.
+    if (visible) minimized ? showMinimized() : show();
+    if (visible && onTop && !minimized) raise();
+}
+
+void TfrmMRL::minimizeToTray() {
+    mTrayArmed = true;
+    if (mTray) {
+        hide();
+    } else if (!isMinimized()) {
+        showMinimized();
+    }
+}
+
+bool TfrmMRL::askPassword() {
+    const QString password = mSettings.GetStr(MRL_Passw);
+    if (password.isEmpty()) return true;
+    auto* login = new TfrmLogin(password, mPrompt);
+    login->setAttribute(Qt::WA_DeleteOnClose);
+    mLogin = login;
+    const bool ok = login->exec() == QDialog::Accepted;
+    return ok;
+}
+
+void TfrmMRL::trayDoubleClick() {
+    if (!mLogin.isNull()) return;
+    if (!mTrayArmed) return;
+    if (!askPassword()) {
+        // Without a tray the window stays on the task bar, minimised.
+        if (!mTray && !isMinimized()) {
+            mRestoring = true;
+            showMinimized();
+            mRestoring = false;
+        }
+        return;
+    }
+    mTrayArmed = false;
+    restoreWindow();
+}
+
+void TfrmMRL::restoreWindow() {
+    mRestoring = true;
+    showNormal();
+    raise();
+    activateWindow();
+    mRestoring = false;
+    Q_EMIT restored();
+}
+
+void TfrmMRL::showNotification() {
+    mNotif->notify();
+}
+
+void TfrmMRL::terminate() {
+    mClosing = true;
+    if (mLogin) mLogin->reject();
+    mNotif->hide();
+    close();
+}
+
+void TfrmMRL::closeEvent(QCloseEvent* event) {
+    if (mClosing || mShell.Terminated()) {
+        event->accept();
+        return;
+    }
+    // The system menu or Alt+F4: only after the question.
+    if (mShell.CloseApplication(true)) {
+        mClosing = true;
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void TfrmMRL::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || mRestoring || mClosing) return;
+    auto* change = static_cast<QWindowStateChangeEvent*>(event);
+    const bool wasMinimized = change->oldState() & Qt::WindowMinimized;
+    if (isMinimized() && !wasMinimized) {
+        // Hiding from inside the state change confuses some window managers: a moment later.
+        QTimer::singleShot(0, this, [this]() {
+            if (isMinimized()) minimizeToTray();
+        });
+    } else if (!isMinimized() && wasMinimized && !mTray && mTrayArmed) {
+        // Without a tray the task bar restores the window: the password guards it the same.
+        QTimer::singleShot(0, this, [this]() { trayDoubleClick(); });
+    }
+}
+
+bool TfrmMRL::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == mMaker && event->type() == QEvent::MouseButtonRelease) {
+        makerClicked();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TfrmMRL::makerClicked() {
+    QPalette palette = mMaker->palette();
+    palette.setColor(QPalette::WindowText, QColor(128, 0, 128));
+    mMaker->setPalette(palette);
+    const QString page = ProjectPage();
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
+        mStatus.Add(QStringLiteral("!TfrmMRL.stCpyClick: cannot open ") + page);
+}

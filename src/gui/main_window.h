@@ -1,0 +1,97 @@
+#pragma once
+// TfrmMRL: the program's window. It shows one page at a time (0 role choice, 1 client console,
+// 2 server console; the page follows the shell), lives in the notification area when minimised,
+// and may ask for the access password before it comes back from there.
+#include <QIcon>
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+
+class IMainShell;
+class IPrompt;
+class TSettings;
+class TStatusSink;
+class TfraChoice;
+#include "gui/login_dialog.h"
+class TfrmNotif;
+class QLabel;
+class QStackedWidget;
+class QSystemTrayIcon;
+
+class TfrmMRL : public QWidget {
+    Q_OBJECT
+public:
+    // Makes the view of a console page (1 client, 2 server) over the shell's console.
+    using TViewFactory = std::function<QWidget*(int role, QWidget* parent)>;
+
+    // `trayAllowed`: false keeps the window off the notification area even where one exists.
+    TfrmMRL(IMainShell& shell, TSettings& settings, TStatusSink& status, IPrompt& prompt,
+            TViewFactory views,
+            bool trayAllowed = true, QWidget* parent = nullptr);
+    ~TfrmMRL() override;
+
+    // The shown page changed (the shell's PageChanged).
+    void showPage(int page);
+    // The role-choice page came up without a role: the window is shown normally.
+    void showChoice();
+    // MRL_OnTop was applied: the window's stay-on-top style follows it at once.
+    void applyOnTop(bool onTop);
+    // Minimises the window: into the notification area when there is one, else to the task bar.
+    // Either way the next restore is guarded by the access password.
+    void minimizeToTray();
+    // A double click on the tray icon (or, without a tray, restoring the minimised window).
+    void trayDoubleClick();
+    // The notice of arrived files.
+    void showNotification();
+    // The program is ending: the window closes without the question.
+    void terminate();
+
+    // For tests and the program entry.
+    bool trayArmed() const { return mTrayArmed; }
+    bool loginOpen() const { return !mLogin.isNull(); }
+    TfrmLogin* loginWindow() const { return mLogin; }
+    QSystemTrayIcon* trayIcon() const { return mTray; }
+    TfraChoice* choicePage() const { return mChoice; }
+    QWidget* page(int index) const;
+    TfrmNotif* notificationWindow() const { return mNotif; }
+    QLabel* makerLabel() const { return mMaker; }
+    // Registers the icons that the library carries (once; the window does it itself).
+    static void LoadResources();
+    // The images of the three roles: 0 role choice, 1 client, 2 server.
+    static QIcon RoleIcon(int index);
+    // Where the maker's label leads: the project's README.
+    static QString ProjectPage();
+
+Q_SIGNALS:
+    // The window came back from the tray (after the password, when one is set).
+    void restored();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void updateCaption();
+    void setRoleIcon(int index);
+    bool askPassword();
+    void restoreWindow();
+    void makerClicked();
+
+    IMainShell& mShell;
+    TSettings& mSettings;
+    TStatusSink& mStatus;
+    IPrompt& mPrompt;
+    TViewFactory mViews;
+    QStackedWidget* mPages;
+    TfraChoice* mChoice;
+    QWidget* mConsoleViews[3] = {nullptr, nullptr, nullptr};
+    QLabel* mMaker;
+    QSystemTrayIcon* mTray = nullptr;
+    TfrmNotif* mNotif;
+    QPointer<TfrmLogin> mLogin;
+    bool mTrayArmed = false;
+    bool mRestoring = false;
+    bool mClosing = false;
+};

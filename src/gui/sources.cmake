@@ -1,0 +1,9 @@
+# The widgets: the main window, its pages, the small windows and the desktop prompt.
+set(gui_sources
+  gui/choice_page.cpp gui/choice_page.h
+  gui/desktop_prompt.cpp gui/desktop_prompt.h
+  gui/folder_picker.cpp gui/folder_picker.h
+  gui/login_dialog.cpp gui/login_dialog.h
+  gui/main_window.cpp gui/main_window.h
+  gui/notification.cpp gui/notification.h
+  gui/gui.qrc)
