@@ -18,8 +18,10 @@
 #ifdef MARROWLINE_WITH_GUI
 #include "consoles/client_console.h"
 #include "consoles/server_console.h"
+#include "gui/client_view.h"
 #include "gui/desktop_prompt.h"
 #include "gui/main_window.h"
+#include "gui/server_view.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -94,8 +96,13 @@ std::unique_ptr<QCoreApplication> makeApplication(bool desktop, int& argc, char*
 // and the shell's end follow each other.
 std::unique_ptr<TfrmMRL> makeWindow(TMainShell& shell, IPrompt& prompt) {
     TAppContext& context = shell.Context();
-    // The console views follow; until then the console pages are empty.
-    auto views = [](int, QWidget*) -> QWidget* { return nullptr; };
+    auto views = [&shell](int role, QWidget* parent) -> QWidget* {
+        if (auto* client = dynamic_cast<TfraClient*>(shell.Console(role)))
+            return new TfraClientView(*client, parent);
+        if (auto* server = dynamic_cast<TfraServer*>(shell.Console(role)))
+            return new TfraServerView(*server, parent);
+        return nullptr;
+    };
     auto window = std::make_unique<TfrmMRL>(shell, context.settings, context.status, prompt,
                                             views);
     TfrmMRL* w = window.get();

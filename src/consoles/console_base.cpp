@@ -18,9 +18,6 @@ namespace {
 QString title() {
     return QString::fromLatin1(ApplicationTitle);
 }
-
-// The key code of the Delete key.
-constexpr int VkDelete = 46;
 } // namespace
 
 // ---- Shared texts and files ----
@@ -223,14 +220,21 @@ void TConsoleBase::deleteSentFile(const QString& outbox, const QString& srcFile)
 
 void TConsoleBase::UpdateQueueList() {
     guarded("UpdateQueueList", [&]() {
-        const int selected = mQueueSelection;
+        // The selection follows its job (first column: the job number) wherever it moves; a
+        // job that is gone selects none.
+        const QString selected = mQueueSelection >= 0 && mQueueSelection < mQueueRows.size()
+                                     ? mQueueRows[mQueueSelection].value(0)
+                                     : QString();
         mQueueRows.clear();
+        mQueueSelection = -1;
         const int count = queue().Count();
         for (int i = 0; i < count; ++i) {
             const TQueueItem* job = queue().GetItem(i);
-            if (job) mQueueRows << mRole.queueRow(*job, mServices.settings);
+            if (!job) continue;
+            mQueueRows << mRole.queueRow(*job, mServices.settings);
+            if (!selected.isEmpty() && mQueueRows.last().value(0) == selected)
+                mQueueSelection = int(mQueueRows.size()) - 1;
         }
-        mQueueSelection = selected < mQueueRows.size() ? selected : -1;
         queueRowsChanged();
     });
 }
@@ -293,6 +297,7 @@ void TConsoleBase::btDelAllClick() {
 void TConsoleBase::UpdateLogList() {
     guarded("UpdateLogList", [&]() {
         mLogRows.clear();
+        mLogRecords.clear();
         const int count = resultsLog().Count();
         for (int i = 0; i < count; ++i) {
             TLogRecord record;
@@ -305,6 +310,7 @@ void TConsoleBase::UpdateLogList() {
 void TConsoleBase::ShowLogEntry(const TLogRecord& record) {
     guarded("ShowLogEntry", [&]() {
         mLogRows << mRole.logRow(record);
+        mLogRecords << record;
         Q_EMIT logChanged();
     });
 }

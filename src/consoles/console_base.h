@@ -19,6 +19,9 @@
 #include <exception>
 #include <functional>
 
+// The key code lvQueueKeyDown takes for the Delete key.
+constexpr int VkDelete = 46;
+
 // A date-time number as the lists and results files show it; empty when it is no valid time.
 QString LogTimeText(double value);
 // A date-time number as the log export writes it: 23 characters of scientific notation, a blank
@@ -98,12 +101,14 @@ public:
     int iconIndex() const { return mIconIndex; }
     // One row of texts per queued job, in the role's columns.
     const QList<QStringList>& queueRows() const { return mQueueRows; }
-    // The selected queue row, -1 for none.
+    // The selected queue row, -1 for none. A refresh of the rows keeps the same job selected.
     int queueSelection() const { return mQueueSelection; }
     // The number of queued jobs as the view shows it.
     const QString& totalJobs() const { return mTotalJobs; }
     // One row of texts per results-log record, in the role's columns.
     const QList<QStringList>& logRows() const { return mLogRows; }
+    // The record each log row shows, row for row (for values the texts round, such as times).
+    const QList<TLogRecord>& logRecords() const { return mLogRecords; }
     // The status trail.
     const TSessionText& sessionText() const { return mSessionText; }
 
@@ -192,5 +197,6 @@ private:
     int mQueueSelection = -1;
     QString mTotalJobs;
     QList<QStringList> mLogRows;
+    QList<TLogRecord> mLogRecords;
     TSessionText mSessionText;
 };
