@@ -5,6 +5,9 @@
 #include "common/test_home.h"
 #include "consoles/console_base.h"
 #include "gui/choice_page.h"
+#include "gui/client_view.h"
+#include "consoles/client_console.h"
+#include "platform/instance.h"
 #include "gui/desktop_prompt.h"
 #include "gui/folder_picker.h"
 #include "gui/login_dialog.h"
@@ -12,7 +15,9 @@
 #include "gui/notification.h"
 #include "core/helpers.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QProcess>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -91,6 +96,7 @@ private Q_SLOTS:
     void tellingBoxesDoNotWait();
     void notificationBeeps();
     void folderPickerFollowsTheTree();
+    void secondStartQueuesIntoTheShownList();
 };
 
 void MainWindowTest::firstStartShowsTheChoice() {
@@ -348,6 +354,43 @@ void MainWindowTest::folderPickerFollowsTheTree() {
     picker.setFolder(dir.path() + "/missing");
     QCOMPARE(picker.folder(), QDir::cleanPath(dir.path() + "/a/b"));
     QVERIFY(picker.findChild<QComboBox*>("drv")->count() >= 1);
+}
+
+void MainWindowTest::secondStartQueuesIntoTheShownList() {
+    // The running instance is this test: it holds the lock and receives the hand-over of a real
+    // second start, whose job must show in the client's queue view without a restart.
+    TestHome home(1);
+    QVERIFY(WriteFile(home.file("OUTBOX/report.txt"), "twelve bytes"));
+    TInstanceLock lock;
+    QCOMPARE(lock.Acquire(home.settings().AppDir()), TInstanceLock::Acquired);
+    auto shell = std::make_unique<TMainShell>(home.takeContext());
+    auto views = [&shell](int role, QWidget* parent) -> QWidget* {
+        if (auto* client = dynamic_cast<TfraClient*>(shell->Console(role)))
+            return new TfraClientView(*client, parent);
+        return nullptr;
+    };
+    TfrmMRL window(*shell, home.settings(), home.sink(), home.prompt(), views, false);
+    QObject::connect(shell.get(), &TMainShell::PageChanged, &window, &TfrmMRL::showPage);
+    QString error;
+    QVERIFY2(shell->StartHandOverReceiver(&error), qPrintable(error));
+    shell->Initialize();
+    auto* queue = window.page(1)->findChild<QAbstractItemView*>("lvQueue");
+    QVERIFY(queue);
+    QCOMPARE(queue->model()->rowCount(), 0);
+
+    QProcess second;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("MARROWLINE_HOME", home.path());
+    env.insert("MARROWLINE_HEADLESS", "1");
+    second.setProcessEnvironment(env);
+    second.start(QString::fromLocal8Bit(qgetenv("MARROWLINE_BIN")),
+                 {home.file("OUTBOX/report.txt"), "alice", "secret", "5551234"});
+    QVERIFY(second.waitForFinished(20000));
+    QTRY_COMPARE_WITH_TIMEOUT(queue->model()->rowCount(), 1, 10000);
+    QCOMPARE(queue->model()->index(0, 1).data().toString(), QStringLiteral("report.txt"));
+    QCOMPARE(queue->model()->index(0, 2).data().toString(), QStringLiteral("12"));
+    QCOMPARE(window.page(1)->findChild<QLineEdit*>("edTotJobs")->text(), QStringLiteral("1"));
+    shell->Shutdown();
 }
 
 QTEST_MAIN(MainWindowTest)
