@@ -97,6 +97,7 @@ private Q_SLOTS:
     void notificationBeeps();
     void folderPickerFollowsTheTree();
     void secondStartQueuesIntoTheShownList();
+    void taskBarRestoreAsksForThePassword();
 };
 
 void MainWindowTest::firstStartShowsTheChoice() {
@@ -391,6 +392,27 @@ void MainWindowTest::secondStartQueuesIntoTheShownList() {
     QCOMPARE(queue->model()->index(0, 2).data().toString(), QStringLiteral("12"));
     QCOMPARE(window.page(1)->findChild<QLineEdit*>("edTotJobs")->text(), QStringLiteral("1"));
     shell->Shutdown();
+}
+
+void MainWindowTest::taskBarRestoreAsksForThePassword() {
+    // Without a tray (offscreen has none) the window minimises to the task bar; restoring it
+    // from there is guarded as the tray's double click is.
+    TestHome home(1);
+    home.settings().PutStr(MRL_Passw, ScramblePassword(QStringLiteral("pw12")));
+    Desktop desk(home);
+    QVERIFY(desk.window->trayIcon() == nullptr);
+    QVERIFY(desk.window->trayArmed());
+    bool asked = false;
+    whenModal([&]() {
+        asked = desk.window->loginOpen();
+        if (asked)
+            QTest::mouseClick(desk.window->loginWindow()->findChild<QPushButton*>("btCancel"),
+                              Qt::LeftButton);
+    });
+    desk.window->showNormal(); // what the task bar does
+    QTRY_VERIFY(asked);
+    QTRY_VERIFY(desk.window->isMinimized());
+    QVERIFY(desk.window->trayArmed());
 }
 
 QTEST_MAIN(MainWindowTest)
