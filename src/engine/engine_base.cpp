@@ -5,6 +5,7 @@
 #include "core/status.h"
 
 #include <exception>
+#include <stdexcept>
 
 TEngineBase::TEngineBase(TDevicesList* owner, TCommDevice& device, const char* className,
                          const char* unknownError)
@@ -132,9 +133,8 @@ void TEngineBase::DetachComponents() {
 
 void TEngineBase::HookTimer(TVaTimer& timer, const char* operation, std::function<void()> handler) {
     timer.SetExceptionHandler(StatusHandler());
-    timer.SetOnTimer([this, operation, handler = std::move(handler)](TVaTimer*) {
-        Guard(operation, handler);
-    });
+    timer.SetOnTimer(
+        [this, operation, handler = std::move(handler)](TVaTimer*) { Guard(operation, handler); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -167,4 +167,40 @@ QString TEngineBase::TakeExtraCommand() {
         mExtraCommands.clear();
     }
     return command;
+}
+
+bool TEngineBase::LoadDeviceModem(TModemSettings& modem) const {
+    modem[mdkGUID].StrValue.clear();
+    const QString guid = mDevice.Get(dvkDevGUID);
+    for (int i = 0; mModems && i < mModems->Count(); ++i) {
+        if (mModems->GetSetting(i, mdkGUID) != guid) continue;
+        if (const TModemSettings* entry = mModems->GetModem(i)) modem = *entry;
+        break;
+    }
+    return !modem.Get(mdkGUID).isEmpty();
+}
+
+void TEngineBase::SetModemFlowControl() {
+    TVaFlowControl& flow = mPort->FlowControl();
+    flow.SetControlDtr(dtrHandshake);
+    flow.SetControlRts(rtsHandshake);
+    flow.SetOutCtsFlow(true);
+    flow.SetOutDsrFlow(true);
+    flow.SetDsrSensitivity(true);
+}
+
+int TEngineBase::ToIntOrThrow(const QString& text) {
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    if (!ok)
+        throw std::runtime_error(("'" + text + "' is not a valid integer value").toStdString());
+    return value;
+}
+
+QString TEngineBase::PortErrorText(uint32_t errors) {
+    QString text = QStringLiteral("COM port error (") + QString::number(errors) + "): ";
+    if (errors & VaCeFrame) text += QLatin1String("ERR_FRAME ");
+    if (errors & VaCeOverrun) text += QLatin1String("ERR_OVERRUN ");
+    if (errors & VaCeRxParity) text += QLatin1String("ERR_RXPARITY");
+    return text;
 }

@@ -15,6 +15,7 @@
 #include "engine/devices.h"
 #include "serial/comm.h"
 #include "serial/modem.h"
+#include "serial/modems.h"
 #include "serial/va_timer.h"
 #include "serial/xmodem.h"
 
@@ -112,6 +113,16 @@ protected:
     bool IsLineDevice() const { return IsDirectDevice() || IsModemDevice(); }
     // The next of the modem's extra commands (mExtraCommands), taken off the list.
     QString TakeExtraCommand();
+    // Loads the configuration of the device's modem (the entry with the device's GUID) into
+    // `modem`; false when there is none. The GUID in `modem` is emptied first.
+    bool LoadDeviceModem(TModemSettings& modem) const;
+    // The hardware handshake a modem line runs with: DTR and RTS, CTS and DSR output flow, DSR
+    // sensitivity.
+    void SetModemFlowControl();
+    // A number from the device's line settings; raises when the text is not one.
+    static int ToIntOrThrow(const QString& text);
+    // The status line of a port error: "COM port error (n): " and the errors it names.
+    static QString PortErrorText(uint32_t errors);
 
     // --- the engine's own parts
     virtual void ConfigureModem(TVaModem& modem) = 0;

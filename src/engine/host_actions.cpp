@@ -79,14 +79,7 @@ void THostProcess::aFileNotification(qint64 byteCount) {
 
 bool THostProcess::aLoadDevice() {
     if (!IsModemDevice()) return true;
-    mReport.Modem[mdkGUID].StrValue.clear();
-    const QString guid = mDevice.Get(dvkDevGUID);
-    for (int i = 0; mModems && i < mModems->Count(); ++i) {
-        if (mModems->GetSetting(i, mdkGUID) != guid) continue;
-        if (const TModemSettings* entry = mModems->GetModem(i)) mReport.Modem = *entry;
-        break;
-    }
-    return !mReport.Modem.Get(mdkGUID).isEmpty();
+    return LoadDeviceModem(mReport.Modem);
 }
 
 QString THostProcess::aGetOutbox() {

@@ -47,11 +47,7 @@ void THostProcess::yPortClose() {
 }
 
 void THostProcess::yPortError(uint32_t errors) {
-    QString text = QStringLiteral("COM port error (") + QString::number(errors) + "): ";
-    if (errors & VaCeFrame) text += QLatin1String("ERR_FRAME ");
-    if (errors & VaCeOverrun) text += QLatin1String("ERR_OVERRUN ");
-    if (errors & VaCeRxParity) text += QLatin1String("ERR_RXPARITY");
-    aReport(text);
+    aReport(PortErrorText(errors));
     Tolerate([&] {
         mPort->PurgeReadWrite();
         if (mXModem->InProgress()) mXModem->Cancel();

@@ -9,19 +9,8 @@
 #include "engine/host_internal.h"
 
 #include <QFile>
-#include <stdexcept>
 
 using namespace host_internal;
-
-namespace {
-int toIntOrThrow(const QString& text) {
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok);
-    if (!ok)
-        throw std::runtime_error(("'" + text + "' is not a valid integer value").toStdString());
-    return value;
-}
-} // namespace
 
 void THostProcess::beginOperation(const QString& operation) {
     mReport.Operation = operation;
@@ -119,18 +108,13 @@ void THostProcess::connectOpenPort() {
     const QStringList fields = mDevice.Get(dvkDevParam).split(',');
     if (IsDirectDevice()) {
         mPort->SetBaudrate(brUser);
-        Tolerate([&] { mPort->SetUserBaudrate(toIntOrThrow(fields.value(1))); });
+        Tolerate([&] { mPort->SetUserBaudrate(ToIntOrThrow(fields.value(1))); });
     } else if (IsModemDevice()) {
-        TVaFlowControl& flow = mPort->FlowControl();
-        flow.SetControlDtr(dtrHandshake);
-        flow.SetControlRts(rtsHandshake);
-        flow.SetOutCtsFlow(true);
-        flow.SetOutDsrFlow(true);
-        flow.SetDsrSensitivity(true);
+        SetModemFlowControl();
     }
     const QString portName = fields.value(0).trimmed();
     mReport.Message = QStringLiteral("Opening port ") + portName + "...";
-    const int portNum = toIntOrThrow(portName.mid(3));
+    const int portNum = ToIntOrThrow(portName.mid(3));
     aSetStatus(false, MessageReport);
     try {
         mPort->SetPortNum(portNum);
@@ -152,8 +136,8 @@ void THostProcess::connectPortOpened() {
     } else if (IsModemDevice()) {
         if (aLoadDevice()) {
             SetModemInitStrings(*mModem, mReport.Modem, mExtraCommands, 2);
-            mReport.Message = QStringLiteral("Initializing modem (") +
-                              mReport.Modem.Get(mdkGUID) + ")...\r\n" + mModem->ConfigText();
+            mReport.Message = QStringLiteral("Initializing modem (") + mReport.Modem.Get(mdkGUID) +
+                              ")...\r\n" + mModem->ConfigText();
             aSetStatus(false, MessageReport);
             mModem->SetActive(true);
             mModem->Init();
@@ -227,8 +211,7 @@ void THostProcess::DoLogin() {
         mReport.Message = QStringLiteral("Authenticating user ") + Get(mReport.Job, qkUser);
         aSetStatus(true, haOnline);
         const int index =
-            mUsers ? mUsers->SearchItem(Get(mReport.Job, qkUser), Get(mReport.Job, qkPassw))
-                   : -1;
+            mUsers ? mUsers->SearchItem(Get(mReport.Job, qkUser), Get(mReport.Job, qkPassw)) : -1;
         const TMRLUser* user = mUsers && index >= 0 ? mUsers->GetItem(index) : nullptr;
         if (!user) {
             Execute(false, {hsLogin}, NoSubStep, heLogonDenied);

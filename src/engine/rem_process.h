@@ -4,24 +4,28 @@
 // (direct cable or dialling), logs on, sends every job that shares the connection, asks the
 // server for the files that wait for the user, fetches them, and disconnects. It reports each
 // change to the client console (IRemConsole) and hands it every finished job.
+//
+// Everything runs on the main thread, driven by port, modem, reply and transfer events and four
+// timers. Waits inside a step (WaitFor, Delay) keep handling events, so the engine may be
+// destroyed before a wait returns; each step looks at the engine's life token after it.
 #include "engine/devices.h"
+#include "engine/engine_base.h"
+#include "engine/link_protocol.h"
 #include "jobs/queue.h"
+#include "serial/comm.h"
+#include "serial/modem.h"
 #include "serial/modems.h"
+#include "serial/va_timer.h"
+#include "serial/xmodem.h"
 
-#include <QObject>
 #include <QSet>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 
-class TVaComm;
-class TVaCustomModem;
-class TVaModem;
-class TVaProtocol;
-class TVaXModem;
 class TVaWaitMessage;
-class TVaTimer;
 
 // The steps of the client engine.
 enum TRemStep : uint8_t {
@@ -39,13 +43,27 @@ enum TRemStep : uint8_t {
 // A trial's step value meaning "enter no step".
 constexpr uint8_t rsNone = 10;
 
-// Activity values.
-constexpr uint8_t raStopped = 0;
-constexpr uint8_t raIdle = 1;
-constexpr uint8_t raOnline = 2;
+// The sub-steps of the Connect step: opening the port, preparing the modem and dialling. Execute
+// keeps the sub-step when it is given NoSubStep, so the steps after Connect run with the last one
+// (the Login step acts only on rcConnected); a disconnection goes back to rcOpenPort.
+enum TRemConnectSub : uint8_t {
+    rcOpenPort = NoSubStep, // open the port with the device's line settings
+    rcPortOpened = 1,       // the port opened: initialise the modem, or log on at once on a
+                            // direct cable
+    rcPortClosed = 2,       // the port closed under the engine: the batch ends
+    rcModemReady = 3,       // the modem took its init string: send the extra commands one by
+                            // one, then dial
+    rcConnected = 4,        // the line is up: log on
+    rcCallFailed = 5,       // busy, no carrier, no dial tone, no answer: the batch ends
+};
 
-// Event numbers given to the Login, File, Dir and Idle steps.
+// Activity: 0 stopped, 1 idle (between batches), 2 online (a batch runs).
+enum TRemActivity : uint8_t { raStopped = 0, raIdle = 1, raOnline = 2 };
+
+// Events given to the Login, File, Dir and Idle steps. A command trial counts its command as
+// answered once the event has reached the one it waits for, so their order matters.
 enum TRemEvent : uint8_t {
+    reNone = 0,
     reLogonSend = 1,     // Login: send the log-on
     reLogonAccepted = 2, // Login: "YES"
     reLogonFailed = 3,   // Login: refused or unanswered
@@ -113,8 +131,8 @@ struct TRemTrialCommand {
     uint8_t AnsweredFrom = 0; // the command counts as answered once Event >= this
     uint8_t FailStep = rsNone;
     uint8_t SuccessStep = rsNone;
-    uint8_t FailEvent = 0;
-    uint8_t SuccessEvent = 0;
+    uint8_t FailEvent = reNone;
+    uint8_t SuccessEvent = reNone;
 };
 
 // The client console as the engine sees it.
@@ -149,10 +167,9 @@ struct TRemTiming {
 };
 const TRemTiming& RemTiming();
 
-class TRemProcess : public QObject, public TDeviceEngine {
-    Q_OBJECT
+class TRemProcess : public TEngineBase {
 public:
-    TRemProcess(TDevicesList* owner, TCommDevice* device);
+    TRemProcess(TDevicesList* owner, TCommDevice& device);
     ~TRemProcess() override;
     TRemProcess(const TRemProcess&) = delete;
     TRemProcess& operator=(const TRemProcess&) = delete;
@@ -162,7 +179,7 @@ public:
 
     // The single entry into the state machine: forces a step (the lowest of the set) or passes
     // a sub-step and an event to the step that is running, then runs that step's handler.
-    void Execute(bool force, TRemSteps steps, uint8_t subStep = 0, uint8_t event = 0);
+    void Execute(bool force, TRemSteps steps, uint8_t subStep = NoSubStep, uint8_t event = reNone);
 
     uint8_t Activity() const { return mActivity; }
     uint8_t Step() const { return mStep; }
@@ -170,117 +187,151 @@ public:
     uint8_t Event() const { return mEvent; }
     const TRemStatusReport& Report() const { return mReport; }
     const TRemTrialCommand& Trial() const { return mTrial; }
-    TVaComm* Comm() const { return mComm; }
-    TVaModem* Modem() const { return mModem; }
-    TVaXModem* XModem() const { return mXModem; }
+    TVaComm& Port() { return *mPort; }
+    TVaModem& Modem() { return *mModem; }
+    TVaXModem& Transfer() { return *mXModem; }
 
     // The file "DIR.LST" is received into and read from: AppDir + "DIR.LST".
     QString DirListPath() const;
 
 private:
-    // Step handlers.
+    // A step handler with the name its errors are reported under.
+    struct TStepRun {
+        void (TRemProcess::*run)() = nullptr;
+        const char* name = nullptr;
+    };
+    // The handler of the step in hand (none: the step does nothing).
+    TStepRun stepFor() const;
+
+    // Step handlers (rem_steps.cpp).
     void DoStart();
     void DoIdle();
     void DoStop();
     void DoConnect();
     void DoLogin();
-    void DoFile();
-    void DoDir();
     void DoFirstFile();
     void DoNextFile();
     void DoDisconnect();
+    // Connect's sub-steps.
+    void connectOpenPort();
+    void connectPortOpened();
+    void connectModemReady();
+    void dial();
+    // The first job at or after `from` that `wanted` accepts and that loads (aLoadQueue); -1
+    // when there is none or the engine ended meanwhile.
+    int seekJob(int from, const std::function<bool(int)>& wanted);
+    // Clears the report's job and transfer fields: no job, no attempt, no file in hand.
+    void resetJobReport();
 
-    // Actions.
+    // The File and Dir steps (rem_file.cpp).
+    void DoFile();
+    void DoDir();
+    // File's events.
+    void beginAttempt();
+    // Each prepares one kind of job's transfer and tells the command that asks for it; false
+    // when the job cannot run (it was reported and the engine moved on).
+    bool prepareUpload(QString* command);
+    bool prepareDownload(QString* command);
+    void fileAccepted();
+    void fileDenied();
+    void attemptFailed();
+    void jobDone();
+    // Dir's events.
+    void requestDirList();
+    void dirAccepted();
+    void dirListArrived();
+    void startTransfer();
+
+    // Actions and helpers (rem_actions.cpp).
     void aSetStatus(bool setActivity, uint8_t value);
+    // Reports mReport as it stands (a message only); false when the engine ended meanwhile.
+    bool report();
+    // The same with `message` as the report's message.
+    bool aReport(const QString& message);
     void aSendMessage(const QString& text);
     void aTryCommand(const QString& statusText, const QString& command, uint8_t answeredFrom,
                      uint8_t failStep, uint8_t failEvent, uint8_t successStep,
                      uint8_t successEvent);
-    void aTryCommandTimer();
     void aResetBatchTimeout();
+    void aFileNotification(qint64 byteCount);
     bool aLoadQueue(int index);
     bool aEnqueueToReceive();
-    void FileNotification(qint64 byteCount);
-    void tmBatchIdleTimer();
-    void tmBatchTmoTimer();
-
-    // Event handlers.
-    void yPortOpen();
-    void yPortClose();
-    void yPortError(uint32_t errors);
-    void yModemOK();
-    void yModemBusy();
-    void yModemCommandTimeout();
-    void yModemConnect(const QString& connectString);
-    void yModemError();
-    void yModemNoCarrier();
-    void yModemNoDialTone();
-    void yModemVoice();
-    void yModemDialTimeout();
-    void yModemTransferEnd(int exitCode);
-    void yXModError(int errorCode);
-    void yMsgMessage(int index);
-    // The reply word seen before its frame's closing CR (or the wait for it is over): acts on it.
-    void yReplyComplete();
-    void forgetReply();
-
-    // Helpers.
+    // The job that fetches one entry of the server's list for the user of the job in hand.
+    TQueueItem fetchJob(const TDirEntry& entry);
+    // The received "DIR.LST", without the transfer's padding; the file is removed.
+    QByteArray takeDirList();
     struct TOutboxFile {
         QString path;
         bool exists = false;
         qint64 size = 0;
     };
-    void report() { aSetStatus(false, 3); }
-    bool isLinkDevice() const; // "Direct" or "Modem"
-    bool isModemDevice() const;
+    TOutboxFile outboxFile(const TQueueItem& job) const;
+    bool fetchQueued(const TQueueItem& job) const;
     bool transferRunning() const;
     // Cancels a running transfer whose end then no longer counts as an outcome.
     void cancelTransfer();
+    // Waits until the transfer has ended, at most ms; false when the engine ended meanwhile.
+    bool waitTransferEnd(int ms);
     // dvkDevDelay x multiply / divide in ms, or whenEmpty when the setting is empty.
     int scaledDelay(int multiply, int divide, int whenEmpty) const;
     int retries() const; // dvkDevRetries
     int batchTimeoutMs() const;
     int batchIdleMs() const;
-    // Waits; false when the engine was destroyed meanwhile.
-    bool waitPort(int ms); // until the port's output has drained, at most ms
-    bool pause(int ms);
-    bool waitTransferEnd(int ms);
-    TOutboxFile outboxFile(const TQueueItem& job) const;
-    bool fetchQueued(const TQueueItem& job) const;
-    void beginAttempt();
-    bool startTransfer();
-    void requestDirList();
-    void lineLost();
-    void yXModFileInfo(const QString& name, qint64 size);
+    void logFileEvent(const TQueueItem& job, bool discard, const QString& result, int attempt,
+                      bool done);
     void deletePartialDownload();
     // Moves a whole download from its temporary name to its final one; the name used, or empty.
     QString finishDownload();
-    void logFileEvent(const TQueueItem& job, bool discard, const QString& result, int attempt,
-                      bool done);
-    void error(const char* operation, const QString& text);
-    template <typename F> void guarded(const char* operation, F&& body);
 
-    TDevicesList* mOwner;
-    TCommDevice* mDevice;
-    TSettings& mSettings;
-    TStatusSink& mStatus;
-    TQueueList* mQueue;
-    TModemsList* mModems;
+    // Timers (rem_events.cpp).
+    void aTryCommandTimer();
+    void tmBatchIdleTimer();
+    void tmBatchTmoTimer();
+
+    // Port, modem, reply and transfer events (rem_events.cpp).
+    void ConfigureModem(TVaModem& modem) override;
+    void yPortOpen() override;
+    void yPortClose() override;
+    void yPortError(uint32_t errors) override;
+    void yModemOK() override;
+    void yModemBusy() override;
+    void yModemCommandTimeout() override;
+    void yModemConnect(const QString& connectString) override;
+    void yModemError() override;
+    void yModemNoCarrier() override;
+    void yModemNoDialTone();
+    void yModemVoice() override;
+    void yModemDialTimeout();
+    void yTransferStart() override;
+    void yTransferFileInfo(const QString& name, qint64 size) override;
+    void yTransferPacket(qint64 byteCount) override;
+    void yTransferEnd(int exitCode) override;
+    void yTransferError(int code) override;
+    void yMsgMessage(int index);
+    // The reply word seen before its frame's closing CR (or the wait for it is over): acts on it.
+    void yReplyComplete();
+    void forgetReply();
+    // The line went down during the batch: disconnect, and the batch ends.
+    void lineLost();
+    // The outcome of a transfer that ended by itself: 0, or the code it fails with.
+    int transferOutcome(int exitCode);
+    // A whole download checked against its announced length and moved into place.
+    int checkDownload();
+
     IRemConsole* mConsole;
 
     uint8_t mActivity = raStopped;
     uint8_t mStep = rsStop;
-    uint8_t mSubStep = 0;
-    uint8_t mEvent = 0;
+    uint8_t mSubStep = NoSubStep;
+    uint8_t mEvent = reNone;
     int32_t mTimeoutCount = 0;
-    QString mExtraCommands;
     TRemStatusReport mReport;
     TRemTrialCommand mTrial;
 
     // A download goes into mPartPath and is renamed to mFinalPath once it is whole.
     QString mPartPath;
     QString mFinalPath;
-    QString mDirListFile;        // where the last "DIR.LST" was received
+    QString mDirListFile; // where the last "DIR.LST" was received
     // GET lines for files that a server listed in Windows-1252: asked for in the same bytes.
     QSet<QString> mLegacyGets;
     bool mDownloading = false;   // the transfer in hand receives
@@ -289,18 +340,15 @@ private:
     qint64 mUploadSize = 0;      // the length announced for the upload in hand
     qint64 mTransferred = 0;     // bytes moved by the transfer in hand
     bool mTrialGivingUp = false; // a trial enters its failure step
-    // A reply word matched whose frame has not ended yet (watched string index), or -1. The
+    // A reply word matched whose frame has not ended yet (rem_internal::TReply), or rpNone. The
     // engine acts on a reply only once the rest of its frame has arrived, so that the frame's
     // tail cannot reach a transfer started on it.
     int mPendingReply = -1;
 
-    TVaComm* mComm = nullptr;
-    TVaModem* mModem = nullptr;
-    TVaXModem* mXModem = nullptr;
-    TVaWaitMessage* mWatcher = nullptr;
-    std::unique_ptr<TVaTimer> mIdleTimer;
-    std::unique_ptr<TVaTimer> mBatchTimer;
-    std::unique_ptr<TVaTimer> mTrialTimer;
-    std::unique_ptr<TVaTimer> mReplyTimer; // bounds the wait for a reply frame's closing CR
-    std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);
+    // Watches the received bytes for the replies (on the engine's port).
+    std::unique_ptr<TVaWaitMessage> mWatcher;
+    TVaTimer mIdleTimer;
+    TVaTimer mBatchTimer;
+    TVaTimer mTrialTimer;
+    TVaTimer mReplyTimer; // bounds the wait for a reply frame's closing CR
 };

@@ -8,4 +8,9 @@ set(engine_sources
   engine/host_process.cpp engine/host_process.h
   engine/host_steps.cpp
   engine/link_protocol.cpp engine/link_protocol.h
-  engine/rem_process.cpp engine/rem_process.h)
+  engine/rem_actions.cpp
+  engine/rem_events.cpp
+  engine/rem_file.cpp
+  engine/rem_internal.h
+  engine/rem_process.cpp engine/rem_process.h
+  engine/rem_steps.cpp)

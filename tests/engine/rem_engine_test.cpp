@@ -600,6 +600,32 @@ private Q_SLOTS:
         QCOMPARE(peer->Count("GET "), 2);
     }
 
+    // A port that cannot be opened ends the batch at once, not at its time-out; the line
+    // setting that cannot be read and the failed opening are each reported, and the job stays
+    // queued for the next batch.
+    void missingPortEndsBatchAtOnce() {
+        home->ctx().devices->PutSetting(0, dvkDevParam, "COM97,fast");
+        queueFile("x.txt", "x");
+        QElapsedTimer clock;
+        clock.start();
+        start();
+        const auto batchOver = [&] {
+            const qsizetype online = console->activities.indexOf(uint8_t(raOnline));
+            return online >= 0 && console->activities.indexOf(uint8_t(raIdle), online) > online;
+        };
+        QVERIFY(RunUntil(batchOver, 5000));
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        home->ctx().devices->StopRemProc(0);
+        QVERIFY(console->HasMessage("Opening port COM97..."));
+        QVERIFY(!console->HasMessage("Batch timeout!"));
+        const QStringList status = home->status();
+        QVERIFY(status.contains("!TRemProcess.DoConnect - Assign UserBaudrate: "
+                                "'fast' is not a valid integer value"));
+        QVERIFY(!status.filter(QRegularExpression("^!TRemProcess\\.DoConnect: ")).isEmpty());
+        QVERIFY(console->logged.isEmpty());
+        QCOMPARE(home->ctx().queue->Count(), 1);
+    }
+
     // Stopping removes every fetching job, however many follow each other.
     void stopRemovesFetchingJobs() {
         queueFile("keep.txt", "k");

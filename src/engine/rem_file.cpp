@@ -1,0 +1,258 @@
+// The client engine's transfer steps: File sends or fetches one job per attempt (PUT or GET,
+// the transfer, the server's RESULT) and retries it; Dir asks the server for the list of the
+// files that wait for the user and fetches it.
+#include "engine/rem_process.h"
+
+#include "core/helpers.h"
+#include "core/settings.h"
+#include "engine/link_protocol.h"
+#include "engine/rem_internal.h"
+#include "platform/paths.h"
+#include "platform/received_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+using namespace rem_internal;
+
+void TRemProcess::startTransfer() {
+    // A transfer that was cancelled a moment ago may still be ending.
+    if (transferRunning() && !waitTransferEnd(5000)) return;
+    if (transferRunning()) {
+        aReport(QStringLiteral("Transfer in progress..."));
+        return;
+    }
+    if (!aReport(QStringLiteral("Transferring..."))) return;
+    if (mDownloading) QFile::remove(mXModem->FileName());
+    mAbandoned = false;
+    mTransferred = 0;
+    mXModem->Start();
+}
+
+// ---------------------------------------------------------------------------------------------
+// File
+
+void TRemProcess::DoFile() {
+    mReport.Operation = QStringLiteral("Transfer");
+    switch (mEvent) {
+    case reFileBegin:
+        if (IsLineDevice()) beginAttempt();
+        break;
+    case reFileYes:
+        fileAccepted();
+        break;
+    case reFileNo:
+        fileDenied();
+        break;
+    case reUploadEnded:
+        aTryCommand(QStringLiteral("Verifying..."), QStringLiteral("RESULT"), reDone, rsFile,
+                    reAttemptFailed, rsNone, reNone);
+        break;
+    case reAttemptFailed:
+        attemptFailed();
+        break;
+    case reProgress:
+        report();
+        break;
+    case reDone:
+        jobDone();
+        break;
+    default:
+        break;
+    }
+}
+
+void TRemProcess::beginAttempt() {
+    TQueueItem& job = mReport.Job;
+    mReport.Progress = 0;
+    ++mReport.Attempt;
+    Put(job, qkDestPath, WithTrailingBackslash(Get(job, qkDestPath)));
+    QString command;
+    const bool ready = Get(job, qkMethod) == QLatin1String("SEND") ? prepareUpload(&command)
+                                                                   : prepareDownload(&command);
+    if (!ready) return;
+    mReport.FileText = Get(job, qkSrcFile);
+    mReport.Total = Get(job, qkSize).trimmed().toInt();
+    aTryCommand(command, command, reFileYes, rsNone, reNone, rsNone, reNone);
+}
+
+bool TRemProcess::prepareUpload(QString* command) {
+    const TLife life = Life();
+    TQueueItem& job = mReport.Job;
+    // The length announced is the length now: a file that grew since it was queued is sent
+    // whole, and the transfer checks that it still has this length when it opens the file.
+    const TOutboxFile file = outboxFile(job);
+    if (!file.exists) {
+        mReport.Message = QStringLiteral("Enqueued file not found.");
+        logFileEvent(job, true, mReport.Message, 0, false);
+        if (!Alive(life) || !report()) return false;
+        Execute(true, {rsNextFile});
+        return false;
+    }
+    const QString size = QString::number(file.size);
+    Put(job, qkSize, size);
+    if (mQueue && mQueue->GetSetting(mReport.JobIndex, qkNo) == Get(job, qkNo))
+        mQueue->PutSetting(mReport.JobIndex, qkSize, size);
+    *command = PutCommand(Get(job, qkDestPath), NamePart(Get(job, qkSrcFile)), size);
+    mDownloading = false;
+    mUploadSize = file.size;
+    mXModem->SetMode(tmUpload);
+    mXModem->SetFileName(file.path);
+    return true;
+}
+
+bool TRemProcess::prepareDownload(QString* command) {
+    const TQueueItem& job = mReport.Job;
+    const QString destPath = Get(job, qkDestPath);
+    const QString name = destPath + NamePart(Get(job, qkSrcFile));
+    const QString inbox = mSettings.GetStr(MRL_Inbox);
+    bool ok = false;
+    const QString target = LocalPath(inbox, name, &ok);
+    const QString folder =
+        ok ? QFileInfo(target).path() : WithTrailingSlash(inbox) + LocalSeparators(destPath);
+    // A name that cannot be stored as listed (control characters, over 255 bytes, one of our
+    // own temporary names) is refused like a folder that cannot be made.
+    if (!ok || !received_file::IsStorableName(name) || HasParentReference(destPath) ||
+        !QDir().mkpath(folder)) {
+        mReport.Message +=
+            QStringLiteral("\r\nError! Destination path cannot be created: ") + folder;
+        if (!report() || !WaitDrained(1000)) return false;
+        if (mActivity == raOnline) Execute(true, {rsNextFile});
+        return false;
+    }
+    *command = GetCommand(Get(job, qkSrcFile));
+    mDownloading = true;
+    mCheckLength = true;
+    mFinalPath = target;
+    received_file::RemoveLeftovers(folder);
+    mPartPath = received_file::TemporaryPath(target);
+    mXModem->SetMode(tmDownload);
+    mXModem->SetFileName(mPartPath);
+    return true;
+}
+
+void TRemProcess::fileAccepted() {
+    if (!aReport(QStringLiteral("Preparing to transfer..."))) return;
+    if (mDownloading) {
+        if (!WaitDrained(scaledDelay(2, 1, 1000)) || !Pause(scaledDelay(2, 1, 1000))) return;
+    } else if (!WaitDrained(scaledDelay(1, 20, 1000))) {
+        return;
+    }
+    if (mActivity != raOnline) {
+        mXModem->Disarm();
+        return;
+    }
+    startTransfer();
+}
+
+void TRemProcess::fileDenied() {
+    const TLife life = Life();
+    if (!aReport(QStringLiteral("File transfer denied by server."))) return;
+    logFileEvent(mReport.Job, true, QStringLiteral("Transfer denied."), mReport.Attempt, false);
+    if (!Alive(life)) return;
+    cancelTransfer();
+    Execute(true, {rsNextFile});
+}
+
+void TRemProcess::attemptFailed() {
+    const TLife life = Life();
+    cancelTransfer();
+    if (mReport.Attempt >= retries()) {
+        logFileEvent(mReport.Job, mSettings.GetBool(CLI_DropFailed),
+                     QStringLiteral("Transfer failed."), mReport.Attempt, false);
+        if (!Alive(life)) return;
+        Execute(true, {rsNextFile});
+        return;
+    }
+    logFileEvent(mReport.Job, false, QStringLiteral("Transfer failed."), mReport.Attempt, false);
+    if (!Alive(life) || !WaitDrained(scaledDelay(2, 1, 2000))) return;
+    if (mActivity != raOnline) return;
+    if (!aReport(QStringLiteral("Retrying..."))) return;
+    Execute(true, {rsFile}, NoSubStep, reFileBegin);
+}
+
+void TRemProcess::jobDone() {
+    const TLife life = Life();
+    logFileEvent(mReport.Job, false, QStringLiteral("Transfer done."), mReport.Attempt, true);
+    if (!Alive(life) || !WaitDrained(scaledDelay(2, 1, 1000))) return;
+    if (mActivity == raOnline) Execute(true, {rsNextFile});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dir
+
+void TRemProcess::DoDir() {
+    mReport.Operation = QStringLiteral("Retrieving");
+    switch (mEvent) {
+    case reDirRequest:
+        if (!IsLineDevice()) return;
+        mReport.Attempt = 0;
+        requestDirList();
+        break;
+    case reDirYes:
+        dirAccepted();
+        break;
+    case reDirOther:
+        if (!aReport(QStringLiteral("No files to retrieve from server."))) return;
+        Execute(true, {rsIdle});
+        break;
+    case reProgress:
+        report();
+        break;
+    case reAttemptFailed:
+        cancelTransfer();
+        if (mReport.Attempt < retries()) {
+            ++mReport.Attempt;
+            requestDirList();
+        } else {
+            Execute(true, {rsIdle});
+        }
+        break;
+    case reUploadEnded:
+    case reDone:
+        dirListArrived();
+        break;
+    default:
+        break;
+    }
+}
+
+void TRemProcess::requestDirList() {
+    mReport.FileText = DirListName;
+    mReport.Total = 100;
+    mReport.Progress = 0;
+    aTryCommand(QStringLiteral("Requesting DIR..."), QStringLiteral("DIR"), reDirYes, rsDir,
+                reDirRequest, rsNone, reNone);
+}
+
+void TRemProcess::dirAccepted() {
+    if (!WaitDrained(scaledDelay(2, 1, 1000)) || !Pause(scaledDelay(2, 1, 1000))) return;
+    if (mActivity != raOnline) {
+        mXModem->Disarm();
+        return;
+    }
+    if (!aReport(QStringLiteral("Getting dir list..."))) return;
+    mDownloading = true;
+    mCheckLength = false;
+    mFinalPath = DirListPath();
+    mPartPath = received_file::TemporaryPath(mFinalPath);
+    mDirListFile.clear();
+    mXModem->SetFileName(mPartPath);
+    mXModem->SetMode(tmDownload);
+    Put(mReport.Job, qkSize, QStringLiteral("0"));
+    startTransfer();
+}
+
+void TRemProcess::dirListArrived() {
+    if (mDirListFile.isEmpty() || !QFileInfo::exists(mDirListFile)) {
+        if (!aReport(QStringLiteral("DIR list not found."))) return;
+        Execute(true, {rsIdle});
+        return;
+    }
+    if (!aReport(QStringLiteral("DIR list retrieved."))) return;
+    const TLife life = Life();
+    const bool queued = aEnqueueToReceive();
+    if (!Alive(life)) return;
+    Execute(true, {queued ? rsNextFile : rsIdle});
+}
