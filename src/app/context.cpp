@@ -12,11 +12,13 @@ TAppContext::TAppContext(const QString& appDir, const QString& executablePath, I
       modems(std::make_unique<TModemsList>(settings, status)),
       queue(std::make_unique<TQueueList>(settings, status)),
       log(std::make_unique<TQLog>(settings, status, prompt)),
-      engines{settings, status, *queue, *modems},
-      devices(std::make_unique<TDevicesList>(engines)) {
-    engines.hostFactory = HostEngineFactory();
-    engines.remFactory = RemEngineFactory();
-}
+      engines{.settings = settings,
+              .status = status,
+              .queue = *queue,
+              .modems = *modems,
+              .hostFactory = HostEngineFactory(),
+              .remFactory = RemEngineFactory()},
+      devices(std::make_unique<TDevicesList>(engines)) {}
 
 TAppContext::~TAppContext() {
     devices.reset();
