@@ -113,6 +113,88 @@ std::unique_ptr<TfrmMRL> makeWindow(TMainShell& shell, IPrompt& prompt) {
     return window;
 }
 #endif
+
+// A later start: hands its parameters to the running instance and ends.
+void handOver(const TInstanceLock& lock, const QStringList& params, const TSettings& settings,
+              IPrompt& prompt) {
+    if (lock.Current() == TInstanceLock::Failed)
+        std::fprintf(stderr, "marrowline: instance lock: %s\n", qPrintable(lock.Error()));
+    if (params.isEmpty()) return;
+    const QStringList handed = WithAbsoluteJobPaths(params, settings.IsClient(), QDir::currentPath());
+    if (!SendHandOver(HandOverName(settings.AppDir()), HandOverText(handed)))
+        prompt.MessageBox(QStringLiteral("Marrowline: Could not pass parameters to the previous "
+                                         "running instance."),
+                          QString(), TBoxIcon::Error, TBoxButtons::Ok);
+}
+
+// Where the first instance puts its window: on the desktop only; boxes belong to it.
+struct TWindowSlot {
+    bool desktop = false;
+#ifdef MARROWLINE_WITH_GUI
+    QPointer<QWidget>* owner = nullptr;
+#endif
+};
+
+// SIGINT, SIGTERM and SIGHUP close the program the normal way.
+std::unique_ptr<QSocketNotifier> closeOnSignals(TMainShell& shell) {
+    if (!installSignalPipe()) return {};
+    auto notifier = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, &shell, [&shell]() {
+        char buffer[64];
+        while (::read(gSignalPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        shell.CloseApplication(false);
+    });
+    return notifier;
+}
+
+// The first instance: the shell, with the window on the desktop, until the program ends; then
+// the designed shutdown.
+void runInstance(QCoreApplication& app, std::unique_ptr<TAppContext> context,
+                 const QStringList& params, IPrompt& prompt, const TWindowSlot& slot) {
+    const bool desktop = slot.desktop;
+    context->status.SetEcho(printLine);
+    TMainShell shell(std::move(context), params);
+    QObject::connect(&shell, &TMainShell::TerminateRequested, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    if (!desktop) {
+        // Without a window there is no role-choice page to answer: a role that arrives by a
+        // hand-over while no role is chosen is taken as the choice.
+        QObject::connect(&shell, &TMainShell::HandOverProcessed, &shell, [&shell]() {
+            const TSettings& settings = shell.Context().settings;
+            if (shell.Page() == 0 && !shell.Terminated() && settings.Role() != 0)
+                shell.ChooseRole(settings.Role());
+        });
+        QObject::connect(&shell, &TMainShell::ChoiceShown, &shell, []() {
+            printLine(QStringLiteral("Marrowline 1.00: no role chosen; start with /CLIENT or "
+                                     "/SERVER."));
+        });
+    }
+#ifdef MARROWLINE_WITH_GUI
+    std::unique_ptr<TfrmMRL> window;
+    if (desktop) {
+        window = makeWindow(shell, prompt);
+        if (slot.owner) *slot.owner = window.get();
+        // The window starts minimised: in the notification area.
+        window->minimizeToTray();
+    }
+#else
+    Q_UNUSED(prompt);
+#endif
+    std::unique_ptr<QSocketNotifier> signalNotifier = closeOnSignals(shell);
+    QString error;
+    if (!shell.StartHandOverReceiver(&error))
+        std::fprintf(stderr, "marrowline: hand-over: %s\n", qPrintable(error));
+    shell.Initialize();
+    if (!shell.Terminated()) app.exec();
+#ifdef MARROWLINE_WITH_GUI
+    // The window goes before the shutdown: the consoles it shows are still there.
+    window.reset();
+#endif
+    shell.Shutdown();
+    signalNotifier.reset();
+    shell.Context().status.SetEcho({});
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -156,72 +238,16 @@ int main(int argc, char** argv) {
 
     TInstanceLock lock;
     if (lock.Acquire(settings.AppDir()) != TInstanceLock::Acquired) {
-        if (lock.Current() == TInstanceLock::Failed)
-            std::fprintf(stderr, "marrowline: instance lock: %s\n", qPrintable(lock.Error()));
-        if (params.isEmpty()) return 0;
-        const QStringList handed =
-            WithAbsoluteJobPaths(params, settings.IsClient(), QDir::currentPath());
-        if (!SendHandOver(HandOverName(settings.AppDir()), HandOverText(handed)))
-            prompt.MessageBox(QStringLiteral("Marrowline: Could not pass parameters to the "
-                                             "previous running instance."),
-                              QString(), TBoxIcon::Error, TBoxButtons::Ok);
+        handOver(lock, params, settings, prompt);
         return 0;
     }
-
-    context->status.SetEcho(printLine);
-    {
-        TMainShell shell(std::move(context), params);
-        QObject::connect(&shell, &TMainShell::TerminateRequested, &app, &QCoreApplication::quit,
-                         Qt::QueuedConnection);
-        // Without a window there is no role-choice page to answer: a role that arrives by a
-        // hand-over while no role is chosen is taken as the choice.
-        QObject::connect(&shell, &TMainShell::HandOverProcessed, &shell, [&shell, desktop]() {
-            if (desktop) return;
-            const TSettings& settings = shell.Context().settings;
-            if (shell.Page() == 0 && !shell.Terminated() && settings.Role() != 0)
-                shell.ChooseRole(settings.Role());
-        });
-        QObject::connect(&shell, &TMainShell::ChoiceShown, &shell, [desktop]() {
-            if (!desktop)
-                printLine(QStringLiteral("Marrowline 1.00: no role chosen; start with /CLIENT "
-                                         "or /SERVER."));
-        });
+    TWindowSlot window;
 #ifdef MARROWLINE_WITH_GUI
-        std::unique_ptr<TfrmMRL> window;
-        if (desktop) {
-            window = makeWindow(shell, prompt);
-            boxOwner = window.get();
-            // The window starts minimised: in the notification area.
-            window->minimizeToTray();
-        }
+    window.desktop = desktop;
+    window.owner = &boxOwner;
 #endif
-
-        std::unique_ptr<QSocketNotifier> signalNotifier;
-        if (installSignalPipe()) {
-            signalNotifier =
-                std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
-            QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &shell, [&shell]() {
-                char buffer[64];
-                while (::read(gSignalPipe[0], buffer, sizeof buffer) > 0) {
-                }
-                shell.CloseApplication(false);
-            });
-        }
-
-        QString error;
-        if (!shell.StartHandOverReceiver(&error))
-            std::fprintf(stderr, "marrowline: hand-over: %s\n", qPrintable(error));
-        shell.Initialize();
-        if (!shell.Terminated()) app.exec();
-#ifdef MARROWLINE_WITH_GUI
-        // The window goes before the shutdown: the consoles it shows are still there.
-        window.reset();
-#endif
-        shell.Shutdown();
-        signalNotifier.reset();
-        shell.Context().status.SetEcho({});
-        boxes = nullptr; // the context goes with the shell
-    }
+    runInstance(app, std::move(context), params, prompt, window);
+    boxes = nullptr; // the context went with the shell
     lock.Release();
     return 0;
 }
