@@ -58,7 +58,6 @@ QHBoxLayout* okCancel(QDialog* dialog, QPushButton** ok, QPushButton** cancel) {
 template <typename Dialog>
 bool executeOn(const TConsoleServices& services, TQueueItem& job, QWidget* parent) {
     QPointer<Dialog> dialog = new Dialog(services, job, parent);
-    dialog->setAttribute(Qt::WA_DeleteOnClose, false);
     const int result = dialog->exec();
     if (!dialog) return false;
     const bool ok = result == QDialog::Accepted;
@@ -144,8 +143,8 @@ TfrmRemEnq::TfrmRemEnq(const TConsoleServices& services, const TQueueItem& job, 
     pageModem = new QWidget(nbParams);
     pageModem->setObjectName(QString::fromLatin1(TRemEnqPresenter::ModemPage));
     medPhone = lineEdit(pageModem, "medPhone");
-    // Up to 17 digits; the positions not typed show as blanks.
-    medPhone->setInputMask(QStringLiteral("00000000000000000; "));
+    // Digits only; the positions not typed show as blanks.
+    medPhone->setInputMask(QString(TRemEnqPresenter::PhoneDigits, '0') + QStringLiteral("; "));
     medPhone->setText(mPresenter.phone());
     auto* modemRow = new QHBoxLayout(pageModem);
     modemRow->setContentsMargins(0, 0, 0, 0);

@@ -16,6 +16,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
@@ -41,13 +42,13 @@ QStringList fields(const QDialog& dialog) {
 // is cancelled so that the test goes on (and fails on what it finds).
 template <typename T> void whenOpen(std::function<void(T*)> fill) {
     QTimer::singleShot(0, [fill]() {
-        auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+        const QPointer<T> dialog = qobject_cast<T*>(QApplication::activeModalWidget());
         if (!dialog) {
             qWarning("no modal dialog");
             return;
         }
         fill(dialog);
-        if (dialog->isVisible()) {
+        if (dialog && dialog->isVisible()) {
             qWarning("dialog left open");
             dialog->reject();
         }
@@ -197,6 +198,16 @@ void TestEnqueueDialogWindows::okAndCancel() {
     QCOMPARE(Get(job, qkCommName), QString("Cable"));
     QCOMPARE(Get(job, qkCommGUID), QString("{C}"));
     QCOMPARE(Get(job, qkDate), date);
+
+    // The window under the dialog goes away while the dialog is open: as good as Cancel.
+    auto* window = new QWidget;
+    window->show();
+    whenOpen<TfrmRemEnq>([window](TfrmRemEnq* dialog) {
+        type(child<QLineEdit>(dialog, "edUser"), "ann");
+        delete window;
+    });
+    QVERIFY(!TfrmRemEnq::Execute(w.services(), job, window));
+    QCOMPARE(Get(job, qkUser), QString("bob"));
 }
 
 void TestEnqueueDialogWindows::addOnServerView() {
