@@ -118,6 +118,9 @@ public:
     // (headless) "Add..." queues nothing.
     void setEnqueueDialog(std::function<bool(TQueueItem& job)> dialog);
 
+    // What the console reaches of the program; the view makes the console's dialogs with it.
+    const TConsoleServices& services() const { return mServices; }
+
 Q_SIGNALS:
     // The queue rows, their selection or the job count changed.
     void queueChanged();
@@ -129,7 +132,6 @@ Q_SIGNALS:
 protected:
     TConsoleBase(const TConsoleServices& services, const TConsoleRole& role, QObject* parent);
 
-    const TConsoleServices& services() const { return mServices; }
     TQueueList& queue() const { return mServices.queue; }
     TQLog& resultsLog() const { return mServices.log; }
     TDevicesList* devices() const;

@@ -1,5 +1,7 @@
 #include "gui/client_view.h"
 
+#include "gui/enqueue_dialogs.h"
+
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -54,6 +56,12 @@ TfraClientView::TfraClientView(TfraClient& client, QWidget* parent)
 
     connect(&client, &TfraClient::sessionChanged, this, &TfraClientView::followSession);
     followSession();
+
+    // "Add..." completes the prepared job in the client's enqueue dialog, over this window.
+    const QPointer<QWidget> view(this);
+    client.setEnqueueDialog([view, &client](TQueueItem& job) {
+        return view && TfrmRemEnq::Execute(client.services(), job, view->window());
+    });
 }
 
 void TfraClientView::followSession() {
