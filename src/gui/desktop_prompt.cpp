@@ -3,6 +3,7 @@
 #include "core/settings.h"
 #include "gui/folder_picker.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
@@ -23,6 +24,9 @@ QMessageBox::Icon qtIcon(TBoxIcon icon) {
 TDesktopPrompt::TDesktopPrompt(std::function<QWidget*()> parent) : mParent(std::move(parent)) {}
 
 QWidget* TDesktopPrompt::parentWidget() const {
+    // A box raised while a dialog is open belongs to that dialog: it must block the dialog's
+    // buttons, not only the main window's.
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
     QWidget* parent = mParent ? mParent() : nullptr;
     // A hidden window (in the tray) cannot own a visible box.
     return parent && parent->isVisible() ? parent : nullptr;

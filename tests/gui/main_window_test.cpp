@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QProcess>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -325,6 +326,17 @@ void MainWindowTest::tellingBoxesDoNotWait() {
     QCOMPARE(prompt.MessageBox(QStringLiteral("Sure?"), QStringLiteral("Q"), TBoxIcon::Warning,
                                TBoxButtons::YesNo),
              TBoxResult::No);
+    // Over an open dialog the box belongs to the dialog, so the dialog's buttons wait too.
+    QDialog dialog(&owner);
+    QTimer::singleShot(0, [&]() {
+        prompt.MessageBox(QStringLiteral("Inside"), QString(), TBoxIcon::Error, TBoxButtons::Ok);
+        QMessageBox* inner = dialog.findChild<QMessageBox*>();
+        QVERIFY(inner);
+        QCOMPARE(inner->windowModality(), Qt::WindowModal);
+        inner->accept();
+        dialog.reject();
+    });
+    dialog.exec();
     QCOMPARE(TDesktopPrompt::QtFilter(QStringLiteral("Text files (*.txt)|*.txt")),
              QStringLiteral("Text files (*.txt)"));
 }
