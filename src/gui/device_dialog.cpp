@@ -101,6 +101,7 @@ TfrmConn::TfrmConn(TModemsList& modems, TCommDevice& device, const TSettings& se
     auto* direct = new QWidget(nbSerial);
     direct->setObjectName(QStringLiteral("Direct"));
     auto* directGrid = new QGridLayout(direct);
+    directGrid->setContentsMargins(0, 0, 0, 0);
     spBits = makeNumber("spBits", TDeviceConfig::MinBits, TDeviceConfig::MaxBits, 1, direct);
     cbParity = makeList("cbParity", TDeviceConfig::Parities, direct);
     cbStop = makeList("cbStop", TDeviceConfig::StopBits, direct);
@@ -116,6 +117,7 @@ TfrmConn::TfrmConn(TModemsList& modems, TCommDevice& device, const TSettings& se
     auto* modem = new QWidget(nbSerial);
     modem->setObjectName(QStringLiteral("Modem"));
     auto* modemGrid = new QGridLayout(modem);
+    modemGrid->setContentsMargins(0, 0, 0, 0);
     cbModem = makeList("cbModem", {}, modem);
     cbModem->setMinimumWidth(220);
     modemGrid->addWidget(labelFor(QStringLiteral("Modem:"), cbModem, modem), 0, 0);

@@ -108,8 +108,8 @@ TfrmDetMdm::TfrmDetMdm(TModemsList& catalogue, IPrompt& prompt, QWidget* parent)
     mProgress->setMaximumWidth(120);
     mProgressText = new QLabel(QStringLiteral("Detecting modems..."), this);
     mProgressText->setObjectName(QStringLiteral("lbDetect"));
-    mProgressText->setMinimumWidth(360);
-    mProgressText->setMaximumWidth(360);
+    // A long status line is cut rather than widening the window.
+    mProgressText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     progressRow->addWidget(mProgress);
     progressRow->addWidget(mProgressText, 1);
     layout->addLayout(progressRow);
