@@ -206,22 +206,14 @@ private Q_SLOTS:
             QCOMPARE(home.prompt().boxes[0].icon, TBoxIcon::Warning);
             QCOMPARE(home.prompt().boxes[0].buttons, TBoxButtons::Ok);
         }
-        // OK warns once more, and still stores the device.
+        // OK warns once more, and still stores the device; opening it again warns too.
         QVERIFY(dialog.Ok());
         QCOMPARE(home.prompt().texts().size(), boxes.size() * 2);
         QCOMPARE(device.Get(dvkDevName), QString("Chosen"));
-    }
-
-    void openingAModemDeviceOnAnotherPortWarns() {
-        TestHome home(2);
-        TModemsList& modems = *home.ctx().modems;
-        const int found = addModem(modems, "Acme 56K", "COM3");
-        TCommDevice& device = newDevice(home);
-        store(device, "Modem", "Acme 56K", modems.GetSetting(found, mdkGUID), "COM1,57600");
-        TDeviceConfig dialog(modems, device, home.settings(), home.prompt());
-        dialog.Show();
-        QCOMPARE(dialog.modem, found);
-        QCOMPARE(home.prompt().texts(), QStringList{WarningCOM3});
+        TDeviceConfig again(modems, device, home.settings(), home.prompt());
+        again.Show();
+        QCOMPARE(again.modem, chosen);
+        QCOMPARE(home.prompt().texts().size(), boxes.size() * 3);
     }
 
     // The checks of OK, in order; a failed one keeps the caller's device and catalogue as they
@@ -391,6 +383,7 @@ private Q_SLOTS:
         QVERIFY(dialog.Ok());
         QCOMPARE(device.Get(dvkDevName), QString("Bench modem 2"));
         QCOMPARE(device.Get(dvkDevGUID), modems.GetSetting(onCOM1, mdkGUID));
+        QCOMPARE(modems.CurrentIndex, onCOM1);
         QVERIFY(home.prompt().boxes.isEmpty());
 
         // Without a selection there is nothing to edit.

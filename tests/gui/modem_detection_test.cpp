@@ -1,7 +1,7 @@
 // "Detected Modems" against simulated Hayes modems (linesim, published as the program folder's
 // ports/COMn): the window keeps working while detection asks the ports, lists the modems with
-// their settings, copies the chosen one into the entry being edited, refuses a name already in
-// use, and closes at once with Cancel while detection still runs, dropping its result.
+// their settings, copies the chosen one into the entry being edited, and closes at once with
+// Cancel while detection still runs, dropping its result.
 #include "common/test_home.h"
 #include "gui/modem_dialogs.h"
 
@@ -184,28 +184,6 @@ private Q_SLOTS:
         QCOMPARE(modems.GetSetting(edited, mdkDefaultInitialization),
                  QString("AT&F E0 V1 &D2 &C1 S0=0"));
         QCOMPARE(modems.GetSetting(0, mdkFriendlyName), QString("Desk modem"));
-    }
-
-    void nameInUseIsRefused() {
-        TestHome home(1);
-        TLinesim sim;
-        QVERIFY(startModems(sim, home));
-        TModemsList& modems = *home.ctx().modems;
-        addModem(modems, "Acme Fast 56K");
-        const int edited = addModem(modems, "Generic Modem");
-        modems.CurrentIndex = edited;
-        const QStringList before = values(modems, edited);
-        QTemporaryDir empty;
-        TfrmDetMdm dialog(modems, home.prompt());
-        dialog.presenter().Source = isolatedSource(empty);
-        QSignalSpy finished(&dialog.presenter(), &TDetectedModems::DetectionFinished);
-        dialog.show();
-        QVERIFY(finished.wait(15000));
-        child<QPushButton>(&dialog, "btSelect")->click();
-        QCOMPARE(home.prompt().texts(),
-                 QStringList{"This modem was previously added to the list of available modems!"});
-        QVERIFY(dialog.isVisible());
-        QCOMPARE(values(modems, edited), before);
     }
 
     void cancelWhileDetectingClosesAtOnce() {
