@@ -1,7 +1,11 @@
 set(consoles_sources
   consoles/client_console.cpp consoles/client_console.h
   consoles/console_base.cpp consoles/console_base.h
+  consoles/detected_modems.cpp consoles/detected_modems.h
+  consoles/device_config.cpp consoles/device_config.h
   consoles/enqueue.cpp consoles/enqueue.h
   consoles/enqueue_dialogs.cpp consoles/enqueue_dialogs.h
   consoles/list_models.cpp consoles/list_models.h
+  consoles/modem_detection.cpp consoles/modem_detection.h
+  consoles/modem_properties.cpp consoles/modem_properties.h
   consoles/server_console.cpp consoles/server_console.h)

@@ -35,6 +35,10 @@ void TStatusSink::ReportOperationError(const char* className, const char* operat
 }
 
 void TStatusSink::Add(const QString& message) {
+    if (mRelay) {
+        mRelay(message);
+        return;
+    }
     TSessionText* text = SessionText(mSettings.Role());
     if (!text) return;
     if (text->LineCount() > 500) Save(text);

@@ -44,6 +44,10 @@ public:
     TSessionText* SessionText(int role) const;
     // An extra receiver of every status line that is kept (headless mode prints them).
     void SetEcho(std::function<void(const QString&)> echo) { mEcho = std::move(echo); }
+    // Hands every message to `relay` instead of keeping it. A sink used by a worker thread relays
+    // its lines to the main thread, where the sink of the program keeps them (session texts
+    // belong to the main thread).
+    void SetRelay(std::function<void(const QString&)> relay) { mRelay = std::move(relay); }
 
     // Appends "date time: message" to the active console's session text; dropped while no role
     // is chosen or that console has no session text yet.
@@ -73,5 +77,6 @@ private:
     IPrompt& mPrompt;
     TSessionText* mTexts[3] = {nullptr, nullptr, nullptr};
     std::function<void(const QString&)> mEcho;
+    std::function<void(const QString&)> mRelay;
     bool mSaving = false;
 };

@@ -6,10 +6,12 @@ set(gui_sources
   gui/console_view.cpp gui/console_view.h
   gui/desktop_prompt.cpp gui/desktop_prompt.h
   gui/enqueue_dialogs.cpp gui/enqueue_dialogs.h
+  gui/device_dialog.cpp gui/device_dialog.h
   gui/folder_picker.cpp gui/folder_picker.h
   gui/list_view.cpp gui/list_view.h
   gui/login_dialog.cpp gui/login_dialog.h
   gui/main_window.cpp gui/main_window.h
+  gui/modem_dialogs.cpp gui/modem_dialogs.h
   gui/notification.cpp gui/notification.h
   gui/server_view.cpp gui/server_view.h
   gui/gui.qrc)

@@ -131,6 +131,10 @@ public:
     // The entry being worked on; -1 for none.
     int CurrentIndex = -1;
 
+    // What the catalogue was made with; a working copy of it is made with the same.
+    TSettings& Settings() const { return mSettings; }
+    TStatusSink& Status() const { return mStatus; }
+
 private:
     void report(const char* operation, const QString& text);
     template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {

@@ -62,6 +62,21 @@ private Q_SLOTS:
         QVERIFY(prompt.boxes[0].text.startsWith("!SaveStatus: "));
     }
 
+    // A relaying sink (a worker's) keeps nothing and passes each message on as it is, with or
+    // without a role.
+    void relayPassesMessagesOn() {
+        TestHome home(0);
+        QStringList relayed;
+        TStatusSink worker(home.settings(), home.prompt());
+        worker.SetSessionText(1, &home.sessionText());
+        worker.SetRelay([&relayed](const QString& message) { relayed << message; });
+        worker.Add("no role yet");
+        home.setRole(1);
+        worker.ReportOperationError("TModemsList", "Detect", "broken");
+        QCOMPARE(relayed, (QStringList{"no role yet", "!TModemsList.Detect: broken"}));
+        QCOMPARE(home.sessionText().LineCount(), 0);
+    }
+
     void noRoleDropsLines() {
         TestHome home(0);
         home.sink().Add("nowhere");
