@@ -5,8 +5,8 @@ set(gui_sources
   gui/client_view.cpp gui/client_view.h
   gui/console_view.cpp gui/console_view.h
   gui/desktop_prompt.cpp gui/desktop_prompt.h
-  gui/enqueue_dialogs.cpp gui/enqueue_dialogs.h
   gui/device_dialog.cpp gui/device_dialog.h
+  gui/enqueue_dialogs.cpp gui/enqueue_dialogs.h
   gui/folder_picker.cpp gui/folder_picker.h
   gui/list_view.cpp gui/list_view.h
   gui/login_dialog.cpp gui/login_dialog.h
