@@ -117,6 +117,8 @@ public:
     // The enqueue dialog of the view: completes a prepared job, true on OK. Without one
     // (headless) "Add..." queues nothing.
     void setEnqueueDialog(std::function<bool(TQueueItem& job)> dialog);
+    // What the console was made with (the options and password dialogs work on it).
+    const TConsoleServices& services() const { return mServices; }
 
 Q_SIGNALS:
     // The queue rows, their selection or the job count changed.
@@ -129,7 +131,6 @@ Q_SIGNALS:
 protected:
     TConsoleBase(const TConsoleServices& services, const TConsoleRole& role, QObject* parent);
 
-    const TConsoleServices& services() const { return mServices; }
     TQueueList& queue() const { return mServices.queue; }
     TQLog& resultsLog() const { return mServices.log; }
     TDevicesList* devices() const;

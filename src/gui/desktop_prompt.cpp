@@ -3,6 +3,7 @@
 #include "core/settings.h"
 #include "gui/folder_picker.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
@@ -23,6 +24,8 @@ QMessageBox::Icon qtIcon(TBoxIcon icon) {
 TDesktopPrompt::TDesktopPrompt(std::function<QWidget*()> parent) : mParent(std::move(parent)) {}
 
 QWidget* TDesktopPrompt::parentWidget() const {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal->isVisible() && modal->property(OwnsBoxesProperty).toBool()) return modal;
     QWidget* parent = mParent ? mParent() : nullptr;
     // A hidden window (in the tray) cannot own a visible box.
     return parent && parent->isVisible() ? parent : nullptr;

@@ -22,6 +22,10 @@ public:
                      const QString& defaultExtension, const QString& initialFolder) override;
     QString PickFolder(const QString& initialFolder) override;
 
+    // A modal dialog with this property set to true owns the boxes and pickers raised while it
+    // is open: they show over it and hold it, rather than the main window behind it.
+    static constexpr const char* OwnsBoxesProperty = "ownsPromptBoxes";
+
     // A filter as the program writes it ("Text files (*.txt)|*.txt") in Qt's form
     // ("Text files (*.txt)").
     static QString QtFilter(const QString& filter);
