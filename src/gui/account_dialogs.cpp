@@ -47,10 +47,9 @@ void setTextIfChanged(QLineEdit* edit, const QString& text) {
 // ---- TfrmHstUsrDialog ----
 
 TfrmHstUsrDialog::TfrmHstUsrDialog(TfrmHstUsr& user, QWidget* parent)
-    : QDialog(parent), mUser(user) {
+    : TBoxOwnerDialog(parent), mUser(user) {
     setObjectName(QStringLiteral("frmHstUsr"));
     setWindowTitle(QStringLiteral("Add / Edit User"));
-    setProperty(TDesktopPrompt::OwnsBoxesProperty, true);
 
     auto* identification = new QGroupBox(QStringLiteral(" Identification: "), this);
     auto* grid = new QGridLayout(identification);
@@ -162,10 +161,9 @@ void TfrmHstUsrDialog::okClicked() {
 // ---- TfrmChgPassDialog ----
 
 TfrmChgPassDialog::TfrmChgPassDialog(TfrmChgPass& password, QWidget* parent)
-    : QDialog(parent), mPassword(password) {
+    : TBoxOwnerDialog(parent), mPassword(password) {
     setObjectName(QStringLiteral("frmChgPass"));
     setWindowTitle(QStringLiteral("Change Password"));
-    setProperty(TDesktopPrompt::OwnsBoxesProperty, true);
 
     auto* grid = new QGridLayout;
     edCurrent = lineEdit(QStringLiteral("edCurrent"), true, this);

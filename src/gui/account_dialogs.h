@@ -2,14 +2,13 @@
 // The account dialogs: TfrmHstUsr "Add / Edit User" and TfrmChgPass "Change Password" over their
 // presenters (consoles/account_dialogs.h).
 #include "consoles/account_dialogs.h"
-
-#include <QDialog>
+#include "gui/desktop_prompt.h"
 
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
-class TfrmHstUsrDialog : public QDialog {
+class TfrmHstUsrDialog : public TBoxOwnerDialog {
     Q_OBJECT
 public:
     explicit TfrmHstUsrDialog(TfrmHstUsr& user, QWidget* parent = nullptr);
@@ -35,7 +34,7 @@ private:
     QPushButton* btBrowOutbox = nullptr;
 };
 
-class TfrmChgPassDialog : public QDialog {
+class TfrmChgPassDialog : public TBoxOwnerDialog {
     Q_OBJECT
 public:
     explicit TfrmChgPassDialog(TfrmChgPass& password, QWidget* parent = nullptr);

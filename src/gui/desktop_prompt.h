@@ -5,6 +5,7 @@
 // event while the operator reads it. A question waits for its answer.
 #include "platform/prompt.h"
 
+#include <QDialog>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -18,8 +19,8 @@ public:
                           TBoxButtons buttons) override;
     QString OpenFile(const QString& title, const QString& filter,
                      const QString& initialFolder) override;
-    QString SaveFile(const QString& title, const QString& filter,
-                     const QString& defaultExtension, const QString& initialFolder) override;
+    QString SaveFile(const QString& title, const QString& filter, const QString& defaultExtension,
+                     const QString& initialFolder) override;
     QString PickFolder(const QString& initialFolder) override;
 
     // A modal dialog with this property set to true owns the boxes and pickers raised while it
@@ -33,4 +34,14 @@ public:
 private:
     QWidget* parentWidget() const;
     std::function<QWidget*()> mParent;
+};
+
+// A dialog that owns the boxes raised while it is open (OwnsBoxesProperty). A box still open
+// when the dialog closes (a failure reported while it took its OK) moves to the window behind
+// the dialog instead of going with it.
+class TBoxOwnerDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit TBoxOwnerDialog(QWidget* parent = nullptr);
+    void done(int result) override;
 };

@@ -106,10 +106,9 @@ void TNumberField::fixup(QString& input) const {
 
 TOptionsDialog::TOptionsDialog(TOptionsBase& options, const QString& name, const QString& caption,
                                QWidget* parent)
-    : QDialog(parent), mOptions(options) {
+    : TBoxOwnerDialog(parent), mOptions(options) {
     setObjectName(name);
     setWindowTitle(caption);
-    setProperty(TDesktopPrompt::OwnsBoxesProperty, true);
     connect(&options, &TOptionsBase::devicesChanged, this, &TOptionsDialog::followDevices);
     connect(&options, &TOptionsBase::fieldsChanged, this, &TOptionsDialog::followFields);
 }
@@ -259,7 +258,7 @@ bool TOptionsDialog::eventFilter(QObject* watched, QEvent* event) {
         mOptions.lvConnKeyDown(VkDelete);
         return true;
     }
-    return QDialog::eventFilter(watched, event);
+    return TBoxOwnerDialog::eventFilter(watched, event);
 }
 
 // ---- TfrmHstOptDialog ----

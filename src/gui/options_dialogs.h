@@ -3,8 +3,8 @@
 // their presenters (consoles/options.h). The widgets carry the designed names and captions, show
 // the presenter's fields and rows, write the operator's input back and forward the clicks.
 #include "consoles/options.h"
+#include "gui/desktop_prompt.h"
 
-#include <QDialog>
 #include <QSpinBox>
 
 class QCheckBox;
@@ -27,7 +27,7 @@ protected:
 
 // What both options dialogs show: the device list and its buttons, the paths, the start-up
 // options, the log size and OK/Cancel.
-class TOptionsDialog : public QDialog {
+class TOptionsDialog : public TBoxOwnerDialog {
     Q_OBJECT
 public:
     QTreeWidget* deviceList() const { return lvConn; }

@@ -348,8 +348,8 @@ void TestOptionsDialogs::boxesBelongToTheOpenDialog() {
     owner.show();
     TDesktopPrompt prompt([&owner]() { return &owner; });
     for (bool owns : {true, false}) {
-        QDialog dialog(&owner);
-        dialog.setProperty(TDesktopPrompt::OwnsBoxesProperty, owns);
+        std::unique_ptr<QDialog> dialog =
+            owns ? std::make_unique<TBoxOwnerDialog>(&owner) : std::make_unique<QDialog>(&owner);
         QWidget* boxParent = nullptr;
         whenModal([&]() {
             prompt.MessageBox("Invalid INBOX path specified.", QString(), TBoxIcon::Error,
@@ -357,12 +357,29 @@ void TestOptionsDialogs::boxesBelongToTheOpenDialog() {
             auto* box = owner.findChild<QMessageBox*>();
             boxParent = box ? box->parentWidget() : nullptr;
             if (box) box->accept();
-            dialog.reject();
+            dialog->reject();
         });
-        dialog.exec();
-        QCOMPARE(boxParent, owns ? static_cast<QWidget*>(&dialog) : &owner);
+        dialog->exec();
+        QCOMPARE(boxParent, owns ? dialog.get() : &owner);
         QTRY_VERIFY(owner.findChild<QMessageBox*>() == nullptr);
     }
+
+    // A box still open when its dialog closes stays, over the window behind.
+    {
+        TBoxOwnerDialog dialog(&owner);
+        whenModal([&]() {
+            prompt.MessageBox("!SaveSettings: disk full", QString(), TBoxIcon::Error,
+                              TBoxButtons::Ok);
+            dialog.accept();
+        });
+        dialog.exec();
+    }
+    auto* box = owner.findChild<QMessageBox*>();
+    QVERIFY(box);
+    QCOMPARE(box->parentWidget(), &owner);
+    QVERIFY(box->isVisible());
+    QCOMPARE(box->text(), QString("!SaveSettings: disk full"));
+    box->accept();
 }
 
 void TestOptionsDialogs::mainWindowOpensTheDialogs() {
