@@ -266,7 +266,7 @@ bool TOptionsDialog::eventFilter(QObject* watched, QEvent* event) {
 TfrmHstOptDialog::TfrmHstOptDialog(TfrmHstOpt& options, QWidget* parent)
     : TOptionsDialog(options, QStringLiteral("frmHstOpt"), QStringLiteral("Server Options"),
                      parent),
-      mOptions(options) {
+      mServer(options) {
     auto* pages = new QTabWidget(this);
     pages->setObjectName(QStringLiteral("PageControl1"));
     QWidget* devicesPage =
@@ -313,8 +313,8 @@ QWidget* TfrmHstOptDialog::makeUsersPage() {
     auto* add = button(QStringLiteral("btNewUser"), QStringLiteral("&New user"), page);
     auto* edit = button(QStringLiteral("btEditUser"), QStringLiteral("&Edit user"), page);
     auto* del = button(QStringLiteral("btDelUser"), QStringLiteral("&Delete user"), page);
-    add->setEnabled(mOptions.canEditUsers());
-    edit->setEnabled(mOptions.canEditUsers());
+    add->setEnabled(mServer.canEditUsers());
+    edit->setEnabled(mServer.canEditUsers());
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(add);
     buttons->addWidget(edit);
@@ -324,38 +324,38 @@ QWidget* TfrmHstOptDialog::makeUsersPage() {
     layout->addWidget(lvUser, 1);
     layout->addLayout(buttons);
 
-    connect(&mOptions, &TfrmHstOpt::usersChanged, this, &TfrmHstOptDialog::followUsers);
+    connect(&mServer, &TfrmHstOpt::usersChanged, this, &TfrmHstOptDialog::followUsers);
     connect(lvUser, &QTreeWidget::itemSelectionChanged, this, [this]() {
-        if (!mFollowingUsers) mOptions.setUserSelection(selectedRow(lvUser));
+        if (!mFollowingUsers) mServer.setUserSelection(selectedRow(lvUser));
     });
-    connect(add, &QPushButton::clicked, this, [this]() { mOptions.btNewUserClick(); });
-    connect(edit, &QPushButton::clicked, this, [this]() { mOptions.btEditUserClick(); });
-    connect(del, &QPushButton::clicked, this, [this]() { mOptions.btDelUserClick(); });
+    connect(add, &QPushButton::clicked, this, [this]() { mServer.btNewUserClick(); });
+    connect(edit, &QPushButton::clicked, this, [this]() { mServer.btEditUserClick(); });
+    connect(del, &QPushButton::clicked, this, [this]() { mServer.btDelUserClick(); });
     followUsers();
     return page;
 }
 
 void TfrmHstOptDialog::followUsers() {
     mFollowingUsers = true;
-    const QList<QStringList>& rows = mOptions.userRows();
+    const QList<QStringList>& rows = mServer.userRows();
     resizeRows(lvUser, int(rows.size()), Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     for (int i = 0; i < rows.size(); ++i)
         for (int c = 0; c < 3; ++c)
             lvUser->topLevelItem(i)->setText(c, rows[i].value(c));
-    selectRow(lvUser, mOptions.userSelection());
+    selectRow(lvUser, mServer.userSelection());
     mFollowingUsers = false;
 }
 
 void TfrmHstOptDialog::store() {
     TOptionsDialog::store();
-    mOptions.setNotification(ckNotif->isChecked());
+    mServer.setNotification(ckNotif->isChecked());
     spCommTmo->interpretText();
-    mOptions.setSessionTimeout(spCommTmo->value());
+    mServer.setSessionTimeout(spCommTmo->value());
 }
 
 bool TfrmHstOptDialog::eventFilter(QObject* watched, QEvent* event) {
     if (isDeleteKey(watched, event, lvUser)) {
-        mOptions.lvUserKeyDown(VkDelete);
+        mServer.lvUserKeyDown(VkDelete);
         return true;
     }
     return TOptionsDialog::eventFilter(watched, event);
@@ -366,7 +366,7 @@ bool TfrmHstOptDialog::eventFilter(QObject* watched, QEvent* event) {
 TfrmRemOptDialog::TfrmRemOptDialog(TfrmRemOpt& options, QWidget* parent)
     : TOptionsDialog(options, QStringLiteral("frmRemOpt"), QStringLiteral("Client Configuration"),
                      parent),
-      mOptions(options) {
+      mClient(options) {
     auto* devices = new QGroupBox(QStringLiteral(" Communication Devices: "), this);
     devices->setObjectName(QStringLiteral("gbDevices"));
     auto* inGroup = new QVBoxLayout(devices);
@@ -413,10 +413,10 @@ TfrmRemOptDialog::TfrmRemOptDialog(TfrmRemOpt& options, QWidget* parent)
 
 void TfrmRemOptDialog::store() {
     TOptionsDialog::store();
-    mOptions.setDropFailed(ckDeq->isChecked());
-    mOptions.setBatchIntervalIndex(cbBatchInt->currentIndex());
+    mClient.setDropFailed(ckDeq->isChecked());
+    mClient.setBatchIntervalIndex(cbBatchInt->currentIndex());
     spBatchTmo->interpretText();
-    mOptions.setBatchTimeout(spBatchTmo->value());
+    mClient.setBatchTimeout(spBatchTmo->value());
 }
 
 // ---- Opening ----

@@ -79,7 +79,7 @@ private:
     QWidget* makeUsersPage();
     void followUsers();
 
-    TfrmHstOpt& mOptions;
+    TfrmHstOpt& mServer;
     QTreeWidget* lvUser = nullptr;
     QCheckBox* ckNotif = nullptr;
     TNumberField* spCommTmo = nullptr;
@@ -95,7 +95,7 @@ protected:
     void store() override;
 
 private:
-    TfrmRemOpt& mOptions;
+    TfrmRemOpt& mClient;
     QCheckBox* ckDeq = nullptr;
     QComboBox* cbBatchInt = nullptr;
     TNumberField* spBatchTmo = nullptr;
