@@ -6,22 +6,16 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QPointer>
 #include <QStringList>
 
 namespace {
 QMessageBox::Icon qtIcon(TBoxIcon icon) {
     switch (icon) {
-    case TBoxIcon::Information:
-        return QMessageBox::Information;
-    case TBoxIcon::Warning:
-        return QMessageBox::Warning;
-    case TBoxIcon::Error:
-        return QMessageBox::Critical;
-    case TBoxIcon::Question:
-        return QMessageBox::Question;
-    case TBoxIcon::None:
-        break;
+    case TBoxIcon::Information: return QMessageBox::Information;
+    case TBoxIcon::Warning: return QMessageBox::Warning;
+    case TBoxIcon::Error: return QMessageBox::Critical;
+    case TBoxIcon::Question: return QMessageBox::Question;
+    case TBoxIcon::None: break;
     }
     return QMessageBox::NoIcon;
 }
@@ -45,18 +39,12 @@ TBoxResult TDesktopPrompt::MessageBox(const QString& text, const QString& captio
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     auto* box = new QMessageBox(qtIcon(icon), title, shown, QMessageBox::NoButton, parentWidget());
     switch (buttons) {
-    case TBoxButtons::Ok:
-        box->setStandardButtons(QMessageBox::Ok);
-        break;
-    case TBoxButtons::Cancel:
-        box->setStandardButtons(QMessageBox::Cancel);
-        break;
+    case TBoxButtons::Ok: box->setStandardButtons(QMessageBox::Ok); break;
+    case TBoxButtons::Cancel: box->setStandardButtons(QMessageBox::Cancel); break;
     case TBoxButtons::OkCancel:
         box->setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
         break;
-    case TBoxButtons::YesNo:
-        box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        break;
+    case TBoxButtons::YesNo: box->setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
     }
     if (buttons == TBoxButtons::Ok || buttons == TBoxButtons::Cancel) {
         // Nothing depends on the answer: show it and go on.
@@ -68,14 +56,10 @@ TBoxResult TDesktopPrompt::MessageBox(const QString& text, const QString& captio
     const int answer = box->exec();
     delete box;
     switch (answer) {
-    case QMessageBox::Ok:
-        return TBoxResult::Ok;
-    case QMessageBox::Yes:
-        return TBoxResult::Yes;
-    case QMessageBox::No:
-        return TBoxResult::No;
-    default:
-        break;
+    case QMessageBox::Ok: return TBoxResult::Ok;
+    case QMessageBox::Yes: return TBoxResult::Yes;
+    case QMessageBox::No: return TBoxResult::No;
+    default: break;
     }
     return DefaultAnswer(buttons);
 }
@@ -84,8 +68,7 @@ QString TDesktopPrompt::QtFilter(const QString& filter) {
     // "Name|pattern|Name|pattern": every second part is a pattern that Qt reads from the name.
     const QStringList parts = filter.split('|');
     QStringList names;
-    for (int i = 0; i < parts.size(); i += 2)
-        names << parts[i];
+    for (int i = 0; i < parts.size(); i += 2) names << parts[i];
     return names.join(QStringLiteral(";;"));
 }
 

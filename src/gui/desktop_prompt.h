@@ -19,8 +19,8 @@ public:
                           TBoxButtons buttons) override;
     QString OpenFile(const QString& title, const QString& filter,
                      const QString& initialFolder) override;
-    QString SaveFile(const QString& title, const QString& filter, const QString& defaultExtension,
-                     const QString& initialFolder) override;
+    QString SaveFile(const QString& title, const QString& filter,
+                     const QString& defaultExtension, const QString& initialFolder) override;
     QString PickFolder(const QString& initialFolder) override;
 
     // A modal dialog with this property set to true owns the boxes and pickers raised while it
