@@ -117,7 +117,6 @@ public:
     // The enqueue dialog of the view: completes a prepared job, true on OK. Without one
     // (headless) "Add..." queues nothing.
     void setEnqueueDialog(std::function<bool(TQueueItem& job)> dialog);
-
     // What the console reaches of the program; the view makes the console's dialogs with it.
     const TConsoleServices& services() const { return mServices; }
 

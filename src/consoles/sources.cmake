@@ -1,4 +1,5 @@
 set(consoles_sources
+  consoles/account_dialogs.cpp consoles/account_dialogs.h
   consoles/client_console.cpp consoles/client_console.h
   consoles/console_base.cpp consoles/console_base.h
   consoles/detected_modems.cpp consoles/detected_modems.h
@@ -8,4 +9,5 @@ set(consoles_sources
   consoles/list_models.cpp consoles/list_models.h
   consoles/modem_detection.cpp consoles/modem_detection.h
   consoles/modem_properties.cpp consoles/modem_properties.h
+  consoles/options.cpp consoles/options.h
   consoles/server_console.cpp consoles/server_console.h)

@@ -24,9 +24,14 @@ QMessageBox::Icon qtIcon(TBoxIcon icon) {
 TDesktopPrompt::TDesktopPrompt(std::function<QWidget*()> parent) : mParent(std::move(parent)) {}
 
 QWidget* TDesktopPrompt::parentWidget() const {
-    // A box raised while a dialog is open belongs to that dialog: it must block the dialog's
+    // A box raised while a dialog is open belongs to that dialog: it must hold the dialog's
     // buttons, not only the main window's.
-    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal->isVisible()) return modal;
+    return behindDialogs();
+}
+
+QWidget* TDesktopPrompt::behindDialogs() const {
     QWidget* parent = mParent ? mParent() : nullptr;
     // A hidden window (in the tray) cannot own a visible box.
     return parent && parent->isVisible() ? parent : nullptr;
@@ -51,6 +56,17 @@ TBoxResult TDesktopPrompt::MessageBox(const QString& text, const QString& captio
         // Nothing depends on the answer: show it and go on.
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setWindowModality(box->parentWidget() ? Qt::WindowModal : Qt::NonModal);
+        // A dialog that ends while its box is still open (a failure reported as it took its
+        // answer: "Wrong password!") must not take the box with it: the box moves behind.
+        if (auto* dialog = qobject_cast<QDialog*>(box->parentWidget())) {
+            QObject::connect(dialog, &QDialog::finished, box, [this, box, dialog]() {
+                if (box->parentWidget() != dialog || !box->isVisible()) return;
+                QWidget* behind = behindDialogs();
+                box->setParent(behind, box->windowFlags());
+                box->setWindowModality(behind ? Qt::WindowModal : Qt::NonModal);
+                box->show();
+            });
+        }
         box->show();
         return buttons == TBoxButtons::Ok ? TBoxResult::Ok : TBoxResult::Cancel;
     }
@@ -92,4 +108,19 @@ QString TDesktopPrompt::PickFolder(const QString& initialFolder) {
     picker.setFolder(initialFolder);
     if (picker.exec() != QDialog::Accepted) return {};
     return picker.folder();
+}
+
+TBoxOwnerDialog::TBoxOwnerDialog(QWidget* parent) : QDialog(parent) {
+    setProperty(TDesktopPrompt::OwnsBoxesProperty, true);
+}
+
+void TBoxOwnerDialog::done(int result) {
+    QWidget* behind = parentWidget() && parentWidget()->isVisible() ? parentWidget() : nullptr;
+    for (QMessageBox* box : findChildren<QMessageBox*>(Qt::FindDirectChildrenOnly)) {
+        if (!box->isVisible()) continue;
+        box->setParent(behind, box->windowFlags());
+        box->setWindowModality(behind ? Qt::WindowModal : Qt::NonModal);
+        box->show();
+    }
+    QDialog::done(result);
 }

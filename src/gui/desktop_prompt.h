@@ -5,6 +5,7 @@
 // event while the operator reads it. A question waits for its answer.
 #include "platform/prompt.h"
 
+#include <QDialog>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -22,11 +23,28 @@ public:
                      const QString& defaultExtension, const QString& initialFolder) override;
     QString PickFolder(const QString& initialFolder) override;
 
+    // Set on the dialogs that move their still open boxes behind them when they close; every
+    // open dialog owns the boxes raised meanwhile.
+    static constexpr const char* OwnsBoxesProperty = "ownsPromptBoxes";
+
     // A filter as the program writes it ("Text files (*.txt)|*.txt") in Qt's form
     // ("Text files (*.txt)").
     static QString QtFilter(const QString& filter);
 
 private:
+    // The window a box belongs to: the dialog open at the time, else the main window when shown.
     QWidget* parentWidget() const;
+    // The main window when it is shown, else none.
+    QWidget* behindDialogs() const;
     std::function<QWidget*()> mParent;
+};
+
+// A dialog that owns the boxes raised while it is open (OwnsBoxesProperty). A box still open
+// when the dialog closes (a failure reported while it took its OK) moves to the window behind
+// the dialog instead of going with it.
+class TBoxOwnerDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit TBoxOwnerDialog(QWidget* parent = nullptr);
+    void done(int result) override;
 };

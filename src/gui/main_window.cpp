@@ -5,11 +5,16 @@
 #include "consoles/server_console.h"
 #include "core/settings.h"
 #include "core/status.h"
+#include "gui/account_dialogs.h"
 #include "gui/choice_page.h"
+#include "gui/device_dialog.h"
+#include "gui/console_view.h"
 #include "gui/login_dialog.h"
 #include "gui/notification.h"
+#include "gui/options_dialogs.h"
 #include "platform/prompt.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -80,6 +85,11 @@ TfrmMRL::TfrmMRL(IMainShell& shell, TSettings& settings, TStatusSink& status, IP
     setFixedSize(ClientWidth, ClientHeight);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    // A device of the options dialogs is edited in "Device Configuration", over the dialog.
+    mDeviceEditor = [this](TModemsList& modems, TCommDevice& device) {
+        QWidget* over = QApplication::activeModalWidget();
+        return EditDevice(modems, device, mSettings, mPrompt, over ? over : this);
+    };
     mPages = new QStackedWidget(this);
     mPages->setObjectName(QStringLiteral("nb"));
     layout->addWidget(mPages);
@@ -90,6 +100,15 @@ TfrmMRL::TfrmMRL(IMainShell& shell, TSettings& settings, TStatusSink& status, IP
         if (!view) view = new QWidget(mPages);
         mConsoleViews[role] = view;
         mPages->addWidget(view);
+        // "Configuration" and "Password..." of a console open their dialogs over this window.
+        if (auto* consoleView = qobject_cast<TConsoleView*>(view)) {
+            connect(consoleView, &TConsoleView::optionsRequested, this, [this, consoleView]() {
+                if (TConsoleBase* console = consoleView->console())
+                    ShowConsoleOptions(*console, mDeviceEditor, this);
+            });
+            connect(consoleView, &TConsoleView::passwordRequested, this,
+                    [this]() { ShowChangePassword(mSettings, mStatus, mPrompt, this); });
+        }
     }
 
     // The maker's label, top right over the pages.

@@ -2,6 +2,8 @@
 // TfrmMRL: the program's window. It shows one page at a time (0 role choice, 1 client console,
 // 2 server console; the page follows the shell), lives in the notification area when minimised,
 // and may ask for the access password before it comes back from there.
+#include "consoles/options.h"
+
 #include <QIcon>
 #include <QList>
 #include <QPointer>
@@ -44,6 +46,9 @@ public:
     void trayDoubleClick();
     // The notice of arrived files.
     void showNotification();
+    // How the options dialogs edit a device (the device configuration dialog); without one
+    // their Add and Edit buttons do nothing.
+    void setDeviceEditor(TDeviceEditor editor) { mDeviceEditor = std::move(editor); }
     // The program is ending: the window closes without the question.
     void terminate();
 
@@ -84,6 +89,7 @@ private:
     TStatusSink& mStatus;
     IPrompt& mPrompt;
     TViewFactory mViews;
+    TDeviceEditor mDeviceEditor;
     QStackedWidget* mPages;
     TfraChoice* mChoice;
     QWidget* mConsoleViews[3] = {nullptr, nullptr, nullptr};

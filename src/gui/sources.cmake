@@ -1,6 +1,7 @@
 # The widgets: the main window, its pages, the console views, the small windows and the desktop
 # prompt.
 set(gui_sources
+  gui/account_dialogs.cpp gui/account_dialogs.h
   gui/choice_page.cpp gui/choice_page.h
   gui/client_view.cpp gui/client_view.h
   gui/console_view.cpp gui/console_view.h
@@ -13,5 +14,6 @@ set(gui_sources
   gui/main_window.cpp gui/main_window.h
   gui/modem_dialogs.cpp gui/modem_dialogs.h
   gui/notification.cpp gui/notification.h
+  gui/options_dialogs.cpp gui/options_dialogs.h
   gui/server_view.cpp gui/server_view.h
   gui/gui.qrc)

@@ -337,6 +337,23 @@ void MainWindowTest::tellingBoxesDoNotWait() {
         dialog.reject();
     });
     dialog.exec();
+
+    // A box raised as its dialog ends ("Wrong password!" as the login closes) outlives it.
+    QPointer<QMessageBox> survivor;
+    {
+        QDialog login(&owner);
+        QTimer::singleShot(0, [&]() {
+            prompt.MessageBox(QStringLiteral("Wrong password!"), QString(), TBoxIcon::Error,
+                              TBoxButtons::Ok);
+            survivor = login.findChild<QMessageBox*>();
+            login.reject();
+        });
+        login.exec();
+    }
+    QVERIFY(survivor);
+    QVERIFY(survivor->isVisible());
+    QCOMPARE(survivor->parentWidget(), &owner);
+    survivor->accept();
     QCOMPARE(TDesktopPrompt::QtFilter(QStringLiteral("Text files (*.txt)|*.txt")),
              QStringLiteral("Text files (*.txt)"));
 }

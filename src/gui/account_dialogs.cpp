@@ -1,0 +1,211 @@
+#include "gui/account_dialogs.h"
+
+#include "gui/desktop_prompt.h"
+
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace {
+QLineEdit* lineEdit(const QString& name, bool secret, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    if (secret) {
+        edit->setEchoMode(QLineEdit::Password);
+        edit->setMaxLength(MaxPasswordBytes);
+    }
+    return edit;
+}
+
+// OK (the default button) and Cancel, right-aligned.
+QHBoxLayout* okCancel(QDialog* dialog, const QString& cancelCaption, QPushButton** ok) {
+    *ok = new QPushButton(QStringLiteral("&OK"), dialog);
+    (*ok)->setObjectName(QStringLiteral("btOk"));
+    (*ok)->setDefault(true);
+    auto* cancel = new QPushButton(cancelCaption, dialog);
+    cancel->setObjectName(QStringLiteral("btCancel"));
+    cancel->setAutoDefault(false);
+    QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(*ok);
+    row->addWidget(cancel);
+    return row;
+}
+
+void setTextIfChanged(QLineEdit* edit, const QString& text) {
+    if (edit->text() != text) edit->setText(text);
+}
+} // namespace
+
+// ---- TfrmHstUsrDialog ----
+
+TfrmHstUsrDialog::TfrmHstUsrDialog(TfrmHstUsr& user, QWidget* parent)
+    : TBoxOwnerDialog(parent), mUser(user) {
+    setObjectName(QStringLiteral("frmHstUsr"));
+    setWindowTitle(QStringLiteral("Add / Edit User"));
+
+    auto* identification = new QGroupBox(QStringLiteral(" Identification: "), this);
+    auto* grid = new QGridLayout(identification);
+    edUser = lineEdit(QStringLiteral("edUser"), false, identification);
+    edPass = lineEdit(QStringLiteral("edPass"), true, identification);
+    edPass2 = lineEdit(QStringLiteral("edPass2"), true, identification);
+    int row = 0;
+    for (auto [caption, edit] : {std::pair{QStringLiteral("User Name:"), edUser},
+                                 std::pair{QStringLiteral("Password:"), edPass},
+                                 std::pair{QStringLiteral("Confirmation:"), edPass2}}) {
+        auto* label = new QLabel(caption, identification);
+        label->setBuddy(edit);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(edit, row, 1);
+        ++row;
+    }
+
+    QWidget* inbox = makeFolderGroup(QStringLiteral(" Inbox folder: "), QStringLiteral("inbox"),
+                                     rbDefInbox, rbPrvInbox, edInbox, btBrowInbox);
+    rbDefInbox->setObjectName(QStringLiteral("rbDefInbox"));
+    rbPrvInbox->setObjectName(QStringLiteral("rbPrvInbox"));
+    edInbox->setObjectName(QStringLiteral("edInbox"));
+    btBrowInbox->setObjectName(QStringLiteral("btBrowInbox"));
+    QWidget* outbox = makeFolderGroup(QStringLiteral(" Outbox folder: "), QStringLiteral("outbox"),
+                                      rbDefOutbox, rbPrvOutbox, edOutbox, btBrowOutbox);
+    rbDefOutbox->setObjectName(QStringLiteral("rbDefOutbox"));
+    rbPrvOutbox->setObjectName(QStringLiteral("rbPrvOutbox"));
+    edOutbox->setObjectName(QStringLiteral("edOutbox"));
+    btBrowOutbox->setObjectName(QStringLiteral("btBrowOutbox"));
+
+    QPushButton* ok = nullptr;
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(identification);
+    layout->addWidget(inbox);
+    layout->addWidget(outbox);
+    layout->addLayout(okCancel(this, QStringLiteral("&Cancel"), &ok));
+
+    edUser->setText(user.userName());
+    edPass->setText(user.password());
+    edPass2->setText(user.confirmation());
+    connect(edUser, &QLineEdit::textEdited, this,
+            [this](const QString& t) { mUser.setUserName(t); });
+    connect(edPass, &QLineEdit::textEdited, this,
+            [this](const QString& t) { mUser.setPassword(t); });
+    connect(edPass2, &QLineEdit::textEdited, this,
+            [this](const QString& t) { mUser.setConfirmation(t); });
+    connect(edInbox, &QLineEdit::textEdited, this, [this](const QString& t) { mUser.setInbox(t); });
+    connect(edOutbox, &QLineEdit::textEdited, this,
+            [this](const QString& t) { mUser.setOutbox(t); });
+    connect(rbDefInbox, &QRadioButton::clicked, this, [this]() { mUser.setDefaultInbox(true); });
+    connect(rbPrvInbox, &QRadioButton::clicked, this, [this]() { mUser.setDefaultInbox(false); });
+    connect(rbDefOutbox, &QRadioButton::clicked, this, [this]() { mUser.setDefaultOutbox(true); });
+    connect(rbPrvOutbox, &QRadioButton::clicked, this, [this]() { mUser.setDefaultOutbox(false); });
+    connect(btBrowInbox, &QPushButton::clicked, this, [this]() { mUser.btBrowInboxClick(); });
+    connect(btBrowOutbox, &QPushButton::clicked, this, [this]() { mUser.btBrowOutboxClick(); });
+    connect(ok, &QPushButton::clicked, this, &TfrmHstUsrDialog::okClicked);
+    connect(&user, &TfrmHstUsr::changed, this, &TfrmHstUsrDialog::follow);
+    follow();
+}
+
+QWidget* TfrmHstUsrDialog::makeFolderGroup(const QString& caption, const QString& kind,
+                                           QRadioButton*& def, QRadioButton*& prv, QLineEdit*& edit,
+                                           QPushButton*& browse) {
+    auto* group = new QGroupBox(caption, this);
+    def = new QRadioButton(QStringLiteral("Use default %1 folder").arg(kind), group);
+    prv = new QRadioButton(QStringLiteral("Create private %1 subfolder").arg(kind), group);
+    auto* choice = new QButtonGroup(group);
+    choice->addButton(def);
+    choice->addButton(prv);
+    edit = lineEdit(QString(), false, group);
+    browse = new QPushButton(QStringLiteral("Browse..."), group);
+    browse->setAutoDefault(false);
+    auto* label =
+        new QLabel(QStringLiteral("Enter the full path of the user's %1 folder:").arg(kind), group);
+    label->setBuddy(edit);
+    auto* path = new QHBoxLayout;
+    path->addWidget(edit, 1);
+    path->addWidget(browse);
+    auto* layout = new QVBoxLayout(group);
+    layout->addWidget(def);
+    layout->addWidget(prv);
+    layout->addWidget(label);
+    layout->addLayout(path);
+    return group;
+}
+
+void TfrmHstUsrDialog::follow() {
+    rbDefInbox->setChecked(mUser.defaultInbox());
+    rbPrvInbox->setChecked(!mUser.defaultInbox());
+    rbDefOutbox->setChecked(mUser.defaultOutbox());
+    rbPrvOutbox->setChecked(!mUser.defaultOutbox());
+    edInbox->setEnabled(mUser.inboxEnabled());
+    edOutbox->setEnabled(mUser.outboxEnabled());
+    setTextIfChanged(edInbox, mUser.inbox());
+    setTextIfChanged(edOutbox, mUser.outbox());
+}
+
+void TfrmHstUsrDialog::okClicked() {
+    mUser.setUserName(edUser->text());
+    mUser.setPassword(edPass->text());
+    mUser.setConfirmation(edPass2->text());
+    mUser.setInbox(edInbox->text());
+    mUser.setOutbox(edOutbox->text());
+    const bool ok = mUser.btOkClick();
+    follow();
+    if (ok) accept();
+}
+
+// ---- TfrmChgPassDialog ----
+
+TfrmChgPassDialog::TfrmChgPassDialog(TfrmChgPass& password, QWidget* parent)
+    : TBoxOwnerDialog(parent), mPassword(password) {
+    setObjectName(QStringLiteral("frmChgPass"));
+    setWindowTitle(QStringLiteral("Change Password"));
+
+    auto* grid = new QGridLayout;
+    edCurrent = lineEdit(QStringLiteral("edCurrent"), true, this);
+    edNew = lineEdit(QStringLiteral("edNew"), true, this);
+    edConfirm = lineEdit(QStringLiteral("edConfirm"), true, this);
+    int row = 0;
+    for (auto [caption, edit] : {std::pair{QStringLiteral("Current Password:"), edCurrent},
+                                 std::pair{QStringLiteral("New Password:"), edNew},
+                                 std::pair{QStringLiteral("Confirm Password:"), edConfirm}}) {
+        auto* label = new QLabel(caption, this);
+        label->setBuddy(edit);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(edit, row, 1);
+        ++row;
+    }
+    QPushButton* ok = nullptr;
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addLayout(okCancel(this, QStringLiteral("Cancel"), &ok));
+    connect(ok, &QPushButton::clicked, this, &TfrmChgPassDialog::okClicked);
+    setFixedSize(sizeHint().expandedTo(QSize(300, 0)));
+}
+
+void TfrmChgPassDialog::okClicked() {
+    mPassword.setCurrent(edCurrent->text());
+    mPassword.setNew(edNew->text());
+    mPassword.setConfirm(edConfirm->text());
+    if (mPassword.btOkClick()) accept();
+}
+
+// ---- Opening ----
+
+bool EditUser(TMRLUser& user, const QString& defaultInbox, const QString& defaultOutbox,
+              IPrompt& prompt, QWidget* parent) {
+    TfrmHstUsr presenter(user, defaultInbox, defaultOutbox, prompt);
+    TfrmHstUsrDialog dialog(presenter, parent);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+bool ShowChangePassword(TSettings& settings, TStatusSink& status, IPrompt& prompt,
+                        QWidget* parent) {
+    TfrmChgPass presenter(settings, status, prompt);
+    TfrmChgPassDialog dialog(presenter, parent);
+    return dialog.exec() == QDialog::Accepted;
+}

@@ -1,0 +1,448 @@
+#include "gui/options_dialogs.h"
+
+#include "consoles/console_base.h"
+#include "consoles/list_models.h"
+#include "gui/account_dialogs.h"
+#include "gui/desktop_prompt.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+QPushButton* button(const QString& name, const QString& caption, QWidget* parent) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    return b;
+}
+
+// A report-style list: whole rows, one at a time, read-only, the selection shown also while
+// the list has no focus.
+QTreeWidget* reportList(const QString& name, const QList<TListColumn>& columns, QWidget* parent) {
+    auto* list = new QTreeWidget(parent);
+    list->setObjectName(name);
+    list->setColumnCount(int(columns.size()));
+    QStringList captions;
+    for (const TListColumn& column : columns)
+        captions << column.caption;
+    list->setHeaderLabels(captions);
+    for (int c = 0; c < columns.size(); ++c)
+        list->header()->resizeSection(c, columns[c].width);
+    list->header()->setStretchLastSection(false);
+    list->setRootIsDecorated(false);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setAllColumnsShowFocus(true);
+    QPalette colours = list->palette();
+    for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+        colours.setColor(QPalette::Inactive, role, colours.color(QPalette::Active, role));
+    list->setPalette(colours);
+    return list;
+}
+
+int selectedRow(const QTreeWidget* list) {
+    const QList<QTreeWidgetItem*> selected = list->selectedItems();
+    return selected.isEmpty() ? -1 : list->indexOfTopLevelItem(selected.first());
+}
+
+// Brings the list to `count` rows, keeping the items that stay (a check-box change arrives
+// from an item, which must outlive its own signal).
+void resizeRows(QTreeWidget* list, int count, Qt::ItemFlags flags) {
+    while (list->topLevelItemCount() > count)
+        delete list->takeTopLevelItem(list->topLevelItemCount() - 1);
+    while (list->topLevelItemCount() < count)
+        (new QTreeWidgetItem(list))->setFlags(flags);
+}
+
+void selectRow(QTreeWidget* list, int row) {
+    QTreeWidgetItem* item = row >= 0 ? list->topLevelItem(row) : nullptr;
+    if (item == list->currentItem() && (!item || item->isSelected())) return;
+    list->clearSelection();
+    list->setCurrentItem(item);
+    if (item) item->setSelected(true);
+}
+
+void setTextIfChanged(QLineEdit* edit, const QString& text) {
+    if (edit->text() != text) edit->setText(text);
+}
+
+bool isDeleteKey(QObject* watched, QEvent* event, QObject* list) {
+    return watched == list && event->type() == QEvent::KeyPress &&
+           static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete;
+}
+} // namespace
+
+// ---- TNumberField ----
+
+TNumberField::TNumberField(const TNumberRange& range, const QString& name, QWidget* parent)
+    : QSpinBox(parent) {
+    setObjectName(name);
+    setRange(range.minimum, range.maximum);
+    setSingleStep(range.step);
+    setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+}
+
+void TNumberField::fixup(QString& input) const {
+    bool ok = false;
+    const qlonglong number = locale().toLongLong(input.trimmed(), &ok);
+    input = textFromValue(
+        ok ? int(qBound<qlonglong>(qlonglong(minimum()), number, qlonglong(maximum())))
+           : minimum());
+}
+
+// ---- TOptionsDialog ----
+
+TOptionsDialog::TOptionsDialog(TOptionsBase& options, const QString& name, const QString& caption,
+                               QWidget* parent)
+    : TBoxOwnerDialog(parent), mOptions(options) {
+    setObjectName(name);
+    setWindowTitle(caption);
+    connect(&options, &TOptionsBase::devicesChanged, this, &TOptionsDialog::followDevices);
+    connect(&options, &TOptionsBase::fieldsChanged, this, &TOptionsDialog::followFields);
+}
+
+QWidget* TOptionsDialog::makeDevicePart(const QStringList& buttonCaptions) {
+    auto* part = new QWidget;
+    lvConn = reportList(QStringLiteral("lvConn"),
+                        {{QStringLiteral("On"), 30},
+                         {QStringLiteral("Type"), TListModel::DefaultWidth},
+                         {QStringLiteral("Device"), 140},
+                         {QStringLiteral("Parameters"), 180},
+                         {QStringLiteral("Retries"), TListModel::DefaultWidth}},
+                        part);
+    lvConn->installEventFilter(this);
+    auto* add = button(QStringLiteral("btAddDev"), buttonCaptions.value(0), part);
+    auto* edit = button(QStringLiteral("btEditDev"), buttonCaptions.value(1), part);
+    auto* del = button(QStringLiteral("btDelDev"), buttonCaptions.value(2), part);
+    add->setEnabled(mOptions.canEditDevices());
+    edit->setEnabled(mOptions.canEditDevices());
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(add);
+    buttons->addWidget(edit);
+    buttons->addWidget(del);
+    buttons->addStretch(1);
+    auto* layout = new QVBoxLayout(part);
+    layout->addWidget(lvConn, 1);
+    layout->addLayout(buttons);
+
+    connect(lvConn, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+        if (mFollowing || column != 0) return;
+        mOptions.lvConnChange(lvConn->indexOfTopLevelItem(item),
+                              item->checkState(0) == Qt::Checked);
+    });
+    connect(lvConn, &QTreeWidget::itemSelectionChanged, this, [this]() {
+        if (!mFollowing) mOptions.setDeviceSelection(selectedRow(lvConn));
+    });
+    connect(add, &QPushButton::clicked, this, [this]() { mOptions.btAddDevClick(); });
+    connect(edit, &QPushButton::clicked, this, [this]() { mOptions.btEditDevClick(); });
+    connect(del, &QPushButton::clicked, this, [this]() { mOptions.btDelDevClick(); });
+    followDevices();
+    return part;
+}
+
+QWidget* TOptionsDialog::makePaths() {
+    auto* group = new QGroupBox(QStringLiteral(" Paths: "));
+    group->setObjectName(QStringLiteral("gbPaths"));
+    auto* grid = new QGridLayout(group);
+    auto row = [&](int at, const QString& label, const QString& editName,
+                   const QString& buttonName) {
+        auto* edit = new QLineEdit(group);
+        edit->setObjectName(editName);
+        auto* caption = new QLabel(label, group);
+        caption->setBuddy(edit);
+        auto* browse = button(buttonName, QStringLiteral("..."), group);
+        browse->setMaximumWidth(30);
+        grid->addWidget(caption, at, 0);
+        grid->addWidget(edit, at, 1);
+        grid->addWidget(browse, at, 2);
+        return std::make_pair(edit, browse);
+    };
+    auto [in, btIn] =
+        row(0, QStringLiteral("Inbox:"), QStringLiteral("edIn"), QStringLiteral("btIn"));
+    auto [out, btOut] =
+        row(1, QStringLiteral("Outbox:"), QStringLiteral("edOut"), QStringLiteral("btOut"));
+    edIn = in;
+    edOut = out;
+    connect(edIn, &QLineEdit::textEdited, this, [this](const QString& t) { mOptions.setInbox(t); });
+    connect(edOut, &QLineEdit::textEdited, this,
+            [this](const QString& t) { mOptions.setOutbox(t); });
+    connect(btIn, &QPushButton::clicked, this, [this]() { mOptions.btInClick(); });
+    connect(btOut, &QPushButton::clicked, this, [this]() { mOptions.btOutClick(); });
+    followFields();
+    return group;
+}
+
+QCheckBox* TOptionsDialog::checkBox(const QString& name, const QString& caption, bool checked) {
+    auto* box = new QCheckBox(caption, this);
+    box->setObjectName(name);
+    box->setChecked(checked);
+    return box;
+}
+
+QLayout* TOptionsDialog::numberRow(const QString& label, TNumberField* field, const QString& unit) {
+    auto* row = new QHBoxLayout;
+    auto* caption = new QLabel(label, this);
+    caption->setBuddy(field);
+    row->addWidget(caption);
+    row->addWidget(field);
+    if (!unit.isEmpty()) row->addWidget(new QLabel(unit, this));
+    row->addStretch(1);
+    return row;
+}
+
+QLayout* TOptionsDialog::makeButtons() {
+    auto* ok = new QPushButton(QStringLiteral("&OK"), this);
+    ok->setObjectName(QStringLiteral("btOk"));
+    ok->setDefault(true);
+    auto* cancel = button(QStringLiteral("btCanc"), QStringLiteral("&Cancel"), this);
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    connect(ok, &QPushButton::clicked, this, &TOptionsDialog::okClicked);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    return row;
+}
+
+void TOptionsDialog::store() {
+    mOptions.setInbox(edIn->text());
+    mOptions.setOutbox(edOut->text());
+    mOptions.setLaunch(ckLaunch->isChecked());
+    mOptions.setAutoDelivery(ckAutoDeliv->isChecked());
+    spMaxlog->interpretText();
+    mOptions.setMaxLogSize(spMaxlog->value());
+}
+
+void TOptionsDialog::okClicked() {
+    store();
+    if (mOptions.btOkClick()) accept();
+}
+
+void TOptionsDialog::followDevices() {
+    if (!lvConn) return;
+    mFollowing = true;
+    const QList<TDeviceRow>& rows = mOptions.deviceRows();
+    resizeRows(lvConn, int(rows.size()),
+               Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+    for (int i = 0; i < rows.size(); ++i) {
+        QTreeWidgetItem* item = lvConn->topLevelItem(i);
+        item->setCheckState(0, rows[i].checked ? Qt::Checked : Qt::Unchecked);
+        item->setText(1, rows[i].type);
+        item->setText(2, rows[i].name);
+        item->setText(3, rows[i].param);
+        item->setText(4, rows[i].retries);
+    }
+    selectRow(lvConn, mOptions.deviceSelection());
+    mFollowing = false;
+}
+
+void TOptionsDialog::followFields() {
+    if (edIn) setTextIfChanged(edIn, mOptions.inbox());
+    if (edOut) setTextIfChanged(edOut, mOptions.outbox());
+}
+
+bool TOptionsDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (isDeleteKey(watched, event, lvConn)) {
+        mOptions.lvConnKeyDown(VkDelete);
+        return true;
+    }
+    return TBoxOwnerDialog::eventFilter(watched, event);
+}
+
+// ---- TfrmHstOptDialog ----
+
+TfrmHstOptDialog::TfrmHstOptDialog(TfrmHstOpt& options, QWidget* parent)
+    : TOptionsDialog(options, QStringLiteral("frmHstOpt"), QStringLiteral("Server Options"),
+                     parent),
+      mServer(options) {
+    auto* pages = new QTabWidget(this);
+    pages->setObjectName(QStringLiteral("PageControl1"));
+    QWidget* devicesPage =
+        makeDevicePart({QStringLiteral("&Add device"), QStringLiteral("&Edit device"),
+                        QStringLiteral("&Delete device")});
+    devicesPage->setObjectName(QStringLiteral("TabSheet1"));
+    pages->addTab(devicesPage, QStringLiteral("Communication Devices"));
+    pages->addTab(makeUsersPage(), QStringLiteral("Users"));
+
+    ckLaunch = checkBox(QStringLiteral("ckLaunch"), QStringLiteral("Launch application at login"),
+                        options.launch());
+    ckAutoDeliv =
+        checkBox(QStringLiteral("ckAutoDeliv"),
+                 QStringLiteral("Start service on application launch"), options.autoDelivery());
+    ckNotif = checkBox(QStringLiteral("ckNotif"),
+                       QStringLiteral("Pop-up notification on new files"), options.notification());
+    spMaxlog = new TNumberField(MaxLogRange, QStringLiteral("spMaxlog"), this);
+    spMaxlog->setValue(options.maxLogSize());
+    spCommTmo = new TNumberField(TimeoutRange, QStringLiteral("spCommTmo"), this);
+    spCommTmo->setValue(options.sessionTimeout());
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(pages, 1);
+    layout->addWidget(makePaths());
+    layout->addWidget(ckLaunch);
+    layout->addWidget(ckAutoDeliv);
+    layout->addWidget(ckNotif);
+    layout->addLayout(numberRow(QStringLiteral("Maximum log files size:"), spMaxlog, {}));
+    layout->addLayout(
+        numberRow(QStringLiteral("Session timeout:"), spCommTmo, QStringLiteral("min")));
+    layout->addLayout(makeButtons());
+    resize(560, 520);
+}
+
+QWidget* TfrmHstOptDialog::makeUsersPage() {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("TabSheet2"));
+    lvUser = reportList(QStringLiteral("lvUser"),
+                        {{QStringLiteral("User Name"), 100},
+                         {QStringLiteral("INBOX"), 200},
+                         {QStringLiteral("OUTBOX"), 200}},
+                        page);
+    lvUser->installEventFilter(this);
+    auto* add = button(QStringLiteral("btNewUser"), QStringLiteral("&New user"), page);
+    auto* edit = button(QStringLiteral("btEditUser"), QStringLiteral("&Edit user"), page);
+    auto* del = button(QStringLiteral("btDelUser"), QStringLiteral("&Delete user"), page);
+    add->setEnabled(mServer.canEditUsers());
+    edit->setEnabled(mServer.canEditUsers());
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(add);
+    buttons->addWidget(edit);
+    buttons->addWidget(del);
+    buttons->addStretch(1);
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(lvUser, 1);
+    layout->addLayout(buttons);
+
+    connect(&mServer, &TfrmHstOpt::usersChanged, this, &TfrmHstOptDialog::followUsers);
+    connect(lvUser, &QTreeWidget::itemSelectionChanged, this, [this]() {
+        if (!mFollowingUsers) mServer.setUserSelection(selectedRow(lvUser));
+    });
+    connect(add, &QPushButton::clicked, this, [this]() { mServer.btNewUserClick(); });
+    connect(edit, &QPushButton::clicked, this, [this]() { mServer.btEditUserClick(); });
+    connect(del, &QPushButton::clicked, this, [this]() { mServer.btDelUserClick(); });
+    followUsers();
+    return page;
+}
+
+void TfrmHstOptDialog::followUsers() {
+    mFollowingUsers = true;
+    const QList<QStringList>& rows = mServer.userRows();
+    resizeRows(lvUser, int(rows.size()), Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    for (int i = 0; i < rows.size(); ++i)
+        for (int c = 0; c < 3; ++c)
+            lvUser->topLevelItem(i)->setText(c, rows[i].value(c));
+    selectRow(lvUser, mServer.userSelection());
+    mFollowingUsers = false;
+}
+
+void TfrmHstOptDialog::store() {
+    TOptionsDialog::store();
+    mServer.setNotification(ckNotif->isChecked());
+    spCommTmo->interpretText();
+    mServer.setSessionTimeout(spCommTmo->value());
+}
+
+bool TfrmHstOptDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (isDeleteKey(watched, event, lvUser)) {
+        mServer.lvUserKeyDown(VkDelete);
+        return true;
+    }
+    return TOptionsDialog::eventFilter(watched, event);
+}
+
+// ---- TfrmRemOptDialog ----
+
+TfrmRemOptDialog::TfrmRemOptDialog(TfrmRemOpt& options, QWidget* parent)
+    : TOptionsDialog(options, QStringLiteral("frmRemOpt"), QStringLiteral("Client Configuration"),
+                     parent),
+      mClient(options) {
+    auto* devices = new QGroupBox(QStringLiteral(" Communication Devices: "), this);
+    devices->setObjectName(QStringLiteral("gbDevices"));
+    auto* inGroup = new QVBoxLayout(devices);
+    inGroup->setContentsMargins(0, 0, 0, 0);
+    inGroup->addWidget(makeDevicePart(
+        {QStringLiteral("&Add"), QStringLiteral("&Edit"), QStringLiteral("&Delete")}));
+
+    ckLaunch = checkBox(QStringLiteral("ckLaunch"), QStringLiteral("Launch application at login"),
+                        options.launch());
+    ckAutoDeliv =
+        checkBox(QStringLiteral("ckAutoDeliv"),
+                 QStringLiteral("Start service on application launch"), options.autoDelivery());
+    ckDeq = checkBox(QStringLiteral("ckDeq"), QStringLiteral("Drop failed jobs after retries"),
+                     options.dropFailed());
+    cbBatchInt = new QComboBox(this);
+    cbBatchInt->setObjectName(QStringLiteral("cbBatchInt"));
+    cbBatchInt->addItems(options.batchIntervalCaptions());
+    cbBatchInt->setCurrentIndex(options.batchIntervalIndex());
+    spBatchTmo = new TNumberField(TimeoutRange, QStringLiteral("spBatchTmo"), this);
+    spBatchTmo->setValue(options.batchTimeout());
+    spMaxlog = new TNumberField(MaxLogRange, QStringLiteral("spMaxlog"), this);
+    spMaxlog->setValue(options.maxLogSize());
+
+    auto* interval = new QHBoxLayout;
+    auto* intervalLabel = new QLabel(QStringLiteral("Batch start interval:"), this);
+    intervalLabel->setBuddy(cbBatchInt);
+    interval->addWidget(intervalLabel);
+    interval->addWidget(cbBatchInt);
+    interval->addStretch(1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(devices, 1);
+    layout->addWidget(makePaths());
+    layout->addWidget(ckLaunch);
+    layout->addWidget(ckAutoDeliv);
+    layout->addWidget(ckDeq);
+    layout->addLayout(interval);
+    layout->addLayout(
+        numberRow(QStringLiteral("Batch timeout:"), spBatchTmo, QStringLiteral("min")));
+    layout->addLayout(numberRow(QStringLiteral("Maximum log files size:"), spMaxlog, {}));
+    layout->addLayout(makeButtons());
+    resize(520, 500);
+}
+
+void TfrmRemOptDialog::store() {
+    TOptionsDialog::store();
+    mClient.setDropFailed(ckDeq->isChecked());
+    mClient.setBatchIntervalIndex(cbBatchInt->currentIndex());
+    spBatchTmo->interpretText();
+    mClient.setBatchTimeout(spBatchTmo->value());
+}
+
+// ---- Opening ----
+
+bool ShowConsoleOptions(TConsoleBase& console, const TDeviceEditor& deviceEditor, QWidget* parent) {
+    if (!console.optionsEnabled()) return false;
+    const TConsoleServices& services = console.services();
+    bool ok = false;
+    if (console.Role() == 2) {
+        QWidget* owner = parent;
+        TfrmHstOpt options(
+            services, deviceEditor,
+            [&services, &owner](TMRLUser& user, const QString& inbox, const QString& outbox) {
+                return EditUser(user, inbox, outbox, services.prompt, owner);
+            });
+        TfrmHstOptDialog dialog(options, parent);
+        owner = &dialog;
+        ok = dialog.exec() == QDialog::Accepted;
+    } else {
+        TfrmRemOpt options(services, deviceEditor);
+        TfrmRemOptDialog dialog(options, parent);
+        ok = dialog.exec() == QDialog::Accepted;
+    }
+    if (ok) {
+        console.UpdateQueueList();
+        console.SetGUI();
+    }
+    return ok;
+}
