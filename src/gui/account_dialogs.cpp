@@ -40,7 +40,11 @@ QHBoxLayout* okCancel(QDialog* dialog, const QString& cancelCaption, QPushButton
 }
 
 void setTextIfChanged(QLineEdit* edit, const QString& text) {
-    if (edit->text() != text) edit->setText(text);
+    if (edit->text() == text) return;
+    edit->setText(text);
+    // A long path shows from its start (the folder it lies in), not from its end, until the
+    // operator edits it.
+    if (!edit->hasFocus()) edit->setCursorPosition(0);
 }
 } // namespace
 

@@ -14,6 +14,10 @@
 #include "gui/main_window.h"
 #include "gui/modem_dialogs.h"
 #include "gui/notification.h"
+#include "gui/options_dialogs.h"
+#include "gui/account_dialogs.h"
+#include "consoles/options.h"
+#include "consoles/account_dialogs.h"
 #include "gui/server_view.h"
 
 #include <QApplication>
@@ -60,7 +64,7 @@ void mainWindows() {
     for (int role : {0, 1, 2}) {
         TestHome home(role);
         WriteFile(home.file("OUTBOX/report-2026.txt"), QByteArray(48213, 'x'));
-        WriteFile(home.file("OUTBOX/ALICE/plan.pdf"), QByteArray(1200, 'y'));
+        WriteFile(home.file("OUTBOX/plan.pdf"), QByteArray(1200, 'y'));
         TestHome* h = &home;
         auto shell = std::make_unique<TMainShell>(home.takeContext());
         TMainShell* s = shell.get();
@@ -87,7 +91,9 @@ void mainWindows() {
         } else {
             h->ctx().Users().AddItem();
             h->ctx().Users().PutSetting(0, ukUser, QStringLiteral("ALICE"));
-            shell->ProcessCommandLine({h->file("OUTBOX/ALICE/plan.pdf"), "ALICE"});
+            h->ctx().Users().PutSetting(0, ukInbox, h->settings().GetStr(MRL_Inbox));
+            h->ctx().Users().PutSetting(0, ukOutbox, h->settings().GetStr(MRL_Outbox));
+            shell->ProcessCommandLine({h->file("OUTBOX/plan.pdf"), "ALICE"});
             saveTabs(window.page(2), "pg", QStringLiteral("main-server"));
         }
         window.close();
@@ -116,7 +122,7 @@ void deviceDialogs() {
         TModemsList& modems = *home.ctx().modems;
         modems.AddModem();
         modems.PutSetting(0, mdkFriendlyName, QStringLiteral("Hayes Accura 56K"));
-        modems.PutSetting(0, mdkAttachedTo, QStringLiteral("COM3"));
+        modems.PutSetting(0, mdkAttachedTo, QStringLiteral("COM1"));
         TfrmConn conn(modems, device, home.settings(), home.prompt());
         save(&conn, "device-direct-" + suffix);
         if (auto* type = conn.findChild<QComboBox*>(QStringLiteral("cbDev"))) {
@@ -161,6 +167,50 @@ void enqueueDialogs() {
     dialog.close();
     delete client;
 }
+void optionsDialogs() {
+    for (int role : {1, 2}) {
+        TestHome home(role);
+        home.ctx().NewDevices();
+        TDevicesList& devices = *home.ctx().devices;
+        devices.AddDevice();
+        devices.PutSetting(0, dvkDevName, QStringLiteral("COM1"));
+        devices.PutSetting(0, dvkDevGUID, QStringLiteral("COM1"));
+        devices.PutSetting(0, dvkDevType, QStringLiteral("Direct"));
+        devices.PutSetting(0, dvkDevParam, QStringLiteral("COM1,115200,8,N,1"));
+        home.settings().PutStr(CLI_ActiveDevice, QStringLiteral("COM1"));
+        const TConsoleServices services = home.ctx().ConsoleServices(nullptr);
+        // The program edits devices in "Device Configuration"; the pictures only show the list.
+        const TDeviceEditor editNothing = [](TModemsList&, TCommDevice&) { return false; };
+        if (role == 2) {
+            TUsersList& users = home.ctx().Users();
+            users.AddItem();
+            users.PutSetting(0, ukUser, QStringLiteral("ALICE"));
+            TfrmHstOpt options(services, editNothing, [](TMRLUser&, const QString&, const QString&) {
+                return false;
+            });
+            TfrmHstOptDialog dialog(options);
+            saveTabs(&dialog, "PageControl1", QStringLiteral("server-options"));
+            dialog.close();
+            TMRLUser user;
+            users.EmptyItem(user);
+            TfrmHstUsr presenter(user, home.settings().GetStr(MRL_Inbox),
+                                 home.settings().GetStr(MRL_Outbox), home.prompt());
+            TfrmHstUsrDialog userDialog(presenter);
+            save(&userDialog, QStringLiteral("user"));
+            userDialog.close();
+        } else {
+            TfrmRemOpt options(services, editNothing);
+            TfrmRemOptDialog dialog(options);
+            saveTabs(&dialog, "PageControl1", QStringLiteral("client-options"));
+            dialog.close();
+        }
+    }
+    TestHome home(1);
+    TfrmChgPass presenter(home.settings(), home.sink(), home.prompt());
+    TfrmChgPassDialog dialog(presenter);
+    save(&dialog, QStringLiteral("change-password"));
+    dialog.close();
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -176,6 +226,7 @@ int main(int argc, char** argv) {
     smallWindows();
     deviceDialogs();
     enqueueDialogs();
+    optionsDialogs();
     std::printf("%d pictures, %d failed\n", gWritten, gFailed);
     return gFailed == 0 && gWritten > 0 ? 0 : 1;
 }
