@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, when they are missing. Everything
-# it says goes to standard error, so that callers can keep standard output for their own result.
+# Installs the Debian packages that building, testing and packaging need, when they are missing.
+# Everything it says goes to standard error, so that callers can keep standard output for their
+# own result.
 set -euo pipefail
 exec 1>&2
-packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libqt6svg6 socat lrzsz xvfb xauth trayer)
+packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libqt6svg6 socat lrzsz xvfb xauth trayer dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,44 @@
+# The Debian package (cpack -G DEB in the build folder, or scripts/package.sh): the program, its
+# tools, icons, desktop entry and README, and a systemd unit that runs it as a headless server
+# under the system user marrowline, made by the maintainer scripts in packaging/.
+include(GNUInstallDirs)
+
+set(marrowline_packaging ${PROJECT_SOURCE_DIR}/packaging)
+# Relative, so that "cmake --install --prefix DIR" stays inside DIR; in the package it is
+# /usr/lib/systemd/system.
+install(FILES ${marrowline_packaging}/marrowline.service DESTINATION lib/systemd/system)
+# The first marrowline.ini of the server; the postinst script copies it into the program folder.
+install(FILES ${marrowline_packaging}/marrowline.ini
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/marrowline)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME marrowline)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Marrowline developers")
+set(CPACK_PACKAGE_CONTACT "Marrowline developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "moves files over serial lines, as a client or a server")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "Marrowline moves files point to point over serial lines: a modem that dials\n"
+  "out or answers, or a direct null-modem cable. One installation is either a\n"
+  "client (a persistent queue of outgoing files) or a server (answers on every\n"
+  "active port, authenticates callers, keeps per-user inboxes and outboxes).\n"
+  "The package holds the program, the tools linesim (virtual lines) and mllog\n"
+  "(results logs as tables), and a systemd unit, marrowline.service, that runs\n"
+  "the server headless under the system user marrowline, with its files in\n"
+  "/var/lib/marrowline.")
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_PACKAGE_NAME marrowline)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Marrowline developers")
+set(CPACK_DEBIAN_PACKAGE_SECTION comm)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The libraries the programs link come from dpkg-shlibdeps (dpkg-dev); the icons need the Qt SVG
+# plugin, which nothing links, and the postinst script needs adduser.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, adduser")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  ${marrowline_packaging}/postinst ${marrowline_packaging}/prerm ${marrowline_packaging}/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)
