@@ -124,7 +124,10 @@ void TConsoleBase::Initialize() {
                                       : mServices.settings.GetBool(MRL_OnTop);
         loadLists();
         if (!mServices.params.entries.isEmpty()) ProcessParams();
-        if (mServices.settings.GetBool(mRole.autoDelivery) && !mServices.params.stopRequested)
+        // The automatic start only starts: a "/START" among the parameters has already started
+        // the service, and the start button's toggle would stop it again.
+        if (mServices.settings.GetBool(mRole.autoDelivery) && !mServices.params.stopRequested &&
+            !running())
             btStartClick();
         SetGUI();
     });

@@ -532,6 +532,14 @@ void TestConsoleEvents::serverInitialize() {
     QCOMPARE(ConsoleWorld::messages(server.sessionText()),
              QStringList{"New file(s) have arrived!"});
     server.DeviceProcessing(false);
+
+    // "/START" on the command line with the automatic start on: the service runs afterwards
+    // (the automatic start used to toggle it off again).
+    w.ctx().params.entries = {QStringLiteral("/START")};
+    server.Initialize();
+    QCOMPARE(Devices()->EngineCount(), 1);
+    QVERIFY(!ConsoleWorld::messages(server.sessionText()).contains("Host services stopped."));
+    server.DeviceProcessing(false);
 }
 
 // The headless program: a second start hands its job to the running server, which queues it.
