@@ -1,6 +1,7 @@
 #include "gui/console_view.h"
 
 #include "gui/list_view.h"
+#include "gui/widget_helpers.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -16,13 +17,6 @@
 #include <QVBoxLayout>
 
 namespace {
-QPushButton* button(const QString& name, const QString& caption, QWidget* parent) {
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    b->setAutoDefault(false);
-    return b;
-}
-
 // A group box with the list above a row of buttons.
 QWidget* listPage(const QString& name, const QString& groupCaption, TListView* list,
                   QHBoxLayout* buttons) {
@@ -50,9 +44,9 @@ TConsoleView::TConsoleView(TConsoleBase& console, const QString& name, const QSt
     pg->addTab(makeQueuePage(), QStringLiteral("Pending files"));
     pg->addTab(makeLogPage(), QStringLiteral("Results Log"));
 
-    btStart = button(QStringLiteral("btStart"), console.startCaption(), this);
-    btOpt = button(QStringLiteral("btOpt"), QStringLiteral("&Configuration"), this);
-    btPass = button(QStringLiteral("btPass"), QStringLiteral("Password..."), this);
+    btStart = NamedButton(QStringLiteral("btStart"), console.startCaption(), this);
+    btOpt = NamedButton(QStringLiteral("btOpt"), QStringLiteral("&Configuration"), this);
+    btPass = NamedButton(QStringLiteral("btPass"), QStringLiteral("Password..."), this);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(btStart);
     buttons->addWidget(btOpt);
@@ -93,9 +87,9 @@ TConsoleView::TConsoleView(TConsoleBase& console, const QString& name, const QSt
 
 QWidget* TConsoleView::makeQueuePage() {
     lvQueue = new TListView(new TQueueModel(*mConsole), QStringLiteral("lvQueue"));
-    btJobAdd = button(QStringLiteral("btJobAdd"), QStringLiteral("Add..."), nullptr);
-    btJobDel = button(QStringLiteral("btJobDel"), QStringLiteral("Delete"), nullptr);
-    btDelAll = button(QStringLiteral("btDelAll"), QStringLiteral("Delete All"), nullptr);
+    btJobAdd = NamedButton(QStringLiteral("btJobAdd"), QStringLiteral("Add..."), nullptr);
+    btJobDel = NamedButton(QStringLiteral("btJobDel"), QStringLiteral("Delete"), nullptr);
+    btDelAll = NamedButton(QStringLiteral("btDelAll"), QStringLiteral("Delete All"), nullptr);
     edTotJobs = new QLineEdit;
     edTotJobs->setObjectName(QStringLiteral("edTotJobs"));
     edTotJobs->setReadOnly(true);
@@ -131,10 +125,10 @@ QWidget* TConsoleView::makeQueuePage() {
 QWidget* TConsoleView::makeLogPage() {
     lsvLog = new TListView(new TLogModel(*mConsole), QStringLiteral("lsvLog"));
     lsvLog->setSelectionAlwaysVisible();
-    auto* clear = button(QStringLiteral("btLogClear"), QStringLiteral("Clear Log"), nullptr);
-    auto* exportLog = button(QStringLiteral("btLogExp"), QStringLiteral("Export..."), nullptr);
+    auto* clear = NamedButton(QStringLiteral("btLogClear"), QStringLiteral("Clear Log"), nullptr);
+    auto* exportLog = NamedButton(QStringLiteral("btLogExp"), QStringLiteral("Export..."), nullptr);
     // Printing the log is not offered.
-    auto* print = button(QStringLiteral("btLogPrint"), QStringLiteral("Print"), nullptr);
+    auto* print = NamedButton(QStringLiteral("btLogPrint"), QStringLiteral("Print"), nullptr);
     print->setVisible(false);
 
     auto* buttons = new QHBoxLayout;

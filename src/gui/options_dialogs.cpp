@@ -4,6 +4,7 @@
 #include "consoles/list_models.h"
 #include "gui/account_dialogs.h"
 #include "gui/desktop_prompt.h"
+#include "gui/widget_helpers.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,13 +21,6 @@
 #include <QVBoxLayout>
 
 namespace {
-QPushButton* button(const QString& name, const QString& caption, QWidget* parent) {
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    b->setAutoDefault(false);
-    return b;
-}
-
 // A report-style list: whole rows, one at a time, read-only, the selection shown also while
 // the list has no focus.
 QTreeWidget* reportList(const QString& name, const QList<TListColumn>& columns, QWidget* parent) {
@@ -123,9 +117,9 @@ QWidget* TOptionsDialog::makeDevicePart(const QStringList& buttonCaptions) {
                          {QStringLiteral("Retries"), TListModel::DefaultWidth}},
                         part);
     lvConn->installEventFilter(this);
-    auto* add = button(QStringLiteral("btAddDev"), buttonCaptions.value(0), part);
-    auto* edit = button(QStringLiteral("btEditDev"), buttonCaptions.value(1), part);
-    auto* del = button(QStringLiteral("btDelDev"), buttonCaptions.value(2), part);
+    auto* add = NamedButton(QStringLiteral("btAddDev"), buttonCaptions.value(0), part);
+    auto* edit = NamedButton(QStringLiteral("btEditDev"), buttonCaptions.value(1), part);
+    auto* del = NamedButton(QStringLiteral("btDelDev"), buttonCaptions.value(2), part);
     add->setEnabled(mOptions.canEditDevices());
     edit->setEnabled(mOptions.canEditDevices());
     auto* buttons = new QHBoxLayout;
@@ -162,7 +156,7 @@ QWidget* TOptionsDialog::makePaths() {
         edit->setObjectName(editName);
         auto* caption = new QLabel(label, group);
         caption->setBuddy(edit);
-        auto* browse = button(buttonName, QStringLiteral("..."), group);
+        auto* browse = NamedButton(buttonName, QStringLiteral("..."), group);
         browse->setMaximumWidth(30);
         grid->addWidget(caption, at, 0);
         grid->addWidget(edit, at, 1);
@@ -206,7 +200,7 @@ QLayout* TOptionsDialog::makeButtons() {
     auto* ok = new QPushButton(QStringLiteral("&OK"), this);
     ok->setObjectName(QStringLiteral("btOk"));
     ok->setDefault(true);
-    auto* cancel = button(QStringLiteral("btCanc"), QStringLiteral("&Cancel"), this);
+    auto* cancel = NamedButton(QStringLiteral("btCanc"), QStringLiteral("&Cancel"), this);
     auto* row = new QHBoxLayout;
     row->addStretch(1);
     row->addWidget(ok);
@@ -310,9 +304,9 @@ QWidget* TfrmHstOptDialog::makeUsersPage() {
                          {QStringLiteral("OUTBOX"), 200}},
                         page);
     lvUser->installEventFilter(this);
-    auto* add = button(QStringLiteral("btNewUser"), QStringLiteral("&New user"), page);
-    auto* edit = button(QStringLiteral("btEditUser"), QStringLiteral("&Edit user"), page);
-    auto* del = button(QStringLiteral("btDelUser"), QStringLiteral("&Delete user"), page);
+    auto* add = NamedButton(QStringLiteral("btNewUser"), QStringLiteral("&New user"), page);
+    auto* edit = NamedButton(QStringLiteral("btEditUser"), QStringLiteral("&Edit user"), page);
+    auto* del = NamedButton(QStringLiteral("btDelUser"), QStringLiteral("&Delete user"), page);
     add->setEnabled(mServer.canEditUsers());
     edit->setEnabled(mServer.canEditUsers());
     auto* buttons = new QHBoxLayout;

@@ -16,4 +16,5 @@ set(gui_sources
   gui/notification.cpp gui/notification.h
   gui/options_dialogs.cpp gui/options_dialogs.h
   gui/server_view.cpp gui/server_view.h
+  gui/widget_helpers.h
   gui/gui.qrc)
