@@ -4,27 +4,13 @@
 // dialog's copy, and the caller's catalogue and device untouched until OK.
 #include "common/test_home.h"
 #include "consoles/device_config.h"
+#include "consoles/device_fixtures.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTest>
 
 namespace {
-// The device list of the home with one new device in it.
-TCommDevice& newDevice(TestHome& home) {
-    home.ctx().NewDevices();
-    home.ctx().devices->AddDevice();
-    return *home.ctx().devices->GetDevice(0);
-}
-
-int addModem(TModemsList& list, const QString& name, const QString& attachedTo) {
-    list.AddModem();
-    const int index = list.Count() - 1;
-    list.PutSetting(index, mdkFriendlyName, name);
-    list.PutSetting(index, mdkAttachedTo, attachedTo);
-    return index;
-}
-
 void store(TCommDevice& device, const QString& type, const QString& name, const QString& guid,
            const QString& param, const QString& retries = "5") {
     device[dvkDevType].SetStr(type);

@@ -2,6 +2,7 @@
 // designed controls and captions, the role's panels, the page following the type, the device a
 // port leads to, EditDevice's OK and Cancel, and a modem added through "Modem Parameters".
 #include "common/test_home.h"
+#include "consoles/device_fixtures.h"
 #include "gui/device_dialog.h"
 #include "gui/modem_dialogs.h"
 
@@ -63,20 +64,6 @@ template <typename T> void whenModal(std::function<void(T*)> action) {
         }
     });
     timer->start();
-}
-
-TCommDevice& newDevice(TestHome& home) {
-    home.ctx().NewDevices();
-    home.ctx().devices->AddDevice();
-    return *home.ctx().devices->GetDevice(0);
-}
-
-int addModem(TModemsList& list, const QString& name, const QString& attachedTo) {
-    list.AddModem();
-    const int index = list.Count() - 1;
-    list.PutSetting(index, mdkFriendlyName, name);
-    list.PutSetting(index, mdkAttachedTo, attachedTo);
-    return index;
 }
 } // namespace
 

@@ -3,6 +3,7 @@
 // their settings, copies the chosen one into the entry being edited, and closes at once with
 // Cancel while detection still runs, dropping its result.
 #include "common/test_home.h"
+#include "common/linesim_process.h"
 #include "gui/modem_dialogs.h"
 
 #include <QApplication>
@@ -21,36 +22,6 @@
 #include <functional>
 
 namespace {
-// A running linesim; stopped (and its links removed) on destruction.
-class TLinesim {
-public:
-    ~TLinesim() {
-        if (mProcess.state() == QProcess::NotRunning) return;
-        mProcess.terminate();
-        if (!mProcess.waitForFinished(5000)) mProcess.kill();
-        mProcess.waitForFinished(2000);
-    }
-    bool Start(const QStringList& args) {
-        mProcess.setProgram(qEnvironmentVariable("LINESIM_BIN", "linesim"));
-        mProcess.setArguments(args);
-        mProcess.setStandardErrorFile(QProcess::nullDevice());
-        mProcess.start();
-        if (!mProcess.waitForStarted(5000)) return false;
-        QByteArray out;
-        QElapsedTimer timer;
-        timer.start();
-        while (!out.contains('\n') && timer.elapsed() < 10000 &&
-               mProcess.state() == QProcess::Running) {
-            mProcess.waitForReadyRead(100);
-            out += mProcess.readAllStandardOutput();
-        }
-        return out.startsWith("ready");
-    }
-
-private:
-    QProcess mProcess;
-};
-
 // Two modems on COM3 and COM4, and one on COM6 that never answers (detection waits for it).
 bool startModems(TLinesim& sim, TestHome& home) {
     return sim.Start(

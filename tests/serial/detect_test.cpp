@@ -2,6 +2,7 @@
 // links in the program folder, description files, a stand-in for the system's tty class, and
 // misbehaving "modems" played by the test on a pty master.
 #include "common/test_home.h"
+#include "common/linesim_process.h"
 #include "platform/serial_device.h"
 #include "serial/com_info.h"
 #include "serial/modem_probe.h"
@@ -27,36 +28,6 @@ namespace {
 template <size_t N> QByteArray rawBytes(const char (&text)[N]) {
     return QByteArray(text, qsizetype(N - 1));
 }
-
-// A running linesim; stopped (and its links removed) on destruction.
-class TLinesim {
-public:
-    ~TLinesim() {
-        if (mProcess.state() == QProcess::NotRunning) return;
-        mProcess.terminate();
-        if (!mProcess.waitForFinished(5000)) mProcess.kill();
-        mProcess.waitForFinished(2000);
-    }
-    bool Start(const QStringList& args) {
-        mProcess.setProgram(qEnvironmentVariable("LINESIM_BIN", "linesim"));
-        mProcess.setArguments(args);
-        mProcess.setStandardErrorFile(QProcess::nullDevice());
-        mProcess.start();
-        if (!mProcess.waitForStarted(5000)) return false;
-        QByteArray out;
-        QElapsedTimer timer;
-        timer.start();
-        while (!out.contains('\n') && timer.elapsed() < 10000 &&
-               mProcess.state() == QProcess::Running) {
-            mProcess.waitForReadyRead(100);
-            out += mProcess.readAllStandardOutput();
-        }
-        return out.startsWith("ready");
-    }
-
-private:
-    QProcess mProcess;
-};
 
 // A "modem" that misbehaves, played on the master side of a pseudo-terminal by a thread of its
 // own (detection blocks the main thread while it asks).
