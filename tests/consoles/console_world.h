@@ -9,6 +9,8 @@
 #include "common/test_home.h"
 #include "jobs/users.h"
 #include "engine/devices.h"
+#include "engine/host_process.h"
+#include "engine/rem_process.h"
 #include "jobs/queue.h"
 #include "jobs/results_log.h"
 #include "core/status.h"
@@ -102,3 +104,33 @@ inline TQLog* Log() { return ConsoleWorld::current()->ctx().log.get(); }
 inline TUsersList* Users() { return ConsoleWorld::current()->ctx().users.get(); }
 inline TDevicesList* Devices() { return ConsoleWorld::current()->ctx().devices.get(); }
 inline TPendingParams& Params() { return ConsoleWorld::current()->ctx().params; }
+
+// The client engine's report of a transfer of job 17 ("a.txt", 200 bytes, attempt 2, number
+// dialled 555) at `progress` bytes, with the message "Sending".
+inline TRemStatusReport ClientTransferReport(TCommDevice* device, int progress) {
+    TRemStatusReport report;
+    report.Device = device;
+    report.Operation = "Transfer";
+    report.Attempt = 2;
+    report.FileText = "a.txt";
+    report.Total = 200;
+    report.Progress = progress;
+    report.Message = "Sending";
+    Put(report.Job, qkNo, "17");
+    Put(report.Job, qkCommParam, "555");
+    return report;
+}
+
+// A server engine's report of BOB's transfer of "/in/a.txt", 3 of 8 bytes, with the message
+// "Receiving".
+inline THstStatusReport ServerTransferReport(TCommDevice* device) {
+    THstStatusReport report;
+    report.Device = device;
+    report.Operation = "Transfer";
+    report.Total = 8;
+    report.Progress = 3;
+    report.FileText = "/in/a.txt";
+    Put(report.Job, qkUser, "BOB");
+    report.Message = "Receiving";
+    return report;
+}

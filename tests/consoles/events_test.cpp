@@ -265,15 +265,8 @@ void TestConsoleEvents::serverStatus() {
     QVERIFY(!server.optionsEnabled() && !server.deleteEnabled() && !server.deleteAllEnabled());
     QVERIFY(server.addEnabled());
 
-    THstStatusReport report;
-    report.Device = Devices()->GetDevice(2);
+    THstStatusReport report = ServerTransferReport(Devices()->GetDevice(2));
     Devices()->PutSetting(2, dvkDevName, "Modem C renamed");
-    report.Operation = "Transfer";
-    report.Total = 8;
-    report.Progress = 3;
-    report.FileText = "/in/a.txt";
-    Put(report.Job, qkUser, "BOB");
-    report.Message = "Receiving";
     server.OnDeviceStatus(report);
     QCOMPARE(server.operationRows()[1].Caption, QString("Modem C renamed"));
     QCOMPARE(server.operationRows()[1].User, QString("BOB"));
@@ -317,16 +310,7 @@ void TestConsoleEvents::clientStatus() {
     w.addDevice("Direct", "Other", "{O}");
     w.home.settings().PutStr(CLI_ActiveDevice, "{D}");
 
-    TRemStatusReport report;
-    report.Device = Devices()->GetDevice(0);
-    report.Operation = "Transfer";
-    report.Attempt = 2;
-    report.FileText = "a.txt";
-    report.Total = 200;
-    report.Progress = 300;
-    report.Message = "Sending";
-    Put(report.Job, qkNo, "17");
-    Put(report.Job, qkCommParam, "555");
+    TRemStatusReport report = ClientTransferReport(Devices()->GetDevice(0), 300);
     client.OnDeviceStatus(report); // nothing runs yet: ignored
     QCOMPARE(client.status(), QString("Client service stopped."));
     QCOMPARE(client.sessionText().LineCount(), 0);

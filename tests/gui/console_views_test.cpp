@@ -397,16 +397,7 @@ void TestConsoleViews::clientSession() {
         return out << QString::number(prb->value()) + " of " + QString::number(prb->maximum());
     };
     button(view, "btStart")->click();
-    TRemStatusReport report;
-    report.Device = Devices()->GetDevice(0);
-    report.Operation = "Transfer";
-    report.Attempt = 2;
-    report.FileText = "a.txt";
-    report.Total = 200;
-    report.Progress = 150;
-    report.Message = "Sending";
-    Put(report.Job, qkNo, "17");
-    Put(report.Job, qkCommParam, "555");
+    TRemStatusReport report = ClientTransferReport(Devices()->GetDevice(0), 150);
     client.OnDeviceStatus(report);
     QCOMPARE(fields(), QStringList({"Transfer", "2 / 5", "555", "17", "a.txt", "150 of 200"}));
     QVERIFY(view.detail()->toPlainText().endsWith(": (75%) Sending"));
@@ -437,14 +428,7 @@ void TestConsoleViews::serverOperations() {
     QCOMPARE(shown(lv, 0), QStringList({"Cable A", "Modem C"}));
     clickRow(lv, 1);
 
-    THstStatusReport report;
-    report.Device = Devices()->GetDevice(2);
-    report.Operation = "Transfer";
-    report.Total = 8;
-    report.Progress = 3;
-    report.FileText = "/in/a.txt";
-    Put(report.Job, qkUser, "BOB");
-    report.Message = "Receiving";
+    THstStatusReport report = ServerTransferReport(Devices()->GetDevice(2));
     server.OnDeviceStatus(report);
     QStringList second;
     for (int c = 0; c < 4; ++c)
