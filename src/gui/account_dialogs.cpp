@@ -51,7 +51,7 @@ void setTextIfChanged(QLineEdit* edit, const QString& text) {
 // ---- TfrmHstUsrDialog ----
 
 TfrmHstUsrDialog::TfrmHstUsrDialog(TfrmHstUsr& user, QWidget* parent)
-    : TBoxOwnerDialog(parent), mUser(user) {
+    : QDialog(parent), mUser(user) {
     setObjectName(QStringLiteral("frmHstUsr"));
     setWindowTitle(QStringLiteral("Add / Edit User"));
 
@@ -165,7 +165,7 @@ void TfrmHstUsrDialog::okClicked() {
 // ---- TfrmChgPassDialog ----
 
 TfrmChgPassDialog::TfrmChgPassDialog(TfrmChgPass& password, QWidget* parent)
-    : TBoxOwnerDialog(parent), mPassword(password) {
+    : QDialog(parent), mPassword(password) {
     setObjectName(QStringLiteral("frmChgPass"));
     setWindowTitle(QStringLiteral("Change Password"));
 

@@ -8,7 +8,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
-class TfrmHstUsrDialog : public TBoxOwnerDialog {
+class TfrmHstUsrDialog : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmHstUsrDialog(TfrmHstUsr& user, QWidget* parent = nullptr);
@@ -34,7 +34,7 @@ private:
     QPushButton* btBrowOutbox = nullptr;
 };
 
-class TfrmChgPassDialog : public TBoxOwnerDialog {
+class TfrmChgPassDialog : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmChgPassDialog(TfrmChgPass& password, QWidget* parent = nullptr);

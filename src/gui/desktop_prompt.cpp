@@ -109,18 +109,3 @@ QString TDesktopPrompt::PickFolder(const QString& initialFolder) {
     if (picker.exec() != QDialog::Accepted) return {};
     return picker.folder();
 }
-
-TBoxOwnerDialog::TBoxOwnerDialog(QWidget* parent) : QDialog(parent) {
-    setProperty(TDesktopPrompt::OwnsBoxesProperty, true);
-}
-
-void TBoxOwnerDialog::done(int result) {
-    QWidget* behind = parentWidget() && parentWidget()->isVisible() ? parentWidget() : nullptr;
-    for (QMessageBox* box : findChildren<QMessageBox*>(Qt::FindDirectChildrenOnly)) {
-        if (!box->isVisible()) continue;
-        box->setParent(behind, box->windowFlags());
-        box->setWindowModality(behind ? Qt::WindowModal : Qt::NonModal);
-        box->show();
-    }
-    QDialog::done(result);
-}

@@ -23,10 +23,6 @@ public:
                      const QString& defaultExtension, const QString& initialFolder) override;
     QString PickFolder(const QString& initialFolder) override;
 
-    // Set on the dialogs that move their still open boxes behind them when they close; every
-    // open dialog owns the boxes raised meanwhile.
-    static constexpr const char* OwnsBoxesProperty = "ownsPromptBoxes";
-
     // A filter as the program writes it ("Text files (*.txt)|*.txt") in Qt's form
     // ("Text files (*.txt)").
     static QString QtFilter(const QString& filter);
@@ -37,14 +33,4 @@ private:
     // The main window when it is shown, else none.
     QWidget* behindDialogs() const;
     std::function<QWidget*()> mParent;
-};
-
-// A dialog that owns the boxes raised while it is open (OwnsBoxesProperty). A box still open
-// when the dialog closes (a failure reported while it took its OK) moves to the window behind
-// the dialog instead of going with it.
-class TBoxOwnerDialog : public QDialog {
-    Q_OBJECT
-public:
-    explicit TBoxOwnerDialog(QWidget* parent = nullptr);
-    void done(int result) override;
 };

@@ -100,7 +100,7 @@ void TNumberField::fixup(QString& input) const {
 
 TOptionsDialog::TOptionsDialog(TOptionsBase& options, const QString& name, const QString& caption,
                                QWidget* parent)
-    : TBoxOwnerDialog(parent), mOptions(options) {
+    : QDialog(parent), mOptions(options) {
     setObjectName(name);
     setWindowTitle(caption);
     connect(&options, &TOptionsBase::devicesChanged, this, &TOptionsDialog::followDevices);
@@ -252,7 +252,7 @@ bool TOptionsDialog::eventFilter(QObject* watched, QEvent* event) {
         mOptions.lvConnKeyDown(VkDelete);
         return true;
     }
-    return TBoxOwnerDialog::eventFilter(watched, event);
+    return QDialog::eventFilter(watched, event);
 }
 
 // ---- TfrmHstOptDialog ----

@@ -27,7 +27,7 @@ protected:
 
 // What both options dialogs show: the device list and its buttons, the paths, the start-up
 // options, the log size and OK/Cancel.
-class TOptionsDialog : public TBoxOwnerDialog {
+class TOptionsDialog : public QDialog {
     Q_OBJECT
 public:
     QTreeWidget* deviceList() const { return lvConn; }

@@ -347,9 +347,8 @@ void TestOptionsDialogs::boxesBelongToTheOpenDialog() {
     QWidget owner;
     owner.show();
     TDesktopPrompt prompt([&owner]() { return &owner; });
-    for (bool owns : {true, false}) {
-        std::unique_ptr<QDialog> dialog =
-            owns ? std::make_unique<TBoxOwnerDialog>(&owner) : std::make_unique<QDialog>(&owner);
+    {
+        auto dialog = std::make_unique<QDialog>(&owner);
         QWidget* boxParent = nullptr;
         whenModal([&]() {
             prompt.MessageBox("Invalid INBOX path specified.", QString(), TBoxIcon::Error,
@@ -366,7 +365,7 @@ void TestOptionsDialogs::boxesBelongToTheOpenDialog() {
 
     // A box still open when its dialog closes stays, over the window behind.
     {
-        TBoxOwnerDialog dialog(&owner);
+        QDialog dialog(&owner);
         whenModal([&]() {
             prompt.MessageBox("!SaveSettings: disk full", QString(), TBoxIcon::Error,
                               TBoxButtons::Ok);
