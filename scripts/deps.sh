@@ -4,7 +4,7 @@
 # own result.
 set -euo pipefail
 exec 1>&2
-packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libqt6svg6 socat lrzsz xvfb xauth trayer dpkg-dev file)
+packages=(cmake ninja-build g++ clang libclang-rt-dev qt6-base-dev qt6-base-dev-tools libgl-dev libqt6svg6 socat lrzsz xvfb xauth trayer dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Marrowline from scratch with AddressSanitizer and UndefinedBehaviorSanitizer and runs
-# every test. Usage: scripts/test.sh [ctest arguments...]
+# every test, then builds the fuzz targets with clang and runs each for a few seconds
+# (FUZZ_SECONDS, default 5; 0 leaves them out). Usage: scripts/test.sh [ctest arguments...]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/deps.sh"
@@ -15,4 +16,10 @@ cd "$build"
 status=0
 ctest --output-on-failure -j 2 -LE realtime "$@" || status=1
 ctest --output-on-failure -j 2 -L realtime --repeat until-pass:2 "$@" || status=1
+# Fuzzing: only on a whole run (ctest arguments pick tests, not fuzz targets).
+seconds=${FUZZ_SECONDS:-5}
+if [ $# -eq 0 ] && [ "$seconds" != 0 ]; then
+    rm -rf "$top/build-fuzz"
+    BUILD_DIR="$top/build-fuzz" OUT="$top/build-fuzz/runs" "$top/fuzz/run.sh" "$seconds" || status=1
+fi
 exit "$status"

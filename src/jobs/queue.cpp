@@ -57,8 +57,15 @@ QString TQueueList::QueueFolder() const {
     return mSettings.AppDir() + "QUEUE/";
 }
 
-QString TQueueList::JobFilePath(const QString& jobNo) const {
-    return QueueFolder() + jobNo.trimmed() + RoleExtension();
+QString TQueueList::JobFilePath(const QString& jobNo, bool* ok) const {
+    const QString number = jobNo.trimmed();
+    bool usable = !number.isEmpty() && !number.contains('/') && !number.contains('\\');
+    for (QChar c : number)
+        if (c.unicode() < ' ' || c.unicode() == 0x7F) usable = false;
+    QString path;
+    if (usable) path = LocalPath(QueueFolder(), number + RoleExtension(), &usable);
+    if (ok) *ok = usable;
+    return usable ? path : QString();
 }
 
 int TQueueList::Count() const {
@@ -124,8 +131,8 @@ bool TQueueList::Save() {
         const QString number = item[qkNo].StrValue.trimmed();
         if (number.isEmpty()) return true;
         bool ok = false;
-        const QString path = LocalPath(QueueFolder(), number + RoleExtension(), &ok);
-        if (!ok || number.contains('/') || number.contains('\\')) {
+        const QString path = JobFilePath(number, &ok);
+        if (!ok) {
             report("Load", "invalid job number: " + number);
             return false;
         }
@@ -239,8 +246,8 @@ bool TQueueList::DeleteItem(int index, bool deleteFile) {
         if (deleteFile) {
             const QString number = (*mItems[size_t(index)])[qkNo].StrValue.trimmed();
             bool ok = false;
-            const QString path = LocalPath(QueueFolder(), number + RoleExtension(), &ok);
-            if (ok && !number.contains('/') && !number.contains('\\')) {
+            const QString path = JobFilePath(number, &ok);
+            if (ok) {
                 QFile file(path);
                 if (file.exists()) {
                     result = file.remove();

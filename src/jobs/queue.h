@@ -91,8 +91,10 @@ public:
     QString RoleExtension() const;
     // AppDir + "QUEUE/".
     QString QueueFolder() const;
-    // The job file of a job number: QueueFolder() + number + RoleExtension().
-    QString JobFilePath(const QString& jobNo) const;
+    // The job file of a job number: QueueFolder() + number + RoleExtension(). Empty (and *ok
+    // false) for a number that cannot name a file in the folder: empty, with a separator or
+    // "..", or with a control character (a NUL would cut the name short).
+    QString JobFilePath(const QString& jobNo, bool* ok = nullptr) const;
 
 private:
     bool numberInUse(int number) const;

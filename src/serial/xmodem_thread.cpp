@@ -23,7 +23,7 @@ constexpr int DrainQuietMs = 100;
 // is silent, so that a lost start, ACK or NAK costs seconds, not a whole Timeout.
 constexpr int HeaderRepeatMs = 10000;
 // A peer's cancel is CAN CAN; a single CAN is taken for line noise when no second one follows
-// within this time.
+// within this time (or within the transfer's Timeout, when that is shorter).
 constexpr int SecondCanMs = 1000;
 } // namespace
 
@@ -209,6 +209,10 @@ int TVaProtocolThread::ReadByteWithin(int ms) {
     uint8_t byte = 0;
     TakeQueued(lock, &byte, 1);
     return byte;
+}
+
+int TVaProtocolThread::SecondCanWait() const {
+    return mSettings.Timeout > 0 ? std::min(SecondCanMs, mSettings.Timeout) : SecondCanMs;
 }
 
 int TVaProtocolThread::ReadByte() {
@@ -430,7 +434,7 @@ void TVaXYModemThread::SendBlock(int counter, int blockSize, uint8_t start) {
             CountError(trBadPacket, true);
         } else if (reply == 0) {
             // Cancelled (or a NUL on the line): the check at the top decides.
-        } else if (reply == CAN && ReadByteWithin(SecondCanMs) == CAN) {
+        } else if (reply == CAN && ReadByteWithin(SecondCanWait()) == CAN) {
             Abort(trCancelledByPeer);
         } else {
             // A damaged answer: nothing tells whether the block arrived, so it goes again once
@@ -445,7 +449,7 @@ void TVaXYModemThread::DropStaleAnswers() {
     const QByteArray dropped = DiscardQueued();
     const char can = char(CAN);
     if (dropped.contains(QByteArray(2, can)) ||
-        (dropped.endsWith(can) && ReadByteWithin(SecondCanMs) == CAN))
+        (dropped.endsWith(can) && ReadByteWithin(SecondCanWait()) == CAN))
         Abort(trCancelledByPeer);
 }
 
@@ -549,7 +553,7 @@ int TVaXYModemThread::ReceiveBlock(int counter) {
         } else if (header == EOT) {
             SendByte(ACK);
             Abort(trSuccess);
-        } else if (header == CAN && ReadByteWithin(SecondCanMs) == CAN) {
+        } else if (header == CAN && ReadByteWithin(SecondCanWait()) == CAN) {
             Abort(trCancelledByPeer);
         } else if (header == 0 && Cancelled()) {
             SendCanCan();

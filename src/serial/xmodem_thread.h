@@ -65,6 +65,8 @@ protected:
     // Next received byte within `ms`, or Silent; no error is counted. An overrun sends CAN CAN
     // and aborts with -14; a cancelled transfer returns 0.
     int ReadByteWithin(int ms);
+    // How long to wait for the second CAN of a cancel.
+    int SecondCanWait() const;
     // Next received byte. Waits up to Timeout ms at a time, counting each expiry as error -1
     // (no CAN at the limit) and calling TimedOut.
     int ReadByte();

@@ -206,6 +206,30 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(home.file("QUEUE/6.xfh")));
     }
 
+    // A damaged job file may carry a number that cannot name a file: a NUL would cut the name
+    // short (the job saved under "7" would never be found again), a line break or separator
+    // would put it elsewhere. Such a job is not saved, and deleting it touches no file.
+    void unusableJobNumbers() {
+        TestHome home(1);
+        TQueueList queue(home.settings(), home.sink());
+        WriteFile(home.file("QUEUE/7"), "keep");
+        WriteFile(home.file("7.xfr"), "keep");
+        for (const QString& number : {QString::fromUtf8(QByteArray("7\0x", 3)), QString("7\r8"),
+                                      QString("..\\7"), QString("../7")}) {
+            TQueueItem item = job(queue, "a");
+            Put(item, qkNo, number);
+            queue.Clear();
+            queue.AddItem();
+            queue.SetItem(0, &item);
+            QVERIFY2(!queue.Save(), qPrintable(number));
+            QCOMPARE(QDir(home.file("QUEUE")).entryList(QDir::Files | QDir::Hidden),
+                     QStringList{"7"});
+            QVERIFY(queue.DeleteItem(0, true));
+        }
+        QVERIFY(QFile::exists(home.file("7.xfr")));
+        QVERIFY(home.status().join('\n').contains("invalid job number"));
+    }
+
     void loadWithoutJobFilesKeepsTheList() {
         TestHome home(1);
         TQueueList queue(home.settings(), home.sink());
