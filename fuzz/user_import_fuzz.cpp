@@ -60,9 +60,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TUsersList fresh(ctx.settings, ctx.status);
     fresh.Load();
     const QMap<QString, QStringList> stored = accounts(fresh);
+    QString differs;
+    for (auto it = imported.begin(); it != imported.end(); ++it)
+        if (stored.value(it.key()) != it.value())
+            differs += "\n  " + it.key().toUtf8().toPercentEncoding() + ": " +
+                       it.value().join('|').toUtf8().toPercentEncoding() + " read back as " +
+                       stored.value(it.key()).join('|').toUtf8().toPercentEncoding();
     FUZZ_CHECK(stored == imported, QString("%1 accounts imported, %2 read back")
-                                       .arg(imported.size())
-                                       .arg(stored.size()));
+                                           .arg(imported.size())
+                                           .arg(stored.size()) +
+                                       differs);
     const QStringList after = fuzz::Snapshot(home, {"USERS", "marrowline.ini", ".xdg", "sessions.log"});
     FUZZ_CHECK(after == outside, "files outside the accounts folder changed:\n  " +
                                      fuzz::Difference(outside, after));

@@ -59,7 +59,10 @@ QString TQueueList::QueueFolder() const {
 
 QString TQueueList::JobFilePath(const QString& jobNo, bool* ok) const {
     const QString number = jobNo.trimmed();
-    bool usable = !number.isEmpty() && !number.contains('/') && !number.contains('\\');
+    // A leading '.' would hide the file, and Load skips hidden files (leftovers of a crashed
+    // write): the job would be saved but never read again.
+    bool usable = !number.isEmpty() && !number.startsWith('.') && !number.contains('/') &&
+                  !number.contains('\\');
     for (QChar c : number)
         if (c.unicode() < ' ' || c.unicode() == 0x7F) usable = false;
     QString path;

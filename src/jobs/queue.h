@@ -92,8 +92,9 @@ public:
     // AppDir + "QUEUE/".
     QString QueueFolder() const;
     // The job file of a job number: QueueFolder() + number + RoleExtension(). Empty (and *ok
-    // false) for a number that cannot name a file in the folder: empty, with a separator or
-    // "..", or with a control character (a NUL would cut the name short).
+    // false) for a number that cannot name a job file in the folder: empty, with a separator,
+    // a leading '.' (a hidden file is never loaded), or a control character (a NUL would cut
+    // the name short).
     QString JobFilePath(const QString& jobNo, bool* ok = nullptr) const;
 
 private:

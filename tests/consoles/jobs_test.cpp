@@ -26,6 +26,7 @@ private Q_SLOTS:
     void serverJobPartFailure();
     void userImport();
     void userImportExclusive();
+    void userImportRefusesUnstorableEntries();
     void inboxRedirect();
     void clientJobPart();
     void clientCommandLineError_data();
@@ -373,6 +374,25 @@ void TestConsoleJobs::userImport() {
     QCOMPARE(ConsoleWorld::messages(server.sessionText()),
              QStringList({"Error - specified file not found: " + w.home.file("missing.csv"),
                           "Error - specified file not found: "}));
+}
+
+// A quoted field may hold control characters, which an account file cannot keep: such an entry
+// is refused with a line, and what was imported reads back from disk as it is in memory.
+void TestConsoleJobs::userImportRefusesUnstorableEntries() {
+    ConsoleWorld w(2);
+    TfraServer server(w.services());
+    const QString importFile =
+        w.file("import.csv", QByteArray("\"eve\r") + QByteArray(1, '\0') +
+                                 "x\",pw\nfrank,pw,\"/srv/a\001b\"\ngina,pw\n");
+    ConsoleWorld::pend({"/USERS:" + importFile});
+    server.ProcessHostParams();
+    QCOMPARE(ConsoleWorld::messages(server.sessionText()),
+             QStringList({"Error - user cannot be imported: EVE??X",
+                          "Error - user cannot be imported: FRANK", "User imported: GINA"}));
+    TUsersList reloaded(w.home.settings(), w.home.sink());
+    reloaded.Load();
+    QCOMPARE(reloaded.Count(), 1);
+    QVERIFY(reloaded.SearchItem("GINA", "pw") >= 0);
 }
 
 void TestConsoleJobs::userImportExclusive() {

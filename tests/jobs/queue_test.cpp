@@ -208,14 +208,14 @@ private Q_SLOTS:
 
     // A damaged job file may carry a number that cannot name a file: a NUL would cut the name
     // short (the job saved under "7" would never be found again), a line break or separator
-    // would put it elsewhere. Such a job is not saved, and deleting it touches no file.
+    // would put it elsewhere, a leading '.' would hide it from the next Load. Such a job is not saved, and deleting it touches no file.
     void unusableJobNumbers() {
         TestHome home(1);
         TQueueList queue(home.settings(), home.sink());
         WriteFile(home.file("QUEUE/7"), "keep");
         WriteFile(home.file("7.xfr"), "keep");
         for (const QString& number : {QString::fromUtf8(QByteArray("7\0x", 3)), QString("7\r8"),
-                                      QString("..\\7"), QString("../7")}) {
+                                      QString("..\\7"), QString("../7"), QString(".")}) {
             TQueueItem item = job(queue, "a");
             Put(item, qkNo, number);
             queue.Clear();
