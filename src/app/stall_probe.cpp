@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace {
 // Histogram buckets: 1 ms wide below 100 ms, 10 ms wide below 1 s, 100 ms wide below 10 s, and
@@ -82,6 +83,13 @@ void TStallProbe::Stop() {
     mRunning = false;
     mTimer.stop();
     write();
+    // The last figures are in the file when Stop returns.
+    {
+        const std::lock_guard<std::mutex> lock(mWriterLock);
+        mWriterEnd = true;
+    }
+    mWriterWake.notify_one();
+    mWriter.join();
 }
 
 void TStallProbe::arm() {
@@ -178,13 +186,33 @@ bool TStallProbe::Read(const QString& path, TFigures* figures) {
 
 void TStallProbe::write() {
     if (mClock.isValid()) mWrittenMs = mClock.elapsed();
-    // Written beside and renamed over the file, so that a reader never sees half of it. No sync:
-    // the figures are for looking at while the program runs, not for surviving a crash.
-    const QString part = mPath + ".tmp";
-    QFile file(part);
-    const QByteArray text = Format(Figures());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
-        return;
-    file.close();
-    std::rename(QFile::encodeName(part).constData(), QFile::encodeName(mPath).constData());
+    {
+        const std::lock_guard<std::mutex> lock(mWriterLock);
+        mPendingText = Format(Figures());
+        mTextPending = true;
+    }
+    if (!mWriter.joinable()) mWriter = std::thread([this]() { writerLoop(); });
+    mWriterWake.notify_one();
+}
+
+void TStallProbe::writerLoop() {
+    std::unique_lock<std::mutex> lock(mWriterLock);
+    for (;;) {
+        mWriterWake.wait(lock, [this]() { return mTextPending || mWriterEnd; });
+        if (!mTextPending) return;
+        const QByteArray text = std::exchange(mPendingText, {});
+        mTextPending = false;
+        lock.unlock();
+        // Written beside and renamed over the file, so that a reader never sees half of it. No
+        // sync: the figures are for looking at while the program runs, not for surviving a
+        // crash.
+        const QString part = mPath + ".tmp";
+        QFile file(part);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+            file.write(text) == text.size()) {
+            file.close();
+            std::rename(QFile::encodeName(part).constData(), QFile::encodeName(mPath).constData());
+        }
+        lock.lock();
+    }
 }

@@ -4,7 +4,8 @@
 // is the time the loop was busy with something else (a file synced, a long step, a blocking
 // call). The probe keeps the longest lateness and a histogram, and writes them to a small text
 // file now and then while it runs and once more when it stops, so that another process can read
-// them at any time.
+// them at any time. The file is written by a thread of the probe's own: a rename on a busy disk
+// can take a good part of a second, and the probe must not hold up the loop it measures.
 //
 // The program runs one when MARROWLINE_STALL_PROBE names a file; without it nothing is made and
 // nothing runs. The file holds one "key value" line per figure:
@@ -21,7 +22,10 @@
 #include <QPair>
 #include <QString>
 #include <QTimer>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 class TStallProbe : public QObject {
@@ -68,7 +72,9 @@ private:
     void arm();
     void expired();
     void record(double latenessMs);
+    // Hands the current figures to the writer thread (started on first use).
     void write();
+    void writerLoop();
 
     QString mPath;
     int mIntervalMs;
@@ -82,4 +88,12 @@ private:
     qint64 mSamples = 0;
     double mMaxMs = 0;
     std::vector<qint64> mBuckets;
+
+    // The writer thread and the latest text it has to write.
+    std::thread mWriter;
+    std::mutex mWriterLock;
+    std::condition_variable mWriterWake;
+    QByteArray mPendingText;
+    bool mTextPending = false;
+    bool mWriterEnd = false;
 };
