@@ -46,6 +46,10 @@ private Q_SLOTS:
             QVERIFY(link.goodput() > 0);
         }
         QVERIFY(result.stallRead);
+        qInfo().noquote() << QString("all batches in %1 s; server stall: longest %2 ms, p99 <= %3 ms")
+                                 .arg(result.wallMs / 1000.0, 0, 'f', 1)
+                                 .arg(result.stall.maxMs, 0, 'f', 1)
+                                 .arg(result.stall.p99Ms);
         // Measured all through the run: at least a sample every 100 ms of it.
         QVERIFY2(result.stall.samples >= result.wallMs / 100,
                  TStallProbe::Format(result.stall).constData());
