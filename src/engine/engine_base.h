@@ -109,8 +109,8 @@ protected:
     // thread serves the other ports. `work` must not touch the engine. One piece of work at a
     // time: a call made while the last one still runs waits for it first.
     void RunInBackground(std::function<void()> work, std::function<void()> done);
-    // Waits for the work in the background to end (the destructor of the engine's own class
-    // calls it before the engine's parts go).
+    // Waits for the work in the background to end (the engine's destructor does, and a `done`
+    // still on its way is then dropped).
     void JoinBackground();
 
     // --- waits: false when the engine ended meanwhile
