@@ -7,6 +7,7 @@
 #include "app/cmdline.h"
 #include "app/context.h"
 #include "app/shell.h"
+#include "app/stall_probe.h"
 #include "core/settings.h"
 #include "platform/appdir.h"
 #include "platform/instance.h"
@@ -182,11 +183,16 @@ void runInstance(QCoreApplication& app, std::unique_ptr<TAppContext> context,
     Q_UNUSED(prompt);
 #endif
     std::unique_ptr<QSocketNotifier> signalNotifier = closeOnSignals(shell);
+    // MARROWLINE_STALL_PROBE=<file>: how long the event loop is kept from its events, measured
+    // from its first turn until it ends.
+    const std::unique_ptr<TStallProbe> stallProbe = TStallProbe::FromEnvironment();
+    if (stallProbe) stallProbe->Start();
     QString error;
     if (!shell.StartHandOverReceiver(&error))
         std::fprintf(stderr, "marrowline: hand-over: %s\n", qPrintable(error));
     shell.Initialize();
     if (!shell.Terminated()) app.exec();
+    if (stallProbe) stallProbe->Stop();
 #ifdef MARROWLINE_WITH_GUI
     // The window goes before the shutdown: the consoles it shows are still there.
     window.reset();

@@ -14,7 +14,9 @@ TEngineBase::TEngineBase(TDevicesList* owner, TCommDevice& device, const char* c
       mModems(&owner->Services().modems), mClassName(className), mUnknownError(unknownError) {}
 
 // The components go here, after the engine's own parts, unless the engine let them go earlier.
-TEngineBase::~TEngineBase() = default;
+TEngineBase::~TEngineBase() {
+    JoinBackground();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Errors
@@ -135,6 +137,32 @@ void TEngineBase::HookTimer(TVaTimer& timer, const char* operation, std::functio
     timer.SetExceptionHandler(StatusHandler());
     timer.SetOnTimer(
         [this, operation, handler = std::move(handler)](TVaTimer*) { Guard(operation, handler); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Work off the main thread
+
+void TEngineBase::RunInBackground(std::function<void()> work, std::function<void()> done) {
+    JoinBackground();
+    QObject* receiver = mBackgroundReceiver.get();
+    mBackground = std::thread([receiver, life = Life(), work = std::move(work),
+                               done = std::move(done)]() mutable {
+        // The work reports its own outcome to `done`; nothing it raises may end the program.
+        try {
+            work();
+        } catch (...) {
+        }
+        QMetaObject::invokeMethod(
+            receiver,
+            [life, done = std::move(done)]() {
+                if (Alive(life)) done();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TEngineBase::JoinBackground() {
+    if (mBackground.joinable()) mBackground.join();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -19,10 +19,12 @@
 #include "serial/va_timer.h"
 #include "serial/xmodem.h"
 
+#include <QObject>
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <utility>
 
 // The sub-step passed with a step that has none of its own: a forced step starts with it (the
@@ -101,6 +103,16 @@ protected:
     // Sets the timer's exception handler and its OnTimer, which runs `handler` under Guard.
     void HookTimer(TVaTimer& timer, const char* operation, std::function<void()> handler);
 
+    // --- work off the main thread
+    // Runs `work` on a thread of its own, then `done` on the main thread, unless the engine has
+    // ended by then. For what may wait on the disk (syncing a received file) while the main
+    // thread serves the other ports. `work` must not touch the engine. One piece of work at a
+    // time: a call made while the last one still runs waits for it first.
+    void RunInBackground(std::function<void()> work, std::function<void()> done);
+    // Waits for the work in the background to end (the engine's destructor does, and a `done`
+    // still on its way is then dropped).
+    void JoinBackground();
+
     // --- waits: false when the engine ended meanwhile
     // Until the port has sent all it holds, at most ms.
     bool WaitDrained(int ms);
@@ -160,4 +172,8 @@ private:
     const char* mClassName;
     const char* mUnknownError;
     std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);
+    // The work in the background, and the object on the main thread its end is posted to. The
+    // thread is joined before the object goes, so the post always finds it.
+    std::unique_ptr<QObject> mBackgroundReceiver = std::make_unique<QObject>();
+    std::thread mBackground;
 };

@@ -274,19 +274,21 @@ void THostProcess::discardPartialFile() {
         ReportError("DoFile", QStringLiteral("Partial file cannot be deleted: ") + path);
 }
 
-bool THostProcess::moveReceivedFile(QString* error) {
-    if (mPartPath.isEmpty() || mFinalPath.isEmpty()) {
+bool THostProcess::moveReceivedFile(const QString& part, QString* finalPath, QString* error) {
+    if (part.isEmpty() || finalPath->isEmpty()) {
         *error = QStringLiteral("No received file.");
         return false;
     }
     // Replaces an older file of that name in one step; one that cannot be replaced keeps its
     // place and the new file takes the next free name.
-    if (!received_file::Commit(mPartPath, mFinalPath, error)) {
-        const QString other = UniqueFileName(mFinalPath);
-        if (!received_file::Commit(mPartPath, other, error)) return false;
-        mFinalPath = other;
+    if (!received_file::Commit(part, *finalPath, error)) {
+        const QString other = UniqueFileName(*finalPath);
+        if (!received_file::Commit(part, other, error)) {
+            received_file::Discard(part);
+            return false;
+        }
+        *finalPath = other;
     }
-    mPartPath.clear();
     return true;
 }
 

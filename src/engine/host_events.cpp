@@ -12,7 +12,9 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <memory>
 #include <stdexcept>
+#include <utility>
 
 using namespace host_internal;
 
@@ -55,6 +57,11 @@ void THostProcess::yPortError(uint32_t errors) {
 }
 
 void THostProcess::yPortRxBuf(const char* data, int count) {
+    // The outcome of a received file is still being made safe: the caller's next line waits.
+    if (mCommitting) {
+        mHeldInput.append(data, count);
+        return;
+    }
     // Bytes that arrive during a transfer, or after the reply that starts one, belong to it.
     if (mXModem->InProgress() || mXModem->Armed()) return;
     const QList<TReceivedLine> completed = mAssembler.Feed(QByteArray(data, count));
@@ -268,6 +275,14 @@ void THostProcess::yTransferPacket(qint64 byteCount) {
 void THostProcess::yTransferEnd(int exitCode) {
     const bool receiving = mXModem->Mode() == tmDownload;
     const int code = checkTransferEnd(exitCode, receiving);
+    if (code == 0 && receiving) {
+        commitReceivedFile();
+        return;
+    }
+    finishTransferEnd(code, receiving);
+}
+
+void THostProcess::finishTransferEnd(int code, bool receiving) {
     mReport.ResultCode = code;
     if (code != 0) {
         aReport(QStringLiteral("File error: ") + TransferErrorText(code));
@@ -277,6 +292,48 @@ void THostProcess::yTransferEnd(int exitCode) {
         aReport(QStringLiteral("File done."));
         Execute(false, {hsFile, hsDir}, NoSubStep, heTransferDone);
     }
+}
+
+void THostProcess::commitReceivedFile() {
+    struct TOutcome {
+        bool ok = false;
+        QString finalPath;
+        QString error;
+    };
+    auto outcome = std::make_shared<TOutcome>();
+    outcome->finalPath = mFinalPath;
+    // The file is the background's now: a stop meanwhile must not discard it under its feet.
+    const QString part = std::exchange(mPartPath, {});
+    const quint64 request = mRequestCount;
+    mCommitting = true;
+    RunInBackground(
+        [part, outcome]() {
+            outcome->ok = moveReceivedFile(part, &outcome->finalPath, &outcome->error);
+        },
+        [this, request, outcome]() {
+            Guard("yTransferEnd", [&] {
+                receivedFileCommitted(request, outcome->ok, outcome->finalPath, outcome->error);
+            });
+        });
+}
+
+void THostProcess::receivedFileCommitted(quint64 request, bool ok, const QString& finalPath,
+                                         const QString& error) {
+    const TLife life = Life();
+    mCommitting = false;
+    const QByteArray held = std::exchange(mHeldInput, {});
+    // A session that ended meanwhile (stopped, timed out, the line closed) is not told.
+    if (request == mRequestCount && mActivity == haOnline) {
+        if (ok)
+            mFinalPath = finalPath;
+        else
+            ReportError("DoFile", error);
+        finishTransferEnd(ok ? 0 : trFileWriteError, true);
+        if (!Alive(life)) return;
+    }
+    // What arrived meanwhile is handled as if it arrived now.
+    if (!held.isEmpty() && mPort->OnRxBuf)
+        Guard("yPortRxBuf", [&] { yPortRxBuf(held.constData(), int(held.size())); });
 }
 
 int THostProcess::checkTransferEnd(int exitCode, bool receiving) {
@@ -300,13 +357,7 @@ int THostProcess::checkTransferEnd(int exitCode, bool receiving) {
         }
     });
     if (!checked) return trTimeout;
-    if (code != 0) return code;
-    QString error;
-    if (!moveReceivedFile(&error)) {
-        ReportError("DoFile", error);
-        return trFileWriteError;
-    }
-    return 0;
+    return code;
 }
 
 void THostProcess::yTransferError(int code) {

@@ -127,6 +127,8 @@ public:
     uint8_t SubStep() const { return mSubStep; }
     uint8_t Event() const { return mEvent; }
     bool Busy() const { return mBusy; }
+    // A received file is being committed in the background (see commitReceivedFile).
+    bool Committing() const { return mCommitting; }
     const THstStatusReport& Report() const { return mReport; }
     TVaComm& Port() { return *mPort; }
     TVaModem& Modem() { return *mModem; }
@@ -227,13 +229,26 @@ private:
     // The result of a transfer that ended by itself: 0, or the code it fails with after the
     // received file's length check.
     int checkTransferEnd(int exitCode, bool receiving);
+    // Reports a transfer's outcome and hands it to the File or Dir step.
+    void finishTransferEnd(int code, bool receiving);
+    // A received file that passed its checks is committed in the background (its data synced,
+    // renamed over its final name, its folder synced): a sync waits on the disk, and the main
+    // thread serves every port. Until the outcome is known the session stands still: whatever
+    // the caller sends meanwhile (its RESULT) is held, and handled once the outcome has been
+    // reported, so that "OK" is never answered for a file that is not safely in place.
+    void commitReceivedFile();
+    void receivedFileCommitted(quint64 request, bool ok, const QString& finalPath,
+                               const QString& error);
 
     // Receiving into a temporary name: the whole file appears under its final name only after
     // the length check.
     void discardPartialFile();
     // Removes the temporary files a killed receiver left in the inboxes.
     void removeLeftovers();
-    bool moveReceivedFile(QString* error);
+    // Commits `part` over *finalPath, or over the next free name when that cannot be replaced
+    // (*finalPath then names it); a file that cannot be placed is removed. Runs in the
+    // background: it touches nothing of the engine.
+    static bool moveReceivedFile(const QString& part, QString* finalPath, QString* error);
 
     // dvkDevDelay in ms; emptyValue when empty or unreadable.
     int deviceDelay(int emptyValue) const;
@@ -262,6 +277,9 @@ private:
     // The file being received: the final path, and the temporary one the transfer writes into.
     QString mFinalPath;
     QString mPartPath;
+    // A received file is being committed; the input that arrives meanwhile.
+    bool mCommitting = false;
+    QByteArray mHeldInput;
 
     int mSessionTimeoutMs = -1; // override, -1: from the settings
     int mWatchDogMs = 600000;

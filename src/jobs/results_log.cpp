@@ -163,10 +163,14 @@ bool TQLog::LogEntry(const TLogRecord& record) {
             return false;
         }
         const QByteArray bytes = EncodeLogRecord(record);
-        if (!file.seek(at) || file.write(bytes) != bytes.size() || !syncToDisk(file)) {
+        if (!file.seek(at) || file.write(bytes) != bytes.size() || !file.flush()) {
             report("LogEntry", FileName + ": " + file.errorString());
             return false;
         }
+        file.close();
+        mSync.Request(FileName);
+        if (const QString failed = mSync.TakeError(); !failed.isEmpty())
+            report("LogEntry", QStringLiteral("sync: ") + failed);
         return true;
     });
 }

@@ -3,6 +3,7 @@
 // "server.log" on a server. The file has no header; record n lies at byte 2112 * n.
 #include "core/settings.h"
 #include "core/status.h"
+#include "platform/background_sync.h"
 #include "platform/prompt.h"
 
 #include <QByteArray>
@@ -70,7 +71,11 @@ public:
     // exists. 0 on error.
     int Count();
     // Appends a record after the last whole one; when the file already holds more than
-    // MRL_MaxLogSize records it is emptied first. The record is flushed to disk before return.
+    // MRL_MaxLogSize records it is emptied first. The record is written before return (every
+    // reader sees it, a killed process keeps it) and a thread of the log's own syncs it to disk
+    // right after: a sync can take a good part of a second on a busy disk, and the main thread,
+    // which serves every port, must not wait for it. A sync that failed is reported with the
+    // next record.
     bool LogEntry(const TLogRecord& record);
     // Reads record index (0-based) of an existing file; false when missing or out of range.
     bool GetEntry(int index, TLogRecord& record);
@@ -90,4 +95,5 @@ private:
     TStatusSink& mStatus;
     IPrompt& mPrompt;
     int mRole = 0; // the role FileName was set for
+    TBackgroundSync mSync;
 };

@@ -166,8 +166,10 @@ private:
     bool clientTransferEnded(int ms = 15000) {
         return RunUntil([&] { return mClientEnd != 1; }, ms);
     }
+    // The transfer has ended and a received file's commit (in the background) with it.
     bool engineSettled() {
-        return RunUntil([&] { return !engine()->Transfer().InProgress(); }, 10000);
+        return RunUntil(
+            [&] { return !engine()->Transfer().InProgress() && !engine()->Committing(); }, 10000);
     }
     // A file of the client's own, outside the server's folders.
     QString clientFile(const QString& name, const QByteArray& bytes) {
@@ -391,6 +393,28 @@ private Q_SLOTS:
         QCOMPARE(ReadFile(mInbox + "/r.txt"), bytes);
         QCOMPARE(filesUnder(mInbox), QStringList{"r.txt"});
         QCOMPARE(mConsole->notifications, 1);
+    }
+
+    // The caller's RESULT, sent the moment its transfer ends, waits for the received file to be
+    // committed (in the background): when "OK" comes, the file is whole under its final name and
+    // its job is logged. A large file makes the commit's sync take a while.
+    void resultDuringCommitWaitsForTheFile() {
+        startEngine();
+        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QVERIFY(logOn());
+        const QByteArray bytes = RandomBytes(400000, 13);
+        send(PutCommand("", "big.bin", QString::number(bytes.size())));
+        QVERIFY(reply("YES"));
+        startClientTransfer(tmUpload, clientFile("big.bin", bytes));
+        QVERIFY(RunUntil([&] { return mClientEnd != 1 || engine()->Committing(); }, 30000));
+        send("RESULT");
+        QVERIFY(reply("OK"));
+        QCOMPARE(filesUnder(mInbox), QStringList{"big.bin"});
+        QCOMPARE(ReadFile(mInbox + "/big.bin"), bytes);
+        QCOMPARE(mConsole->logs.size(), 1);
+        QVERIFY(mConsole->logs[0].done);
+        QVERIFY(clientTransferEnded());
+        QCOMPARE(mClientEnd, 0);
     }
 
     void putLongerThanAnnouncedIsCut() {

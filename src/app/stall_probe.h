@@ -1,0 +1,99 @@
+#pragma once
+// The event-loop stall probe: tells how long the main thread was kept from its events. A timer on
+// the main thread is armed for a short interval again and again; how late each expiry is handled
+// is the time the loop was busy with something else (a file synced, a long step, a blocking
+// call). The probe keeps the longest lateness and a histogram, and writes them to a small text
+// file now and then while it runs and once more when it stops, so that another process can read
+// them at any time. The file is written by a thread of the probe's own: a rename on a busy disk
+// can take a good part of a second, and the probe must not hold up the loop it measures.
+//
+// The program runs one when MARROWLINE_STALL_PROBE names a file; without it nothing is made and
+// nothing runs. The file holds one "key value" line per figure:
+//   interval_ms 10         the timer's interval
+//   samples 12345          expiries measured
+//   max_ms 12.345          longest lateness
+//   p50_ms 1  p99_ms 3  p999_ms 8   upper edges of the histogram buckets holding those shares
+//   over_50ms 0            expiries 50 ms late or later
+//   histogram 0:12000 1:300 ...     bucket lower edge in ms : count (non-empty buckets only)
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <QTimer>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class TStallProbe : public QObject {
+    Q_OBJECT
+public:
+    struct TFigures {
+        int intervalMs = 0;
+        qint64 samples = 0;
+        double maxMs = 0;
+        int p50Ms = 0;
+        int p99Ms = 0;
+        int p999Ms = 0;
+        qint64 over50Ms = 0;
+        QList<QPair<int, qint64>> histogram; // bucket lower edge in ms, count; non-empty only
+    };
+
+    // The environment variable that names the probe's file.
+    static constexpr const char* EnvironmentName = "MARROWLINE_STALL_PROBE";
+    // A probe writing to the file MARROWLINE_STALL_PROBE names; nullptr when it is unset or empty.
+    static std::unique_ptr<TStallProbe> FromEnvironment();
+
+    // `intervalMs`: the timer's interval; `writeEveryMs`: how often the file is rewritten while
+    // the probe runs.
+    explicit TStallProbe(const QString& path, int intervalMs = 10, int writeEveryMs = 1000,
+                         QObject* parent = nullptr);
+    // Stops (and so writes the file) when still running.
+    ~TStallProbe() override;
+
+    // Starts measuring once the event loop runs: time spent before the loop first turns (the
+    // start-up before exec) is no stall of the loop.
+    void Start();
+    // Stops measuring and writes the file; later calls do nothing.
+    void Stop();
+    bool Running() const { return mRunning; }
+    QString Path() const { return mPath; }
+
+    TFigures Figures() const;
+    // The file's text for a set of figures, and the figures read back from a file; false when
+    // the file is missing or holds no sample count.
+    static QByteArray Format(const TFigures& figures);
+    static bool Read(const QString& path, TFigures* figures);
+
+private:
+    void arm();
+    void expired();
+    void record(double latenessMs);
+    // Hands the current figures to the writer thread (started on first use).
+    void write();
+    void writerLoop();
+
+    QString mPath;
+    int mIntervalMs;
+    int mWriteEveryMs;
+    QTimer mTimer;
+    QElapsedTimer mClock;
+    qint64 mArmedNs = 0;
+    qint64 mWrittenMs = 0;
+    bool mStarted = false;
+    bool mRunning = false;
+    qint64 mSamples = 0;
+    double mMaxMs = 0;
+    std::vector<qint64> mBuckets;
+
+    // The writer thread and the latest text it has to write.
+    std::thread mWriter;
+    std::mutex mWriterLock;
+    std::condition_variable mWriterWake;
+    QByteArray mPendingText;
+    bool mTextPending = false;
+    bool mWriterEnd = false;
+};
