@@ -39,13 +39,25 @@ void print(const QString& text) {
 
 QString stallLine(const QString& name, const LoadResult& r) {
     if (!r.stallRead) return name + ": no figures";
-    return QString("%1 longest %2 ms, p99 <= %3 ms, p99.9 <= %4 ms, %5 of %6 samples >= 50 ms")
-        .arg(name, -14)
-        .arg(r.stall.maxMs, 0, 'f', 1)
-        .arg(r.stall.p99Ms)
-        .arg(r.stall.p999Ms)
-        .arg(r.stall.over50Ms)
-        .arg(r.stall.samples);
+    QString line = QString("%1 longest %2 ms, p99 <= %3 ms, p99.9 <= %4 ms, %5 of %6 samples >= 50 ms")
+                       .arg(name, -14)
+                       .arg(r.stall.maxMs, 0, 'f', 1)
+                       .arg(r.stall.p99Ms)
+                       .arg(r.stall.p999Ms)
+                       .arg(r.stall.over50Ms)
+                       .arg(r.stall.samples);
+    // What the main thread did from arming to the longest stall's expiry, and the longest it
+    // was blocked in a call while its timer was due: a machine short of CPU shows as waiting, a
+    // program that blocks as asleep.
+    if (r.stall.scheduler)
+        line += QString("\n%1 longest: running %2 ms, waiting for a CPU %3 ms, asleep %4 ms; "
+                        "asleep past due at most %5 ms")
+                    .arg("", -14)
+                    .arg(r.stall.longestCpuMs, 0, 'f', 1)
+                    .arg(r.stall.longestRunqueueMs, 0, 'f', 1)
+                    .arg(r.stall.longestAsleepMs, 0, 'f', 1)
+                    .arg(r.stall.asleepLateMaxMs, 0, 'f', 1);
+    return line;
 }
 
 QString row(const QString& name, const LoadLink& link, int files, double baseline) {
