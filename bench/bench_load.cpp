@@ -146,6 +146,15 @@ int main(int argc, char** argv) {
     print("server event loop (stall probe, 10 ms timer):");
     print(stallLine("single link", alone));
     print(stallLine(QString("%1 links").arg(options.links), many));
+    const auto cpuLine = [](const QString& name, const LoadResult& r) {
+        return QString("%1 server processor time %2 s over %3 s of batches (%4 % of one core)")
+            .arg(name, -14)
+            .arg(r.serverCpuSeconds, 0, 'f', 1)
+            .arg(r.wallMs / 1000.0, 0, 'f', 1)
+            .arg(r.wallMs > 0 ? 100.0 * r.serverCpuSeconds / (r.wallMs / 1000.0) : 0, 0, 'f', 0);
+    };
+    print(cpuLine("single link", alone));
+    print(cpuLine(QString("%1 links").arg(options.links), many));
     if (many.stallRead)
         print(QString("longest stall under load %1 ms; aim < 50 ms: %2")
                   .arg(many.stall.maxMs, 0, 'f', 1)
