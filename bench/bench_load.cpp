@@ -50,13 +50,14 @@ QString stallLine(const QString& name, const LoadResult& r) {
     // was blocked in a call while its timer was due: a machine short of CPU shows as waiting, a
     // program that blocks as asleep.
     if (r.stall.scheduler)
-        line += QString("\n%1 longest: running %2 ms, waiting for a CPU %3 ms, asleep %4 ms; "
-                        "asleep past due at most %5 ms")
+        line += QString("\n%1 longest (at %6): running %2 ms, waiting for a CPU %3 ms, asleep %4 "
+                        "ms; asleep past due at most %5 ms")
                     .arg("", -14)
                     .arg(r.stall.longestCpuMs, 0, 'f', 1)
                     .arg(r.stall.longestRunqueueMs, 0, 'f', 1)
                     .arg(r.stall.longestAsleepMs, 0, 'f', 1)
-                    .arg(r.stall.asleepLateMaxMs, 0, 'f', 1);
+                    .arg(r.stall.asleepLateMaxMs, 0, 'f', 1)
+                    .arg(r.stall.longestAt.mid(11));
     return line;
 }
 

@@ -1,5 +1,6 @@
 #include "app/stall_probe.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QStringList>
 
@@ -143,6 +144,8 @@ bool TStallProbe::readScheduler(qint64* cpuNs, qint64* waitNs) const {
 void TStallProbe::record(double latenessMs) {
     latenessMs = std::max(0.0, latenessMs);
     ++mSamples;
+    if (latenessMs > mMaxMs || mLongestAt.isEmpty())
+        mLongestAt = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
     mMaxMs = std::max(mMaxMs, latenessMs);
     ++mBuckets[size_t(bucketIndex(latenessMs))];
 }
@@ -155,6 +158,7 @@ TStallProbe::TFigures TStallProbe::Figures() const {
     out.p50Ms = percentile(mBuckets, mSamples, 0.5, mMaxMs);
     out.p99Ms = percentile(mBuckets, mSamples, 0.99, mMaxMs);
     out.p999Ms = percentile(mBuckets, mSamples, 0.999, mMaxMs);
+    out.longestAt = mLongestAt;
     out.scheduler = mSchedFd >= 0;
     out.longestCpuMs = mLongestCpuMs;
     out.longestRunqueueMs = mLongestRunqueueMs;
@@ -180,6 +184,7 @@ QByteArray TStallProbe::Format(const TFigures& f) {
     out += "p99_ms " + QByteArray::number(f.p99Ms) + '\n';
     out += "p999_ms " + QByteArray::number(f.p999Ms) + '\n';
     out += "over_50ms " + QByteArray::number(f.over50Ms) + '\n';
+    if (!f.longestAt.isEmpty()) out += "longest_at " + f.longestAt.toLatin1() + '\n';
     if (f.scheduler) {
         const auto ms = [](double value) {
             char text[32];
@@ -221,6 +226,8 @@ bool TStallProbe::Read(const QString& path, TFigures* figures) {
             out.p999Ms = words[1].toInt();
         } else if (key == "over_50ms") {
             out.over50Ms = words[1].toLongLong();
+        } else if (key == "longest_at") {
+            out.longestAt = QString::fromLatin1(words[1]);
         } else if (key == "longest_cpu_ms") {
             out.scheduler = true;
             out.longestCpuMs = words[1].toDouble();

@@ -14,6 +14,7 @@
 //   max_ms 12.345          longest lateness
 //   p50_ms 1  p99_ms 3  p999_ms 8   upper edges of the histogram buckets holding those shares
 //   over_50ms 0            expiries 50 ms late or later
+//   longest_at 2026-12-07T21:49:10.123   when the longest stall ended (local time)
 //   histogram 0:12000 1:300 ...     bucket lower edge in ms : count (non-empty buckets only)
 // Where the kernel keeps scheduler statistics per thread (/proc/thread-self/schedstat), it also
 // tells what the main thread did while it was late, which separates a program that blocks from a
@@ -49,6 +50,7 @@ public:
         int p99Ms = 0;
         int p999Ms = 0;
         qint64 over50Ms = 0;
+        QString longestAt; // local time the longest stall ended, ISO 8601 with ms; empty: none
         QList<QPair<int, qint64>> histogram; // bucket lower edge in ms, count; non-empty only
         bool scheduler = false; // the four figures below were measured
         double longestCpuMs = 0;
@@ -104,6 +106,7 @@ private:
     bool mRunning = false;
     qint64 mSamples = 0;
     double mMaxMs = 0;
+    QString mLongestAt;
     std::vector<qint64> mBuckets;
     // /proc/thread-self/schedstat of the main thread (-1: none), its figures at arming, and what
     // became of them.
