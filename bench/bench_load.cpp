@@ -39,13 +39,26 @@ void print(const QString& text) {
 
 QString stallLine(const QString& name, const LoadResult& r) {
     if (!r.stallRead) return name + ": no figures";
-    return QString("%1 longest %2 ms, p99 <= %3 ms, p99.9 <= %4 ms, %5 of %6 samples >= 50 ms")
-        .arg(name, -14)
-        .arg(r.stall.maxMs, 0, 'f', 1)
-        .arg(r.stall.p99Ms)
-        .arg(r.stall.p999Ms)
-        .arg(r.stall.over50Ms)
-        .arg(r.stall.samples);
+    QString line = QString("%1 longest %2 ms, p99 <= %3 ms, p99.9 <= %4 ms, %5 of %6 samples >= 50 ms")
+                       .arg(name, -14)
+                       .arg(r.stall.maxMs, 0, 'f', 1)
+                       .arg(r.stall.p99Ms)
+                       .arg(r.stall.p999Ms)
+                       .arg(r.stall.over50Ms)
+                       .arg(r.stall.samples);
+    // What the main thread did from arming to the longest stall's expiry, and the longest it
+    // was blocked in a call while its timer was due: a machine short of CPU shows as waiting, a
+    // program that blocks as asleep.
+    if (r.stall.scheduler)
+        line += QString("\n%1 longest (at %6): running %2 ms, waiting for a CPU %3 ms, asleep %4 "
+                        "ms; asleep past due at most %5 ms")
+                    .arg("", -14)
+                    .arg(r.stall.longestCpuMs, 0, 'f', 1)
+                    .arg(r.stall.longestRunqueueMs, 0, 'f', 1)
+                    .arg(r.stall.longestAsleepMs, 0, 'f', 1)
+                    .arg(r.stall.asleepLateMaxMs, 0, 'f', 1)
+                    .arg(r.stall.longestAt.mid(11));
+    return line;
 }
 
 QString row(const QString& name, const LoadLink& link, int files, double baseline) {
@@ -134,6 +147,15 @@ int main(int argc, char** argv) {
     print("server event loop (stall probe, 10 ms timer):");
     print(stallLine("single link", alone));
     print(stallLine(QString("%1 links").arg(options.links), many));
+    const auto cpuLine = [](const QString& name, const LoadResult& r) {
+        return QString("%1 server processor time %2 s over %3 s of batches (%4 % of one core)")
+            .arg(name, -14)
+            .arg(r.serverCpuSeconds, 0, 'f', 1)
+            .arg(r.wallMs / 1000.0, 0, 'f', 1)
+            .arg(r.wallMs > 0 ? 100.0 * r.serverCpuSeconds / (r.wallMs / 1000.0) : 0, 0, 'f', 0);
+    };
+    print(cpuLine("single link", alone));
+    print(cpuLine(QString("%1 links").arg(options.links), many));
     if (many.stallRead)
         print(QString("longest stall under load %1 ms; aim < 50 ms: %2")
                   .arg(many.stall.maxMs, 0, 'f', 1)

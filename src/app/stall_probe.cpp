@@ -1,11 +1,14 @@
 #include "app/stall_probe.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QStringList>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -64,6 +67,7 @@ TStallProbe::TStallProbe(const QString& path, int intervalMs, int writeEveryMs, 
 
 TStallProbe::~TStallProbe() {
     Stop();
+    if (mSchedFd >= 0) ::close(mSchedFd);
 }
 
 void TStallProbe::Start() {
@@ -72,6 +76,8 @@ void TStallProbe::Start() {
     mRunning = true;
     QTimer::singleShot(0, this, [this]() {
         if (!mRunning) return;
+        // Opened here, on the thread whose figures it gives.
+        mSchedFd = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
         mClock.start();
         write();
         arm();
@@ -95,6 +101,7 @@ void TStallProbe::Stop() {
 void TStallProbe::arm() {
     // Armed anew at each expiry (not a repeating timer): the lateness is measured against this
     // very moment, whatever the timer's own schedule did after an earlier late expiry.
+    readScheduler(&mArmCpuNs, &mArmWaitNs);
     mArmedNs = mClock.nsecsElapsed();
     mTimer.start(mIntervalMs);
 }
@@ -102,14 +109,43 @@ void TStallProbe::arm() {
 void TStallProbe::expired() {
     if (!mRunning) return;
     const qint64 now = mClock.nsecsElapsed();
-    record(double(now - mArmedNs) / 1e6 - mIntervalMs);
+    const double spanMs = double(now - mArmedNs) / 1e6;
+    const double latenessMs = std::max(0.0, spanMs - mIntervalMs);
+    qint64 cpuNs = 0, waitNs = 0;
+    if (readScheduler(&cpuNs, &waitNs)) {
+        const double cpuMs = double(cpuNs - mArmCpuNs) / 1e6;
+        const double waitMs = double(waitNs - mArmWaitNs) / 1e6;
+        const double asleepMs = std::max(0.0, spanMs - cpuMs - waitMs);
+        mAsleepLateMaxMs = std::max(mAsleepLateMaxMs, asleepMs - mIntervalMs);
+        if (mSamples == 0 || latenessMs > mMaxMs) {
+            mLongestCpuMs = cpuMs;
+            mLongestRunqueueMs = waitMs;
+            mLongestAsleepMs = asleepMs;
+        }
+    }
+    record(latenessMs);
     if (now / 1000000 - mWrittenMs >= mWriteEveryMs) write();
     arm();
+}
+
+bool TStallProbe::readScheduler(qint64* cpuNs, qint64* waitNs) const {
+    if (mSchedFd < 0) return false;
+    char text[128];
+    const ssize_t n = ::pread(mSchedFd, text, sizeof text - 1, 0);
+    if (n <= 0) return false;
+    text[n] = '\0';
+    long long cpu = 0, wait = 0;
+    if (std::sscanf(text, "%lld %lld", &cpu, &wait) != 2) return false;
+    *cpuNs = cpu;
+    *waitNs = wait;
+    return true;
 }
 
 void TStallProbe::record(double latenessMs) {
     latenessMs = std::max(0.0, latenessMs);
     ++mSamples;
+    if (latenessMs > mMaxMs || mLongestAt.isEmpty())
+        mLongestAt = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
     mMaxMs = std::max(mMaxMs, latenessMs);
     ++mBuckets[size_t(bucketIndex(latenessMs))];
 }
@@ -122,6 +158,12 @@ TStallProbe::TFigures TStallProbe::Figures() const {
     out.p50Ms = percentile(mBuckets, mSamples, 0.5, mMaxMs);
     out.p99Ms = percentile(mBuckets, mSamples, 0.99, mMaxMs);
     out.p999Ms = percentile(mBuckets, mSamples, 0.999, mMaxMs);
+    out.longestAt = mLongestAt;
+    out.scheduler = mSchedFd >= 0;
+    out.longestCpuMs = mLongestCpuMs;
+    out.longestRunqueueMs = mLongestRunqueueMs;
+    out.longestAsleepMs = mLongestAsleepMs;
+    out.asleepLateMaxMs = std::max(0.0, mAsleepLateMaxMs);
     for (int i = 0; i < BucketCount; ++i) {
         const qint64 count = mBuckets[size_t(i)];
         if (count == 0) continue;
@@ -142,6 +184,18 @@ QByteArray TStallProbe::Format(const TFigures& f) {
     out += "p99_ms " + QByteArray::number(f.p99Ms) + '\n';
     out += "p999_ms " + QByteArray::number(f.p999Ms) + '\n';
     out += "over_50ms " + QByteArray::number(f.over50Ms) + '\n';
+    if (!f.longestAt.isEmpty()) out += "longest_at " + f.longestAt.toLatin1() + '\n';
+    if (f.scheduler) {
+        const auto ms = [](double value) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.3f", value);
+            return QByteArray(text);
+        };
+        out += "longest_cpu_ms " + ms(f.longestCpuMs) + '\n';
+        out += "longest_runqueue_ms " + ms(f.longestRunqueueMs) + '\n';
+        out += "longest_asleep_ms " + ms(f.longestAsleepMs) + '\n';
+        out += "asleep_late_max_ms " + ms(f.asleepLateMaxMs) + '\n';
+    }
     out += "histogram";
     for (const auto& [low, count] : f.histogram)
         out += ' ' + QByteArray::number(low) + ':' + QByteArray::number(count);
@@ -172,6 +226,17 @@ bool TStallProbe::Read(const QString& path, TFigures* figures) {
             out.p999Ms = words[1].toInt();
         } else if (key == "over_50ms") {
             out.over50Ms = words[1].toLongLong();
+        } else if (key == "longest_at") {
+            out.longestAt = QString::fromLatin1(words[1]);
+        } else if (key == "longest_cpu_ms") {
+            out.scheduler = true;
+            out.longestCpuMs = words[1].toDouble();
+        } else if (key == "longest_runqueue_ms") {
+            out.longestRunqueueMs = words[1].toDouble();
+        } else if (key == "longest_asleep_ms") {
+            out.longestAsleepMs = words[1].toDouble();
+        } else if (key == "asleep_late_max_ms") {
+            out.asleepLateMaxMs = words[1].toDouble();
         } else if (key == "histogram") {
             for (qsizetype i = 1; i < words.size(); ++i) {
                 const QList<QByteArray> pair = words[i].split(':');

@@ -14,7 +14,18 @@
 //   max_ms 12.345          longest lateness
 //   p50_ms 1  p99_ms 3  p999_ms 8   upper edges of the histogram buckets holding those shares
 //   over_50ms 0            expiries 50 ms late or later
+//   longest_at 2026-12-07T21:49:10.123   when the longest stall ended (local time)
 //   histogram 0:12000 1:300 ...     bucket lower edge in ms : count (non-empty buckets only)
+// Where the kernel keeps scheduler statistics per thread (/proc/thread-self/schedstat), it also
+// tells what the main thread did while it was late, which separates a program that blocks from a
+// machine that is short of CPU:
+//   longest_cpu_ms 1.2  longest_runqueue_ms 0.3  longest_asleep_ms 15.1
+//                          the time from arming to the longest stall's expiry (interval plus
+//                          lateness): running, ready but waiting for a CPU, and asleep (in the
+//                          loop's own wait, or blocked in a call: the disk, a lock)
+//   asleep_late_max_ms 3.4 the longest the thread was asleep beyond the interval before an
+//                          expiry: at least that long it was blocked in a call while the timer
+//                          was due
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
@@ -39,7 +50,13 @@ public:
         int p99Ms = 0;
         int p999Ms = 0;
         qint64 over50Ms = 0;
+        QString longestAt; // local time the longest stall ended, ISO 8601 with ms; empty: none
         QList<QPair<int, qint64>> histogram; // bucket lower edge in ms, count; non-empty only
+        bool scheduler = false; // the four figures below were measured
+        double longestCpuMs = 0;
+        double longestRunqueueMs = 0;
+        double longestAsleepMs = 0;
+        double asleepLateMaxMs = 0;
     };
 
     // The environment variable that names the probe's file.
@@ -72,6 +89,8 @@ private:
     void arm();
     void expired();
     void record(double latenessMs);
+    // The main thread's running and run-queue time so far (ns); false without the statistics.
+    bool readScheduler(qint64* cpuNs, qint64* waitNs) const;
     // Hands the current figures to the writer thread (started on first use).
     void write();
     void writerLoop();
@@ -87,7 +106,17 @@ private:
     bool mRunning = false;
     qint64 mSamples = 0;
     double mMaxMs = 0;
+    QString mLongestAt;
     std::vector<qint64> mBuckets;
+    // /proc/thread-self/schedstat of the main thread (-1: none), its figures at arming, and what
+    // became of them.
+    int mSchedFd = -1;
+    qint64 mArmCpuNs = 0;
+    qint64 mArmWaitNs = 0;
+    double mLongestCpuMs = 0;
+    double mLongestRunqueueMs = 0;
+    double mLongestAsleepMs = 0;
+    double mAsleepLateMaxMs = 0;
 
     // The writer thread and the latest text it has to write.
     std::thread mWriter;

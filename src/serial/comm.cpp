@@ -98,6 +98,7 @@ void TVaComm::Open() {
     s->WritePriority = mWritePriority;
     s->NullStrip = mOptions.Contains(coNullStrip);
     s->DirectWrite = mDirectWrite;
+    s->RxGatherUs = mRxGatherUs;
     uint32_t mask = 0;
     for (int e = ceBreak; e <= ceEvent2; ++e)
         if (mMonitorEvents.Contains(TVaCommEvent(e))) mask |= CommEventBit(TVaCommEvent(e));
@@ -271,6 +272,10 @@ void TVaComm::SetMonitorEvents(TVaCommEvents value) {
 void TVaComm::SetDirectWrite(bool value) {
     CheckClosed();
     mDirectWrite = value;
+}
+
+void TVaComm::SetRxGatherUs(int value) {
+    mRxGatherUs = std::clamp(value, 0, 100000);
 }
 
 void TVaComm::SetUpdateDCB(bool value) {

@@ -536,6 +536,13 @@ public:
     void SetDirectWrite(bool value);
     bool UpdateDCB() const { return mUpdateDCB; }
     void SetUpdateDCB(bool value);
+    // Input gathering, in microseconds (0, the default: off). When bytes arrive, the event
+    // thread waits while more keep coming, up to this long between two looks, at most 16 times
+    // this long in all, before it reports them: a stream then reaches the main thread in a few
+    // deliveries instead of one for every byte or two, each of which costs the main thread a
+    // hand-off. Input that stops is reported one quiet spell after its last byte. Taken at open.
+    int RxGatherUs() const { return mRxGatherUs; }
+    void SetRxGatherUs(int value);
 
     // --- events (main thread)
     TNotify OnOpen;
@@ -587,6 +594,7 @@ private:
     TVaThreadPriority mWritePriority = tpHighest;
     bool mDirectWrite = false;
     bool mUpdateDCB = true;
+    int mRxGatherUs = 0;
 
     std::vector<TVaDispatcher*> mClients;
     // Guards mShared for writers on other threads. Taken alone, never together with one of the

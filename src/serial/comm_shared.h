@@ -75,6 +75,7 @@ struct TVaCommShared {
     // Fixed at open.
     uint32_t EventMask = 0;
     bool DirectWrite = false;
+    int RxGatherUs = 0; // TVaComm::SetRxGatherUs
     QObject* Receiver = nullptr; // main-thread object that runs the deliveries
     TVaComm* Port = nullptr;     // dereferenced on the main thread only, after checking Life
     std::weak_ptr<char> Life;    // expires when the port is destroyed

@@ -12,6 +12,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -138,6 +139,28 @@ void drainPipe(int fd) {
     }
 }
 
+// Input gathering (TVaComm::SetRxGatherUs): while bytes keep arriving after `queued` were
+// found, waits a little longer before they are reported. Ends at once when the thread is woken
+// (the port stops, a read, a purge) or the device cannot be asked.
+void gatherInput(TVaCommShared& s, int queued) {
+    // More than this is reported at once whatever follows.
+    constexpr int Enough = 1024;
+    const int quietUs = s.RxGatherUs;
+    if (quietUs <= 0) return;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::microseconds(16LL * quietUs);
+    int count = queued;
+    while (count < Enough && std::chrono::steady_clock::now() < deadline) {
+        pollfd wake = {s.EventWake[0], POLLIN, 0};
+        const timespec quiet = {quietUs / 1000000, long(quietUs % 1000000) * 1000L};
+        if (::ppoll(&wake, 1, &quiet, nullptr) != 0) return;
+        const int now = s.Device.InputQueued();
+        // Nothing new within the quiet spell: the input has stopped for now.
+        if (now <= count) return;
+        count = now;
+    }
+}
+
 // Waits for the delivery to be handled or for the port to stop; false when stopping.
 bool waitHandled(TVaCommShared& s, const std::shared_ptr<TVaCommDelivery>& d) {
     std::unique_lock<std::mutex> lk(s.Lock);
@@ -216,7 +239,12 @@ void CommEventThread(std::shared_ptr<TVaCommShared> shared) {
                 hup = false;
         }
         if (wantRx) {
-            const int queued = std::max(0, s.Device.InputQueued());
+            int queued = std::max(0, s.Device.InputQueued());
+            // Fresh input: gathered for a moment while more keeps coming.
+            if (queued > 0 && seen == 0 && !hup) {
+                gatherInput(s, queued);
+                queued = std::max(0, s.Device.InputQueued());
+            }
             if (seen > 0) {
                 const long long readSince = s.BytesRead.load() - seenReadMark;
                 seenReadMark += readSince;

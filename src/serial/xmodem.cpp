@@ -19,6 +19,7 @@ TVaProtocol::~TVaProtocol() {
 
 void TVaProtocol::Start() {
     if (mWorker) throw std::runtime_error("Transfer already in progress...");
+    releaseEndedWorker();
     mExitCode = 0;
     const bool armed = mArmed;
     const QByteArray early = mEarly;
@@ -83,9 +84,16 @@ int TVaProtocol::HandleCommRoom() {
     return -1;
 }
 
+void TVaProtocol::releaseEndedWorker() {
+    if (!mEndedWorker) return;
+    mEndedWorker->wait();
+    mEndedWorker.reset();
+}
+
 void TVaProtocol::StopWorker() {
     mArmed = false;
     mEarly.clear();
+    releaseEndedWorker();
     if (!mWorker) return;
     mWorker->Stop();
     mWorker->wait();
@@ -95,10 +103,11 @@ void TVaProtocol::StopWorker() {
 
 void TVaProtocol::WorkerEnded(TVaProtocolThread* worker) {
     if (worker != mWorker.get()) return;
-    mWorker->wait();
+    // Its outcome was set before it posted this call, its last act.
     mExitCode = mWorker->ExitCode();
     const QString portError = mWorker->PortError();
-    mWorker.reset();
+    releaseEndedWorker();
+    mEndedWorker = std::move(mWorker);
     SetActive(false);
     // Bytes held back for the transfer's queue are now for the port's other clients.
     if (TVaComm* port = Comm()) port->ResumeReading();

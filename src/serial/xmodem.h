@@ -86,6 +86,11 @@ private:
     int mBufferSize = 4096;
     int mExitCode = 0;
     std::unique_ptr<TVaProtocolThread> mWorker;
+    // The last worker after it reported its end: it only winds down now, and is waited for when
+    // the next one starts or the component stops, not on the main thread while it handles the
+    // end (a worker that the scheduler holds back would hold up every port's events with it).
+    std::unique_ptr<TVaProtocolThread> mEndedWorker;
+    void releaseEndedWorker();
     bool mArmed = false;
     QByteArray mEarly; // received while armed, before Start
 };

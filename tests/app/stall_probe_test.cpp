@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 namespace {
 // Keeps the thread from its events for `ms`, the way a blocking call would.
@@ -59,6 +60,29 @@ private Q_SLOTS:
         QVERIFY2(late >= 1, qPrintable(describe(f)));
         // The file holds what the probe itself reports.
         QCOMPARE(TStallProbe::Format(f), TStallProbe::Format(probe.Figures()));
+        // The thread was running (or waiting for a CPU) all through the block, never asleep.
+        if (f.scheduler) {
+            QVERIFY2(f.longestCpuMs + f.longestRunqueueMs >= 100, qPrintable(describe(f)));
+            QVERIFY2(f.asleepLateMaxMs < 50, qPrintable(describe(f)));
+        }
+    }
+
+    // A loop held up by a call that sleeps (a sync waiting for the disk, a lock) is reported as
+    // late, and the thread as asleep past the due time rather than busy.
+    void blockingCallShowsAsAsleep() {
+        QTemporaryDir dir;
+        TStallProbe probe(dir.filePath("stall.txt"));
+        probe.Start();
+        QTest::qWait(100);
+        if (!probe.Figures().scheduler) QSKIP("no scheduler statistics per thread here");
+        QThread::msleep(120);
+        QTest::qWait(100);
+        probe.Stop();
+        const TStallProbe::TFigures f = probe.Figures();
+        QVERIFY2(f.maxMs >= 100, qPrintable(describe(f)));
+        QVERIFY2(f.longestAsleepMs >= 100, qPrintable(describe(f)));
+        QVERIFY2(f.asleepLateMaxMs >= 80, qPrintable(describe(f)));
+        QVERIFY2(f.longestCpuMs < 50, qPrintable(describe(f)));
     }
 
     // A loop that only waits: most expiries on time, none near a real stall. The bound leaves

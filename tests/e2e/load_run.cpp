@@ -11,6 +11,7 @@
 #include <QThread>
 
 #include <cmath>
+#include <unistd.h>
 #include <memory>
 #include <vector>
 
@@ -134,6 +135,16 @@ void checkClientLog(const Home& client, const QStringList& upNames, const QStrin
         if (seen.contains(r.FileName)) *faults << "client.log: " + r.FileName + " logged twice";
         seen.insert(r.FileName);
     }
+}
+// User and system time of a running process (all its threads), from /proc; -1 when unknown.
+double processorSeconds(int pid) {
+    const QByteArray stat = ReadAll(QString("/proc/%1/stat").arg(pid));
+    // The fields after the command name (which may hold spaces) start after its ')'.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    const long ticks = ::sysconf(_SC_CLK_TCK);
+    if (fields.size() < 13 || ticks <= 0) return -1;
+    // utime and stime are fields 14 and 15 of the line, 12 and 13 after the name.
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(ticks);
 }
 } // namespace
 
@@ -304,6 +315,7 @@ LoadResult RunLoad(const QString& root, const LoadOptions& options) {
         result.faults << QString("%1 jobs left in the server's queue").arg(server.jobs().size());
 
     // ---- stop everything; the server writes its final stall figures as it ends
+    result.serverCpuSeconds = processorSeconds(serverProgram.pid());
     for (LinkSetup& link : setups)
         link.program->stop();
     if (!serverProgram.stop()) result.faults << "the server did not end by itself";

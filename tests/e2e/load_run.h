@@ -52,6 +52,7 @@ struct LoadResult {
     bool stallRead = false;
     TStallProbe::TFigures stall; // the server's event loop over the whole run
     qint64 wallMs = 0;           // clients started to the last batch's end
+    double serverCpuSeconds = -1; // the server's processor time, all threads, start to end
     QString transcripts;         // the programs' output, kept when something failed
 
     bool ok() const;

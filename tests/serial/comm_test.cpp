@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -201,6 +202,7 @@ private Q_SLOTS:
     void restOfBlockGoesToClientSwitchedOn_data();
     void restOfBlockGoesToClientSwitchedOn();
     void unreadBytesAreReportedOnce();
+    void inputGatheredWhileItKeepsComing();
     void txEmptyWhenBufferDrains();
     void directWrite();
     void devicePaths_data();
@@ -582,6 +584,49 @@ void TestComm::unreadBytesAreReportedOnce() {
     pty.send("f");
     QVERIFY(WaitFor([&] { return counts.size() == 3; }, 2000));
     QCOMPARE(counts.back(), 1);
+}
+
+void TestComm::inputGatheredWhileItKeepsComing() {
+    // With input gathering, a stream of small pieces, each well within the quiet spell of the
+    // one before, reaches the handler in a few deliveries, every byte in order; a lone byte is
+    // reported one quiet spell after it came, not after the longest gathering.
+    Pty pty;
+    auto port = openPort(pty, false);
+    port->SetRxGatherUs(10000); // looks every 10 ms, gathers 160 ms at most
+    port->Open();
+    QByteArray got;
+    int deliveries = 0;
+    port->OnRxChar = [&](TVaComm* sender, int count) {
+        ++deliveries;
+        QByteArray buf(count, '\0');
+        const int n = sender->ReadData(buf.data(), count);
+        got.append(buf.constData(), std::max(0, n));
+    };
+    const QByteArray stream = pattern(200, 5);
+    std::thread sender([&] {
+        for (int i = 0; i < stream.size(); i += 2) {
+            pty.send(stream.mid(i, 2));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    const bool whole = WaitFor([&] { return got.size() >= stream.size(); }, 10000);
+    sender.join();
+    QVERIFY(whole);
+    QCOMPARE(got, stream);
+    // 100 pieces over 100 ms or more: one delivery per 160 ms at most, and the rest.
+    QVERIFY2(deliveries <= 10, qPrintable(QString("%1 deliveries").arg(deliveries)));
+
+    deliveries = 0;
+    got.clear();
+    Delay(50);
+    QElapsedTimer clock;
+    clock.start();
+    pty.send("x");
+    QVERIFY(WaitFor([&] { return !got.isEmpty(); }, 2000));
+    const qint64 ms = clock.elapsed();
+    QCOMPARE(got, QByteArray("x"));
+    QCOMPARE(deliveries, 1);
+    QVERIFY2(ms < 80, qPrintable(QString("a lone byte took %1 ms").arg(ms)));
 }
 
 void TestComm::txEmptyWhenBufferDrains() {
