@@ -61,8 +61,8 @@ void TEngineBase::CreateComponents() {
     // Input that comes a few bytes at a time (a UART raises every few bytes, linesim writes every
     // 0.1 ms) would reach the main thread in hundreds of deliveries per 1 KB block, and a
     // server's main thread serves every port: eight lines receiving at 115200 bit/s kept it at
-    // 80 % of a processor. Gathered while it keeps coming, a block takes a few dozen; a lone
-    // byte (an ACK) or the end of a block is reported 0.3 ms after its last byte.
+    // 80 % of a processor. Gathered while it keeps coming, a block takes a few dozen; the end
+    // of a block is reported 0.3 ms after its last byte, a lone byte (an ACK) at once.
     mPort->SetRxGatherUs(300);
     mPort->OnOpen = [this](TVaComm*) { Guard("yPortOpen", [&] { yPortOpen(); }); };
     mPort->OnClose = [this](TVaComm*) { Guard("yPortClose", [&] { yPortClose(); }); };

@@ -536,11 +536,13 @@ public:
     void SetDirectWrite(bool value);
     bool UpdateDCB() const { return mUpdateDCB; }
     void SetUpdateDCB(bool value);
-    // Input gathering, in microseconds (0, the default: off). When bytes arrive, the event
-    // thread waits while more keep coming, up to this long between two looks, at most 16 times
-    // this long in all, before it reports them: a stream then reaches the main thread in a few
-    // deliveries instead of one for every byte or two, each of which costs the main thread a
-    // hand-off. Input that stops is reported one quiet spell after its last byte. Taken at open.
+    // Input gathering, in microseconds (0, the default: off). When a few bytes arrive within
+    // half this long of the last input delivery (input streaming in faster than the main thread
+    // takes it), the event thread waits while more keep coming, up to this long between two
+    // looks, at most 16 times this long in all, before it reports them: a stream then reaches
+    // the main thread in a few deliveries instead of one for every byte or two, each of which
+    // costs the main thread a hand-off. Input after a pause (a lone acknowledgement) and input
+    // that comes many bytes at a time are reported at once. Taken at open.
     int RxGatherUs() const { return mRxGatherUs; }
     void SetRxGatherUs(int value);
 

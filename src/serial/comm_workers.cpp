@@ -12,8 +12,8 @@
 #include <QPointer>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -141,7 +141,11 @@ void drainPipe(int fd) {
 
 // Input gathering (TVaComm::SetRxGatherUs): while bytes keep arriving after `queued` were
 // found, waits a little longer before they are reported. Ends at once when the thread is woken
-// (the port stops, a read, a purge) or the device cannot be asked.
+// (the port stops, a read, a purge) or the device cannot be asked. Only called while input
+// streams in (see CommEventThread): a lone byte, such as an acknowledgement, would only be made
+// late by it.
+// Fresh input is gathered only when the first look finds fewer bytes than this.
+constexpr int GatherFew = 64;
 void gatherInput(TVaCommShared& s, int queued) {
     // More than this is reported at once whatever follows.
     constexpr int Enough = 1024;
@@ -191,6 +195,13 @@ void CommEventThread(std::shared_ptr<TVaCommShared> shared) {
     bool seenThrottled = false; // left because a client had no room: only a wake-up is news
     long long seenReadMark = 0;
     int seenPurges = s.InputPurges.load();
+    // When the last input delivery had been handled. Fresh input that follows it within one
+    // gathering spell is part of a stream (it came while the main thread was busy with the
+    // last), and only then is it gathered: input that starts after a pause, a lone byte above
+    // all, is reported at once, so gathering never slows a reply, and a line whose input comes
+    // in sparse bursts (a UART's FIFO) is left as it is.
+    std::chrono::steady_clock::time_point lastRxHandled;
+    const auto streamGap = std::chrono::microseconds(s.RxGatherUs / 2);
     bool hup = false; // the line is hung up (the other end of a pseudo-terminal closed)
     for (;;) {
         bool txWatch;
@@ -240,8 +251,11 @@ void CommEventThread(std::shared_ptr<TVaCommShared> shared) {
         }
         if (wantRx) {
             int queued = std::max(0, s.Device.InputQueued());
-            // Fresh input: gathered for a moment while more keeps coming.
-            if (queued > 0 && seen == 0 && !hup) {
+            // Fresh input in a stream: gathered for a moment while more keeps coming.
+            // Many bytes at the first look mean fast input (or a busy main thread): that
+            // delivery is worth its hand-off as it is.
+            if (queued > 0 && queued < GatherFew && seen == 0 && !hup && s.RxGatherUs > 0 &&
+                std::chrono::steady_clock::now() - lastRxHandled < streamGap) {
                 gatherInput(s, queued);
                 queued = std::max(0, s.Device.InputQueued());
             }
@@ -291,6 +305,7 @@ void CommEventThread(std::shared_ptr<TVaCommShared> shared) {
         auto delivery = TVaCommDelivery::Post(shared, m, false);
         if (!waitHandled(s, delivery)) break;
         if (m & VaEvRxChar) {
+            lastRxHandled = std::chrono::steady_clock::now();
             // Marks taken by the main thread: it may read more before this thread runs again.
             std::lock_guard<std::mutex> g(s.Lock);
             seen = delivery->LeftUnread;
