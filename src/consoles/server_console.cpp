@@ -258,7 +258,9 @@ void TfraServer::LogFileEvent(const TQueueItem& job, bool discard, const QString
             else
                 deleteSentFile(users().GetSetting(user, ukOutbox), Get(job, qkSrcFile));
         }
-        queue().DeleteItem(index, true);
+        // Off the main thread: with every port's files being synced, a delete can wait a good
+        // part of a second for the file system, and every port would wait with it.
+        queue().DeleteItem(index, true, true);
         UpdateQueueList();
     });
 }

@@ -1,9 +1,12 @@
 #include "jobs/queue.h"
 
+#include "platform/background_sync.h"
+
 #include "core/helpers.h"
 #include "core/inifile.h"
 #include "core/status.h"
 #include "platform/appdir.h"
+#include "platform/background_sync.h"
 #include "platform/paths.h"
 
 #include <QDateTime>
@@ -47,6 +50,12 @@ TQueueList::~TQueueList() {
     Clear();
 }
 
+void TQueueList::reportRemovalError() {
+    if (!mRemovals) return;
+    if (const QString failed = mRemovals->TakeError(); !failed.isEmpty())
+        report("DeleteItem", failed);
+}
+
 QString TQueueList::RoleExtension() const {
     if (mSettings.IsClient()) return QStringLiteral(".xfr");
     if (mSettings.IsServer()) return QStringLiteral(".xfh");
@@ -77,6 +86,11 @@ int TQueueList::Count() const {
 
 void TQueueList::Load() {
     guarded("Load", 0, [this]() {
+        // A job file on its way out must not be read back as a job.
+        if (mRemovals) {
+            mRemovals->Drain();
+            reportRemovalError();
+        }
         const QString extension = RoleExtension();
         QDir folder(QueueFolder());
         // Plain, visible files only: a crashed atomic write leaves a hidden temporary behind.
@@ -128,7 +142,8 @@ void TQueueList::Load() {
 
 bool TQueueList::Save() {
     return guarded("Load", false, [this]() {
-        if (Count() > mSettings.GetInt(MRL_QueueCounter)) mSettings.PutInt(MRL_QueueCounter, Count());
+        if (Count() > mSettings.GetInt(MRL_QueueCounter))
+            mSettings.PutInt(MRL_QueueCounter, Count());
         if (mItems.empty()) return true;
         const TQueueItem& item = *mItems.back();
         const QString number = item[qkNo].StrValue.trimmed();
@@ -139,6 +154,7 @@ bool TQueueList::Save() {
             report("Load", "invalid job number: " + number);
             return false;
         }
+        if (mRemovals) mRemovals->WaitForRemoval(path);
         MakePrivateFolder(QueueFolder());
         TIniFile ini(path);
         for (int k = 0; k < QueueKeyCount; ++k)
@@ -242,15 +258,19 @@ void TQueueList::SetItem(int index, const TQueueItem* item) {
     });
 }
 
-bool TQueueList::DeleteItem(int index, bool deleteFile) {
+bool TQueueList::DeleteItem(int index, bool deleteFile, bool inBackground) {
     return guarded("DeleteItem", false, [&]() {
+        reportRemovalError();
         if (index < 0 || index >= Count()) return false;
         bool result = true;
         if (deleteFile) {
             const QString number = (*mItems[size_t(index)])[qkNo].StrValue.trimmed();
             bool ok = false;
             const QString path = JobFilePath(number, &ok);
-            if (ok) {
+            if (ok && inBackground) {
+                if (!mRemovals) mRemovals = std::make_unique<TBackgroundSync>();
+                mRemovals->RequestRemove(path);
+            } else if (ok) {
                 QFile file(path);
                 if (file.exists()) {
                     result = file.remove();

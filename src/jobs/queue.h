@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+class TBackgroundSync;
+
 // The fields of a job, in file order; the names double as value names in the job file.
 enum TQueueKey {
     qkNo,
@@ -75,8 +77,12 @@ public:
     // The job keeps the record's qkNo when it has one, else the number already at index.
     void SetItem(int index, const TQueueItem* item);
     // Removes a job, with its file when deleteFile is set. False when the index is outside the
-    // list or the file exists and could not be deleted (the job then stays).
-    bool DeleteItem(int index, bool deleteFile);
+    // list or the file exists and could not be deleted (the job then stays). With inBackground
+    // the file is deleted on a thread of its own (see TBackgroundSync): the main thread, which
+    // serves every port, does not wait for the file system, and a delete that fails is reported
+    // at the next call. Until then the file still counts for new job numbers, Load waits for
+    // it, and so does Save of a job under that number.
+    bool DeleteItem(int index, bool deleteFile, bool inBackground = false);
     // First job whose qkSrcFile equals the file name (exact); -1 when none.
     int ItemIndexByFile(const QString& fileName);
     // First job equal to the given one in method, source, destination, user, password, results
@@ -99,6 +105,7 @@ public:
 
 private:
     bool numberInUse(int number) const;
+    void reportRemovalError();
     void report(const char* operation, const QString& text);
     template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
         return mStatus.Guarded("TQueueList", operation, neutral, std::forward<F>(body));
@@ -107,4 +114,5 @@ private:
     TSettings& mSettings;
     TStatusSink& mStatus;
     std::vector<std::unique_ptr<TQueueItem>> mItems;
+    std::unique_ptr<TBackgroundSync> mRemovals; // made at the first delete in the background
 };

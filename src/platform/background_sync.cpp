@@ -19,6 +19,11 @@ QString syncFile(const QString& path) {
     ::close(fd);
     return error;
 }
+
+QString removeFile(const QString& path) {
+    if (::unlink(QFile::encodeName(path).constData()) == 0 || errno == ENOENT) return {};
+    return path + ": " + QString::fromLocal8Bit(std::strerror(errno));
+}
 } // namespace
 
 TBackgroundSync::~TBackgroundSync() {
@@ -39,9 +44,25 @@ void TBackgroundSync::Request(const QString& path) {
     mWake.notify_one();
 }
 
+void TBackgroundSync::RequestRemove(const QString& path) {
+    {
+        const std::lock_guard<std::mutex> lock(mLock);
+        mRemovals << path;
+        if (!mThread.joinable()) mThread = std::thread([this]() { run(); });
+    }
+    mWake.notify_one();
+}
+
 void TBackgroundSync::Drain() {
     std::unique_lock<std::mutex> lock(mLock);
-    mDrained.wait(lock, [this]() { return mPending.isEmpty() && !mSyncing; });
+    mDrained.wait(lock,
+                  [this]() { return mPending.isEmpty() && mRemovals.isEmpty() && !mSyncing; });
+}
+
+void TBackgroundSync::WaitForRemoval(const QString& path) {
+    std::unique_lock<std::mutex> lock(mLock);
+    mDrained.wait(lock,
+                  [&]() { return !mRemovals.contains(path) && !(mSyncing && mCurrent == path); });
 }
 
 QString TBackgroundSync::TakeError() {
@@ -52,16 +73,20 @@ QString TBackgroundSync::TakeError() {
 void TBackgroundSync::run() {
     std::unique_lock<std::mutex> lock(mLock);
     for (;;) {
-        mWake.wait(lock, [this]() { return !mPending.isEmpty() || mEnd; });
-        // What was asked for before the end is still synced.
-        if (mPending.isEmpty()) return;
-        const QString path = mPending.takeFirst();
+        mWake.wait(lock, [this]() { return !mPending.isEmpty() || !mRemovals.isEmpty() || mEnd; });
+        // What was asked for before the end is still done.
+        if (mPending.isEmpty() && mRemovals.isEmpty()) return;
+        const bool remove = !mRemovals.isEmpty();
+        const QString path = remove ? mRemovals.takeFirst() : mPending.takeFirst();
         mSyncing = true;
+        mCurrent = path;
         lock.unlock();
-        const QString error = syncFile(path);
+        const QString error = remove ? removeFile(path) : syncFile(path);
         lock.lock();
         mSyncing = false;
+        mCurrent.clear();
         if (!error.isEmpty()) mError = error;
-        if (mPending.isEmpty()) mDrained.notify_all();
+        // Drain waits for all, WaitForRemoval for one: both look again after each.
+        mDrained.notify_all();
     }
 }

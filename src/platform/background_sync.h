@@ -1,7 +1,9 @@
 #pragma once
-// Brings files to the disk on a thread of its own. A sync waits until the file system has
-// committed the file, and on a busy disk that can take a good part of a second; the thread that
-// asks (the main thread, which serves every port) must not wait with it. The data has been
+// Brings files to the disk, or deletes them, on a thread of its own. A sync waits until the file
+// system has committed the file, and on a busy disk that can take a good part of a second; a
+// delete waits for room in the file system's journal, which the syncs of other threads keep
+// busy, and has been seen to take 185 ms. The thread that asks (the main thread, which serves
+// every port) must not wait with them. The data has been
 // written before it is handed over, so other readers see it at once and a process that is killed
 // loses nothing; only a crash of the whole machine between the request and the sync could.
 #include <QString>
@@ -21,8 +23,14 @@ public:
     // Asks for the file's data to reach the disk (fdatasync). A file that is still waiting for
     // its sync is not added again: the one sync covers both requests.
     void Request(const QString& path);
-    // Waits until every sync asked for so far has been done.
+    // Asks for the file to be deleted. A file that is gone already is no failure. Until it is
+    // done the file is still there for anyone who looks: callers that read the folder back
+    // Drain first.
+    void RequestRemove(const QString& path);
+    // Waits until every sync and delete asked for so far has been done.
     void Drain();
+    // Waits until a delete asked for of this very path, if any, has been done.
+    void WaitForRemoval(const QString& path);
     // The last failure ("path: error"), emptied by the call; empty when there was none.
     QString TakeError();
 
@@ -32,8 +40,10 @@ private:
     std::mutex mLock;
     std::condition_variable mWake;    // work for the thread, or its end
     std::condition_variable mDrained; // the thread has nothing left to do
-    QStringList mPending;
-    bool mSyncing = false;
+    QStringList mPending;             // to sync
+    QStringList mRemovals;            // to delete, in the order asked
+    bool mSyncing = false;            // the thread is at work on one: mCurrent
+    QString mCurrent;
     bool mEnd = false;
     QString mError;
     std::thread mThread;

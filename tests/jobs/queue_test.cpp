@@ -1,7 +1,7 @@
 // The job queue: numbering, job files by role, loading what is on disk, and deleting.
+#include "common/test_home.h"
 #include "core/inifile.h"
 #include "core/settings.h"
-#include "common/test_home.h"
 #include "jobs/queue.h"
 
 #include <QDir>
@@ -178,6 +178,43 @@ private Q_SLOTS:
         QVERIFY(!queue.DeleteItem(-1, false));
     }
 
+    void deleteItemInBackground() {
+        // The server deletes the job of a served file off its main thread; the job must not
+        // come back with the next Load, nor take a newer job's file with it.
+        TestHome home(2);
+        TQueueList queue(home.settings(), home.sink());
+        for (int i = 0; i < 30; ++i)
+            enqueue(queue, job(queue, QString("/f%1").arg(i)));
+        for (int i = 0; i < 20; ++i)
+            QVERIFY(queue.DeleteItem(0, true, true));
+        queue.Load();
+        QCOMPARE(queue.Count(), 10);
+        QCOMPARE(queue.GetSetting(0, qkNo), QString("21"));
+        QCOMPARE(QDir(home.file("QUEUE")).entryList(QDir::Files).size(), 10);
+
+        // A job saved under the number of one on its way out keeps its file.
+        for (int round = 0; round < 20; ++round) {
+            const QString number = queue.GetSetting(queue.Count() - 1, qkNo);
+            TQueueItem again = *queue.GetItem(queue.Count() - 1);
+            Put(again, qkSrcFile, QString("/again%1").arg(round));
+            QVERIFY(queue.DeleteItem(queue.Count() - 1, true, true));
+            queue.SetItem(queue.Count(), &again);
+            QVERIFY(queue.Save());
+            queue.Load();
+            QCOMPARE(queue.GetSetting(queue.Count() - 1, qkNo), number);
+            QCOMPARE(queue.GetSetting(queue.Count() - 1, qkSrcFile),
+                     QString("/again%1").arg(round));
+        }
+
+        // A delete that fails is told at the next call.
+        const QString first = home.file("QUEUE/" + queue.GetSetting(0, qkNo) + ".xfh");
+        QVERIFY(QFile::remove(first));
+        QVERIFY(QDir().mkpath(first + "/busy"));
+        QVERIFY(queue.DeleteItem(0, true, true));
+        queue.Load();
+        QVERIFY(home.status().join('\n').contains("!TQueueList.DeleteItem: " + first));
+    }
+
     void loadSurvivesGarbage() {
         TestHome home(2);
         WriteFile(home.file("QUEUE/10.xfh"), "[ITEM]\nqkNo=10\nqkSrcFile=ten\n");
@@ -208,7 +245,8 @@ private Q_SLOTS:
 
     // A damaged job file may carry a number that cannot name a file: a NUL would cut the name
     // short (the job saved under "7" would never be found again), a line break or separator
-    // would put it elsewhere, a leading '.' would hide it from the next Load. Such a job is not saved, and deleting it touches no file.
+    // would put it elsewhere, a leading '.' would hide it from the next Load. Such a job is not
+    // saved, and deleting it touches no file.
     void unusableJobNumbers() {
         TestHome home(1);
         TQueueList queue(home.settings(), home.sink());
