@@ -1,7 +1,5 @@
 #include "jobs/queue.h"
 
-#include "platform/background_sync.h"
-
 #include "core/helpers.h"
 #include "core/inifile.h"
 #include "core/status.h"

@@ -1,11 +1,11 @@
 #pragma once
 // Brings files to the disk, or deletes them, on a thread of its own. A sync waits until the file
 // system has committed the file, and on a busy disk that can take a good part of a second; a
-// delete waits for room in the file system's journal, which the syncs of other threads keep
-// busy, and has been seen to take 185 ms. The thread that asks (the main thread, which serves
-// every port) must not wait with them. The data has been
-// written before it is handed over, so other readers see it at once and a process that is killed
-// loses nothing; only a crash of the whole machine between the request and the sync could.
+// delete waits for the file system's journal, which the syncs of other threads keep busy, and
+// has been seen to take 185 ms. The thread that asks (the main thread, which serves every port)
+// must not wait with them. The data has been written before a sync is asked for, so other
+// readers see it at once and a process that is killed loses nothing; only a crash of the whole
+// machine between the request and the sync could.
 #include <QString>
 #include <QStringList>
 #include <condition_variable>
@@ -39,7 +39,7 @@ private:
 
     std::mutex mLock;
     std::condition_variable mWake;    // work for the thread, or its end
-    std::condition_variable mDrained; // the thread has nothing left to do
+    std::condition_variable mDrained; // the thread has done one: Drain and WaitForRemoval look
     QStringList mPending;             // to sync
     QStringList mRemovals;            // to delete, in the order asked
     bool mSyncing = false;            // the thread is at work on one: mCurrent
