@@ -178,15 +178,11 @@ void TfraServer::importUsers(const QString& entry) {
             // A control character (only a quoted field can hold one) cannot be stored in the
             // account file as it is: the account would come back under another name or folder
             // at the next start.
-            const auto unstorable = [](const QString& text) {
-                for (QChar c : text)
-                    if (c.unicode() < ' ' || c.unicode() == 0x7F) return true;
-                return false;
-            };
-            if (unstorable(user[ukUser].StrValue) || unstorable(inbox) || unstorable(outbox)) {
+            if (HasControlChar(user[ukUser].StrValue) || HasControlChar(inbox) ||
+                HasControlChar(outbox)) {
                 QString shown = user[ukUser].StrValue;
                 for (QChar& c : shown)
-                    if (c.unicode() < ' ' || c.unicode() == 0x7F) c = '?';
+                    if (IsControlChar(c)) c = '?';
                 addStatus("Error - user cannot be imported: " + shown);
                 continue;
             }

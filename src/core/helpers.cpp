@@ -95,6 +95,14 @@ QString Capitalize(const QString& text) {
     return text.left(1).toUpper() + text.mid(1).toLower();
 }
 
+bool IsControlChar(QChar c) {
+    return c.unicode() < 0x20 || c.unicode() == 0x7F;
+}
+
+bool HasControlChar(const QString& text) {
+    return std::any_of(text.begin(), text.end(), IsControlChar);
+}
+
 QString ScramblePassword(const QString& text) {
     const QByteArray bytes = text.toUtf8();
     QString out;

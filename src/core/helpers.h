@@ -29,6 +29,9 @@ QString PadRight(const QString& text, int length, QChar fill = ' ');
 QString PadLeft(const QString& text, int length, QChar fill = ' ');
 // First character upper case, the rest lower case.
 QString Capitalize(const QString& text);
+// A C0 control character or DEL: no file name or settings line can keep one as it is.
+bool IsControlChar(QChar c);
+bool HasControlChar(const QString& text);
 
 // The stored form of every password: each byte (UTF-8) combined with a key byte and its position,
 // written as two upper-case hexadecimal digits.

@@ -69,9 +69,7 @@ QString TQueueList::JobFilePath(const QString& jobNo, bool* ok) const {
     // A leading '.' would hide the file, and Load skips hidden files (leftovers of a crashed
     // write): the job would be saved but never read again.
     bool usable = !number.isEmpty() && !number.startsWith('.') && !number.contains('/') &&
-                  !number.contains('\\');
-    for (QChar c : number)
-        if (c.unicode() < ' ' || c.unicode() == 0x7F) usable = false;
+                  !number.contains('\\') && !HasControlChar(number);
     QString path;
     if (usable) path = LocalPath(QueueFolder(), number + RoleExtension(), &usable);
     if (ok) *ok = usable;

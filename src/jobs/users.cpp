@@ -83,7 +83,7 @@ QString TUsersList::UserFilePath(const QString& userName) const {
     for (qsizetype i = 0; i < name.size(); ++i) {
         const QChar c = name[i];
         const ushort u = c.unicode();
-        if (u < 0x20 || u == 0x7F || c == '/' || c == '\\' || c == '%' || c == ':' ||
+        if (IsControlChar(c) || c == '/' || c == '\\' || c == '%' || c == ':' ||
             (i == 0 && c == '.'))
             safe += QStringLiteral("%%1").arg(u, 2, 16, QChar('0')).toUpper();
         else
