@@ -170,9 +170,15 @@ void TConsoleBase::SetGUI() {
 
 // ---- Command line ----
 
+bool TConsoleBase::startRefused() {
+    if (!mOptionsOpen) return false;
+    addStatus(QStringLiteral("Service not started: the configuration dialog is open."));
+    return true;
+}
+
 bool TConsoleBase::processSwitch(const QString& entry) {
     if (entry == "/START") {
-        DeviceProcessing(true);
+        if (!startRefused()) DeviceProcessing(true);
     } else if (entry == "/STOP") {
         mServices.params.stopRequested = true;
         DeviceProcessing(false);
@@ -354,8 +360,10 @@ void TConsoleBase::btLogExpClick() {
 // ---- Start, menu ----
 
 void TConsoleBase::btStartClick() {
+    const bool start = !running();
+    if (start && startRefused()) return;
     setStartEnabled(false);
-    DeviceProcessing(!running());
+    DeviceProcessing(start);
     setStartEnabled(true);
 }
 

@@ -119,6 +119,11 @@ public:
     void setEnqueueDialog(std::function<bool(TQueueItem& job)> dialog);
     // What the console reaches of the program; the view makes the console's dialogs with it.
     const TConsoleServices& services() const { return mServices; }
+    // The options dialog is open. Its OK replaces the device list with its copy, which would
+    // stop every engine started meanwhile without a word: until it closes, a start ("/START",
+    // the start button, the automatic start) is refused with a status line instead.
+    void setOptionsOpen(bool open) { mOptionsOpen = open; }
+    bool optionsOpen() const { return mOptionsOpen; }
 
 Q_SIGNALS:
     // The queue rows, their selection or the job count changed.
@@ -175,6 +180,9 @@ protected:
     // on to the enqueue dialog.
     virtual bool prepareAddedJob(TQueueItem& job, const QString& file) = 0;
 
+    // True (after saying so on the status line) when the service may not start now.
+    bool startRefused();
+
 private:
     void setStartEnabled(bool enabled);
     // The job count follows the rows; announces the change of the queue.
@@ -191,6 +199,7 @@ private:
     bool mDeleteEnabled = true;
     bool mDeleteAllEnabled = true;
     bool mAlwaysOnTop = false;
+    bool mOptionsOpen = false;
     QString mCaption;
     QString mTrayHint;
     int mIconIndex;

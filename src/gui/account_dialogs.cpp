@@ -1,6 +1,7 @@
 #include "gui/account_dialogs.h"
 
 #include "gui/desktop_prompt.h"
+#include "gui/widget_helpers.h"
 
 #include <QButtonGroup>
 #include <QGridLayout>
@@ -16,10 +17,7 @@ namespace {
 QLineEdit* lineEdit(const QString& name, bool secret, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(name);
-    if (secret) {
-        edit->setEchoMode(QLineEdit::Password);
-        edit->setMaxLength(MaxPasswordBytes);
-    }
+    if (secret) MakePasswordField(edit);
     return edit;
 }
 
@@ -30,7 +28,6 @@ QHBoxLayout* okCancel(QDialog* dialog, const QString& cancelCaption, QPushButton
     (*ok)->setDefault(true);
     auto* cancel = new QPushButton(cancelCaption, dialog);
     cancel->setObjectName(QStringLiteral("btCancel"));
-    cancel->setAutoDefault(false);
     QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
     auto* row = new QHBoxLayout;
     row->addStretch(1);
@@ -125,7 +122,6 @@ QWidget* TfrmHstUsrDialog::makeFolderGroup(const QString& caption, const QString
     choice->addButton(prv);
     edit = lineEdit(QString(), false, group);
     browse = new QPushButton(QStringLiteral("Browse..."), group);
-    browse->setAutoDefault(false);
     auto* label =
         new QLabel(QStringLiteral("Enter the full path of the user's %1 folder:").arg(kind), group);
     label->setBuddy(edit);

@@ -19,6 +19,11 @@ QMessageBox::Icon qtIcon(TBoxIcon icon) {
     }
     return QMessageBox::NoIcon;
 }
+
+// The filters' names are shown as written; the patterns Qt matches follow them (QtFilter).
+void prepareFileDialog(QFileDialog& dialog) {
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+}
 } // namespace
 
 TDesktopPrompt::TDesktopPrompt(std::function<QWidget*()> parent) : mParent(std::move(parent)) {}
@@ -82,21 +87,33 @@ TBoxResult TDesktopPrompt::MessageBox(const QString& text, const QString& captio
 }
 
 QString TDesktopPrompt::QtFilter(const QString& filter) {
-    // "Name|pattern|Name|pattern": every second part is a pattern that Qt reads from the name.
     const QStringList parts = filter.split('|');
-    QStringList names;
-    for (int i = 0; i < parts.size(); i += 2) names << parts[i];
-    return names.join(QStringLiteral(";;"));
+    QStringList filters;
+    for (int i = 0; i < parts.size(); i += 2) {
+        QStringList patterns = parts.value(i + 1).split(';', Qt::SkipEmptyParts);
+        for (QString& pattern : patterns) {
+            pattern = pattern.trimmed();
+            if (pattern == QLatin1String("*.*")) pattern = QStringLiteral("*");
+        }
+        if (patterns.isEmpty()) patterns << QStringLiteral("*");
+        filters << parts[i] + " (" + patterns.join(' ') + ')';
+    }
+    return filters.join(QStringLiteral(";;"));
 }
 
 QString TDesktopPrompt::OpenFile(const QString& title, const QString& filter,
                                  const QString& initialFolder) {
-    return QFileDialog::getOpenFileName(parentWidget(), title, initialFolder, QtFilter(filter));
+    QFileDialog dialog(parentWidget(), title, initialFolder, QtFilter(filter));
+    prepareFileDialog(dialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first();
 }
 
 QString TDesktopPrompt::SaveFile(const QString& title, const QString& filter,
                                  const QString& defaultExtension, const QString& initialFolder) {
     QFileDialog dialog(parentWidget(), title, initialFolder, QtFilter(filter));
+    prepareFileDialog(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(defaultExtension);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};

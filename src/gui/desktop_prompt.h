@@ -23,8 +23,11 @@ public:
                      const QString& defaultExtension, const QString& initialFolder) override;
     QString PickFolder(const QString& initialFolder) override;
 
-    // A filter as the program writes it ("Text files (*.txt)|*.txt") in Qt's form
-    // ("Text files (*.txt)").
+    // A filter as the program writes it ("Name|patterns|Name|patterns", patterns separated by
+    // ";") in Qt's form: each name followed by the patterns Qt is to match, in parentheses
+    // ("Text files (*.txt) (*.txt)"). The file dialogs show the name alone. "*.*" stands for
+    // every file, as it does where the filters come from; to Qt it would be only names with a
+    // dot, so it matches as "*" ("All files (*.*) (*)").
     static QString QtFilter(const QString& filter);
 
 private:

@@ -1,5 +1,7 @@
 #include "gui/enqueue_dialogs.h"
 
+#include "gui/widget_helpers.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -112,7 +114,7 @@ TfrmRemEnq::TfrmRemEnq(const TConsoleServices& services, const TQueueItem& job, 
     edUser = lineEdit(this, "edUser");
     edUser->setText(mPresenter.user());
     edPassw = lineEdit(this, "edPassw");
-    edPassw->setEchoMode(QLineEdit::Password);
+    MakePasswordField(edPassw);
     edPassw->setText(mPresenter.password());
     ckAutoDel = new QCheckBox(QStringLiteral("&Erase after send"), this);
     ckAutoDel->setObjectName(QStringLiteral("ckAutoDel"));

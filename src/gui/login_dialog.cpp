@@ -2,6 +2,7 @@
 
 #include "core/helpers.h"
 #include "core/settings.h"
+#include "gui/widget_helpers.h"
 #include "platform/prompt.h"
 
 #include <QGridLayout>
@@ -24,7 +25,7 @@ TfrmLogin::TfrmLogin(const QString& scrambledPassword, IPrompt& prompt, QWidget*
     auto* label = new QLabel(QStringLiteral("Password:"), this);
     mPassword = new QLineEdit(this);
     mPassword->setObjectName(QStringLiteral("edPass"));
-    mPassword->setEchoMode(QLineEdit::Password);
+    MakePasswordField(mPassword);
     label->setBuddy(mPassword);
     row->addWidget(label);
     row->addWidget(mPassword, 1);

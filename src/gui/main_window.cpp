@@ -195,6 +195,7 @@ void TfrmMRL::setRoleIcon(int index) {
 
 void TfrmMRL::showChoice() {
     mTrayArmed = false;
+    coverConsole(false);
     showNormal();
     raise();
     activateWindow();
@@ -211,8 +212,22 @@ void TfrmMRL::applyOnTop(bool onTop) {
     if (visible && onTop && !minimized) raise();
 }
 
+void TfrmMRL::coverConsole(bool covered) {
+    if (covered == mPages->isHidden()) return;
+    if (covered) {
+        mFocusBeforeCover = focusWidget();
+        mPages->hide();
+        return;
+    }
+    mPages->show();
+    if (mFocusBeforeCover && isAncestorOf(mFocusBeforeCover)) mFocusBeforeCover->setFocus();
+}
+
 void TfrmMRL::minimizeToTray() {
     mTrayArmed = true;
+    // The next restore asks for the password first: until it passes, the console (queue, log,
+    // session text) is not shown, also not by a task bar that maps the window before asking.
+    if (!mSettings.GetStr(MRL_Passw).isEmpty()) coverConsole(true);
     if (mTray) {
         hide();
     } else if (!isMinimized()) {
@@ -247,6 +262,7 @@ void TfrmMRL::trayDoubleClick() {
 }
 
 void TfrmMRL::restoreWindow() {
+    coverConsole(false);
     mRestoring = true;
     showNormal();
     raise();

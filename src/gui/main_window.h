@@ -82,6 +82,8 @@ private:
     void setRoleIcon(int index);
     bool askPassword();
     void restoreWindow();
+    // Hides the pages (or shows them again) while the window waits for the access password.
+    void coverConsole(bool covered);
     void makerClicked();
 
     IMainShell& mShell;
@@ -97,6 +99,7 @@ private:
     QSystemTrayIcon* mTray = nullptr;
     TfrmNotif* mNotif;
     QPointer<TfrmLogin> mLogin;
+    QPointer<QWidget> mFocusBeforeCover;
     bool mTrayArmed = false;
     bool mRestoring = false;
     bool mClosing = false;

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -107,7 +108,7 @@ TOptionsDialog::TOptionsDialog(TOptionsBase& options, const QString& name, const
     connect(&options, &TOptionsBase::fieldsChanged, this, &TOptionsDialog::followFields);
 }
 
-QWidget* TOptionsDialog::makeDevicePart(const QStringList& buttonCaptions) {
+QWidget* TOptionsDialog::makeDevicePart(const QStringList& buttonCaptions, const QString& onHint) {
     auto* part = new QWidget;
     lvConn = reportList(QStringLiteral("lvConn"),
                         {{QStringLiteral("On"), 30},
@@ -117,6 +118,9 @@ QWidget* TOptionsDialog::makeDevicePart(const QStringList& buttonCaptions) {
                          {QStringLiteral("Retries"), TListModel::DefaultWidth}},
                         part);
     lvConn->installEventFilter(this);
+    // The column of check boxes keeps its short caption; its header says what a tick does.
+    lvConn->headerItem()->setToolTip(0, onHint);
+    mOnHint = onHint;
     auto* add = NamedButton(QStringLiteral("btAddDev"), buttonCaptions.value(0), part);
     auto* edit = NamedButton(QStringLiteral("btEditDev"), buttonCaptions.value(1), part);
     auto* del = NamedButton(QStringLiteral("btDelDev"), buttonCaptions.value(2), part);
@@ -139,8 +143,15 @@ QWidget* TOptionsDialog::makeDevicePart(const QStringList& buttonCaptions) {
     connect(lvConn, &QTreeWidget::itemSelectionChanged, this, [this]() {
         if (!mFollowing) mOptions.setDeviceSelection(selectedRow(lvConn));
     });
-    connect(add, &QPushButton::clicked, this, [this]() { mOptions.btAddDevClick(); });
-    connect(edit, &QPushButton::clicked, this, [this]() { mOptions.btEditDevClick(); });
+    // When "Device Configuration" closes, the focus comes back to the list it changed.
+    connect(add, &QPushButton::clicked, this, [this]() {
+        mOptions.btAddDevClick();
+        lvConn->setFocus();
+    });
+    connect(edit, &QPushButton::clicked, this, [this]() {
+        mOptions.btEditDevClick();
+        lvConn->setFocus();
+    });
     connect(del, &QPushButton::clicked, this, [this]() { mOptions.btDelDevClick(); });
     followDevices();
     return part;
@@ -233,6 +244,7 @@ void TOptionsDialog::followDevices() {
     for (int i = 0; i < rows.size(); ++i) {
         QTreeWidgetItem* item = lvConn->topLevelItem(i);
         item->setCheckState(0, rows[i].checked ? Qt::Checked : Qt::Unchecked);
+        item->setToolTip(0, mOnHint);
         item->setText(1, rows[i].type);
         item->setText(2, rows[i].name);
         item->setText(3, rows[i].param);
@@ -265,10 +277,13 @@ TfrmHstOptDialog::TfrmHstOptDialog(TfrmHstOpt& options, QWidget* parent)
     pages->setObjectName(QStringLiteral("PageControl1"));
     QWidget* devicesPage =
         makeDevicePart({QStringLiteral("&Add device"), QStringLiteral("&Edit device"),
-                        QStringLiteral("&Delete device")});
+                        QStringLiteral("&Delete device")},
+                       QStringLiteral("Checked: the device answers calls"));
     devicesPage->setObjectName(QStringLiteral("TabSheet1"));
     pages->addTab(devicesPage, QStringLiteral("Communication Devices"));
     pages->addTab(makeUsersPage(), QStringLiteral("Users"));
+    // Made in reading order, which is the order Tab follows.
+    QWidget* paths = makePaths();
 
     ckLaunch = checkBox(QStringLiteral("ckLaunch"), QStringLiteral("Launch application at login"),
                         options.launch());
@@ -284,7 +299,7 @@ TfrmHstOptDialog::TfrmHstOptDialog(TfrmHstOpt& options, QWidget* parent)
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(pages, 1);
-    layout->addWidget(makePaths());
+    layout->addWidget(paths);
     layout->addWidget(ckLaunch);
     layout->addWidget(ckAutoDeliv);
     layout->addWidget(ckNotif);
@@ -322,8 +337,15 @@ QWidget* TfrmHstOptDialog::makeUsersPage() {
     connect(lvUser, &QTreeWidget::itemSelectionChanged, this, [this]() {
         if (!mFollowingUsers) mServer.setUserSelection(selectedRow(lvUser));
     });
-    connect(add, &QPushButton::clicked, this, [this]() { mServer.btNewUserClick(); });
-    connect(edit, &QPushButton::clicked, this, [this]() { mServer.btEditUserClick(); });
+    // When "Add / Edit User" closes, the focus comes back to the list of users.
+    connect(add, &QPushButton::clicked, this, [this]() {
+        mServer.btNewUserClick();
+        lvUser->setFocus();
+    });
+    connect(edit, &QPushButton::clicked, this, [this]() {
+        mServer.btEditUserClick();
+        lvUser->setFocus();
+    });
     connect(del, &QPushButton::clicked, this, [this]() { mServer.btDelUserClick(); });
     followUsers();
     return page;
@@ -366,7 +388,10 @@ TfrmRemOptDialog::TfrmRemOptDialog(TfrmRemOpt& options, QWidget* parent)
     auto* inGroup = new QVBoxLayout(devices);
     inGroup->setContentsMargins(0, 0, 0, 0);
     inGroup->addWidget(makeDevicePart(
-        {QStringLiteral("&Add"), QStringLiteral("&Edit"), QStringLiteral("&Delete")}));
+        {QStringLiteral("&Add"), QStringLiteral("&Edit"), QStringLiteral("&Delete")},
+        QStringLiteral("Checked: the default connection, which deliveries use (one at most)")));
+    // Made in reading order, which is the order Tab follows.
+    QWidget* paths = makePaths();
 
     ckLaunch = checkBox(QStringLiteral("ckLaunch"), QStringLiteral("Launch application at login"),
                         options.launch());
@@ -393,7 +418,7 @@ TfrmRemOptDialog::TfrmRemOptDialog(TfrmRemOpt& options, QWidget* parent)
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(devices, 1);
-    layout->addWidget(makePaths());
+    layout->addWidget(paths);
     layout->addWidget(ckLaunch);
     layout->addWidget(ckAutoDeliv);
     layout->addWidget(ckDeq);
@@ -418,6 +443,10 @@ void TfrmRemOptDialog::store() {
 bool ShowConsoleOptions(TConsoleBase& console, const TDeviceEditor& deviceEditor, QWidget* parent) {
     if (!console.optionsEnabled()) return false;
     const TConsoleServices& services = console.services();
+    // While the dialog is open the console refuses to start its service (the dialog's OK would
+    // stop it again).
+    console.setOptionsOpen(true);
+    const auto closed = qScopeGuard([&console]() { console.setOptionsOpen(false); });
     bool ok = false;
     if (console.Role() == 2) {
         QWidget* owner = parent;

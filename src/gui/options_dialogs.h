@@ -35,8 +35,9 @@ public:
 protected:
     TOptionsDialog(TOptionsBase& options, const QString& name, const QString& caption,
                    QWidget* parent);
-    // The device list and its three buttons with the role's captions, in one widget.
-    QWidget* makeDevicePart(const QStringList& buttonCaptions);
+    // The device list and its three buttons with the role's captions, in one widget; `onHint`
+    // says what the check box of a row does.
+    QWidget* makeDevicePart(const QStringList& buttonCaptions, const QString& onHint);
     // " Paths: " with Inbox and Outbox.
     QWidget* makePaths();
     QCheckBox* checkBox(const QString& name, const QString& caption, bool checked);
@@ -61,6 +62,7 @@ private:
     QTreeWidget* lvConn = nullptr;
     QLineEdit* edIn = nullptr;
     QLineEdit* edOut = nullptr;
+    QString mOnHint;
     bool mFollowing = false;
 };
 

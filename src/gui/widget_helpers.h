@@ -1,13 +1,24 @@
 #pragma once
 // Small helpers the windows share when they build their controls.
+#include <QLineEdit>
 #include <QPushButton>
 #include <QString>
+#include <limits>
 
-// A push button with the designed control name, which Enter in a field of its window does not
-// press (only the window's default button takes Enter).
+// A push button with the designed control name. Enter presses it while it has the focus (as
+// Space does), also outside a dialog; Enter in any other control of a dialog presses the
+// dialog's default button (OK).
 inline QPushButton* NamedButton(const QString& name, const QString& caption, QWidget* parent) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);
-    button->setAutoDefault(false);
+    button->setAutoDefault(true);
     return button;
+}
+
+// Makes `edit` a password field: it hides what is typed and takes a typed or pasted password
+// whole, however long (a line edit cuts at 32767 characters unless told otherwise). The dialog's
+// checks say when a password is too long; a field never cuts one without a word.
+inline void MakePasswordField(QLineEdit* edit) {
+    edit->setEchoMode(QLineEdit::Password);
+    edit->setMaxLength(std::numeric_limits<int>::max());
 }

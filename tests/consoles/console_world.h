@@ -98,6 +98,21 @@ struct ConsoleWorld {
     }
 };
 
+// An engine that only exists: the device list counts it as running.
+class IdleEngine : public TDeviceEngine {
+public:
+    void Restart() override {}
+};
+
+// The world's device list starts idle engines (no port is opened).
+inline void useIdleEngines() {
+    auto make = [](TDevicesList&, TCommDevice&) -> std::unique_ptr<TDeviceEngine> {
+        return std::make_unique<IdleEngine>();
+    };
+    ConsoleWorld::current()->ctx().engines.hostFactory = make;
+    ConsoleWorld::current()->ctx().engines.remFactory = make;
+}
+
 // The lists of the world being built, for the tests' own helpers.
 inline TQueueList* Queue() { return ConsoleWorld::current()->ctx().queue.get(); }
 inline TQLog* Log() { return ConsoleWorld::current()->ctx().log.get(); }

@@ -25,20 +25,6 @@
 #include <QTest>
 
 namespace {
-// An engine that only exists: the device list counts it as running.
-class IdleEngine : public TDeviceEngine {
-public:
-    void Restart() override {}
-};
-
-void useIdleEngines() {
-    auto make = [](TDevicesList&, TCommDevice&) -> std::unique_ptr<TDeviceEngine> {
-        return std::make_unique<IdleEngine>();
-    };
-    ConsoleWorld::current()->ctx().engines.hostFactory = make;
-    ConsoleWorld::current()->ctx().engines.remFactory = make;
-}
-
 // The main window as far as the context menu reaches it.
 class RecordingHost : public IConsoleHost {
 public:

@@ -21,6 +21,8 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QFileDialog>
+#include <QListView>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QLabel>
@@ -95,6 +97,7 @@ private Q_SLOTS:
     void escMinimisesAndF1ShowsHelp();
     void makerLabelTurnsPurple();
     void tellingBoxesDoNotWait();
+    void sendFileOffersEveryFile();
     void notificationBeeps();
     void folderPickerFollowsTheTree();
     void secondStartQueuesIntoTheShownList();
@@ -355,7 +358,40 @@ void MainWindowTest::tellingBoxesDoNotWait() {
     QCOMPARE(survivor->parentWidget(), &owner);
     survivor->accept();
     QCOMPARE(TDesktopPrompt::QtFilter(QStringLiteral("Text files (*.txt)|*.txt")),
-             QStringLiteral("Text files (*.txt)"));
+             QStringLiteral("Text files (*.txt) (*.txt)"));
+}
+
+void MainWindowTest::sendFileOffersEveryFile() {
+    // "All files (*.*)" of "Send file": a name without a dot is a file too.
+    QTemporaryDir outbox;
+    QVERIFY(WriteFile(outbox.filePath("README"), "no dot"));
+    QVERIFY(WriteFile(outbox.filePath("plan.pdf"), "dot"));
+    QWidget owner;
+    owner.show();
+    TDesktopPrompt prompt([&owner]() { return &owner; });
+    QString shownFilter;
+    QStringList listed;
+    whenModal([&]() {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        shownFilter = dialog->findChild<QComboBox*>("fileTypeCombo")->currentText();
+        auto* files = dialog->findChild<QListView*>("listView");
+        // The folder is read in the background; both files, or one when the filter hides one.
+        (void)QTest::qWaitFor(
+            [&]() { return files->model()->rowCount(files->rootIndex()) == 2; }, 3000);
+        for (int r = 0; r < files->model()->rowCount(files->rootIndex()); ++r)
+            listed << files->model()->index(r, 0, files->rootIndex()).data().toString();
+        dialog->selectFile(outbox.filePath("README"));
+        QMetaObject::invokeMethod(dialog, "accept");
+        // A dialog that does not take the file goes, so that the test goes on.
+        if (dialog->isVisible()) dialog->reject();
+    });
+    const QString chosen =
+        prompt.OpenFile("Send file", "All files (*.*)|*.*", outbox.path());
+    QCOMPARE(shownFilter, QStringLiteral("All files (*.*)"));
+    listed.sort();
+    QCOMPARE(listed, QStringList({"README", "plan.pdf"}));
+    QCOMPARE(chosen, outbox.filePath("README"));
 }
 
 void MainWindowTest::notificationBeeps() {
@@ -432,16 +468,30 @@ void MainWindowTest::taskBarRestoreAsksForThePassword() {
     QVERIFY(desk.window->trayIcon() == nullptr);
     QVERIFY(desk.window->trayArmed());
     bool asked = false;
+    bool consoleShown = true;
     whenModal([&]() {
         asked = desk.window->loginOpen();
+        // The window is up again behind the login: nothing of the console shows in it.
+        consoleShown = desk.window->isVisible() && desk.window->page(1)->isVisible();
         if (asked)
             QTest::mouseClick(desk.window->loginWindow()->findChild<QPushButton*>("btCancel"),
                               Qt::LeftButton);
     });
     desk.window->showNormal(); // what the task bar does
     QTRY_VERIFY(asked);
+    QVERIFY(!consoleShown);
     QTRY_VERIFY(desk.window->isMinimized());
     QVERIFY(desk.window->trayArmed());
+
+    // The right password shows the console.
+    whenModal([&]() {
+        if (!desk.window->loginOpen()) return;
+        QTest::keyClicks(desk.window->loginWindow()->passwordEdit(), "pw12");
+        QTest::keyClick(desk.window->loginWindow()->passwordEdit(), Qt::Key_Return);
+    });
+    desk.window->showNormal();
+    QTRY_VERIFY(!desk.window->trayArmed());
+    QVERIFY(desk.window->page(1)->isVisible());
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -4,6 +4,7 @@
 // opening the dialogs from a console's buttons.
 #include "app/shell.h"
 #include "consoles/client_console.h"
+#include "consoles/server_console.h"
 #include "consoles/console_world.h"
 #include "gui/account_dialogs.h"
 #include "gui/client_view.h"
@@ -94,6 +95,7 @@ private Q_SLOTS:
     void passwordDialog();
     void boxesBelongToTheOpenDialog();
     void mainWindowOpensTheDialogs();
+    void startRefusedWhileConfiguring();
 };
 
 void TestOptionsDialogs::serverDialog() {
@@ -307,6 +309,18 @@ void TestOptionsDialogs::userDialog() {
     QVERIFY(dialog.isVisible());
     QCOMPARE(home.prompt().texts(), QStringList{"User name must contain at least 3 characters!"});
     QTest::keyClicks(child<QLineEdit>(dialog, "edUser"), "b");
+    // A password longer than an account can store is refused with its message, not cut to fit
+    // by the field (it would never match at log-on).
+    const QString tooLong(MaxPasswordBytes + 73, 'p');
+    for (const char* name : {"edPass", "edPass2"}) {
+        QTest::keyClicks(child<QLineEdit>(dialog, name), tooLong);
+        QCOMPARE(child<QLineEdit>(dialog, name)->text(), tooLong);
+    }
+    QTest::mouseClick(child<QPushButton>(dialog, "btOk"), Qt::LeftButton);
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(home.prompt().texts().last(), QString("Password must contain at most 127 characters!"));
+    child<QLineEdit>(dialog, "edPass")->clear();
+    child<QLineEdit>(dialog, "edPass2")->clear();
     QTest::keyClicks(child<QLineEdit>(dialog, "edPass"), "pass1");
     QTest::keyClicks(child<QLineEdit>(dialog, "edPass2"), "pass1");
     QTest::mouseClick(child<QPushButton>(dialog, "btOk"), Qt::LeftButton);
@@ -330,6 +344,16 @@ void TestOptionsDialogs::passwordDialog() {
     QCOMPARE(fields, QStringList({"Current Password:", "New Password:", "Confirm Password:"}));
     QCOMPARE(caption(dialog, "btCancel"), QString("Cancel"));
     dialog.show();
+    // Too long to be stored whole: refused, not cut to what fits.
+    const QString tooLong(MaxPasswordBytes + 73, 'q');
+    QTest::keyClicks(child<QLineEdit>(dialog, "edNew"), tooLong);
+    QTest::keyClicks(child<QLineEdit>(dialog, "edConfirm"), tooLong);
+    QTest::mouseClick(child<QPushButton>(dialog, "btOk"), Qt::LeftButton);
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(home.prompt().texts(), QStringList{"Invalid new password!"});
+    QVERIFY(home.settings().GetStr(MRL_Passw).isEmpty());
+    child<QLineEdit>(dialog, "edNew")->clear();
+    child<QLineEdit>(dialog, "edConfirm")->clear();
     QTest::keyClicks(child<QLineEdit>(dialog, "edNew"), "open sesame");
     QTest::mouseClick(child<QPushButton>(dialog, "btOk"), Qt::LeftButton);
     QVERIFY(dialog.isVisible());
@@ -338,7 +362,8 @@ void TestOptionsDialogs::passwordDialog() {
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(home.settings().GetStr(MRL_Passw), ScramblePassword("open sesame"));
     QCOMPARE(home.prompt().texts(),
-             QStringList{"Specified passwords don't match! Please type again."});
+             QStringList({"Invalid new password!",
+                          "Specified passwords don't match! Please type again."}));
 }
 
 void TestOptionsDialogs::boxesBelongToTheOpenDialog() {
@@ -438,6 +463,37 @@ void TestOptionsDialogs::mainWindowOpensTheDialogs() {
     QTest::mouseClick(window.page(1)->findChild<QPushButton*>("btPass"), Qt::LeftButton);
     QCOMPARE(opened, QString("frmChgPass"));
     shell->Shutdown();
+}
+
+void TestOptionsDialogs::startRefusedWhileConfiguring() {
+    // A second start's "/START" while the options dialog is open: the dialog's OK replaces the
+    // device list, which would stop the service again without a word. The start is refused,
+    // saying so, and works once the dialog is closed.
+    for (int role : {1, 2}) {
+        ConsoleWorld w(role);
+        useIdleEngines();
+        w.addDevice("Direct", "Cable", "{D}", true);
+        w.home.settings().PutStr(CLI_ActiveDevice, "{D}");
+        std::unique_ptr<TConsoleBase> console;
+        if (role == 1)
+            console = std::make_unique<TfraClient>(w.services());
+        else
+            console = std::make_unique<TfraServer>(w.services());
+        whenModal([&]() {
+            ConsoleWorld::pend({"/START"});
+            console->ProcessParams();
+            if (QWidget* dialog = QApplication::activeModalWidget())
+                QTest::mouseClick(child<QPushButton>(*dialog, "btOk"), Qt::LeftButton);
+        });
+        QVERIFY(ShowConsoleOptions(*console, {}, nullptr));
+        QCOMPARE(Devices()->EngineCount(), 0);
+        QVERIFY(ConsoleWorld::messages(console->sessionText())
+                    .contains("Service not started: the configuration dialog is open."));
+        ConsoleWorld::pend({"/START"});
+        console->ProcessParams();
+        QCOMPARE(Devices()->EngineCount(), 1);
+        console->DeviceProcessing(false);
+    }
 }
 
 QTEST_MAIN(TestOptionsDialogs)
