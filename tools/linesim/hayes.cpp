@@ -102,7 +102,12 @@ void HayesModem::Reply(ModemResult result) {
         (result == ModemResult::NoDialtone && (mX < 2 || mX == 3)))
         result = ModemResult::NoCarrier;
     std::string text = VerbalText(result);
-    if (result == ModemResult::Connect && mX > 0) text += " " + std::to_string(mSpeed);
+    // Appended piece by piece: '" " + std::to_string(...)' inserts at the front of a temporary,
+    // which g++ 12 at -O3 takes for an overlapping copy (-Wrestrict).
+    if (result == ModemResult::Connect && mX > 0) {
+        text += ' ';
+        text += std::to_string(mSpeed);
+    }
     mLog.Write("modem %s says %s%s", mSetup.number.c_str(), text.c_str(), mQuiet ? " (quiet)" : "");
     if (mQuiet) return;
     const char cr = char(mRegs[3]), lf = char(mRegs[4]);
