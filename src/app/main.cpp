@@ -2,8 +2,11 @@
 // time an icon in the notification area. Without one (or with MARROWLINE_HEADLESS=1) it runs
 // headless: the consoles' logic runs without a view, message boxes are written as lines and take
 // their default answer. Either way status lines go to standard output as well as to the session
-// transcript. One instance runs per program folder; a later start hands its parameters to it. The
-// exit code is 0 in every path.
+// transcript. One instance runs per program folder; a later start hands its parameters to it
+// without loading any window system, so it needs no display. A first start whose display cannot
+// be reached says so in one line and runs headless. "--help", "-h" and "--version" as the first
+// argument print the help or the version and end before anything is started. The exit code is 0
+// in every path.
 #include "app/cmdline.h"
 #include "app/context.h"
 #include "app/shell.h"
@@ -16,10 +19,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <memory>
+#include <vector>
 #ifdef MARROWLINE_WITH_GUI
 #include "consoles/client_console.h"
 #include "consoles/server_console.h"
 #include "gui/client_view.h"
+#include "gui/desktop_application.h"
 #include "gui/desktop_prompt.h"
 #include "gui/main_window.h"
 #include "gui/server_view.h"
@@ -69,6 +74,24 @@ bool installSignalPipe() {
     }
     return true;
 }
+// "--help", "-h" and "--version" as the first argument: the command-line help (the text F1
+// shows) or the version, before anything is started and before any file or folder is made. Only
+// the first argument counts: later ones are a job's, and "-h" may well be a password.
+bool answerInfoSwitch(int argc, char** argv) {
+    if (argc < 2) return false;
+    const QByteArray first(argv[1]);
+    const QString title = QString::fromLatin1(ApplicationTitle) + ' ' + ProgramVersion;
+    if (first == "--version") {
+        printLine(title);
+        return true;
+    }
+    if (first != "--help" && first != "-h") return false;
+    printLine(title + " Command Line Arguments\n\n" + CommandLineHelpLines().join('\n') +
+              "\n\n--help, -h - Print this help\n--version - Print the version\n"
+              "marrowline(1) tells about the program folder, the environment and more.");
+    return true;
+}
+
 // The desktop program runs where there is a display, unless told to run headless.
 bool desktopWanted() {
 #ifdef MARROWLINE_WITH_GUI
@@ -77,19 +100,6 @@ bool desktopWanted() {
 #else
     return false;
 #endif
-}
-
-std::unique_ptr<QCoreApplication> makeApplication(bool desktop, int& argc, char** argv) {
-#ifdef MARROWLINE_WITH_GUI
-    if (desktop) {
-        auto app = std::make_unique<QApplication>(argc, argv);
-        // The window hides in the notification area: closing it is no reason to end.
-        QApplication::setQuitOnLastWindowClosed(false);
-        return app;
-    }
-#endif
-    Q_UNUSED(desktop);
-    return std::make_unique<QCoreApplication>(argc, argv);
 }
 
 #ifdef MARROWLINE_WITH_GUI
@@ -115,17 +125,59 @@ std::unique_ptr<TfrmMRL> makeWindow(TMainShell& shell, IPrompt& prompt) {
 }
 #endif
 
-// A later start: hands its parameters to the running instance and ends.
-void handOver(const TInstanceLock& lock, const QStringList& params, const TSettings& settings,
-              IPrompt& prompt) {
+const char* const HandOverFailed =
+    "Marrowline: Could not pass parameters to the previous running instance.";
+
+// Overwrites a job's password among the program's own arguments, so that it does not stay
+// readable in /proc/PID/cmdline (and ps) for as long as the program runs. `argv` is the argument
+// list as the program got it (Qt may since have taken entries out of its own copy).
+void hidePassword(const std::vector<char*>& argv, const QStringList& params,
+                  const TSettings& settings) {
+    const bool server = settings.IsServer() && !params.contains("/CLIENT", Qt::CaseInsensitive);
+    if (const qsizetype at = PasswordPosition(params, server);
+        at >= 0 && size_t(at) + 1 < argv.size())
+        std::memset(argv[size_t(at + 1)], 0, std::strlen(argv[size_t(at + 1)]));
+}
+
+// A later start: loads what every start loads, hands its parameters to the running instance and
+// ends. No window system is loaded for it. False when the parameters could not be delivered.
+bool handOver(const TInstanceLock& lock, const std::vector<char*>& argv,
+              const QStringList& params) {
+    int argc = 1;
+    char* coreArgv[] = {argv[0], nullptr};
+    QCoreApplication app(argc, coreArgv);
+    QCoreApplication::setApplicationName(ApplicationTitle);
+    THeadlessPrompt prompt(printLine);
+    const QString executable = OwnExecutablePath();
+    TAppContext context(lock.Folder(), executable, prompt);
+    context.StartupLoad();
+    hidePassword(argv, params, context.settings);
     if (lock.Current() == TInstanceLock::Failed)
         std::fprintf(stderr, "marrowline: instance lock: %s\n", qPrintable(lock.Error()));
-    if (params.isEmpty()) return;
-    const QStringList handed = WithAbsoluteJobPaths(params, settings.IsClient(), QDir::currentPath());
-    if (!SendHandOver(HandOverName(settings.AppDir()), HandOverText(handed)))
-        prompt.MessageBox(QStringLiteral("Marrowline: Could not pass parameters to the previous "
-                                         "running instance."),
-                          QString(), TBoxIcon::Error, TBoxButtons::Ok);
+    if (params.isEmpty()) return true;
+    const QStringList handed =
+        WithAbsoluteJobPaths(params, context.settings.IsClient(), QDir::currentPath());
+    return SendHandOver(HandOverName(context.settings.AppDir()), HandOverText(handed));
+}
+
+// A hand-over that could not be delivered: a line on standard output, and on the desktop also
+// the box, once the hand-over's own application object is gone.
+void reportHandOverFailure(const std::vector<char*>& argv) {
+    printLine(QString::fromLatin1(HandOverFailed));
+#ifdef MARROWLINE_WITH_GUI
+    if (!desktopWanted()) return;
+    QString unreachable;
+    const std::unique_ptr<QApplication> app = MakeDesktopApplication(argv[0], &unreachable);
+    if (!unreachable.isEmpty()) return;
+    TDesktopPrompt prompt;
+    prompt.MessageBox(QString::fromLatin1(HandOverFailed), QString(), TBoxIcon::Error,
+                      TBoxButtons::Ok);
+    // The box returns at once: the program ends when it is closed.
+    QApplication::setQuitOnLastWindowClosed(true);
+    app->exec();
+#else
+    Q_UNUSED(argv);
+#endif
 }
 
 // Where the first instance puts its window: on the desktop only; boxes belong to it.
@@ -206,15 +258,43 @@ void runInstance(QCoreApplication& app, std::unique_ptr<TAppContext> context,
 int main(int argc, char** argv) {
     // A hand-over peer that hangs up early must not kill the program.
     std::signal(SIGPIPE, SIG_IGN);
-    const bool desktop = desktopWanted();
-    const std::unique_ptr<QCoreApplication> application = makeApplication(desktop, argc, argv);
+    if (answerInfoSwitch(argc, argv)) return 0;
+    // The program's own parameters, as it got them: no application object has had a say.
+    const std::vector<char*> arguments(argv, argv + argc);
+    QStringList params;
+    for (int i = 1; i < argc; ++i) params << QString::fromLocal8Bit(argv[i]);
+
+    // A first or a later start? The instance lock tells, before any window system is loaded.
+    TInstanceLock lock;
+    if (lock.Acquire(ResolveAppDir(OwnExecutablePath())) != TInstanceLock::Acquired) {
+        if (!handOver(lock, arguments, params)) reportHandOverFailure(arguments);
+        return 0;
+    }
+
+    // The first instance: the desktop where its display can be reached, else headless.
+    bool desktop = desktopWanted();
+    std::unique_ptr<QCoreApplication> application;
+#ifdef MARROWLINE_WITH_GUI
+    if (desktop) {
+        QString unreachable;
+        application = MakeDesktopApplication(argv[0], &unreachable);
+        if (!unreachable.isEmpty()) {
+            std::fprintf(stderr, "marrowline: cannot reach the display %s; running headless\n",
+                         qPrintable(unreachable));
+            desktop = false;
+        }
+    }
+#endif
+    if (!application) {
+        int coreArgc = 1;
+        static char* coreArgv[] = {argv[0], nullptr};
+        application = std::make_unique<QCoreApplication>(coreArgc, coreArgv);
+    }
     QCoreApplication& app = *application;
     QCoreApplication::setApplicationName(ApplicationTitle);
-    const QStringList params = QCoreApplication::arguments().mid(1);
 
     // Headless, a box is a status line: in the transcript (and on standard output) once a
-    // console keeps one, on standard output before that (a second start, a failure while
-    // starting).
+    // console keeps one, on standard output before that (a failure while starting).
     TAppContext* boxes = nullptr;
     THeadlessPrompt headlessPrompt([&boxes](const QString& line) {
         if (boxes && boxes->status.SessionText(boxes->settings.Role()))
@@ -230,23 +310,12 @@ int main(int argc, char** argv) {
     IPrompt& prompt = headlessPrompt;
 #endif
 
-    // Every start, also a second one, loads the settings, the modem list and the job queue.
-    const QString executable = QCoreApplication::applicationFilePath();
-    auto context = std::make_unique<TAppContext>(ResolveAppDir(executable), executable, prompt);
+    // Every start, also a later one, loads the settings, the modem list and the job queue.
+    auto context = std::make_unique<TAppContext>(lock.Folder(), OwnExecutablePath(), prompt);
     boxes = context.get();
     context->StartupLoad();
-    const TSettings& settings = context->settings;
-    // The password has been read: it must not stay readable in /proc/PID/cmdline (and ps) for
-    // as long as the program runs.
-    const bool server = settings.IsServer() && !params.contains("/CLIENT", Qt::CaseInsensitive);
-    if (const qsizetype at = PasswordPosition(params, server); at >= 0 && at + 1 < argc)
-        std::memset(argv[at + 1], 0, std::strlen(argv[at + 1]));
+    hidePassword(arguments, params, context->settings);
 
-    TInstanceLock lock;
-    if (lock.Acquire(settings.AppDir()) != TInstanceLock::Acquired) {
-        handOver(lock, params, settings, prompt);
-        return 0;
-    }
     TWindowSlot window;
 #ifdef MARROWLINE_WITH_GUI
     window.desktop = desktop;

@@ -5,6 +5,7 @@ set(gui_sources
   gui/choice_page.cpp gui/choice_page.h
   gui/client_view.cpp gui/client_view.h
   gui/console_view.cpp gui/console_view.h
+  gui/desktop_application.cpp gui/desktop_application.h
   gui/desktop_prompt.cpp gui/desktop_prompt.h
   gui/device_dialog.cpp gui/device_dialog.h
   gui/enqueue_dialogs.cpp gui/enqueue_dialogs.h

@@ -19,6 +19,12 @@ bool folderWritable(const QString& folder) {
     return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
 
+// A build tree: CMake keeps its own folder next to every target it builds.
+bool buildTree(const QString& folder) {
+    return QFileInfo(folder + "/CMakeFiles").isDir() &&
+           QFileInfo(folder + "/cmake_install.cmake").isFile();
+}
+
 QString created(const QString& folder) {
     MakePrivateFolder(folder);
     return withSlash(QFileInfo(folder).absoluteFilePath());
@@ -28,11 +34,19 @@ QString created(const QString& folder) {
 QString ResolveAppDir(const QString& executablePath) {
     const QByteArray home = qgetenv("MARROWLINE_HOME");
     if (!home.isEmpty()) return created(QFile::decodeName(home));
-    const QString exeDir = QFileInfo(executablePath).absolutePath();
-    if (folderWritable(exeDir)) return created(exeDir);
+    const QFileInfo exe(executablePath);
+    const QString exeDir = exe.absolutePath();
+    // The settings file is named after the executable (marrowline.ini).
+    const bool meant = buildTree(exeDir) ||
+                       QFileInfo(exeDir + '/' + exe.completeBaseName() + ".ini").isFile();
+    if (meant && folderWritable(exeDir)) return created(exeDir);
     QString data = QFile::decodeName(qgetenv("XDG_DATA_HOME"));
     if (data.isEmpty()) data = QDir::homePath() + "/.local/share";
     return created(data + "/marrowline");
+}
+
+QString OwnExecutablePath() {
+    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
 }
 
 bool MakePrivateFolder(const QString& folder) {

@@ -49,6 +49,7 @@ TInstanceLock::~TInstanceLock() {
 
 TInstanceLock::State TInstanceLock::Acquire(const QString& folder) {
     Release();
+    mFolder = folder;
     QString path = folder;
     if (!path.endsWith('/')) path += '/';
     path += LockFileName();

@@ -38,12 +38,15 @@ public:
     void Release();
 
     State Current() const { return mState; }
+    // The folder of the last Acquire, as it was given.
+    const QString& Folder() const { return mFolder; }
     const QString& Error() const { return mError; }
     static QString LockFileName() { return QStringLiteral("marrowline.lock"); }
 
 private:
     int mFd = -1;
     State mState = NotTried;
+    QString mFolder;
     QString mError;
 };
 

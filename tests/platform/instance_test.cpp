@@ -1,8 +1,11 @@
 // The instance lock and the hand-over socket, first inside this process, then with real
-// marrowline processes (MARROWLINE_BIN) sharing one program folder.
+// marrowline processes (MARROWLINE_BIN) sharing one program folder: also how a start finds its
+// program folder, what it does when its display cannot be reached, and the switches that only
+// print.
 #include "core/helpers.h"
 #include "core/inifile.h"
 #include "common/test_home.h"
+#include "platform/appdir.h"
 #include "platform/instance.h"
 
 #include <QDir>
@@ -73,20 +76,24 @@ QByteArray header(quint32 message, quint32 wParam, quint32 length) {
     return out;
 }
 
-// One marrowline process with its output collected.
+// One marrowline process with its output collected. Headless, unless `extra` names a display;
+// `extra` is added to its environment.
 class Program {
 public:
-    Program(const QString& home, const QStringList& args) {
+    Program(const QString& home, const QStringList& args,
+            const QMap<QString, QString>& extra = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("MARROWLINE_HOME", home);
         env.insert("XDG_CONFIG_HOME", home + ".xdg-config");
         env.insert("XDG_DATA_HOME", home + ".xdg-data");
         env.remove("DISPLAY");
         env.remove("WAYLAND_DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        for (auto it = extra.begin(); it != extra.end(); ++it) env.insert(it.key(), it.value());
         mProcess.setProcessEnvironment(env);
         mProcess.setProcessChannelMode(QProcess::SeparateChannels);
         // A relative file the program writes (a results file) lands in the test's home.
-        mProcess.setWorkingDirectory(home);
+        mProcess.setWorkingDirectory(QFileInfo(home).isDir() ? home : QDir::tempPath());
         // A test started in the background may have SIGINT ignored; the program keeps what it
         // inherits, so give it the default dispositions.
         mProcess.setChildProcessModifier([]() {
@@ -105,6 +112,10 @@ public:
         mOut += QString::fromUtf8(mProcess.readAllStandardOutput());
         return mOut;
     }
+    QString errors() {
+        mErr += QString::fromUtf8(mProcess.readAllStandardError());
+        return mErr;
+    }
     // Waits until the output holds the text.
     bool waitFor(const QString& text, int ms = 20000) {
         QElapsedTimer clock;
@@ -122,7 +133,7 @@ public:
 
 private:
     QProcess mProcess;
-    QString mOut;
+    QString mOut, mErr;
 };
 } // namespace
 
@@ -143,6 +154,12 @@ private Q_SLOTS:
     void killedInstanceDoesNotBlock();
     void lockHeldButNobodyAnswers();
     void roleArrivesByHandOver();
+    void unreachableDisplay_data();
+    void unreachableDisplay();
+    void infoSwitches_data();
+    void infoSwitches();
+    void programFolder_data();
+    void programFolder();
 
 private:
     void writeClientSettings(const TestHome& home);
@@ -446,6 +463,140 @@ void TestInstance::roleArrivesByHandOver() {
     first.process().terminate();
     QVERIFY(first.finished());
     QCOMPARE(first.exitCode(), 0);
+}
+
+// A display that names no running display server: a forwarded X display whose SSH session is
+// gone, a Wayland socket that is no more. A first start says so in one line and runs headless; a
+// later start hands over without any display. Neither may abort.
+void TestInstance::unreachableDisplay_data() {
+    QTest::addColumn<QString>("variable");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("laterStart");
+    QTest::newRow("first start, X display gone") << "DISPLAY" << "localhost:97" << false;
+    QTest::newRow("first start, Wayland display gone")
+        << "WAYLAND_DISPLAY" << "marrowline-test-no-wayland" << false;
+    QTest::newRow("later start, X display gone") << "DISPLAY" << "localhost:97" << true;
+}
+
+void TestInstance::unreachableDisplay() {
+    QFETCH(QString, variable);
+    QFETCH(QString, value);
+    QFETCH(bool, laterStart);
+    TestHome home;
+    writeClientSettings(home);
+    const QMap<QString, QString> gone{{variable, value}};
+    if (!laterStart) {
+        Program first(home.path(), {}, gone);
+        QVERIFY2(first.waitFor("Application started."), qPrintable(first.errors()));
+        QCOMPARE(first.errors(), "marrowline: cannot reach the display " + value +
+                                     "; running headless\n");
+        first.process().terminate();
+        QVERIFY(first.finished());
+        QCOMPARE(first.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(first.exitCode(), 0);
+        return;
+    }
+    Program first(home.path(), {});
+    QVERIFY2(first.waitFor("Application started."), qPrintable(first.output()));
+    const QString inbox = home.path() + "In";
+    Program second(home.path(), {"/inbox:" + inbox}, gone);
+    QVERIFY(second.finished());
+    QVERIFY2(second.exitStatus() == QProcess::NormalExit, qPrintable(second.errors()));
+    QCOMPARE(second.exitCode(), 0);
+    QVERIFY2(second.errors().isEmpty(), qPrintable(second.errors()));
+    QVERIFY2(first.waitFor("Inbox changed."), qPrintable(first.output()));
+}
+
+// "--help", "-h" and "--version" print and end with 0 before anything starts: no program
+// folder is made, and a running instance is not handed anything. After the first argument they
+// are a job's parameters like any other.
+void TestInstance::infoSwitches_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<QString>("printed");
+    QTest::newRow("--help") << QStringList{"--help"} << false
+                            << "Marrowline 1.00 Command Line Arguments\n\nTo display help:\n"
+                               "Marrowline /HELP\n";
+    QTest::newRow("-h") << QStringList{"-h", "/START"} << false
+                        << "/EXCLUSIVE - Delete users not found in import file\n";
+    QTest::newRow("--version") << QStringList{"--version"} << false << "Marrowline 1.00\n";
+    QTest::newRow("--help beside a running instance")
+        << QStringList{"--help", "/STOP"} << true << "/STOP - Auto stop communications\n";
+    QTest::newRow("-h as a later parameter") << QStringList{"x.txt", "-h"} << true << QString();
+}
+
+void TestInstance::infoSwitches() {
+    QFETCH(QStringList, args);
+    QFETCH(bool, running);
+    QFETCH(QString, printed);
+    TestHome home;
+    writeClientSettings(home);
+    std::unique_ptr<Program> first;
+    if (running) {
+        first = std::make_unique<Program>(home.path(), QStringList{});
+        QVERIFY2(first->waitFor("Application started."), qPrintable(first->output()));
+    }
+    // A program folder that does not exist yet stays so.
+    const QString unmade = home.path() + "unmade/";
+    Program info(running ? home.path() : unmade, args);
+    QVERIFY(info.finished());
+    QCOMPARE(info.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(info.exitCode(), 0);
+    QVERIFY(!QFileInfo::exists(unmade));
+    if (printed.isEmpty()) {
+        // Handed over as a job's parameter.
+        QVERIFY(info.output().isEmpty());
+        QVERIFY2(first->waitFor("CmdParam:> -h"), qPrintable(first->output()));
+        return;
+    }
+    QVERIFY2(info.output().contains(printed), qPrintable(info.output()));
+    if (first) {
+        QTest::qWait(500);
+        QVERIFY2(!first->output().contains("CmdParam"), qPrintable(first->output()));
+    }
+}
+
+// Without MARROWLINE_HOME the executable's folder is the program folder only where that is
+// meant: a build tree, or a folder that already holds the settings file. An installed program
+// (/usr/bin, /usr/local/bin, which root may write) keeps its files in the XDG data folder and
+// writes nothing next to itself.
+void TestInstance::programFolder_data() {
+    QTest::addColumn<QStringList>("holds");
+    QTest::addColumn<bool>("besideExecutable");
+    QTest::newRow("installed") << QStringList{} << false;
+    QTest::newRow("another program's settings") << QStringList{"other.ini"} << false;
+    QTest::newRow("kept with its settings") << QStringList{"marrowline.ini"} << true;
+    QTest::newRow("build tree") << QStringList{"CMakeFiles/", "cmake_install.cmake"} << true;
+}
+
+void TestInstance::programFolder() {
+    QFETCH(QStringList, holds);
+    QFETCH(bool, besideExecutable);
+    QTemporaryDir root;
+    const QString bin = root.path() + "/usr/local/bin/";
+    QVERIFY(QDir().mkpath(bin));
+    QVERIFY(WriteFile(bin + "marrowline", "#!/bin/sh\n"));
+    for (const QString& entry : holds)
+        QVERIFY(entry.endsWith('/') ? QDir().mkpath(bin + entry) : WriteFile(bin + entry, ""));
+    const QStringList before = QDir(bin).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+
+    const QByteArray home = qgetenv("MARROWLINE_HOME"), data = qgetenv("XDG_DATA_HOME");
+    qunsetenv("MARROWLINE_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(root.path() + "/data"));
+    const QString folder = ResolveAppDir(bin + "marrowline");
+    qputenv("MARROWLINE_HOME", home);
+    qputenv("XDG_DATA_HOME", data);
+
+    const QString xdg = root.path() + "/data/marrowline/";
+    QCOMPARE(folder, besideExecutable ? bin : xdg);
+    QCOMPARE(QDir(bin).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    if (!besideExecutable) {
+        // Private to its owner: it will hold passwords.
+        const QFileDevice::Permissions modes = QFileInfo(xdg).permissions();
+        QVERIFY(modes.testFlags(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                QFileDevice::ExeOwner));
+        QCOMPARE(int(modes & 0x0077), 0); // no group or other bits
+    }
 }
 
 QTEST_GUILESS_MAIN(TestInstance)
