@@ -313,6 +313,10 @@ int main(int argc, char** argv) {
     // Every start, also a later one, loads the settings, the modem list and the job queue.
     auto context = std::make_unique<TAppContext>(lock.Folder(), OwnExecutablePath(), prompt);
     boxes = context.get();
+#ifdef MARROWLINE_WITH_GUI
+    // On the desktop, a port that cannot be opened is told in a box as well.
+    if (desktop) context->engines.alerts = &prompt;
+#endif
     context->StartupLoad();
     hidePassword(arguments, params, context->settings);
 

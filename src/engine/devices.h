@@ -49,6 +49,7 @@ using TDeviceEngineFactory =
 
 class IHostConsole;
 class IRemConsole;
+class IPrompt;
 
 // What the device list and its engines reach of the program. The application context fills it
 // and hands it to the device list when it makes it; the list hands it to every engine.
@@ -61,6 +62,9 @@ struct TEngineServices {
     // The console that receives the engines' reports of its role; nullptr drops them.
     IHostConsole* hostConsole = nullptr;
     IRemConsole* remConsole = nullptr;
+    // The desktop's boxes, for faults the operator must mend (a port that cannot be opened);
+    // nullptr when headless, where the status line alone says it.
+    IPrompt* alerts = nullptr;
     // Used by StartHostProc (server engines) and StartRemProc (client engines); starting without
     // one reports an error and starts nothing.
     TDeviceEngineFactory hostFactory;

@@ -3,6 +3,7 @@
 #include "core/helpers.h"
 #include "core/settings.h"
 #include "core/status.h"
+#include "platform/prompt.h"
 
 #include <exception>
 #include <stdexcept>
@@ -11,7 +12,8 @@ TEngineBase::TEngineBase(TDevicesList* owner, TCommDevice& device, const char* c
                          const char* unknownError)
     : mOwner(owner), mDevice(device), mSettings(owner->Services().settings),
       mStatus(owner->Services().status), mQueue(&owner->Services().queue),
-      mModems(&owner->Services().modems), mClassName(className), mUnknownError(unknownError) {}
+      mModems(&owner->Services().modems), mClassName(className), mUnknownError(unknownError),
+      mAlerts(owner->Services().alerts) {}
 
 // The components go here, after the engine's own parts, unless the engine let them go earlier.
 TEngineBase::~TEngineBase() {
@@ -39,6 +41,27 @@ void TEngineBase::ReportError(const char* operation, const QString& text) {
     mStatus.ReportOperationError(mClassName, operation, text);
 }
 
+bool TEngineBase::OpenPort(const char* operation) {
+    const TLife life = Life();
+    QString text;
+    try {
+        mPort->Open();
+        return true;
+    } catch (...) {
+        if (!Alive(life)) return false;
+        text = ErrorText();
+    }
+    ReportError(operation, text);
+    // A server tries again every few seconds, a client at every batch: the operator is told
+    // once, and again only when the fault changes.
+    if (mAlerts && text != mLastAlert) {
+        mLastAlert = text;
+        mAlerts->MessageBox(text, QString::fromLatin1(ApplicationTitle), TBoxIcon::Error,
+                            TBoxButtons::Ok);
+    }
+    return false;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Components
 
@@ -64,7 +87,10 @@ void TEngineBase::CreateComponents() {
     // 80 % of a processor. Gathered while it keeps coming, a block takes a few dozen; the end
     // of a block is reported 0.3 ms after its last byte, a lone byte (an ACK) at once.
     mPort->SetRxGatherUs(300);
-    mPort->OnOpen = [this](TVaComm*) { Guard("yPortOpen", [&] { yPortOpen(); }); };
+    mPort->OnOpen = [this](TVaComm*) {
+        mLastAlert.clear();
+        Guard("yPortOpen", [&] { yPortOpen(); });
+    };
     mPort->OnClose = [this](TVaComm*) { Guard("yPortClose", [&] { yPortClose(); }); };
     mPort->OnError = [this](TVaComm*, uint32_t errors) {
         Guard("yPortError", [&] { yPortError(errors); });

@@ -135,6 +135,10 @@ protected:
     static int ToIntOrThrow(const QString& text);
     // The status line of a port error: "COM port error (n): " and the errors it names.
     static QString PortErrorText(uint32_t errors);
+    // Opens the port. What it raises (a device that is missing, held or not allowed, with what
+    // mends it) becomes the error line of `operation` and, on the desktop, a box: one box per
+    // fault, not one per attempt, until the port opens. False when it raised.
+    bool OpenPort(const char* operation);
 
     // --- the engine's own parts
     virtual void ConfigureModem(TVaModem& modem) = 0;
@@ -171,6 +175,8 @@ protected:
 private:
     const char* mClassName;
     const char* mUnknownError;
+    IPrompt* mAlerts;
+    QString mLastAlert; // the text of the last box about opening the port
     std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);
     // The work in the background, and the object on the main thread its end is posted to. The
     // thread is joined before the object goes, so the post always finds it.

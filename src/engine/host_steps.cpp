@@ -116,15 +116,10 @@ void THostProcess::connectOpenPort() {
     mReport.Message = QStringLiteral("Opening port ") + portName + "...";
     const int portNum = ToIntOrThrow(portName.mid(3));
     aSetStatus(false, MessageReport);
-    try {
-        mPort->SetPortNum(portNum);
-        mPort->Open();
-    } catch (...) {
-        // A port that cannot be opened stops the device; the watchdog tries again later.
-        if (!Alive(life)) return;
-        ReportError("DoConnect");
-        Execute(true, {hsStop});
-    }
+    // A port that cannot be opened stops the device; the watchdog tries again later.
+    const bool opened =
+        Guard("DoConnect", [&] { mPort->SetPortNum(portNum); }) && OpenPort("DoConnect");
+    if (!opened && Alive(life)) Execute(true, {hsStop});
 }
 
 void THostProcess::connectPortOpened() {

@@ -198,7 +198,7 @@ void TRemProcess::connectOpenPort() {
     Guard("DoConnect - Assign Port", [&] { mPort->SetPortNum(ToIntOrThrow(port.mid(3))); });
     if (!report()) return;
     // A port that cannot be opened ends the batch now rather than at its time-out.
-    const bool opened = Guard("DoConnect", [&] { mPort->Open(); });
+    const bool opened = OpenPort("DoConnect");
     if (!opened && Alive(life) && mActivity == raOnline && mStep == rsConnect && !mPort->IsOpen())
         Execute(true, {rsIdle});
 }

@@ -2,6 +2,8 @@
 // main-thread handling of the events that the workers deliver.
 #include "serial/comm_shared.h"
 
+#include "platform/serial_ports.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -82,12 +84,18 @@ void TVaComm::Open() {
     CheckClosed();
     const QString name = FormattedDeviceName();
     auto s = std::make_shared<TVaCommShared>(mBuffers.WriteSize());
-    const int r = s->Device.Open(DevicePath());
+    const QString path = DevicePath();
+    const int r = s->Device.Open(path);
     if (r < 0) {
-        if (SerialDeviceMissing(-r))
-            raise(QStringLiteral("Specified device not found (%1).").arg(name));
-        raise(QStringLiteral("Can't open specified device %1").arg(name) +
-              QStringLiteral(" (Error %1, %2)").arg(-r).arg(SystemErrorText(-r)));
+        // The message, then what the operator can do about it: where the port's link leads, the
+        // group that may open the device, the program that holds it.
+        QString text = SerialDeviceMissing(-r)
+                           ? QStringLiteral("Specified device not found (%1).").arg(name)
+                           : QStringLiteral("Can't open specified device %1").arg(name) +
+                                 QStringLiteral(" (Error %1, %2)").arg(-r).arg(SystemErrorText(-r));
+        const QString advice = SerialOpenAdvice(-r, name, path, mPortMapFolder);
+        if (!advice.isEmpty()) text += (text.endsWith('.') ? " " : ". ") + advice;
+        raise(text);
     }
     s->Port = this;
     s->Receiver = CommDeliveryReceiver();

@@ -847,6 +847,9 @@ private Q_SLOTS:
 
     void missingPortStopsAndStopDestroys() {
         qputenv("MARROWLINE_WATCHDOG_MS", "300");
+        // The desktop's boxes: one per fault, not one per attempt.
+        mHome->ctx().engines.alerts = &mHome->prompt();
+        mDevices = std::make_unique<TDevicesList>(mHome->ctx().engines);
         mDevices->AddDevice();
         mDevices->PutSetting(0, dvkDevType, "Direct");
         mDevices->PutSetting(0, dvkDevGUID, "COM97");
@@ -868,6 +871,25 @@ private Q_SLOTS:
             },
             3000));
         QCOMPARE(int(engine()->Activity()), int(haStopped));
+        // The port number was fixed: the device is missing, and the line says where COM97 leads.
+        mDevices->PutSetting(0, dvkDevParam, "COM97,115200");
+        const int before = mHome->status().size();
+        QVERIFY(RunUntil([&] { return mHome->status().size() > before + 4; }, 3000));
+        const QStringList missing = mHome->status().mid(before).filter(
+            "!THostProcess.DoConnect: Specified device not found (COM97). COM97 opens /dev/ttyS96 "
+            "(there is no link ");
+        QVERIFY2(missing.size() >= 2, qPrintable(mHome->status().mid(before).join('\n')));
+        QCOMPARE(mHome->prompt().texts().filter("Specified device not found (COM97).").size(), 1);
+        // Another fault gets a box of its own.
+        QVERIFY(QDir().mkpath(mHome->file("ports")));
+        QVERIFY(QFile::link("/dev/serial/by-id/usb-Unplugged-if00", mHome->file("ports/COM97")));
+        QVERIFY(RunUntil([&] { return mHome->prompt().boxes.size() == 2; }, 3000));
+        QVERIFY2(mHome->prompt().boxes.last().text.contains(
+                     "ports/COM97 leads to /dev/serial/by-id/usb-Unplugged-if00, which does not "
+                     "exist (is the adapter plugged in?)."),
+                 qPrintable(mHome->prompt().boxes.last().text));
+        QVERIFY(!RunUntil([&] { return mHome->prompt().boxes.size() > 2; }, 1000));
+        QCOMPARE(mHome->prompt().boxes.last().icon, TBoxIcon::Error);
         qunsetenv("MARROWLINE_WATCHDOG_MS");
         mDevices->StopHostProc(0);
         QCOMPARE(mDevices->EngineCount(), 0);

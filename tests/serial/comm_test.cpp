@@ -286,21 +286,30 @@ void TestComm::openErrors_data() {
     QTest::addColumn<int>("portNum");
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("COM port without link or device") << "COM%d" << 77 << ""
-                                                     << "Specified device not found (COM77).";
+    // What follows the message: where the name leads and what mends it ("~" is the home).
+    QTest::addColumn<QString>("advice");
+    QTest::newRow("COM port without link or device")
+        << "COM%d" << 77 << ""
+        << "Specified device not found (COM77)."
+        << "COM77 opens /dev/ttyS76 (there is no link ~ports/COM77), which does not exist.";
     QTest::newRow("Windows prefix kept in the message")
         << "\\\\.\\COM%d" << 78 << ""
-        << "Specified device not found (\\\\.\\COM78).";
+        << "Specified device not found (\\\\.\\COM78)."
+        << "\\\\.\\COM78 opens /dev/ttyS77";
     QTest::newRow("dangling link") << "COM%d" << 4 << "dangling"
-                                   << "Specified device not found (COM4).";
+                                   << "Specified device not found (COM4)."
+                                   << "~ports/COM4 leads to ~missing, which does not exist.";
     QTest::newRow("absolute path") << "/nonexistent/tty%d" << 1 << ""
-                                   << "Specified device not found (/nonexistent/tty1).";
+                                   << "Specified device not found (/nonexistent/tty1)."
+                                   << "/nonexistent/tty1 does not exist.";
     QTest::newRow("not a terminal") << "COM%d" << 5 << "file"
                                     << "Can't open specified device COM5 (Error 25, "
-                                       "Inappropriate ioctl for device)";
+                                       "Inappropriate ioctl for device)"
+                                    << "";
     QTest::newRow("held by another port") << "COM%d" << 6 << "busy"
                                           << "Can't open specified device COM6 (Error 16, "
-                                             "Device or resource busy)";
+                                             "Device or resource busy)"
+                                          << "is in use by test_serial_comm (pid ";
 }
 
 void TestComm::openErrors() {
@@ -308,6 +317,8 @@ void TestComm::openErrors() {
     QFETCH(int, portNum);
     QFETCH(QString, setup);
     QFETCH(QString, expected);
+    QFETCH(QString, advice);
+    advice.replace("~", mHome->path());
     Pty pty;
     QDir().mkpath(mHome->file("ports"));
     const QString link = mHome->file("ports/COM") + QString::number(portNum);
@@ -325,7 +336,14 @@ void TestComm::openErrors() {
     port.SetDeviceName(deviceName);
     port.SetPortNum(portNum);
     const int baseThreads = threadCount();
-    QCOMPARE(raisedBy([&] { port.Open(); }), expected);
+    const QString raised = raisedBy([&] { port.Open(); });
+    if (advice.isEmpty()) {
+        QCOMPARE(raised, expected);
+    } else {
+        QVERIFY2(raised.startsWith(expected + " ") || raised.startsWith(expected + ". "),
+                 qPrintable(raised));
+        QVERIFY2(raised.contains(advice), qPrintable(raised + "\n" + advice));
+    }
     QVERIFY(!port.IsOpen());
     QVERIFY(!opened);
     QCOMPARE(threadCount(), baseThreads);

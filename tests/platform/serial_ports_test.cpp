@@ -1,0 +1,282 @@
+// This machine's serial devices and what to say when one cannot be opened: the lister on a fake
+// sysfs and /dev tree (stable names first, USB strings and drivers, ttyS slots without a UART
+// last, the system console marked, stale names and missing nodes left out) and on this machine;
+// the advice for a missing device, one that another process holds (found in /proc), and one the
+// user may not open (tried as "nobody" in a child process, since root opens anything).
+#include "common/test_home.h"
+#include "platform/serial_device.h"
+#include "platform/serial_ports.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <grp.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+// A symbolic link at `link` to `target` (relative targets are kept as given), folders made.
+bool makeLink(const QString& target, const QString& link) {
+    QDir().mkpath(QFileInfo(link).path());
+    return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) == 0;
+}
+
+// A fake sysfs and /dev under `root`: `sys/class/tty/NAME` with its attributes, a `device` link
+// into `sys/devices`, and the driver links a kernel makes.
+struct FakeMachine {
+    QString root;
+    QString sys() const { return root + "/sys"; }
+    QString dev() const { return root + "/dev"; }
+
+    void file(const QString& path, const QByteArray& text) { QVERIFY(WriteFile(path, text + "\n")); }
+    void driver(const QString& deviceDir, const QString& bus, const QString& name) {
+        QVERIFY(QDir().mkpath(sys() + "/bus/" + bus + "/drivers/" + name));
+        QVERIFY(makeLink(sys() + "/bus/" + bus + "/drivers/" + name, deviceDir + "/driver"));
+    }
+    // A tty whose device is `deviceDir` (relative to sys/devices).
+    void tty(const QString& name, const QString& deviceDir, const QByteArray& type = "4",
+             bool node = true) {
+        const QString entry = sys() + "/class/tty/" + name;
+        QVERIFY(QDir().mkpath(sys() + "/devices/" + deviceDir));
+        QVERIFY(makeLink(sys() + "/devices/" + deviceDir, entry + "/device"));
+        file(entry + "/type", type);
+        if (node) QVERIFY(WriteFile(dev() + "/" + name, ""));
+    }
+    void usbDevice(const QString& dir, const QByteArray& maker, const QByteArray& product,
+                   const QByteArray& serial, const QByteArray& vendor, const QByteArray& id) {
+        const QString d = sys() + "/devices/" + dir;
+        file(d + "/idVendor", vendor);
+        file(d + "/idProduct", id);
+        file(d + "/manufacturer", maker);
+        file(d + "/product", product);
+        if (!serial.isEmpty()) file(d + "/serial", serial);
+    }
+};
+
+// A pseudo-terminal whose slave is not held open by this process.
+struct Pty {
+    int master = -1;
+    QString slavePath;
+    Pty() {
+        int slave = -1;
+        char name[256] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) qFatal("openpty failed");
+        ::close(slave);
+        slavePath = QString::fromLocal8Bit(name);
+    }
+    ~Pty() { ::close(master); }
+};
+
+// Runs `body` in a child process as the user nobody (no supplementary groups) and returns what it
+// wrote to its pipe.
+QByteArray asNobody(const std::function<QByteArray()>& body) {
+    int fds[2];
+    if (::pipe(fds) != 0) return "pipe failed";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        QByteArray out;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            out = "cannot become nobody";
+        else
+            out = body();
+        (void)!::write(fds[1], out.constData(), size_t(out.size()));
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    QByteArray out;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+        out.append(buf, n);
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return out;
+}
+} // namespace
+
+class TestSerialPorts : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void listsAFakeMachine() {
+        TestHome home;
+        FakeMachine m{home.path() + "machine"};
+        const Pty pty;
+        // A 16550A on the PC's first port, the system console; ttyS1..3: slots without a UART
+        // (one more, ttyS12, is real and sorts after ttyS2 by number).
+        m.tty("ttyS0", "pnp0/00:01/00:01:0/00:01:0.0");
+        m.driver(m.sys() + "/devices/pnp0/00:01/00:01:0/00:01:0.0", "serial-base", "port");
+        m.driver(m.sys() + "/devices/pnp0/00:01", "pnp", "serial");
+        m.file(m.sys() + "/class/tty/console/active", "tty0 ttyS0");
+        for (const char* n : {"1", "2", "3"}) {
+            m.tty(QString("ttyS") + n, QString("platform/serial8250/serial8250:0/serial8250:0.") + n,
+                  "0");
+        }
+        m.driver(m.sys() + "/devices/platform/serial8250", "platform", "serial8250");
+        m.tty("ttyS12", "pci0000:00/0000:00:16.3");
+        m.driver(m.sys() + "/devices/pci0000:00/0000:00:16.3", "pci", "serial");
+        // An FTDI adapter with a stable name, a second one without (its node is missing too:
+        // left out), an ACM modem without one.
+        const QString usb = "pci0000:00/0000:00:14.0/usb1/";
+        m.tty("ttyUSB0", usb + "1-2/1-2:1.0/ttyUSB0");
+        m.driver(m.sys() + "/devices/" + usb + "1-2/1-2:1.0/ttyUSB0", "usb-serial", "ftdi_sio");
+        m.usbDevice(usb + "1-2", "FTDI", "FT232R USB UART", "A1B2C3", "0403", "6001");
+        m.tty("ttyUSB1", usb + "1-4/1-4:1.0/ttyUSB1", "4", false);
+        m.tty("ttyACM0", usb + "1-3/1-3:1.0");
+        m.driver(m.sys() + "/devices/" + usb + "1-3/1-3:1.0", "usb", "cdc_acm");
+        m.usbDevice(usb + "1-3", "Acme", "Acme LL-9600 Modem", "", "1234", "5678");
+        // Terminals that are no serial ports, a stable name whose device is gone, and one that
+        // leads to a pseudo-terminal (a test line behind a USB-looking name).
+        m.tty("tty0", "virtual/tty0");
+        QVERIFY(WriteFile(m.dev() + "/ptmx", ""));
+        QVERIFY(makeLink("../../ttyUSB0", m.dev() + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"));
+        QVERIFY(makeLink("../../ttyUSB7", m.dev() + "/serial/by-id/usb-Gone_Adapter-if00-port0"));
+        QVERIFY(makeLink(pty.slavePath, m.dev() + "/serial/by-id/usb-Virtual_Line_42-if00"));
+
+        QStringList shown;
+        for (const TSerialPortInfo& p : ListSerialPorts(m.dev(), m.sys()))
+            shown << QString(p.Path).replace(m.root, "~") + " = " + p.Label() + " [" + p.UsbId + "]";
+        const QString pts = pty.slavePath.mid(5);
+        QCOMPARE(shown,
+                 (QStringList{
+                     "~/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0 = ttyUSB0: "
+                     "FTDI FT232R USB UART, serial A1B2C3 (ftdi_sio) [0403:6001]",
+                     "~/dev/serial/by-id/usb-Virtual_Line_42-if00 = " + pts + " []",
+                     "~/dev/ttyS0 = ttyS0 (serial), system console []",
+                     "~/dev/ttyS12 = ttyS12 (serial) []",
+                     "~/dev/ttyACM0 = ttyACM0: Acme LL-9600 Modem (cdc_acm) [1234:5678]",
+                     "~/dev/ttyS1 = ttyS1: no UART found []",
+                     "~/dev/ttyS2 = ttyS2: no UART found []",
+                     "~/dev/ttyS3 = ttyS3: no UART found []",
+                 }));
+        const auto ports = ListSerialPorts(m.dev(), m.sys());
+        QCOMPARE(ports[1].Device, pty.slavePath);
+        QCOMPARE(ports[0].Device, QFileInfo(m.dev() + "/ttyUSB0").canonicalFilePath());
+        QVERIFY(ports[5].NoUart && !ports[4].NoUart && ports[2].Console);
+        // No tree at all: nothing, and no error.
+        QVERIFY(ListSerialPorts(home.file("none/dev"), home.file("none/sys")).empty());
+    }
+
+    // The real machine: whatever it has, every entry leads to a device node, no device is listed
+    // twice, and the list is printed for whoever looks at the test's output.
+    void thisMachine() {
+        const auto ports = ListSerialPorts();
+        QStringList devices;
+        for (const TSerialPortInfo& p : ports) {
+            qInfo().noquote() << p.Path << "=" << p.Label();
+            QVERIFY2(QFileInfo::exists(p.Path), qPrintable(p.Path));
+            QVERIFY2(!devices.contains(p.Device), qPrintable(p.Device));
+            devices << p.Device;
+        }
+    }
+
+    void missingDevice_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("stable name of an unplugged adapter")
+            << "COM4" << "/dev/serial/by-id/usb-FTDI_Gone-if00-port0"
+            << QStringList{"ports/COM4 leads to /dev/serial/by-id/usb-FTDI_Gone-if00-port0, which "
+                           "does not exist (is the adapter plugged in?).",
+                           "ln -sf /dev/serial/by-id/... ", "ports/COM4"};
+        QTest::newRow("link to a missing node")
+            << "com3" << "/dev/ttyUSB9"
+            << QStringList{"ports/COM3 leads to /dev/ttyUSB9, which does not exist. Bind the port"};
+        QTest::newRow("no link, no UART slot")
+            << "COM40" << ""
+            << QStringList{"COM40 opens /dev/ttyS39 (there is no link ", "ports/COM40), which "
+                                                                         "does not exist."};
+        QTest::newRow("absolute name") << "/dev/nothing-here" << ""
+                                       << QStringList{"/dev/nothing-here does not exist."};
+    }
+
+    void missingDevice() {
+        QFETCH(QString, name);
+        QFETCH(QString, link);
+        QFETCH(QStringList, expected);
+        TestHome home;
+        if (!link.isEmpty()) QVERIFY(makeLink(link, home.file("ports/") + name.toUpper()));
+        const QString path = SerialDevicePath(name, home.path());
+        SerialDevice device;
+        const int r = device.Open(path);
+        QCOMPARE(r, -ENOENT);
+        const QString advice = SerialOpenAdvice(-r, name, path, home.path());
+        for (const QString& part : expected)
+            QVERIFY2(advice.contains(part), qPrintable(advice));
+    }
+
+    // A terminal program in another process holds the line (flock, as ours does, and TIOCEXCL).
+    void busyDeviceNamesItsHolder() {
+        const Pty pty;
+        QProcess holder;
+        holder.start("python3",
+                     {"-c", "import fcntl,os,sys,time,termios\n"
+                            "fd=os.open(sys.argv[1],os.O_RDWR|os.O_NOCTTY)\n"
+                            "fcntl.flock(fd,fcntl.LOCK_EX)\n"
+                            "fcntl.ioctl(fd,termios.TIOCEXCL)\n"
+                            "print('held',flush=True)\n"
+                            "time.sleep(60)\n",
+                      pty.slavePath});
+        QByteArray said;
+        while (!said.contains('\n') && holder.waitForReadyRead(10000))
+            said += holder.readAll();
+        QCOMPARE(said, QByteArray("held\n"));
+        SerialDevice device;
+        const int r = device.Open(pty.slavePath);
+        QCOMPARE(r, -EBUSY);
+        const QString advice = SerialOpenAdvice(-r, pty.slavePath, pty.slavePath, QString());
+        QVERIFY2(advice.startsWith(pty.slavePath + " is in use by python"), qPrintable(advice));
+        QVERIFY2(advice.contains("(pid " + QString::number(holder.processId()) + ")"),
+                 qPrintable(advice));
+        QVERIFY2(advice.endsWith("End that program, or choose another port."), qPrintable(advice));
+        holder.kill();
+        holder.waitForFinished();
+        QCOMPARE(device.Open(pty.slavePath), 0);
+        // Held by this process itself (another port of ours).
+        SerialDevice second;
+        QCOMPARE(second.Open(pty.slavePath), -EBUSY);
+        QVERIFY2(SerialOpenAdvice(EBUSY, "COM2", pty.slavePath, QString())
+                     .endsWith(", this program): another port of this program has it open."),
+                 qPrintable(SerialOpenAdvice(EBUSY, "COM2", pty.slavePath, QString())));
+    }
+
+    // Root opens any device, so the open is tried as nobody, who is in no group.
+    void permissionDeniedNamesGroupAndFix_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("group dialout may")
+            << 0660 << "(owner root, group dialout, crw-rw----) may be opened by the group dialout. "
+                       "Add the user to it: sudo usermod -aG dialout nobody, then log out and in "
+                       "again.";
+        QTest::newRow("owner only") << 0600 << "(owner root, group dialout, crw-------) may be "
+                                               "opened by its owner only.";
+    }
+
+    void permissionDeniedNamesGroupAndFix() {
+        QFETCH(int, mode);
+        QFETCH(QString, expected);
+        const Pty pty;
+        const QByteArray path = QFile::encodeName(pty.slavePath);
+        QVERIFY(::chown(path.constData(), 0, 20) == 0); // dialout
+        QVERIFY(::chmod(path.constData(), mode_t(mode)) == 0);
+        const QByteArray out = asNobody([&] {
+            SerialDevice device;
+            const int r = device.Open(pty.slavePath);
+            return (QString::number(r) + "|" + SerialOpenAdvice(-r, "COM1", pty.slavePath, {}))
+                .toUtf8();
+        });
+        const QString text = QString::fromUtf8(out);
+        QVERIFY2(text.startsWith(QString::number(-EACCES) + "|" + pty.slavePath + " (owner root"),
+                 qPrintable(text));
+        QVERIFY2(text.contains(expected), qPrintable(text));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerialPorts)
+#include "serial_ports_test.moc"
