@@ -51,20 +51,72 @@ QString TDeviceConfig::ModemText() {
     return modem >= 0 ? mModems.GetSetting(modem, mdkFriendlyName) : QString();
 }
 
-QString TDeviceConfig::PortDevice() const {
+QString TDeviceConfig::portTarget() const {
     if (port.isEmpty()) return QString();
-    const QString path = SerialDevicePath(port, mSettings.AppDir());
-    if (QFileInfo::exists(path)) return path;
+    if (!mBindDevice.isEmpty() && mBindPort == port) return mBindDevice;
+    return SerialDevicePath(port, mSettings.AppDir());
+}
+
+QString TDeviceConfig::PortDevice() const {
+    const QString path = portTarget();
+    if (path.isEmpty() || QFileInfo::exists(path)) return path;
     return QStringLiteral("No device (") + path + QStringLiteral(" does not exist)");
+}
+
+QList<TDeviceConfig::TPortChoice> TDeviceConfig::PortChoices() const {
+    QList<TPortChoice> choices;
+    if (port.isEmpty()) return choices;
+    const QString now = SerialDevicePath(port, mSettings.AppDir());
+    const QString nowDevice = QFileInfo(now).canonicalFilePath();
+    bool listed = false;
+    for (const TSerialPortInfo& info : mMachinePorts) {
+        const bool current = !nowDevice.isEmpty() && info.Device == nowDevice;
+        // Slots without a UART would fill the list (a PC may have 32 of them).
+        if (info.NoUart && !current) continue;
+        listed = listed || current;
+        choices.append({info.Path, info.Label()});
+    }
+    if (!listed)
+        choices.append({now, QFileInfo::exists(now) ? now : now + QStringLiteral(" (missing)")});
+    return choices;
+}
+
+int TDeviceConfig::PortChoice() const {
+    const QList<TPortChoice> choices = PortChoices();
+    const QString target = portTarget();
+    const QString device = QFileInfo(target).canonicalFilePath();
+    for (int i = 0; i < choices.size(); ++i)
+        if (choices[i].Path == target) return i;
+    for (int i = 0; i < choices.size(); ++i)
+        if (!device.isEmpty() && QFileInfo(choices[i].Path).canonicalFilePath() == device) return i;
+    return -1;
+}
+
+void TDeviceConfig::ChoosePortDevice(int index) {
+    const QList<TPortChoice> choices = PortChoices();
+    if (port.isEmpty() || index < 0 || index >= choices.size()) return;
+    mBindPort = port;
+    mBindDevice = choices[index].Path;
+    // The modem found on that device now belongs to the port.
+    if (page != DirectType) fillModems();
+}
+
+bool TDeviceConfig::attachedToPort(const QString& attached) const {
+    if (attached == port) return true;
+    // A modem found on a device that no port linked to carries the device's path.
+    if (!attached.startsWith('/')) return false;
+    const QString device = QFileInfo(portTarget()).canonicalFilePath();
+    return !device.isEmpty() && QFileInfo(attached).canonicalFilePath() == device;
 }
 
 void TDeviceConfig::fillModems() {
     modem = -1;
     for (int i = 0; i < mModems.Count(); ++i)
-        if (mModems.GetSetting(i, mdkAttachedTo) == port) modem = i;
+        if (attachedToPort(mModems.GetSetting(i, mdkAttachedTo))) modem = i;
 }
 
 void TDeviceConfig::Show() {
+    mMachinePorts = ListSerialPorts(DevRoot, SysRoot);
     mModems.CopyFrom(&mGivenModems);
     fillModems();
 
@@ -106,6 +158,8 @@ void TDeviceConfig::Show() {
 }
 
 void TDeviceConfig::TypeOrPortChanged() {
+    // A device chosen for another port is not bound to this one.
+    if (mBindPort != port) mBindDevice.clear();
     page = type;
     if (page != DirectType) fillModems();
 }
@@ -114,7 +168,7 @@ void TDeviceConfig::ModemChanged() {
     if (modem < 0 || modem >= mModems.Count()) return;
     mModems.CurrentIndex = modem;
     const QString attached = mModems.GetSetting(modem, mdkAttachedTo);
-    if (attached == UserDefined || attached.isEmpty() || attached == port) return;
+    if (attached == UserDefined || attached.isEmpty() || attachedToPort(attached)) return;
     mPrompt.MessageBox(QStringLiteral("Setting may be incorrect!\r\nThis device appears to be "
                                       "connected on ") +
                            attached + "!",
@@ -170,6 +224,18 @@ bool TDeviceConfig::Ok() {
     // that would store a device without a port (and drop it from the list when it is saved).
     if (port.isEmpty()) return fail(QStringLiteral("Invalid port selected!"));
     if (baud.isEmpty()) return fail(QStringLiteral("Invalid baud rate selected!"));
+    if (page != DirectType && ModemText().isEmpty())
+        return fail(modem < 0 ? QStringLiteral("Invalid modem selected!")
+                              : QStringLiteral("Modem is not properly configured!"));
+    // The port's link; the device goes on storing "COMn". Nothing is handed back when the link
+    // cannot be written.
+    if (!mBindDevice.isEmpty() && mBindPort == port &&
+        mBindDevice != SerialDevicePath(port, mSettings.AppDir())) {
+        QString error;
+        if (!BindSerialPort(mSettings.AppDir(), port, mBindDevice, error))
+            return fail(QStringLiteral("Cannot bind ") + port + QStringLiteral(" to ") +
+                        mBindDevice + ": " + error);
+    }
 
     mWorking[dvkDevDelay].SetStr(QString::number(delay));
     mWorking[dvkDevType].SetStr(page);
@@ -180,9 +246,6 @@ bool TDeviceConfig::Ok() {
         mWorking[dvkDevParam].SetStr(
             QStringList{port, baud, QString::number(bits), parity, stopBits}.join(','));
     } else {
-        if (ModemText().isEmpty())
-            return fail(modem < 0 ? QStringLiteral("Invalid modem selected!")
-                                  : QStringLiteral("Modem is not properly configured!"));
         // The device refers to the modem it shows, whichever entry was worked on last.
         mModems.CurrentIndex = modem;
         mGivenModems.CopyFrom(&mModems);

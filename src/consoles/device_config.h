@@ -3,7 +3,12 @@
 // modem on a port) and the modem catalogue it picks from. Works on a copy of the catalogue and of
 // the device record; both go back to the caller only on OK (the catalogue only for a modem
 // device).
+//
+// The port (COMn, as the device stores it) can be bound to one of this machine's serial devices,
+// listed by their Linux names; OK then points the program folder's link ports/COMn at it (at its
+// stable /dev/serial/by-id name where it has one).
 #include "engine/devices.h"
+#include "platform/serial_ports.h"
 #include "serial/modems.h"
 
 #include <QString>
@@ -48,8 +53,26 @@ public:
     // cbModem's text: the selected entry's name (empty without a selection).
     QString ModemText();
     // The device the chosen port opens on this machine (the target of the program folder's
-    // ports/COMn link, else /dev/ttyS(n-1)), or a text saying that there is none.
+    // ports/COMn link, else /dev/ttyS(n-1)), or a text saying that there is none; once a device
+    // has been chosen for the port, that device.
     QString PortDevice() const;
+
+    // Where the machine's serial devices are looked for (tests point them at a tree of their own).
+    QString DevRoot = QStringLiteral("/dev");
+    QString SysRoot = QStringLiteral("/sys");
+    // One entry of the device list: what the port would be bound to, and its line in the list.
+    struct TPortChoice {
+        QString Path;
+        QString Label;
+    };
+    // The device list for the chosen port: this machine's serial devices (ttyS slots without a
+    // UART only when the port leads to one), and where the port leads now when that is none of
+    // them (a test line, a device that is missing).
+    QList<TPortChoice> PortChoices() const;
+    // The entry of PortChoices() the port leads to (or is to be bound to); -1 for none.
+    int PortChoice() const;
+    // The operator chose an entry of PortChoices(): OK binds the port to it.
+    void ChoosePortDevice(int index);
 
     // FormShow: the catalogue copied, the controls filled from the device.
     void Show();
@@ -79,6 +102,13 @@ public:
 private:
     void fillModems();
     bool fail(const QString& text);
+    // Where the port leads: the chosen device, else what its link (or the default) names.
+    QString portTarget() const;
+    // True when a modem's attached-to text names the chosen port, or the device it leads to.
+    bool attachedToPort(const QString& attached) const;
+
+    std::vector<TSerialPortInfo> mMachinePorts; // read when the dialog is shown
+    QString mBindPort, mBindDevice;             // the device chosen for a port, bound on OK
 
     TModemsList& mGivenModems;
     TCommDevice& mGivenDevice;

@@ -64,22 +64,29 @@ TfrmConn::TfrmConn(TModemsList& modems, TCommDevice& device, const TSettings& se
 
     auto* grid = new QGridLayout(tabSerial);
     cbPort = makeList("cbPort", TDeviceConfig::Ports, tabSerial);
+    grid->addWidget(labelFor(QStringLiteral("Port #:"), cbPort, tabSerial), 0, 0);
+    grid->addWidget(cbPort, 0, 1);
+    // This machine's serial devices by their Linux names; the one chosen is what the port opens
+    // once the dialog closes with OK.
+    cbPortDevice = makeList("cbPortDevice", {}, tabSerial);
+    cbPortDevice->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cbPortDevice->setMinimumContentsLength(44);
+    grid->addWidget(labelFor(QStringLiteral("Device:"), cbPortDevice, tabSerial), 1, 0);
+    grid->addWidget(cbPortDevice, 1, 1, 1, 3);
     // The Linux device that the port opens, so the operator sees where "COM3" leads.
     mPortDevice = new QLabel(tabSerial);
     mPortDevice->setObjectName(QStringLiteral("lbPortDevice"));
     mPortDevice->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    mPortDevice->setMinimumWidth(220);
-    grid->addWidget(labelFor(QStringLiteral("Port #:"), cbPort, tabSerial), 0, 0);
-    grid->addWidget(cbPort, 0, 1);
-    grid->addWidget(mPortDevice, 0, 2, 1, 2);
+    mPortDevice->setWordWrap(true);
+    grid->addWidget(mPortDevice, 2, 1, 1, 3);
 
     cbBaud = makeList("cbBaud", TDeviceConfig::Bauds, tabSerial);
-    grid->addWidget(labelFor(QStringLiteral("Port baud rate:"), cbBaud, tabSerial), 1, 0);
-    grid->addWidget(cbBaud, 1, 1);
+    grid->addWidget(labelFor(QStringLiteral("Port baud rate:"), cbBaud, tabSerial), 3, 0);
+    grid->addWidget(cbBaud, 3, 1);
 
     cbDev = makeList("cbDev", TDeviceConfig::Types, tabSerial);
-    grid->addWidget(labelFor(QStringLiteral("Type:"), cbDev, tabSerial), 2, 0);
-    grid->addWidget(cbDev, 2, 1);
+    grid->addWidget(labelFor(QStringLiteral("Type:"), cbDev, tabSerial), 4, 0);
+    grid->addWidget(cbDev, 4, 1);
 
     pRetr = new QWidget(tabSerial);
     pRetr->setObjectName(QStringLiteral("pRetr"));
@@ -88,13 +95,13 @@ TfrmConn::TfrmConn(TModemsList& modems, TCommDevice& device, const TSettings& se
     spRetry = makeNumber("spRetry", TDeviceConfig::MinRetries, TDeviceConfig::MaxRetries, 1, pRetr);
     retries->addWidget(labelFor(QStringLiteral("Max retries:"), spRetry, pRetr));
     retries->addWidget(spRetry);
-    grid->addWidget(pRetr, 2, 2, 1, 2);
+    grid->addWidget(pRetr, 4, 2, 1, 2);
 
     spDelay = makeNumber("spDelay", TDeviceConfig::MinDelay, TDeviceConfig::MaxDelay,
                          TDeviceConfig::DelayStep, tabSerial);
-    grid->addWidget(labelFor(QStringLiteral("Response delay:"), spDelay, tabSerial), 3, 0);
-    grid->addWidget(spDelay, 3, 1);
-    grid->addWidget(new QLabel(QStringLiteral("ms"), tabSerial), 3, 2);
+    grid->addWidget(labelFor(QStringLiteral("Response delay:"), spDelay, tabSerial), 5, 0);
+    grid->addWidget(spDelay, 5, 1);
+    grid->addWidget(new QLabel(QStringLiteral("ms"), tabSerial), 5, 2);
 
     nbSerial = new QStackedWidget(tabSerial);
     nbSerial->setObjectName(QStringLiteral("nbSerial"));
@@ -130,7 +137,7 @@ TfrmConn::TfrmConn(TModemsList& modems, TCommDevice& device, const TSettings& se
     modemGrid->addWidget(remove, 1, 3);
     modemGrid->setRowStretch(2, 1);
     nbSerial->addWidget(modem);
-    grid->addWidget(nbSerial, 4, 0, 1, 4);
+    grid->addWidget(nbSerial, 6, 0, 1, 4);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -146,6 +153,10 @@ TfrmConn::TfrmConn(TModemsList& modems, TCommDevice& device, const TSettings& se
     connect(cbPort, &QComboBox::activated, this, &TfrmConn::portOrTypeChosen);
     connect(cbDev, &QComboBox::activated, this, &TfrmConn::portOrTypeChosen);
     connect(cbModem, &QComboBox::activated, this, &TfrmConn::modemChosen);
+    connect(cbPortDevice, &QComboBox::activated, this, [this](int index) {
+        mPresenter.ChoosePortDevice(index);
+        showState();
+    });
     connect(cbBaud, &QComboBox::activated, this,
             [this] { mPresenter.baud = cbBaud->currentText(); });
     connect(cbParity, &QComboBox::activated, this,
@@ -195,6 +206,10 @@ void TfrmConn::showState() {
     mShowing = true;
     const TDeviceConfig& p = mPresenter;
     selectText(cbPort, p.port);
+    cbPortDevice->clear();
+    for (const TDeviceConfig::TPortChoice& choice : p.PortChoices())
+        cbPortDevice->addItem(choice.Label, choice.Path);
+    cbPortDevice->setCurrentIndex(p.PortChoice());
     mPortDevice->setText(p.PortDevice());
     selectText(cbBaud, p.baud);
     selectText(cbDev, p.type);

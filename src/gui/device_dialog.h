@@ -40,6 +40,7 @@ private:
     const TSettings& mSettings;
     IPrompt& mPrompt;
     QComboBox* cbPort;
+    QComboBox* cbPortDevice;
     QLabel* mPortDevice;
     QComboBox* cbBaud;
     QComboBox* cbDev;

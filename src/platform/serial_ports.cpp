@@ -137,6 +137,26 @@ std::vector<TSerialPortInfo> ListSerialPorts(const QString& devRoot, const QStri
     return stable;
 }
 
+bool BindSerialPort(const QString& appDir, const QString& port, const QString& device,
+                    QString& error) {
+    const QString folder = QDir(appDir).filePath(QStringLiteral("ports"));
+    if (!QDir().mkpath(folder)) {
+        error = QStringLiteral("cannot create ") + folder;
+        return false;
+    }
+    const QByteArray link = QFile::encodeName(folder + '/' + port);
+    const QByteArray temporary =
+        QFile::encodeName(folder + "/." + port + '.' + QString::number(::getpid()));
+    ::unlink(temporary.constData());
+    if (::symlink(QFile::encodeName(device).constData(), temporary.constData()) != 0 ||
+        ::rename(temporary.constData(), link.constData()) != 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        ::unlink(temporary.constData());
+        return false;
+    }
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Why a device cannot be opened
 

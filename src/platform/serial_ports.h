@@ -33,6 +33,11 @@ struct TSerialPortInfo {
     QString Label() const;
 };
 
+// Points the program folder's link ports/<port> at `device` (replacing the link in one step, so
+// that a port never leads nowhere meanwhile). False with `error` set when it cannot.
+bool BindSerialPort(const QString& appDir, const QString& port, const QString& device,
+                    QString& error);
+
 // Stable names first (by name), then ttyS*, ttyUSB*, ttyACM* without one (in number order),
 // then the ttyS slots without a UART. Devices whose node is missing from `devRoot` are left out.
 std::vector<TSerialPortInfo> ListSerialPorts(const QString& devRoot = QStringLiteral("/dev"),

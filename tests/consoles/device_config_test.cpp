@@ -1,14 +1,20 @@
 // "Device Configuration" without its window: a new device's values, direct and modem devices
 // stored and shown again, the modem list following the port, the warning for a modem found on
 // another port, the checks on OK with their messages, adding, editing and deleting modems on the
-// dialog's copy, and the caller's catalogue and device untouched until OK.
+// dialog's copy, and the caller's catalogue and device untouched until OK; the machine's serial
+// devices listed for a port and the chosen one bound to it (a port that then talks over a
+// pseudo-terminal behind a stable name).
+#include "common/fake_machine.h"
 #include "common/test_home.h"
 #include "consoles/device_config.h"
 #include "consoles/device_fixtures.h"
+#include "serial/comm.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTest>
+#include <fcntl.h>
+#include <pty.h>
 
 namespace {
 void store(TCommDevice& device, const QString& type, const QString& name, const QString& guid,
@@ -431,6 +437,114 @@ private Q_SLOTS:
         QVERIFY2(dialog.PortDevice().contains("/dev/ttyS8"), qPrintable(dialog.PortDevice()));
         dialog.port.clear();
         QCOMPARE(dialog.PortDevice(), QString());
+    }
+
+    void machineDevicesListedAndBoundOnOk() {
+        TestHome home(1);
+        int master = -1, slave = -1;
+        char name[256] = {};
+        QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
+        FakeMachine m{home.path() + "machine"};
+        MakeSmallMachine(m, QString::fromLocal8Bit(name));
+        const QString ftdi = m.dev() + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
+        const QString line = m.dev() + "/serial/by-id/usb-Virtual_Line_42-if00";
+        QVERIFY(makeLink(home.file("unplugged"), home.file("ports/COM3")));
+        TModemsList& modems = *home.ctx().modems;
+        addModem(modems, "Line modem", line);
+        TCommDevice& device = newDevice(home);
+        store(device, "Direct", "COM3", "COM3", "COM3,115200,8,None,1");
+        const auto open = [&] {
+            auto dialog = std::make_unique<TDeviceConfig>(modems, device, home.settings(),
+                                                          home.prompt());
+            dialog->DevRoot = m.dev();
+            dialog->SysRoot = m.sys();
+            dialog->Show();
+            return dialog;
+        };
+        const auto labels = [](const TDeviceConfig& d) {
+            QStringList out;
+            for (const auto& c : d.PortChoices())
+                out << c.Label;
+            return out;
+        };
+
+        // Stable names first, no UART-less slots, and where COM3 leads now (nowhere).
+        auto dialog = open();
+        const QString pts = QString::fromLocal8Bit(name).mid(5);
+        QCOMPARE(labels(*dialog), (QStringList{"ttyUSB0: FTDI FT232R USB UART, serial A1B2C3 "
+                                               "(ftdi_sio)",
+                                               pts, "ttyS0 (serial)",
+                                               home.file("unplugged") + " (missing)"}));
+        QCOMPARE(dialog->PortChoice(), 3);
+        // A port that leads to a slot without a UART shows that one slot.
+        QVERIFY(makeLink(m.dev() + "/ttyS1", home.file("ports/COM2")));
+        dialog->port = "COM2";
+        dialog->TypeOrPortChanged();
+        QCOMPARE(labels(*dialog).last(), QString("ttyS1: no UART found"));
+        // Chosen for COM3, then the port changed: nothing is bound.
+        dialog->port = "COM3";
+        dialog->TypeOrPortChanged();
+        dialog->ChoosePortDevice(0);
+        QCOMPARE(dialog->PortDevice(), ftdi);
+        dialog->port = "COM4";
+        dialog->TypeOrPortChanged();
+        dialog->port = "COM3";
+        dialog->TypeOrPortChanged();
+        QCOMPARE(dialog->PortChoice(), 3);
+        // Chosen and cancelled (the dialog goes without OK): the link is as it was.
+        dialog->ChoosePortDevice(1);
+        dialog.reset();
+        QCOMPARE(QFileInfo(home.file("ports/COM3")).symLinkTarget(), home.file("unplugged"));
+
+        // Chosen and OK: the link names the stable name, the device still says "COM3", and the
+        // modem found on that device belongs to the port without a warning.
+        dialog = open();
+        dialog->ChoosePortDevice(1);
+        QCOMPARE(dialog->PortDevice(), line);
+        dialog->type = "Modem";
+        dialog->TypeOrPortChanged();
+        QCOMPARE(dialog->ModemText(), QString("Line modem"));
+        dialog->ModemChanged();
+        dialog->type = "Direct";
+        dialog->TypeOrPortChanged();
+        QVERIFY(dialog->Ok());
+        QVERIFY(home.prompt().boxes.isEmpty());
+        QCOMPARE(QFileInfo(home.file("ports/COM3")).symLinkTarget(), line);
+        QCOMPARE(device.Get(dvkDevParam), QString("COM3,115200,8,None,1"));
+        QCOMPARE(open()->PortChoice(), 1);
+
+        // The port now talks over the line behind the stable name.
+        TVaComm port;
+        port.SetPortMapFolder(home.path());
+        port.SetPortNum(3);
+        port.Open();
+        QVERIFY(port.WriteText(QByteArray("ping")));
+        QByteArray far;
+        QVERIFY(QTest::qWaitFor([&] {
+            char buf[16];
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n > 0) far.append(buf, n);
+            return far == "ping";
+        }, 5000));
+        QCOMPARE(::write(master, "pong", 4), ssize_t(4));
+        QVERIFY(QTest::qWaitFor([&] { return port.BytesWaiting() == 4; }, 5000));
+        char got[4];
+        QCOMPARE(port.ReadData(got, 4), 4);
+        QCOMPARE(QByteArray(got, 4), QByteArray("pong"));
+        port.Close();
+
+        // A link that cannot be written keeps the dialog open and hands nothing back.
+        QVERIFY(QFile::remove(home.file("ports/COM3")));
+        QVERIFY(QDir().mkpath(home.file("ports/COM3/in-the-way")));
+        dialog = open();
+        dialog->ChoosePortDevice(0);
+        dialog->baud = "9600";
+        QVERIFY(!dialog->Ok());
+        QVERIFY2(home.prompt().texts().last().startsWith("Cannot bind COM3 to " + ftdi + ": "),
+                 qPrintable(home.prompt().texts().last()));
+        QCOMPARE(device.Get(dvkDevParam), QString("COM3,115200,8,None,1"));
+        ::close(master);
+        ::close(slave);
     }
 };
 

@@ -1,6 +1,7 @@
 // "Device Configuration" and "Modem Parameters" as windows, on the offscreen platform: their
 // designed controls and captions, the role's panels, the page following the type, the device a
-// port leads to, EditDevice's OK and Cancel, and a modem added through "Modem Parameters".
+// port leads to and the machine's devices to bind it to, EditDevice's OK and Cancel, and a modem added through "Modem Parameters".
+#include "common/fake_machine.h"
 #include "common/test_home.h"
 #include "consoles/device_fixtures.h"
 #include "gui/device_dialog.h"
@@ -167,6 +168,31 @@ private Q_SLOTS:
                              "on COM3!"});
         choose(child<QComboBox>(&dialog, "cbDev"), "Direct");
         QCOMPARE(nbSerial->currentWidget()->objectName(), QString("Direct"));
+    }
+
+    void portBoundToAMachineDevice() {
+        TestHome home(1);
+        FakeMachine m{home.path() + "machine"};
+        MakeSmallMachine(m, QString());
+        const QString ftdi = m.dev() + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
+        QVERIFY(makeLink(m.dev() + "/ttyS0", home.file("ports/COM1")));
+        TCommDevice& device = newDevice(home);
+        TfrmConn dialog(*home.ctx().modems, device, home.settings(), home.prompt());
+        dialog.presenter().DevRoot = m.dev();
+        dialog.presenter().SysRoot = m.sys();
+        dialog.show();
+        auto* list = child<QComboBox>(&dialog, "cbPortDevice");
+        QCOMPARE(items(list), (QStringList{"ttyUSB0: FTDI FT232R USB UART, serial A1B2C3 (ftdi_sio)",
+                                           "ttyS0 (serial)"}));
+        QCOMPARE(list->currentIndex(), 1);
+        QVERIFY(labels(&dialog).contains("Device:"));
+        choose(list, items(list).first());
+        QCOMPARE(child<QLabel>(&dialog, "lbPortDevice")->text(), ftdi);
+        QCOMPARE(QFileInfo(home.file("ports/COM1")).symLinkTarget(), m.dev() + "/ttyS0");
+        child<QPushButton>(&dialog, "btOk")->click();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(QFileInfo(home.file("ports/COM1")).symLinkTarget(), ftdi);
+        QCOMPARE(device.Get(dvkDevParam).section(',', 0, 0), QString("COM1"));
     }
 
     void editDeviceWritesBackOnlyOnOk() {

@@ -2,6 +2,7 @@
 // gui_screenshots OUTPUT_FOLDER writes one PNG per window (and per tab). Run by
 // scripts/screenshots.sh; the gui_screenshots test checks that every picture is made.
 #include "app/shell.h"
+#include "common/fake_machine.h"
 #include "common/test_home.h"
 #include "consoles/client_console.h"
 #include "consoles/server_console.h"
@@ -123,7 +124,14 @@ void deviceDialogs() {
         modems.AddModem();
         modems.PutSetting(0, mdkFriendlyName, QStringLiteral("Hayes Accura 56K"));
         modems.PutSetting(0, mdkAttachedTo, QStringLiteral("COM1"));
+        // A machine with a USB adapter, bound to COM1.
+        FakeMachine machine{home.path() + "machine"};
+        MakeSmallMachine(machine, QString());
+        makeLink(machine.dev() + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0",
+                 home.file("ports/COM1"));
         TfrmConn conn(modems, device, home.settings(), home.prompt());
+        conn.presenter().DevRoot = machine.dev();
+        conn.presenter().SysRoot = machine.sys();
         save(&conn, "device-direct-" + suffix);
         if (auto* type = conn.findChild<QComboBox*>(QStringLiteral("cbDev"))) {
             type->setCurrentIndex(1);

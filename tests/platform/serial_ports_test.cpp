@@ -3,6 +3,7 @@
 // last, the system console marked, stale names and missing nodes left out) and on this machine;
 // the advice for a missing device, one that another process holds (found in /proc), and one the
 // user may not open (tried as "nobody" in a child process, since root opens anything).
+#include "common/fake_machine.h"
 #include "common/test_home.h"
 #include "platform/serial_device.h"
 #include "platform/serial_ports.h"
@@ -21,44 +22,6 @@
 #include <unistd.h>
 
 namespace {
-// A symbolic link at `link` to `target` (relative targets are kept as given), folders made.
-bool makeLink(const QString& target, const QString& link) {
-    QDir().mkpath(QFileInfo(link).path());
-    return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) == 0;
-}
-
-// A fake sysfs and /dev under `root`: `sys/class/tty/NAME` with its attributes, a `device` link
-// into `sys/devices`, and the driver links a kernel makes.
-struct FakeMachine {
-    QString root;
-    QString sys() const { return root + "/sys"; }
-    QString dev() const { return root + "/dev"; }
-
-    void file(const QString& path, const QByteArray& text) { QVERIFY(WriteFile(path, text + "\n")); }
-    void driver(const QString& deviceDir, const QString& bus, const QString& name) {
-        QVERIFY(QDir().mkpath(sys() + "/bus/" + bus + "/drivers/" + name));
-        QVERIFY(makeLink(sys() + "/bus/" + bus + "/drivers/" + name, deviceDir + "/driver"));
-    }
-    // A tty whose device is `deviceDir` (relative to sys/devices).
-    void tty(const QString& name, const QString& deviceDir, const QByteArray& type = "4",
-             bool node = true) {
-        const QString entry = sys() + "/class/tty/" + name;
-        QVERIFY(QDir().mkpath(sys() + "/devices/" + deviceDir));
-        QVERIFY(makeLink(sys() + "/devices/" + deviceDir, entry + "/device"));
-        file(entry + "/type", type);
-        if (node) QVERIFY(WriteFile(dev() + "/" + name, ""));
-    }
-    void usbDevice(const QString& dir, const QByteArray& maker, const QByteArray& product,
-                   const QByteArray& serial, const QByteArray& vendor, const QByteArray& id) {
-        const QString d = sys() + "/devices/" + dir;
-        file(d + "/idVendor", vendor);
-        file(d + "/idProduct", id);
-        file(d + "/manufacturer", maker);
-        file(d + "/product", product);
-        if (!serial.isEmpty()) file(d + "/serial", serial);
-    }
-};
-
 // A pseudo-terminal whose slave is not held open by this process.
 struct Pty {
     int master = -1;
