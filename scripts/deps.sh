@@ -4,7 +4,11 @@
 # own result.
 set -euo pipefail
 exec 1>&2
-packages=(cmake ninja-build g++ clang libclang-rt-dev qt6-base-dev qt6-base-dev-tools libgl-dev libqt6svg6 socat lrzsz xvfb xauth trayer dpkg-dev file)
+# lintian, appstream (appstreamcli), desktop-file-utils and man-db check the package
+# (scripts/package-check.sh).
+packages=(cmake ninja-build g++ clang libclang-rt-dev qt6-base-dev qt6-base-dev-tools libgl-dev
+  libqt6svg6 socat lrzsz xvfb xauth trayer dpkg-dev file lintian appstream desktop-file-utils
+  man-db)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

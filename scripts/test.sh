@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds Marrowline from scratch with AddressSanitizer and UndefinedBehaviorSanitizer and runs
-# every test, then builds the fuzz targets with clang and runs each for a few seconds
-# (FUZZ_SECONDS, default 5; 0 leaves them out). Usage: scripts/test.sh [ctest arguments...]
+# every test, then checks the Debian package of that build (lintian, AppStream metadata, desktop
+# entry, manual pages: scripts/package-check.sh), then builds the fuzz targets with clang and
+# runs each for a few seconds (FUZZ_SECONDS, default 5; 0 leaves them out). Usage:
+# scripts/test.sh [ctest arguments...]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/deps.sh"
@@ -16,6 +18,17 @@ cd "$build"
 status=0
 ctest --output-on-failure -j 2 -LE realtime "$@" || status=1
 ctest --output-on-failure -j 2 -L realtime --repeat until-pass:2 "$@" || status=1
+# The package as a distribution would check it: only on a whole run, like fuzzing.
+if [ $# -eq 0 ]; then
+    rm -rf "$build/package"
+    if cpack -G DEB --config "$build/CPackConfig.cmake" -B "$build/package" >"$build/cpack.log" 2>&1; then
+        "$top/scripts/package-check.sh" "$build"/package/marrowline_*.deb || status=1
+    else
+        cat "$build/cpack.log"
+        echo "package-check: cpack failed"
+        status=1
+    fi
+fi
 # Fuzzing: only on a whole run (ctest arguments pick tests, not fuzz targets).
 seconds=${FUZZ_SECONDS:-5}
 if [ $# -eq 0 ] && [ "$seconds" != 0 ]; then

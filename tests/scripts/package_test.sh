@@ -41,7 +41,8 @@ field() { printf '%s\n' "$control" | sed -n "s/^$1: //p"; }
 [ "$(field Version)" = "$version" ] || bad "Version: $(field Version), not $version"
 [ "$(field Architecture)" = "$arch" ] || bad "Architecture: $(field Architecture)"
 [ "$(field Section)" = comm ] || bad "Section: $(field Section)"
-[ "$(field Maintainer)" = "Marrowline developers" ] || bad "Maintainer: $(field Maintainer)"
+[[ "$(field Maintainer)" =~ ^Marrowline\ developers\ \<[^@\ ]+@[^@\ ]+\>$ ]] ||
+    bad "Maintainer: $(field Maintainer)"
 depends=$(field Depends)
 # One entry per package, alternatives and versions dropped.
 packages=$(printf '%s\n' "$depends" | tr ',' '\n' | sed 's/[|(].*//; s/^ *//; s/ *$//')
@@ -97,6 +98,10 @@ expect() { # path, mode string
 for b in marrowline linesim mllog; do expect "usr/bin/$b" -rwxr-xr-x; done
 unit_path=usr/lib/systemd/system/marrowline.service
 for f in "$unit_path" usr/share/applications/marrowline.desktop \
+         usr/share/metainfo/org.marrowline.marrowline.metainfo.xml \
+         usr/share/man/man1/marrowline.1.gz usr/share/man/man1/linesim.1.gz \
+         usr/share/man/man1/mllog.1.gz usr/share/doc/marrowline/copyright \
+         usr/share/doc/marrowline/changelog.gz \
          usr/share/icons/hicolor/scalable/apps/marrowline.svg \
          usr/share/marrowline/icons/marrowline-choice.svg \
          usr/share/marrowline/icons/marrowline-client.svg \
