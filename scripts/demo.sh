@@ -6,17 +6,56 @@
 # results logs, and checks every received file byte for byte. Leaves nothing running.
 #
 #   scripts/demo.sh     KEEP=1 keeps the temporary folder; MARROWLINE_BUILD=DIR uses an existing
-#                       build folder instead of building
+#                       build folder instead of building; BUILD_DIR=DIR builds there (build/)
+#
+# While building it shows one progress line; the build's whole output goes to a log file whose
+# name it prints.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+
+# Reads the build's output and keeps one line up to date on a terminal: the package set-up, the
+# configuration, then ninja's "[step/steps]".
+show_progress() {
+    local line state="preparing" shown=""
+    while IFS= read -r line; do
+        case $line in
+            \[*/*\]*) state="compiling ${line%%]*}]" ;;
+            --*) state="configuring" ;;
+            Installing:*) state="installing packages" ;;
+        esac
+        if [ -t 1 ] && [ "$state" != "$shown" ]; then
+            printf '\r\033[K   %s' "$state"
+            shown=$state
+        fi
+    done
+    [ -t 1 ] && printf '\r\033[K'
+    return 0
+}
 
 if [ -n "${MARROWLINE_BUILD:-}" ]; then
     build=$MARROWLINE_BUILD # an existing build folder; nothing is built
     marrowline="$build/src/marrowline"
 else
-    echo "== Building"
-    marrowline=$("$top/scripts/build.sh")
-    build=$(dirname "$(dirname "$marrowline")")
+    build=${BUILD_DIR:-$top/build}
+    mkdir -p "$build"
+    log=$build/demo-build.log
+    echo "== Building into $build (full log: $log)"
+    build_started=$SECONDS
+    # build.sh prints the program's path on standard output, everything else on standard error.
+    if ! { BUILD_DIR=$build "$top/scripts/build.sh" 2>&1 >"$build/demo-build.path"; } |
+            tee "$log" | show_progress; then
+        tail -n 30 "$log"
+        echo "== Build FAILED; the whole output is in $log"
+        exit 1
+    fi
+    marrowline=$(cat "$build/demo-build.path")
+    rm -f "$build/demo-build.path"
+    warnings=$(grep -c 'warning:' "$log" || true)
+    if [ "$warnings" = 0 ]; then
+        echo "   built in $((SECONDS - build_started)) s, no compiler warnings"
+    else
+        echo "   built in $((SECONDS - build_started)) s, $warnings compiler warning(s): see $log"
+    fi
 fi
 linesim="$build/tools/linesim/linesim"
 mllog="$build/tools/mllog/mllog"
