@@ -38,12 +38,20 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do [ -S "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.05; done
 [ -S "/tmp/.X11-unix/X${display#:}" ] || { cat "$work/xvfb.log"; exit 1; }
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+# A start that does not get there within 30 s ends the run: gave_up PID EXECUTABLE OUTPUT.
+gave_up() {
+    kill -KILL "$1" 2>/dev/null || true
+    echo "bench/startup.sh: $2 did not get there in 30 s; its output:" >&2
+    cat "$3" >&2
+    exit 1
+}
 
 # One first start: start MODE EXECUTABLE; prints the milliseconds until the window is mapped
 # (desktop) or the "no role" line is written (headless), polled every 10 ms.
@@ -57,13 +65,17 @@ start() {
         pid=$!
         until DISPLAY="$display" xdotool search --onlyvisible --name '^Marrowline 1\.00$' \
                 >/dev/null 2>&1; do
+            [ $(($(now_ms) - t0)) -lt 30000 ] || gave_up "$pid" "$exe" "$home/out"
             sleep 0.01
         done
     else
         env -u DISPLAY -u WAYLAND_DISPLAY MARROWLINE_HEADLESS=1 MARROWLINE_HOME="$home" \
             XDG_CONFIG_HOME="$home/.xdg" XDG_DATA_HOME="$home/.xdg" "$exe" >"$home/out" 2>&1 &
         pid=$!
-        until grep -q 'no role chosen' "$home/out"; do sleep 0.01; done
+        until grep -q 'no role chosen' "$home/out"; do
+            [ $(($(now_ms) - t0)) -lt 30000 ] || gave_up "$pid" "$exe" "$home/out"
+            sleep 0.01
+        done
     fi
     t1=$(now_ms)
     kill -TERM "$pid"
@@ -77,10 +89,11 @@ median() { tr ' ' '\n' | grep . | sort -n | awk '{a[NR] = $1} END {print a[int((
 declare -A times
 kinds=("desktop $new" "headless $new")
 [ -n "$old" ] && kinds+=("desktop $old")
-start desktop "$new" >/dev/null # warms the file cache and the font cache
+start desktop "$new" >/dev/null || exit 1 # warms the file cache and the font cache
 for _ in $(seq "$runs"); do
     for kind in "${kinds[@]}"; do
-        times[$kind]+="$(start $kind) "
+        t=$(start $kind) || exit 1
+        times[$kind]+="$t "
     done
 done
 

@@ -5,10 +5,10 @@
 set -euo pipefail
 exec 1>&2
 # lintian, appstream (appstreamcli), desktop-file-utils and man-db check the package
-# (scripts/package-check.sh).
+# (scripts/package-check.sh); xdotool finds windows for bench/startup.sh.
 packages=(cmake ninja-build g++ clang libclang-rt-dev qt6-base-dev qt6-base-dev-tools libgl-dev
   libqt6svg6 socat lrzsz xvfb xauth trayer dpkg-dev file lintian appstream desktop-file-utils
-  man-db)
+  man-db xdotool)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
