@@ -118,6 +118,10 @@ void TEngineBase::CreateComponents() {
     mXModem = std::make_unique<TVaXModem>();
     mXModem->SetExceptionHandler(toStatus);
     mXModem->SetProtocol(XModem1K);
+    // A modem's error correction holds bytes back for as long as it takes to repeat a frame the
+    // telephone line damaged, and the port's speed is not the line's: a block is given the
+    // second it always had. A direct line follows its own speed (TVaProtocol::DeliveryLatency).
+    if (IsModemDevice()) mXModem->SetDeliveryLatency(1000);
     mXModem->SetComm(mPort.get());
     mXModem->OnTransferStart = [this](TVaProtocol*) {
         Guard("yTransferStart", [&] { yTransferStart(); });

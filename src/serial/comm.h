@@ -4,10 +4,10 @@
 //
 // Threads: everything that reaches user code (received data, events, errors, OnOpen/OnClose) runs
 // on the main thread. The port's workers hand each delivery to the main thread and wait until it
-// has been handled. WriteData/WriteChar/WriteText, OutputDrained, IsOpen and the dispatcher's
-// WriteData/WriteChar may also be called from another worker (the transfer engine's thread);
-// everything else belongs to the main thread. Deliveries travel through the application object:
-// create ports after it and close them before it goes.
+// has been handled. WriteData/WriteChar/WriteText, OutputDrained, BytesWaiting, IsOpen and the
+// dispatcher's WriteData/WriteChar may also be called from another worker (the transfer engine's
+// thread); everything else belongs to the main thread. Deliveries travel through the application
+// object: create ports after it and close them before it goes.
 #include <QByteArray>
 #include <QObject>
 #include <QString>

@@ -1,5 +1,6 @@
 #include "serial/xmodem.h"
 
+#include "serial/xmodem_block.h"
 #include "serial/xmodem_thread.h"
 
 #include <algorithm>
@@ -84,6 +85,18 @@ int TVaProtocol::HandleCommRoom() {
     return -1;
 }
 
+int TVaProtocol::InBlockQuietMs() const {
+    int bitsPerSecond = 0, bitsPerCharacter = 10;
+    if (TVaComm* port = Comm()) {
+        bitsPerSecond =
+            port->Baudrate() == brUser ? port->UserBaudrate() : BaudrateValue(port->Baudrate());
+        // Start bit, data bits, parity, stop bits (one and a half counts as two).
+        bitsPerCharacter = 1 + 4 + int(port->Databits()) + (port->Parity() != paNone ? 1 : 0) +
+                           (port->Stopbits() == sb1 ? 1 : 2);
+    }
+    return xmodem::InBlockQuietMs(bitsPerSecond, bitsPerCharacter, mDeliveryLatency, mTimeout);
+}
+
 void TVaProtocol::releaseEndedWorker() {
     if (!mEndedWorker) return;
     mEndedWorker->wait();
@@ -145,6 +158,7 @@ std::unique_ptr<TVaProtocolThread> TVaXModem::CreateWorker() {
     settings.Timeout = Timeout();
     settings.MaxErrors = MaxErrors();
     settings.BufferSize = BufferSize();
+    settings.QuietMs = InBlockQuietMs();
     return std::make_unique<TVaXModemThread>(this, settings,
                                              TVaXYModemThread::TFileSettings{mFileName, mProtocol});
 }

@@ -60,6 +60,15 @@ public:
     // Capacity in bytes of the worker's receive queue.
     int BufferSize() const { return mBufferSize; }
     void SetBufferSize(int value) { mBufferSize = value; }
+    // How long in ms the port and the line may hold received bytes back beyond their character
+    // time: a USB adapter's latency timer (16 ms), a peer that writes a block in pieces, a
+    // modem's error correction. A block whose bytes stop for longer than this plus a few dozen
+    // character times of the port's speed is taken as broken and asked for again (see
+    // xmodem::InBlockQuietMs); the same quiet gap ends the draining of a damaged block. Taken
+    // at Start.
+    int DeliveryLatency() const { return mDeliveryLatency; }
+    void SetDeliveryLatency(int ms) { mDeliveryLatency = ms; }
+    static constexpr int DefaultDeliveryLatency = 50;
 
     TTransferStart OnTransferStart;
     TTransferEnd OnTransferEnd;
@@ -71,6 +80,8 @@ protected:
     void HandleCommData(const char* Data, int Count) override;
     int HandleCommRoom() override;
     void HandleCommHeldBack() override;
+    // The quiet gap after which a block counts as broken, for the port's speed and framing now.
+    int InBlockQuietMs() const;
     // Stops and joins a running worker without raising OnTransferEnd. Every destructor in the
     // family calls it first, so the worker never outlives the part of the object it reads.
     void StopWorker();
@@ -84,6 +95,7 @@ private:
     int mTimeout = 60000;
     int mMaxErrors = 10;
     int mBufferSize = 4096;
+    int mDeliveryLatency = DefaultDeliveryLatency;
     int mExitCode = 0;
     std::unique_ptr<TVaProtocolThread> mWorker;
     // The last worker after it reported its end: it only winds down now, and is waited for when

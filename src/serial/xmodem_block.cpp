@@ -3,6 +3,9 @@
 #include "serial/crc16.h"
 #include "serial/xmodem_codes.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace xmodem {
 
 int BlockSizeOfHeader(uint8_t header) {
@@ -32,6 +35,16 @@ bool BlockCheckMatches(const uint8_t* data, int size, bool crc, const uint8_t* r
     for (int i = 0; i < check.count; ++i)
         if (check.bytes[i] != received[i]) return false;
     return true;
+}
+
+int InBlockQuietMs(int bitsPerSecond, int bitsPerCharacter, int latencyMs, int limitMs) {
+    long long ms = InBlockFallbackMs;
+    if (bitsPerSecond > 0) {
+        const long long bits = 1000LL * QuietCharacters * std::max(1, bitsPerCharacter);
+        ms = (bits + bitsPerSecond - 1) / bitsPerSecond + std::max(0, latencyMs);
+    }
+    if (limitMs > 0) ms = std::min<long long>(ms, limitMs);
+    return int(std::clamp<long long>(ms, 1, INT32_MAX));
 }
 
 QByteArray EncodeBlock(const QByteArray& data, int counter, bool crc, bool large) {

@@ -28,6 +28,19 @@ TBlockCheck BlockCheck(const uint8_t* data, int size, bool crc);
 // True when `received` (1 or 2 bytes) holds the check bytes of the data.
 bool BlockCheckMatches(const uint8_t* data, int size, bool crc, const uint8_t* received);
 
+// How long a receiver waits for the next byte inside a block before it takes the block as broken
+// (a byte was lost) and asks for it again; the sender that is still waiting for an answer then
+// loses a block time, not seconds. `bitsPerSecond` and `bitsPerCharacter` describe the port
+// (start, data, parity and stop bits); a line's bytes follow each other a character time apart,
+// but a UART hands them over a FIFO's worth at a time, so the gap allowed is QuietCharacters
+// character times, plus `latencyMs` for what the port and the line may hold bytes back beyond
+// that (a USB adapter's latency timer, a peer that writes a block in a few pieces, a modem's
+// error correction). An unknown speed (0 or less) falls back to InBlockFallbackMs. Never more
+// than `limitMs` when that is positive, never less than 1.
+inline constexpr int QuietCharacters = 32;
+inline constexpr int InBlockFallbackMs = 1000;
+int InBlockQuietMs(int bitsPerSecond, int bitsPerCharacter, int latencyMs, int limitMs);
+
 // A whole block as it goes on the line: `data` (at most 1024 bytes) is padded with 0x00 to 128
 // bytes when it fits and `large` is false, else to 1024.
 QByteArray EncodeBlock(const QByteArray& data, int counter, bool crc, bool large);

@@ -14,11 +14,6 @@ using namespace xmodem;
 namespace {
 // The port's text when its pending-write buffer stays full for its whole write time-out.
 constexpr char OutputBufferFullText[] = "Output buffer is full. Please check comm status.";
-// Within a block the bytes follow each other at line speed: one that is a second late was lost.
-constexpr int InBlockTimeoutMs = 1000;
-// The line counts as quiet again, after a damaged block or reply, once no byte came for this
-// long: long enough for the gaps between deliveries, short enough not to cost much per error.
-constexpr int DrainQuietMs = 100;
 // A receiver waiting for a block repeats its start character or NAK this often while the line
 // is silent, so that a lost start, ACK or NAK costs seconds, not a whole Timeout.
 constexpr int HeaderRepeatMs = 10000;
@@ -224,11 +219,31 @@ int TVaProtocolThread::ReadByte() {
     }
 }
 
+bool TVaProtocolThread::DeviceHoldsInput() {
+    TVaComm* port = mOwner->Dispatcher().Comm();
+    if (!port) return false;
+    try {
+        return port->BytesWaiting() > 0;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 bool TVaProtocolThread::ReadBytesWithin(uint8_t* dest, int count, int ms) {
     int done = 0;
+    QElapsedTimer waiting;
     while (done < count) {
         std::unique_lock lock(mShared->Lock);
-        if (!WaitForData(lock, ms)) return false;
+        if (!WaitForData(lock, ms)) {
+            // Quiet here, but the device may hold bytes that the main thread has not handed
+            // over yet: those are not lost.
+            lock.unlock();
+            if (!waiting.isValid()) waiting.start();
+            if (waiting.elapsed() + ms < std::max(ms, mSettings.Timeout) && DeviceHoldsInput())
+                continue;
+            return false;
+        }
+        waiting.invalidate();
         if (mOverrun) {
             lock.unlock();
             SendCanCan();
@@ -440,7 +455,7 @@ void TVaXYModemThread::SendBlock(int counter, int blockSize, uint8_t start) {
             // A damaged answer: nothing tells whether the block arrived, so it goes again once
             // the line is quiet; a receiver that had it answers the copy with ACK.
             CountError(trBadCharacter, false);
-            Drain(DrainQuietMs, mSettings.Timeout);
+            Drain(mSettings.QuietMs, mSettings.Timeout);
         }
     }
 }
@@ -467,7 +482,7 @@ void TVaXYModemThread::SendEndOfFile() {
             CountError(trTimeout, false);
         } else {
             CountError(trBadCharacter, false);
-            if (reply != NAK) Drain(DrainQuietMs, mSettings.Timeout);
+            if (reply != NAK) Drain(mSettings.QuietMs, mSettings.Timeout);
         }
     }
     Abort(trOutOfSync);
@@ -530,9 +545,12 @@ int TVaXYModemThread::ReadHeader() {
     }
 }
 
-void TVaXYModemThread::Reject(int code, bool canAtLimit) {
+void TVaXYModemThread::Reject(int code, bool canAtLimit, bool lineQuiet) {
     CountError(code, canAtLimit);
-    Drain(DrainQuietMs, mSettings.Timeout);
+    if (lineQuiet)
+        DiscardQueued();
+    else
+        Drain(mSettings.QuietMs, mSettings.Timeout);
     // Before the first block a NAK would be a start character of its own (checksum mode).
     SendByte(mPendingStart >= 0 ? uint8_t(mPendingStart) : NAK);
 }
@@ -541,8 +559,10 @@ int TVaXYModemThread::ReceiveBlock(int counter) {
     const bool crc = mFile.Protocol != XModem;
     const bool streaming = mFile.Protocol == XModemG;
     const int expected = counter & 0xFF;
+    // Within a block the bytes follow each other at line speed: once they stop for a quiet gap
+    // of the line's own measure, a byte was lost and the sender is waiting for an answer.
     // XMODEM-G streams: nothing is sent again, so a damaged stream cannot be mended.
-    const int inBlockMs = streaming ? mSettings.Timeout : std::min(InBlockTimeoutMs, mSettings.Timeout);
+    const int inBlockMs = streaming ? mSettings.Timeout : mSettings.QuietMs;
     for (;;) {
         std::memset(mBlock, 0, sizeof mBlock);
         const int header = ReadHeader();
@@ -575,8 +595,9 @@ int TVaXYModemThread::ReceiveBlock(int counter) {
             Abort(trCancelledLocally);
         }
         if (!whole) {
-            // Bytes of the block were lost: the sender waits for an answer.
-            Reject(trTimeout, false);
+            // Bytes of the block were lost: the sender waits for an answer, and the line has
+            // just been quiet for the whole gap, so the NAK goes at once.
+            Reject(trTimeout, false, true);
             continue;
         }
         const int number = numbers[0];

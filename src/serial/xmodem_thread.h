@@ -31,6 +31,9 @@ public:
         int Timeout = 60000;
         int MaxErrors = 10;
         int BufferSize = 4096;
+        // A block whose bytes stop for this long is broken; a damaged block or answer has been
+        // drained once the line was this long quiet (TVaProtocol::InBlockQuietMs).
+        int QuietMs = 1000;
     };
 
     TVaProtocolThread(TVaProtocol* owner, const TSettings& settings);
@@ -71,7 +74,9 @@ protected:
     // (no CAN at the limit) and calling TimedOut.
     int ReadByte();
     // Fills `dest` with `count` received bytes, each within `ms` of the one before; false when
-    // one did not come in time. Once cancelled the rest is filled with 0.
+    // one did not come in time. Bytes that wait in the port's device, not yet handed over (the
+    // main thread was busy), are still on their way: the wait goes on for them, up to Timeout.
+    // Once cancelled the rest is filled with 0.
     bool ReadBytesWithin(uint8_t* dest, int count, int ms);
     // The first queued byte without taking it, or -1 when the queue is empty.
     int PeekByte();
@@ -108,6 +113,8 @@ protected:
     const TSettings mSettings;
 
 private:
+    // True when the port's device holds received bytes that have not been handed over yet.
+    bool DeviceHoldsInput();
     // Waits up to `ms` until bytes are queued, the transfer is cancelled or the queue overran;
     // false when none of these happened in time. Returns with the lock held.
     bool WaitForData(std::unique_lock<std::mutex>& lock, int ms);
@@ -167,8 +174,9 @@ private:
     // Before a block or EOT goes out: drops the answers still queued from earlier ones, but ends
     // the transfer with -4 when the peer cancelled (CAN CAN) among them.
     void DropStaleAnswers();
-    // After a damaged block or a stray byte: drains the line and asks for the block again.
-    void Reject(int code, bool canAtLimit);
+    // After a damaged block or a stray byte: drains the line and asks for the block again. A
+    // line that is already known to be quiet (the block's bytes stopped) is not waited for.
+    void Reject(int code, bool canAtLimit, bool lineQuiet = false);
     // Waits for a block's header byte: repeats the start character (before the first block) or
     // NAK (after it) every few seconds of silence and counts -1 per Timeout of silence.
     int ReadHeader();

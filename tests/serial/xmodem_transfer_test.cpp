@@ -7,6 +7,7 @@
 #include "serial/xmodem_block.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QtTest>
 #include <fcntl.h>
@@ -263,8 +264,8 @@ private Q_SLOTS:
             << (QByteArray(1, '\x7f') + block1.mid(1)) << int(xmodem::NAK) << -16;
         QTest::newRow("damaged block number") << badComplement << int(xmodem::NAK) << -15;
         QTest::newRow("bytes lost") << block1.left(600) << int(xmodem::NAK) << -1;
-        QTest::newRow("a single CAN") << QByteArray(1, char(xmodem::CAN)) << int(xmodem::NAK)
-                                      << -16;
+        QTest::newRow("a single CAN")
+            << QByteArray(1, char(xmodem::CAN)) << int(xmodem::NAK) << -16;
         QTest::newRow("a NUL") << QByteArray(1, '\0') << int(xmodem::NAK) << -16;
     }
     void receiverRecovers() {
@@ -354,8 +355,8 @@ private Q_SLOTS:
         sender.Start(tmUpload, XModem, source);
         QVERIFY(peer.Write("C"));
         for (int block = 1; block <= 2; ++block) {
-            const QByteArray bytes = xmodem::EncodeBlock(data.mid((block - 1) * 1024, 1024), block,
-                                                         true, true);
+            const QByteArray bytes =
+                xmodem::EncodeBlock(data.mid((block - 1) * 1024, 1024), block, true, true);
             for (int nak = 0; nak < 2; ++nak) {
                 QCOMPARE(peer.Read(bytes.size()), bytes);
                 QVERIFY(peer.Write(QByteArray(1, char(xmodem::NAK))));
@@ -540,6 +541,80 @@ private Q_SLOTS:
         for (const auto& error : receiver.Errors)
             QCOMPARE(error.first, -15);
         QCOMPARE(receiver.Errors.last().second, receiver.Errors.size());
+    }
+
+    // Bytes lost inside blocks on a line paced at 115200 bit/s: each block is asked for again
+    // once the line has been quiet for the line's own gap (53 ms here), so eight losses cost
+    // block times, not the eight seconds a fixed one-second wait cost.
+    void droppedBytesCostBlockTimes() {
+        // Offsets of the sender's bytes (1029 per block and per copy), each in the middle of a
+        // block.
+        QVERIFY(MakeCable(
+            {"--baud", "115200", "--drop-at", "ab:500,3000,6000,9000,12000,15000,18000,21000"}));
+        const QByteArray data = RandomBytes(20 * 1024, 77);
+        const QString source = mHome->file("data.bin");
+        QVERIFY(WriteFile(source, data));
+        TTransferEnd sender, receiver;
+        sender.Open(mCable->A());
+        receiver.Open(mCable->B());
+        QElapsedTimer clock;
+        clock.start();
+        sender.Start(tmUpload, XModem, source);
+        receiver.Start(tmDownload, XModem1K, mHome->file("in.bin"));
+        QVERIFY(RunUntil([&] { return sender.Ended && receiver.Ended; }, TransferLimitMs));
+        const qint64 ms = clock.elapsed();
+        QCOMPARE(receiver.Result, 0);
+        QCOMPARE(sender.Result, 0);
+        QCOMPARE(ReadFile(mHome->file("in.bin")), Padded(data, 1024));
+        // One time-out and one NAK per lost byte, each answered by the block sent again.
+        // One time-out or stray byte and one NAK per lost byte at least, each answered by the
+        // block sent again. (A loaded machine can hold linesim's pacing back past the quiet gap:
+        // a block asked for too early is sent once more, which costs time, not data.)
+        QVERIFY(receiver.Errors.size() >= 8);
+        for (const auto& error : receiver.Errors)
+            QVERIFY(error.first == -1 || error.first == -16);
+        QCOMPARE(sender.Errors.size(), receiver.Errors.size());
+        // 28 blocks of 1029 bytes take 2.5 s at 115200 bit/s; each loss adds its quiet gap and a
+        // NAK's turnaround.
+        QVERIFY2(ms < 2500 + 8 * 400, qPrintable(QString::number(ms) + " ms"));
+    }
+
+    // A peer that writes each block in pieces 20 ms apart (a slow program, a loaded machine)
+    // is not taken for one that lost bytes: every block is acknowledged at the first try.
+    void slowPeerIsNotRejected() {
+        QVERIFY(MakeCable());
+        TTransferEnd receiver;
+        receiver.Open(mCable->A());
+        TRawEnd peer(mCable->B());
+        QVERIFY(peer.IsOpen());
+        receiver.Start(tmDownload, XModem1K, mHome->file("in.bin"));
+        QCOMPARE(peer.Read(1), QByteArray(1, 'C'));
+        QByteArray sent;
+        QElapsedTimer gap;
+        qint64 longestGap = 0;
+        for (int counter = 1; counter <= 3; ++counter) {
+            const QByteArray data = RandomBytes(1024, quint32(counter));
+            const QByteArray block = xmodem::EncodeBlock(data, counter, true, true);
+            for (qsizetype at = 0; at < block.size(); at += 129) {
+                if (gap.isValid()) longestGap = std::max(longestGap, gap.elapsed());
+                QVERIFY(peer.Write(block.mid(at, 129)));
+                gap.start();
+                QTest::qWait(20);
+            }
+            gap.invalidate();
+            const QByteArray answer = peer.Read(1, 5000);
+            // A machine too busy to keep its own pieces within the allowance proves nothing.
+            if (answer != QByteArray(1, char(xmodem::ACK)) && longestGap >= 45)
+                QSKIP("the pieces could not be kept 20 ms apart on this machine");
+            QCOMPARE(answer, QByteArray(1, char(xmodem::ACK)));
+            sent += data;
+        }
+        QVERIFY(peer.Write(QByteArray(1, char(xmodem::EOT))));
+        QCOMPARE(peer.Read(1), QByteArray(1, char(xmodem::ACK)));
+        QVERIFY(RunUntil([&] { return receiver.Ended; }, TransferLimitMs));
+        QCOMPARE(receiver.Result, 0);
+        QCOMPARE(ReadFile(mHome->file("in.bin")), sent);
+        QVERIFY(receiver.Errors.isEmpty());
     }
 
     void cancelBothWays_data() {

@@ -126,6 +126,37 @@ private Q_SLOTS:
         QCOMPARE(BlockSizeOfHeader(0), 0);
     }
 
+    // The in-block quiet gap follows the line: a lost byte costs a few dozen character times
+    // plus the delivery allowance, not a second, at every speed from 300 bit/s up; a peer that
+    // writes a block in pieces 20 ms apart (within the default allowance) is never cut short.
+    void inBlockQuietGap_data() {
+        QTest::addColumn<int>("bitsPerSecond");
+        QTest::addColumn<int>("bitsPerCharacter");
+        QTest::addColumn<int>("latencyMs");
+        QTest::addColumn<int>("limitMs");
+        QTest::addColumn<int>("expectedMs");
+        QTest::newRow("115200 8N1") << 115200 << 10 << 50 << 60000 << 53;
+        QTest::newRow("460800 8N1") << 460800 << 10 << 50 << 60000 << 51;
+        QTest::newRow("9600 8E1") << 9600 << 11 << 50 << 60000 << 87;
+        QTest::newRow("2400 8N1") << 2400 << 10 << 50 << 60000 << 184;
+        QTest::newRow("300 8N1") << 300 << 10 << 50 << 60000 << 1117;
+        QTest::newRow("modem at 56000") << 56000 << 10 << 1000 << 60000 << 1006;
+        QTest::newRow("unknown speed") << 0 << 10 << 50 << 60000 << 1000;
+        QTest::newRow("short Timeout") << 300 << 10 << 50 << 400 << 400;
+        QTest::newRow("no Timeout") << 115200 << 10 << 50 << 0 << 53;
+    }
+    void inBlockQuietGap() {
+        QFETCH(int, bitsPerSecond);
+        QFETCH(int, bitsPerCharacter);
+        QFETCH(int, latencyMs);
+        QFETCH(int, limitMs);
+        QFETCH(int, expectedMs);
+        const int ms = InBlockQuietMs(bitsPerSecond, bitsPerCharacter, latencyMs, limitMs);
+        QCOMPARE(ms, expectedMs);
+        // Within a healthy stream the gap between two bytes is one character time.
+        if (bitsPerSecond > 0) QVERIFY(ms > 1000 * bitsPerCharacter / bitsPerSecond);
+    }
+
     void uniqueFileName_data() {
         QTest::addColumn<QStringList>("existing");
         QTest::addColumn<QString>("asked");
