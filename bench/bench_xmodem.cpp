@@ -3,11 +3,13 @@
 //
 //   bench_xmodem [--bauds 0,115200,9600] [--sizes 1024,102400,4194304] [--runs N]
 //                [--skip-at-9600 BYTES]
-//   bench_xmodem --line-table BYTES [--runs N]
+//   bench_xmodem --line-table BYTES [--runs N] [--rows NAME,...]
 //
 // The second form prints one table at 115200 bit/s: our XModem1K and lrzsz on a clean line,
-// with bytes changed at 1e-5 and 1e-4 both ways, and 16 ms late each way, with the blocks each
-// had to send again (counted by linesim).
+// with bytes changed at 1e-5 and 1e-4 both ways, bytes lost at 1e-5 and 1e-4 both ways, both at
+// 1e-4, and 16 ms late each way, with the blocks each had to send again and the answers beyond
+// the clean run's (counted by linesim). --rows keeps the rows whose names start with one of the
+// given texts (the clean row always runs: the others are measured against it).
 //
 // Each line gives the median of N runs. "share" is the file bytes per second divided by the
 // line's capacity (baud / 10 bytes per second for 8N1); "vs lrzsz" is our time's inverse ratio
@@ -151,27 +153,39 @@ struct TSide {
     }
 };
 
-int RunLineTable(const QString& folder, qint64 size, int runs) {
+int RunLineTable(const QString& folder, qint64 size, int runs, const QStringList& only) {
     constexpr int baud = 115200;
     const QString name = QStringLiteral("line.bin");
     const QString source = folder + "/" + name;
     QFile file(source);
     if (!file.open(QIODevice::WriteOnly) || file.write(RandomBytes(size, 7)) != size) return 1;
     file.close();
-    const QList<TRow> rows{
+    QList<TRow> rows{
         {"clean", {}},
         {"corrupt 1e-5", {"--corrupt-rate", "1e-5"}},
         {"corrupt 1e-4", {"--corrupt-rate", "1e-4"}},
+        {"drop 1e-5", {"--drop-rate", "1e-5"}},
+        {"drop 1e-4", {"--drop-rate", "1e-4"}},
+        {"drop+corr 1e-4", {"--drop-rate", "1e-4", "--corrupt-rate", "1e-4"}},
         {"latency 16 ms", {"--latency", "16"}, 16},
     };
+    if (!only.isEmpty())
+        rows.removeIf([&](const TRow& row) {
+            return row.name != "clean" &&
+                   std::none_of(only.begin(), only.end(),
+                                [&](const QString& start) { return row.name.startsWith(start); });
+        });
     std::printf("XMODEM-1K at %d bit/s, %lld-byte file, median of %d runs; lrzsz is sx -k to "
                 "rx -c on the same cable.\n",
                 baud, size, runs);
-    std::printf("\"of clean\": goodput against the same program on the clean line; \"resent\": "
-                "blocks sent beyond the clean run;\n\"answers\": receiver bytes beyond the "
-                "clean run (NAKs, repeated answers). Bytes changed both ways at the given rate.\n\n");
-    std::printf("%-14s | %10s %8s %6s %7s | %10s %8s %6s %7s | %9s\n", "line", "ours", "of clean",
-                "resent", "answers", "lrzsz", "of clean", "resent", "answers", "ours/lrzsz");
+    std::printf("\"of line\": goodput against the line's capacity (11.52 KB/s); \"of clean\": "
+                "against the same program on the clean\nline; \"time\": median seconds; "
+                "\"resent\": blocks sent beyond the clean run (attempts); \"NAKs\": receiver "
+                "bytes\nbeyond the clean run (NAKs, repeated answers). Bytes changed or lost both "
+                "ways at the given rate.\n\n");
+    std::printf("%-14s | %10s %7s %8s %6s %6s %5s | %10s %7s %8s %6s %6s %5s | %9s\n", "line",
+                "ours", "of line", "of clean", "time", "resent", "NAKs", "lrzsz", "of line",
+                "of clean", "time", "resent", "NAKs", "ours/lrzsz");
     TSide cleanOurs, cleanLrzsz;
     for (const TRow& row : rows) {
         TSide ours, lrzsz;
@@ -202,9 +216,11 @@ int RunLineTable(const QString& folder, qint64 size, int runs) {
             const double answers = side.answers.empty() || clean.answers.empty()
                                        ? 0
                                        : Median(side.answers) - Median(clean.answers);
-            QString text = QString::asprintf("%10s %7.1f%% %6.0f %7.0f", qPrintable(Rate(rate)),
-                                             cleanRate > 0 ? 100 * rate / cleanRate : 0.0,
-                                             std::max(0.0, resent), std::max(0.0, answers));
+            QString text = QString::asprintf(
+                "%10s %6.1f%% %7.1f%% %6.1f %6.0f %5.0f", qPrintable(Rate(rate)),
+                100 * rate / (baud / 10.0), cleanRate > 0 ? 100 * rate / cleanRate : 0.0,
+                side.seconds.empty() ? 0.0 : Median(side.seconds), std::max(0.0, resent),
+                std::max(0.0, answers));
             if (side.failed) text += QString::asprintf(" (%d failed)", side.failed);
             return text;
         };
@@ -241,11 +257,13 @@ int main(int argc, char** argv) {
                       "Instead: ours against lrzsz at 115200 bit/s on a clean, noisy and late "
                       "line, with a file of this size.",
                       "bytes"});
+    parser.addOption({"rows", "With --line-table: only the rows whose names start so.", "list"});
     parser.process(app);
     if (parser.isSet("line-table")) {
         QTemporaryDir dir;
         return RunLineTable(dir.path(), parser.value("line-table").toLongLong(),
-                            std::max(1, parser.value("runs").toInt()));
+                            std::max(1, parser.value("runs").toInt()),
+                            parser.value("rows").split(',', Qt::SkipEmptyParts));
     }
     const QList<qint64> bauds = ParseList(parser.value("bauds"));
     const QList<qint64> sizes = ParseList(parser.value("sizes"));

@@ -4,9 +4,14 @@
 #include "core/settings.h"
 #include "core/status.h"
 #include "platform/prompt.h"
+#include "platform/serial_device.h"
 
+#include <QFileInfo>
+
+#include <cerrno>
 #include <exception>
 #include <stdexcept>
+#include <utility>
 
 TEngineBase::TEngineBase(TDevicesList* owner, TCommDevice& device, const char* className,
                          const char* unknownError)
@@ -95,6 +100,17 @@ void TEngineBase::CreateComponents() {
     mPort->OnError = [this](TVaComm*, uint32_t errors) {
         Guard("yPortError", [&] { yPortError(errors); });
     };
+    mPort->OnLineLost = [this](TVaComm*, int error) {
+        NoteLineLost();
+        Guard("yPortLineLost", [&] { yPortLineLost(error); });
+    };
+    mDeviceWatch.SetEnabled(false);
+    mDeviceWatch.SetInterval(1000);
+    HookTimer(mDeviceWatch, "tmDeviceWatch", [this] {
+        if (!DevicePresent()) return;
+        mDeviceWatch.SetEnabled(false);
+        if (const std::function<void()> back = std::exchange(mDeviceBack, {})) back();
+    });
 
     mModem = std::make_unique<TVaModem>();
     mModem->SetExceptionHandler(toStatus);
@@ -165,8 +181,11 @@ void TEngineBase::DetachComponents() {
         mPort->OnOpen = nullptr;
         mPort->OnClose = nullptr;
         mPort->OnError = nullptr;
+        mPort->OnLineLost = nullptr;
         mPort->OnRxBuf = nullptr;
     }
+    StopDeviceWatch();
+    mDeviceWatch.SetOnTimer(nullptr);
 }
 
 void TEngineBase::HookTimer(TVaTimer& timer, const char* operation, std::function<void()> handler) {
@@ -206,15 +225,48 @@ void TEngineBase::JoinBackground() {
 
 bool TEngineBase::WaitDrained(int ms) {
     const TLife life = Life();
+    const quint64 losses = mLineLosses;
     TVaComm* port = mPort.get();
-    WaitFor([life, port] { return !Alive(life) || port->OutputDrained(); }, ms);
-    return Alive(life);
+    WaitFor(
+        [&, life, port] { return !Alive(life) || mLineLosses != losses || port->OutputDrained(); },
+        ms);
+    return Alive(life) && mLineLosses == losses;
 }
 
 bool TEngineBase::Pause(int ms) {
     const TLife life = Life();
+    const quint64 losses = mLineLosses;
     Delay(ms);
-    return Alive(life);
+    return Alive(life) && mLineLosses == losses;
+}
+
+// ---------------------------------------------------------------------------------------------
+// A lost line
+
+QString TEngineBase::LineLostText(int error) const {
+    const QString path = mPort->OpenedPath();
+    // The device node (or the link that named it) went with the device: it was pulled.
+    const bool gone = !path.isEmpty() && !QFileInfo::exists(path);
+    QString text =
+        QStringLiteral("Line lost on ") + mPort->FormattedDeviceName() + " (" + path + "): " +
+        (gone ? QStringLiteral("the device is gone") : QStringLiteral("the device hung up"));
+    if (error != 0) text += " (" + SystemErrorText(error) + ")";
+    return text;
+}
+
+bool TEngineBase::DevicePresent() const {
+    return QFileInfo::exists(mPort->DevicePath());
+}
+
+void TEngineBase::WatchForDevice(std::function<void()> back) {
+    mDeviceBack = std::move(back);
+    mDeviceWatch.SetEnabled(false);
+    mDeviceWatch.SetEnabled(true);
+}
+
+void TEngineBase::StopDeviceWatch() {
+    mDeviceWatch.SetEnabled(false);
+    mDeviceBack = nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------

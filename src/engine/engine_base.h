@@ -113,10 +113,24 @@ protected:
     // still on its way is then dropped).
     void JoinBackground();
 
-    // --- waits: false when the engine ended meanwhile
+    // --- waits: false when the engine ended meanwhile, or the line was lost meanwhile (the step
+    // that waited is over: the line it waited on is gone)
     // Until the port has sent all it holds, at most ms.
     bool WaitDrained(int ms);
     bool Pause(int ms);
+
+    // --- a lost line (the port's OnLineLost: a USB adapter pulled, a cable's far end gone)
+    // Counts the loss, so that a step waiting meanwhile ends (see WaitDrained).
+    void NoteLineLost() { ++mLineLosses; }
+    // The status line: "Line lost on COM1 (/dev/...): " and what happened.
+    QString LineLostText(int error) const;
+    // The device the port opens for its port number is there (the path its link leads to
+    // exists).
+    bool DevicePresent() const;
+    // Looks about once a second, without a word, whether the device is there again; once it
+    // is, stops looking and runs `back`. StopDeviceWatch stops looking (Disconnect does).
+    void WatchForDevice(std::function<void()> back);
+    void StopDeviceWatch();
 
     // --- the device
     bool IsDirectDevice() const { return mDevice.Get(dvkDevType) == QLatin1String("Direct"); }
@@ -145,6 +159,7 @@ protected:
     virtual void yPortOpen() = 0;
     virtual void yPortClose() = 0;
     virtual void yPortError(uint32_t errors) = 0;
+    virtual void yPortLineLost(int error) = 0;
     virtual void yModemOK() = 0;
     virtual void yModemBusy() = 0;
     virtual void yModemCommandTimeout() = 0;
@@ -177,6 +192,9 @@ private:
     const char* mUnknownError;
     IPrompt* mAlerts;
     QString mLastAlert; // the text of the last box about opening the port
+    quint64 mLineLosses = 0;
+    TVaTimer mDeviceWatch;
+    std::function<void()> mDeviceBack;
     std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);
     // The work in the background, and the object on the main thread its end is posted to. The
     // thread is joined before the object goes, so the post always finds it.

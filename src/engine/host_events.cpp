@@ -56,6 +56,13 @@ void THostProcess::yPortError(uint32_t errors) {
     });
 }
 
+void THostProcess::yPortLineLost(int error) {
+    aReport(LineLostText(error));
+    // The session and its transfer end at once; the device is prepared again when it is back.
+    mAwaitDevice = true;
+    Execute(true, {hsCallWait}, NoSubStep, heLineLost);
+}
+
 void THostProcess::yPortRxBuf(const char* data, int count) {
     // The outcome of a received file is still being made safe: the caller's next line waits.
     if (mCommitting) {

@@ -65,9 +65,10 @@ enum THstEvent : uint8_t {
     heProgress = 6,     // File, Dir
     heTransferDone = 7, // File, Dir
     heTransferFailed = 8,
-    heResult = 9,         // File: "RESULT"
-    heDirRequest = 10,    // Dir: "DIR"
-    heSessionTimeout = 11 // CallWait
+    heResult = 9,          // File: "RESULT"
+    heDirRequest = 10,     // Dir: "DIR"
+    heSessionTimeout = 11, // CallWait
+    heLineLost = 12        // CallWait: the device hung up or went away
 };
 
 // What the engine hands its console at each change.
@@ -206,6 +207,7 @@ private:
     void yPortOpen() override;
     void yPortClose() override;
     void yPortError(uint32_t errors) override;
+    void yPortLineLost(int error) override;
     void yPortRxBuf(const char* data, int count);
     void yModemOK() override;
     void yModemBusy() override;
@@ -266,6 +268,9 @@ private:
     TLineAssembler mAssembler;
     bool mBusy = false;
     bool mInCallWait = false;
+    // The line was lost: the device is prepared again once it is back (looked for every second)
+    // instead of being stopped for the watchdog.
+    bool mAwaitDevice = false;
     int mTimeoutCount = 0;
     // A file request was accepted and its outcome not yet logged.
     bool mJobOpen = false;

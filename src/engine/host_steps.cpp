@@ -28,7 +28,7 @@ void THostProcess::DoCallWait() {
     const TLife life = Life();
     // Only one preparation at a time: a port closing inside it must not start another.
     if (mInCallWait) return;
-    if (mEvent == heSessionTimeout && mJobOpen) {
+    if ((mEvent == heSessionTimeout || mEvent == heLineLost) && mJobOpen) {
         mJobOpen = false;
         if (mConsole)
             mConsole->LogFileEvent(mReport.Job, false, QStringLiteral("File transfer error."),
@@ -64,6 +64,7 @@ void THostProcess::DoStart() {
 
 void THostProcess::DoStop() {
     if (mActivity == haStopped) return;
+    mAwaitDevice = false;
     mBusy = true;
     RunStep(&THostProcess::DoDisconnect, "DoDisconnect");
     mBusy = false;
@@ -113,8 +114,20 @@ void THostProcess::connectOpenPort() {
         SetModemFlowControl();
     }
     const QString portName = fields.value(0).trimmed();
-    mReport.Message = QStringLiteral("Opening port ") + portName + "...";
     const int portNum = ToIntOrThrow(portName.mid(3));
+    // A device that went away with its line: it is opened again as soon as it is back.
+    if (mAwaitDevice && !mPort->IsOpen()) {
+        mPort->SetPortNum(portNum);
+        if (!DevicePresent()) {
+            WatchForDevice([this] {
+                if (mActivity == haWaiting && mStep == hsConnect)
+                    Execute(true, {hsConnect}, hcOpenPort);
+            });
+            return;
+        }
+    }
+    mAwaitDevice = false;
+    mReport.Message = QStringLiteral("Opening port ") + portName + "...";
     aSetStatus(false, MessageReport);
     // A port that cannot be opened stops the device; the watchdog tries again later.
     const bool opened =
@@ -173,6 +186,7 @@ void THostProcess::connectOnline() {
 void THostProcess::DoDisconnect() {
     mSubStep = NoSubStep;
     mEvent = heNone;
+    StopDeviceWatch();
     mReport.Operation = QStringLiteral("Disconnect");
     if (!IsLineDevice()) return;
     // Each part runs whatever the one before it raised.

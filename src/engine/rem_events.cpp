@@ -5,6 +5,7 @@
 #include "engine/rem_process.h"
 
 #include "core/helpers.h"
+#include "core/settings.h"
 #include "engine/link_protocol.h"
 #include "engine/rem_internal.h"
 #include "serial/wait_message.h"
@@ -72,6 +73,59 @@ void TRemProcess::yPortClose() {
 
 void TRemProcess::yPortError(uint32_t errors) {
     aReport(PortErrorText(errors));
+}
+
+void TRemProcess::yPortLineLost(int error) {
+    const TLife life = Life();
+    if (!aReport(LineLostText(error))) return;
+    if (mActivity != raOnline) {
+        Execute(true, {rsDisconnect});
+        return;
+    }
+    noteLostWork();
+    if (!Alive(life)) return;
+    mTrialTimer.SetEnabled(false);
+    Execute(true, {rsDisconnect});
+    if (!Alive(life) || mActivity != raOnline) return;
+    // Connected again as soon as the device is back; the batch time-out still bounds the wait.
+    mStep = rsConnect;
+    mSubStep = rcOpenPort;
+    WatchForDevice([this] {
+        if (mActivity == raOnline && mStep == rsConnect) Execute(true, {rsConnect}, rcOpenPort);
+    });
+}
+
+void TRemProcess::noteLostWork() {
+    const TLife life = Life();
+    if (mStep == rsDir) {
+        mResumeStep = rsDir;
+        return;
+    }
+    if (mStep != rsFile) return; // connecting or logging on: the batch starts its course again
+    const int attempt = mReport.Attempt;
+    switch (mEvent) {
+    case reFileBegin:
+    case reFileYes:
+    case reProgress:
+    case reUploadEnded: {
+        // The attempt under way fails here, as if its transfer had.
+        cancelTransfer();
+        const bool last = attempt >= retries();
+        logFileEvent(mReport.Job, last && mSettings.GetBool(CLI_DropFailed),
+                     QStringLiteral("Transfer failed."), attempt, false);
+        if (!Alive(life)) return;
+        mResumeStep = last ? rsNextFile : rsFile;
+        mResumeAttempt = attempt;
+        break;
+    }
+    case reAttemptFailed: // logged already; its retry follows
+        mResumeStep = rsFile;
+        mResumeAttempt = attempt;
+        break;
+    default: // done or denied, and logged: the batch goes on with the next job
+        mResumeStep = rsNextFile;
+        break;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

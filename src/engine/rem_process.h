@@ -293,6 +293,10 @@ private:
     void yPortOpen() override;
     void yPortClose() override;
     void yPortError(uint32_t errors) override;
+    void yPortLineLost(int error) override;
+    // The line was lost during a batch: the attempt under way fails (logged as any failed
+    // attempt), and what the batch was doing is noted to go on with once it is back.
+    void noteLostWork();
     void yModemOK() override;
     void yModemBusy() override;
     void yModemCommandTimeout() override;
@@ -340,6 +344,11 @@ private:
     qint64 mUploadSize = 0;      // the length announced for the upload in hand
     qint64 mTransferred = 0;     // bytes moved by the transfer in hand
     bool mTrialGivingUp = false; // a trial enters its failure step
+    // After a lost line, once connected and logged on again: the step the batch goes on with
+    // (rsFile: the job in hand, its next attempt after mResumeAttempt; rsNextFile; rsDir), or
+    // rsNone for the batch's usual course.
+    uint8_t mResumeStep = rsNone;
+    int mResumeAttempt = 0;
     // A reply word matched whose frame has not ended yet (rem_internal::TReply), or rpNone. The
     // engine acts on a reply only once the rest of its frame has arrived, so that the frame's
     // tail cannot reach a transfer started on it.

@@ -9,6 +9,8 @@
 #include "platform/paths.h"
 #include "serial/wait_message.h"
 
+#include <utility>
+
 namespace {
 // The next job to try at or after `index`: steps past a job only when it is still there, since a
 // job that failed to load may have been removed from under the index.
@@ -36,6 +38,7 @@ void TRemProcess::DoStart() {
     if (!Alive(life)) return;
     mReport.Operation = QStringLiteral("Batch started.");
     resetJobReport();
+    mResumeStep = rsNone;
     aSetStatus(true, raOnline);
     if (!Alive(life)) return;
     mIdleTimer.SetEnabled(false);
@@ -55,6 +58,7 @@ void TRemProcess::DoIdle() {
     mReport.Operation = QStringLiteral("Waiting for files...");
     mReport.Message = QStringLiteral("Client service idle.");
     resetJobReport();
+    mResumeStep = rsNone;
     aSetStatus(true, raIdle);
     if (!Alive(life)) return;
     Execute(true, {rsDisconnect});
@@ -82,6 +86,7 @@ void TRemProcess::DoStop() {
     mReport.Operation = QStringLiteral("Client service stopped.");
     mReport.Message = mReport.Operation;
     resetJobReport();
+    mResumeStep = rsNone;
     // Fetching jobs live only for the batch that listed them; from the end, so that none is
     // skipped when several follow each other.
     if (mQueue)
@@ -247,11 +252,22 @@ void TRemProcess::DoLogin() {
                                      UnscramblePassword(Get(mReport.Job, qkPassw))),
                         reLogonAccepted, rsLogin, reLogonFailed, rsNone, reNone);
         break;
-    case reLogonAccepted:
+    case reLogonAccepted: {
         mReport.Attempt = 0;
         if (!WaitDrained(scaledDelay(1, 1, 1000))) return;
-        if (mActivity == raOnline) Execute(true, {rsFile}, NoSubStep, reFileBegin);
+        if (mActivity != raOnline) return;
+        // Logged on again after a lost line: the batch goes on where the line left it.
+        const uint8_t resume = std::exchange(mResumeStep, rsNone);
+        if (resume == rsNextFile) {
+            Execute(true, {rsNextFile});
+        } else if (resume == rsDir) {
+            Execute(true, {rsDir}, NoSubStep, reDirRequest);
+        } else {
+            if (resume == rsFile) mReport.Attempt = mResumeAttempt;
+            Execute(true, {rsFile}, NoSubStep, reFileBegin);
+        }
         break;
+    }
     case reLogonFailed:
         if (!aReport(QStringLiteral("Logon failed!"))) return;
         Execute(true, {rsIdle});
@@ -265,6 +281,7 @@ void TRemProcess::DoLogin() {
 // Disconnect
 
 void TRemProcess::DoDisconnect() {
+    StopDeviceWatch();
     mReport.Attempt = 0;
     mSubStep = NoSubStep;
     mEvent = reNone;

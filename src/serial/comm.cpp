@@ -97,6 +97,7 @@ void TVaComm::Open() {
         if (!advice.isEmpty()) text += (text.endsWith('.') ? " " : ". ") + advice;
         raise(text);
     }
+    mOpenedPath = path;
     s->Port = this;
     s->Receiver = CommDeliveryReceiver();
     s->Life = mLife;
@@ -325,6 +326,10 @@ int TVaComm::WriteData(const char* Data, int Count) {
                 if (s->Stop) break;
             }
             const int n = s->Device.Write(Data + written, Count - written);
+            if (n < 0 && CommLineGone(-n)) {
+                s->MarkLineLost(-n);
+                break;
+            }
             if (n < 0) {
                 if (written == 0) raiseSystem("Write error (%1), %2", -n);
                 break;
@@ -348,8 +353,10 @@ int TVaComm::WriteData(const char* Data, int Count) {
 
     const auto deadline = clock::now() + std::chrono::milliseconds(s->WriteTimeout.load());
     std::unique_lock<std::mutex> lk(s->Lock);
-    s->Cond.wait_until(lk, deadline, [&] { return s->Stop || s->Buffer.Free() >= Count; });
-    if (s->Stop) return 0;
+    s->Cond.wait_until(lk, deadline,
+                       [&] { return s->Stop || s->LineLost || s->Buffer.Free() >= Count; });
+    // A lost line takes nothing, as a closed port does.
+    if (s->Stop || s->LineLost) return 0;
     if (!s->Buffer.Append(Data, Count))
         raise(QStringLiteral("Output buffer is full. Please check comm status."));
     const bool wake = s->WriterIdle;
@@ -376,7 +383,7 @@ bool TVaComm::OutputDrained() {
     if (!s) return true;
     // Under the lock: a Close on the main thread cannot close the device meanwhile.
     std::lock_guard<std::mutex> g(s->Lock);
-    if (s->Stop) return true;
+    if (s->Stop || s->LineLost) return true;
     if (!s->Buffer.Empty()) return false;
     return s->Device.OutputQueued() <= 0;
 }
@@ -389,6 +396,10 @@ int TVaComm::ReadData(char* Data, int Count) {
     if (!s || Count <= 0) return 0;
     std::lock_guard<std::mutex> readLock(s->ReadLock);
     const int n = s->Device.Read(Data, Count);
+    if (n < 0 && CommLineGone(-n)) {
+        s->MarkLineLost(-n);
+        return 0;
+    }
     if (n < 0) raiseSystem("Read error (%1), %2", -n);
     s->BytesRead += n;
     if (n > 0 && s->AwaitingRead.load()) TVaCommShared::Wake(s->EventWake);
@@ -403,7 +414,11 @@ int TVaComm::BytesWaiting() {
     if (!s) return 0;
     std::lock_guard<std::mutex> readLock(s->ReadLock);
     const int n = s->Device.InputQueued();
-    if (n == -EIO) return 0; // a hung-up line holds nothing
+    if (n < 0 && CommLineGone(-n)) {
+        // A hung-up line holds nothing.
+        s->MarkLineLost(-n);
+        return 0;
+    }
     if (n < 0) raiseSystem("Error retrieving statistics (%1), %2", -n);
     return n;
 }
@@ -413,12 +428,13 @@ TVaCommStatus TVaComm::GetStatus() {
     std::shared_ptr<TVaCommShared> s = Shared();
     if (!s) return status;
     std::lock_guard<std::mutex> readLock(s->ReadLock);
-    // A hung-up line answers every query with EIO: it holds nothing, and its error flags
-    // (a write it refused) still have to reach OnError.
+    // A line that is gone answers every query with an error: it holds nothing, and the error
+    // flags gathered before still have to reach OnError.
     const int in = s->Device.InputQueued();
-    if (in < 0 && in != -EIO) raiseSystem("Error retrieving statistics (%1), %2", -in);
+    if (in < 0 && !CommLineGone(-in)) raiseSystem("Error retrieving statistics (%1), %2", -in);
     const int out = s->Device.OutputQueued();
-    if (out < 0 && out != -EIO) raiseSystem("Error retrieving statistics (%1), %2", -out);
+    if (out < 0 && !CommLineGone(-out)) raiseSystem("Error retrieving statistics (%1), %2", -out);
+    if (in < 0 || out < 0) s->MarkLineLost(in < 0 ? -in : -out);
     {
         std::lock_guard<std::mutex> g(s->Lock);
         s->CollectErrors();
@@ -432,7 +448,8 @@ TVaCommStatus TVaComm::GetStatus() {
 
 void TVaComm::Purge(uint32_t Flags) {
     std::shared_ptr<TVaCommShared> s = Shared();
-    if (!s) return;
+    // A lost line holds nothing to purge (its pending writes went with it).
+    if (!s || s->IsLineLost()) return;
     std::lock_guard<std::mutex> readLock(s->ReadLock);
     const bool output = Flags & (VaPurgeTxAbort | VaPurgeTxClear);
     const bool input = Flags & (VaPurgeRxAbort | VaPurgeRxClear);
@@ -452,6 +469,10 @@ void TVaComm::Purge(uint32_t Flags) {
     }
     if (input) ++s->InputPurges;
     const int r = s->Device.Flush(input, output);
+    if (r < 0 && CommLineGone(-r)) {
+        s->MarkLineLost(-r);
+        return;
+    }
     if (r < 0) raiseSystem("Error clearing buffers (%1), %2", -r);
     if (input && s->AwaitingRead.load()) TVaCommShared::Wake(s->EventWake);
 }
@@ -569,6 +590,19 @@ void TVaComm::HandleEventMask(uint32_t mask, int* leftUnread, bool* throttledOut
             *leftUnread =
                 int(std::max<long long>(0, reported - (s->BytesRead.load() - readBefore)));
         *throttledOut = throttled && *leftUnread > 0;
+    }
+    if (mask & CommLineLostBit) {
+        mask &= ~CommLineLostBit;
+        int error = 0;
+        if (std::shared_ptr<TVaCommShared> s = Shared()) {
+            std::lock_guard<std::mutex> g(s->Lock);
+            error = s->LostError;
+        }
+        if (OnLineLost) {
+            const TLineLost handler = OnLineLost;
+            invokeHandler("HandleEvent", [&] { handler(this, error); });
+            if (gone()) return;
+        }
     }
     if (!mask) return;
 

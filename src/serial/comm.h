@@ -461,6 +461,7 @@ public:
     using TRxChar = std::function<void(TVaComm* Sender, int Count)>;
     using TRxBuf = std::function<void(TVaComm* Sender, const char* Data, int Count)>;
     using TError = std::function<void(TVaComm* Sender, uint32_t Errors)>;
+    using TLineLost = std::function<void(TVaComm* Sender, int Error)>;
 
     explicit TVaComm(QObject* owner = nullptr);
     ~TVaComm() override;
@@ -496,6 +497,9 @@ public:
     void Loaded();
     // The path that Open would open (for messages and tests).
     QString DevicePath() const;
+    // The path the last successful Open opened (kept after Close): the device a lost line
+    // was on.
+    QString OpenedPath() const { return mOpenedPath; }
     // The folder whose "ports/COMn" links name the device behind COMn (the program folder).
     void SetPortMapFolder(const QString& folder) { mPortMapFolder = folder; }
     // DeviceName formatted with PortNum.
@@ -563,6 +567,14 @@ public:
     TNotify OnRx80Full;
     TNotify OnEvent1;
     TNotify OnEvent2;
+    // The device hung up or went away while open (poll reported a hang-up, or it answered with
+    // EIO, ENODEV or ENXIO): a USB adapter pulled, the far side of a pseudo-terminal closed, a
+    // modem line's carrier dropped with DSR/DCD sensitivity on. Raised once, after the bytes
+    // that came before it; Error is the errno that told (0 for a hang-up alone). From then on
+    // the port reads nothing, writes take nothing (0), purges do nothing and no line errors are
+    // reported; the owner closes it and may open it again once the device is back. Needs an
+    // event thread (MonitorEvents not empty).
+    TLineLost OnLineLost;
 
 private:
     friend class TVaPersistent;
@@ -590,6 +602,7 @@ private:
     int mPortNum = 0;
     QString mDeviceName = QStringLiteral("COM%d");
     QString mPortMapFolder;
+    QString mOpenedPath;
     TVaCommEvents mMonitorEvents{ceError, ceRxChar, ceTxEmpty};
     TVaBuffers mBuffers{this};
     TVaThreadPriority mEventPriority = tpNormal;

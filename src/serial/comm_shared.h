@@ -6,11 +6,22 @@
 #include "serial/comm.h"
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <thread>
+
+// The delivery bit of a lost line (TVaComm::OnLineLost); never a device event, never handed to
+// clients.
+constexpr uint32_t CommLineLostBit = 0x10000;
+
+// Errors by which a device says it has hung up or gone away (a USB adapter pulled, the far side
+// of a pseudo-terminal closed): nothing will ever pass through that open device again.
+inline bool CommLineGone(int error) {
+    return error == EIO || error == ENODEV || error == ENXIO;
+}
 
 // One hand-off from a worker to the main thread. The worker waits until Done (or until the port
 // stops); the main thread fills LeftUnread: bytes it reported in OnRxChar and left in the device.
@@ -70,12 +81,16 @@ struct TVaCommShared {
     bool TxWatch = false;    // direct write done: report transmit-empty when the device drains
     uint32_t PendingErrors = 0;
     bool CountsSupported = false;
+    // The line is lost (see MarkLineLost); LostError is the errno that told, 0 for a hang-up
+    // seen only as such. Once lost, nothing is read from or written to the device any more.
+    bool LineLost = false;
+    int LostError = 0;
     SerialErrorCounts LastCounts;
 
     // Fixed at open.
     uint32_t EventMask = 0;
     bool DirectWrite = false;
-    int RxGatherUs = 0; // TVaComm::SetRxGatherUs
+    int RxGatherUs = 0;          // TVaComm::SetRxGatherUs
     QObject* Receiver = nullptr; // main-thread object that runs the deliveries
     TVaComm* Port = nullptr;     // dereferenced on the main thread only, after checking Life
     std::weak_ptr<char> Life;    // expires when the port is destroyed
@@ -99,6 +114,14 @@ struct TVaCommShared {
     // New line-error flags since the last call, added to PendingErrors (caller holds Lock).
     // *breakSeen tells whether a break arrived.
     uint32_t CollectErrors(bool* breakSeen = nullptr);
+    // Any thread: the device hung up or went away, as told by `error` (0: a hang-up alone).
+    // The first call records it and wakes the event thread, which reports it once; pending
+    // writes are dropped. Takes Lock.
+    void MarkLineLost(int error);
+    bool IsLineLost() {
+        std::lock_guard<std::mutex> g(Lock);
+        return LineLost;
+    }
 };
 
 // The object on the main thread that runs deliveries (a child of the application object,

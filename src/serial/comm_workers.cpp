@@ -50,6 +50,21 @@ uint32_t TVaCommShared::CollectErrors(bool* breakSeen) {
     return flags;
 }
 
+void TVaCommShared::MarkLineLost(int error) {
+    {
+        std::lock_guard<std::mutex> g(Lock);
+        if (LineLost) return;
+        LineLost = true;
+        LostError = error;
+        // Bytes for a line that is gone can never be sent.
+        Buffer.Clear();
+        TxWatch = false;
+    }
+    Cond.notify_all();
+    Wake(EventWake);
+    Wake(WriteWake);
+}
+
 namespace {
 // One delivery on its way to the main thread. Qt owns the event and deletes it on the main
 // thread after it has been handled (or with the receiver), so a worker frees nothing there.
@@ -202,13 +217,29 @@ void CommEventThread(std::shared_ptr<TVaCommShared> shared) {
     // in sparse bursts (a UART's FIFO) is left as it is.
     std::chrono::steady_clock::time_point lastRxHandled;
     const auto streamGap = std::chrono::microseconds(s.RxGatherUs / 2);
-    bool hup = false; // the line is hung up (the other end of a pseudo-terminal closed)
+    bool hup = false; // the device may have hung up: confirmed by a second look
+    bool lostReported = false;
     for (;;) {
-        bool txWatch;
+        bool txWatch, lost;
         {
             std::lock_guard<std::mutex> g(s.Lock);
             if (s.Stop) break;
             txWatch = s.TxWatch;
+            lost = s.LineLost;
+        }
+        if (lost) {
+            // Told once; after that nothing comes from the device, so this thread only waits
+            // to be stopped.
+            if (!lostReported) {
+                lostReported = true;
+                auto delivery = TVaCommDelivery::Post(shared, CommLineLostBit, false);
+                if (!waitHandled(s, delivery)) break;
+                continue;
+            }
+            pollfd wake = {s.EventWake[0], POLLIN, 0};
+            if (::poll(&wake, 1, -1) < 0 && errno != EINTR) break;
+            drainPipe(s.EventWake[0]);
+            continue;
         }
         if (const int p = s.EventPriority.load(); p != priority) {
             priority = p;
@@ -243,14 +274,30 @@ void CommEventThread(std::shared_ptr<TVaCommShared> shared) {
         }
 
         uint32_t m = 0;
-        if (watchInput && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) hup = true;
+        // A hang-up: the poll says so, or a look at a device that seemed to have one.
+        bool hungUp = watchInput && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL));
         if (hup && !watchInput) {
             pollfd probe = {s.Device.Fd(), POLLIN, 0};
-            if (::poll(&probe, 1, 0) >= 0 && !(probe.revents & (POLLHUP | POLLERR | POLLNVAL)))
-                hup = false;
+            hungUp = ::poll(&probe, 1, 0) >= 0 && (probe.revents & (POLLHUP | POLLERR | POLLNVAL));
+        }
+        hup = hungUp;
+        int inQueue = 0;
+        if (wantRx || hungUp) {
+            inQueue = s.Device.InputQueued();
+            // A device that refuses to be asked has gone away (or was hung up by the kernel).
+            if (inQueue < 0 && CommLineGone(-inQueue)) {
+                s.MarkLineLost(-inQueue);
+                continue;
+            }
+            // Hung up with nothing left to read: the line is lost. Bytes that came before the
+            // hang-up are reported first.
+            if (hungUp && inQueue <= 0) {
+                s.MarkLineLost(0);
+                continue;
+            }
         }
         if (wantRx) {
-            int queued = std::max(0, s.Device.InputQueued());
+            int queued = std::max(0, inQueue);
             // Fresh input in a stream: gathered for a moment while more keeps coming.
             // Many bytes at the first look mean fast input (or a busy main thread): that
             // delivery is worth its hand-off as it is.
@@ -275,7 +322,7 @@ void CommEventThread(std::shared_ptr<TVaCommShared> shared) {
             if (queued > seen)
                 m |= VaEvRxChar;
             else if (watchInput && (fds[1].revents & POLLIN))
-                hup = true; // readable but nothing to read: an end-of-file condition
+                hup = true; // readable but nothing to read: looked at again (above)
         }
         if (wantErrors) {
             bool breakSeen = false;
@@ -345,6 +392,7 @@ void CommWriteThread(std::shared_ptr<TVaCommShared> shared) {
                 outstanding = TVaCommDelivery::Post(shared, owed, true);
                 owed = 0;
             }
+            if (s.LineLost) waitWritable = false; // the buffer was emptied; nothing more goes
             if (!waitWritable) count = s.Buffer.Peek(chunk.data(), int(chunk.size()));
             s.WriterIdle = count == 0 && !waitWritable;
         }
@@ -363,10 +411,14 @@ void CommWriteThread(std::shared_ptr<TVaCommShared> shared) {
                 s.Cond.notify_all();
                 continue;
             }
-            if (written == 0)
+            if (written == 0) {
                 waitWritable = true;
-            else
+            } else if (CommLineGone(-written)) {
+                s.MarkLineLost(-written);
+                continue;
+            } else {
                 failed = true;
+            }
         }
 
         if (!failed) {
@@ -378,8 +430,10 @@ void CommWriteThread(std::shared_ptr<TVaCommShared> shared) {
                 waitWritable = false;
                 // A line that hangs up can never take the bytes.
                 if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) &&
-                    !(fds[1].revents & POLLOUT))
-                    failed = true;
+                    !(fds[1].revents & POLLOUT)) {
+                    s.MarkLineLost(0);
+                    continue;
+                }
             }
         }
         if (failed) {

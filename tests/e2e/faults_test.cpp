@@ -1,8 +1,16 @@
 // Deliveries over a faulty line: a cable cut in the middle of a transfer (the job fails, is tried
-// again in a later batch once the cable is joined, and arrives exactly once, whole), corrupted
-// bytes in data and replies (retried, delivered intact), and the server's session time-out.
+// again in a later batch once the cable is joined, and arrives exactly once, whole), adapters
+// pulled and plugged back in the middle of a transfer (both sides notice at once and the file is
+// delivered soon after they are back), corrupted bytes in data and replies (retried, delivered
+// intact), and the server's session time-out.
+//
+// The pulled adapters run a short form in CI; MARROWLINE_E2E_FULL=1 pulls them for 8 s in the
+// middle of a 300 KB upload.
 #include "e2e_harness.h"
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QTest>
 
 #include <csignal>
@@ -63,6 +71,75 @@ private Q_SLOTS:
         QVERIFY(pair.client->jobs().isEmpty());
         const TLogRecord failed = pair.client->log("client.log").first();
         QVERIFY(!failed.Done);
+    }
+
+    // Both programs reach their ports through stable names (ports/COMn leads to a link that
+    // leads to the device, as /dev/serial/by-id does). The cable's pseudo-terminals vanish in
+    // the middle of an upload (linesim killed) and come back on the same names a while later.
+    void pulledAdapter() {
+        const bool full = qEnvironmentVariableIntValue("MARROWLINE_E2E_FULL") == 1;
+        const qsizetype size = full ? 300 * 1024 : 48 * 1024;
+        const int goneMs = full ? 8000 : 3000;
+        const int lineMs = int(size * 10 * 1000 / 115200);
+        Pair pair({"--no-start"}, {{"MARROWLINE_BATCH_TIMEOUT_MS", "120000"}});
+        const QByteArray data = RandomBytes(size, 57);
+        QVERIFY(pair.client->put("OUTBOX/big.bin", data));
+        const QString stable = pair.root.path() + "/stable/";
+        for (const QString& folder :
+             {stable, pair.client->file("ports"), pair.server->file("ports")})
+            QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::link(stable + "COM1", pair.client->portLink(1)));
+        QVERIFY(QFile::link(stable + "COM2", pair.server->portLink(2)));
+        const QStringList line{"--baud", "115200"};
+        const auto plugIn = [&](const QString& log) {
+            pair.cable = std::make_unique<LineSim>("cable", line, stable + "COM1", stable + "COM2",
+                                                   pair.root.path() + log);
+            return pair.cable->ready();
+        };
+        QVERIFY(plugIn("/linesim1.log"));
+        pair.serverProgram = std::make_unique<Program>(*pair.server, QStringList{}, pair.env);
+        QVERIFY(pair.serverProgram->waitFor("Listening for command...", 15000));
+        pair.clientProgram = std::make_unique<Program>(*pair.client, QStringList{}, pair.env);
+        QVERIFY(pair.clientProgram->waitFor("Application started.", 15000));
+        pair.queue("big.bin", "ALICE", "secret");
+        E2E_VERIFY(pair.serverProgram->waitFor("Receiving: big.bin", 30000), pair.transcripts());
+        QTest::qWait(lineMs / 3);
+
+        pair.cable->signal(SIGKILL);
+        // Both sides notice at once, each with one line that names the device.
+        E2E_VERIFY(
+            pair.serverProgram->waitFor("Line lost on COM2 (" + stable + "COM2): ", 3000) &&
+                pair.clientProgram->waitFor("Line lost on COM1 (" + stable + "COM1): ", 3000),
+            pair.transcripts());
+        QTest::qWait(goneMs);
+        QVERIFY(plugIn("/linesim2.log"));
+        QElapsedTimer back;
+        back.start();
+        const QString received = pair.server->inbox() + "big.bin";
+        E2E_VERIFY(WaitUntil([&] { return ReadAll(received) == data; }, lineMs + 60000),
+                   pair.transcripts());
+        const qint64 deliveredMs = back.elapsed();
+        E2E_VERIFY(WaitUntil([&] { return pair.client->jobs().isEmpty(); }, 20000),
+                   pair.transcripts());
+        // Delivered within its own line time and a few seconds of the devices' return.
+        E2E_VERIFY(deliveredMs < lineMs + 5000,
+                   QString("delivered %1 ms after the return\n").arg(deliveredMs) +
+                       pair.transcripts());
+        QCOMPARE(Home::tree(pair.server->inbox()), QStringList{"big.bin"});
+        for (Program* program : {pair.clientProgram.get(), pair.serverProgram.get()}) {
+            QCOMPARE(program->count("Line lost on"), 1);
+            QCOMPARE(program->count("COM port error"), 0);
+            QCOMPARE(program->count("Error clearing buffers"), 0);
+        }
+        // The attempt the line took failed; the next one, in the same batch, delivered the file.
+        QVERIFY(pair.server->waitLog("server.log", 2, 10000));
+        const QList<TLogRecord> clientLog = pair.client->log("client.log");
+        QCOMPARE(clientLog.size(), 2);
+        QVERIFY(!clientLog[0].Done && clientLog[1].Done);
+        QCOMPARE(clientLog[0].Attempt, 1);
+        QCOMPARE(clientLog[1].Attempt, 2);
+        const QList<TLogRecord> serverLog = pair.server->log("server.log");
+        QVERIFY(!serverLog[0].Done && serverLog[1].Done);
     }
 
     // Bytes changed on the line: in the upload's data, in the first reply and in the fetch.
