@@ -105,7 +105,12 @@ private Q_SLOTS:
         E2E_VERIFY(pair.serverProgram->waitFor("Receiving: big.bin", 30000), pair.transcripts());
         QTest::qWait(lineMs / 3);
 
+        // Pulled: the devices go, and with them their stable names (udev removes a by-id link
+        // with its device; a killed linesim leaves its links behind, pointing at pseudo-terminal
+        // numbers that another program may be given meanwhile).
         pair.cable->signal(SIGKILL);
+        QFile::remove(stable + "COM1");
+        QFile::remove(stable + "COM2");
         // Both sides notice at once, each with one line that names the device.
         E2E_VERIFY(
             pair.serverProgram->waitFor("Line lost on COM2 (" + stable + "COM2): ", 3000) &&
