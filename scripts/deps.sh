@@ -5,10 +5,11 @@
 set -euo pipefail
 exec 1>&2
 # lintian, appstream (appstreamcli), desktop-file-utils and man-db check the package
-# (scripts/package-check.sh); xdotool finds windows for bench/startup.sh.
+# (scripts/package-check.sh); xdotool finds windows for bench/startup.sh; lrzsz and
+# python3-xmodem are XMODEM peers of the tests.
 packages=(cmake ninja-build g++ clang libclang-rt-dev qt6-base-dev qt6-base-dev-tools libgl-dev
-  libqt6svg6 socat lrzsz xvfb xauth trayer dpkg-dev file lintian appstream desktop-file-utils
-  man-db xdotool)
+  libqt6svg6 socat lrzsz python3-xmodem xvfb xauth trayer dpkg-dev file lintian appstream
+  desktop-file-utils man-db xdotool)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

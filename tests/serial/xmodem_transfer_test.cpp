@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QtTest>
 #include <fcntl.h>
@@ -509,6 +510,73 @@ private Q_SLOTS:
             QCOMPARE(peer.exitCode(), 0);
             QVERIFY(SameUpToPadding(data, ReadFile(target), BlockSizeOf(TVaXProtocol(protocol))));
         }
+    }
+
+    // Debian's python3-xmodem at the other end: its sender's blocks, on a line that loses bytes
+    // of them, are asked for again at once; its receiver takes ours.
+    void pythonPeer_data() {
+        QTest::addColumn<QString>("direction");
+        QTest::addColumn<QString>("dropAt");
+        QTest::newRow("python sends 1k, bytes lost") << "receive"
+                                                     << "ab:2000,7000";
+        QTest::newRow("python receives") << "send"
+                                         << "";
+    }
+    void pythonPeer() {
+        QFETCH(QString, direction);
+        QFETCH(QString, dropAt);
+        const QString python = QStringLiteral("/usr/bin/python3");
+        if (QProcess::execute(python, {"-c", "import xmodem"}) != 0)
+            QSKIP("python3-xmodem is not installed");
+        QVERIFY(MakeCable(dropAt.isEmpty() ? QStringList{} : QStringList{"--drop-at", dropAt}));
+        const QByteArray data = RandomBytes(10000, 31);
+        const bool peerSends = direction == "receive";
+        const QString peerFile = mHome->file("peer.bin");
+        if (peerSends) QVERIFY(WriteFile(peerFile, data));
+        // The peer on end A, raw, with the library's own getc/putc over the terminal.
+        const QString script = QStringLiteral(R"(
+import os, select, sys, time, tty, xmodem
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
+tty.setraw(fd)
+def getc(size, timeout=1):
+    data, end = b'', time.time() + timeout
+    while len(data) < size:
+        ready = select.select([fd], [], [], max(0, end - time.time()))[0]
+        if not ready:
+            return data or None
+        data += os.read(fd, size - len(data))
+    return data
+def putc(data, timeout=1):
+    return os.write(fd, data)
+if sys.argv[2] == 'send':
+    with open(sys.argv[3], 'rb') as f:
+        ok = xmodem.XMODEM(getc, putc, mode='xmodem1k').send(f, quiet=True)
+else:
+    with open(sys.argv[3], 'wb') as f:
+        ok = xmodem.XMODEM(getc, putc).recv(f, crc_mode=1, quiet=True)
+time.sleep(0.2)
+sys.exit(0 if ok else 1)
+)");
+        QProcess peer;
+        peer.setProcessChannelMode(QProcess::ForwardedChannels);
+        peer.start(python, {"-c", script, mCable->A(), peerSends ? "send" : "recv", peerFile});
+        QVERIFY(peer.waitForStarted());
+        TTransferEnd ours;
+        ours.Open(mCable->B());
+        const QString ourFile = mHome->file("ours.bin");
+        if (peerSends) {
+            ours.Start(tmDownload, XModem1K, ourFile);
+        } else {
+            QVERIFY(WriteFile(ourFile, data));
+            ours.Start(tmUpload, XModem, ourFile);
+        }
+        QVERIFY(RunUntil([&] { return ours.Ended && peer.state() == QProcess::NotRunning; },
+                         TransferLimitMs));
+        QCOMPARE(ours.Result, 0);
+        QCOMPARE(peer.exitCode(), 0);
+        QVERIFY(SameUpToPadding(data, ReadFile(peerSends ? ourFile : peerFile), 1024));
+        // Each loss was mended by its block sent again.
+        QCOMPARE(ours.Errors.size(), dropAt.isEmpty() ? 0 : 2);
     }
 
     void corruptedLineRecovers_data() {
