@@ -121,6 +121,8 @@ QWidget* TfrmHstUsrDialog::makeFolderGroup(const QString& caption, const QString
     choice->addButton(def);
     choice->addButton(prv);
     edit = lineEdit(QString(), false, group);
+    // Wide enough for a folder path such as the default folder.
+    edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 48);
     browse = new QPushButton(QStringLiteral("Browse..."), group);
     auto* label =
         new QLabel(QStringLiteral("Enter the full path of the user's %1 folder:").arg(kind), group);
@@ -143,6 +145,9 @@ void TfrmHstUsrDialog::follow() {
     rbPrvOutbox->setChecked(!mUser.defaultOutbox());
     edInbox->setEnabled(mUser.inboxEnabled());
     edOutbox->setEnabled(mUser.outboxEnabled());
+    // A folder that cannot be typed cannot be browsed for either.
+    btBrowInbox->setEnabled(mUser.inboxEnabled());
+    btBrowOutbox->setEnabled(mUser.outboxEnabled());
     setTextIfChanged(edInbox, mUser.inbox());
     setTextIfChanged(edOutbox, mUser.outbox());
 }

@@ -1,10 +1,12 @@
 #include "gui/choice_page.h"
 
 #include "consoles/console_services.h"
+#include "gui/widget_helpers.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -41,6 +43,8 @@ TfraChoice::TfraChoice(IMainShell& shell, int role, QWidget* parent)
     mDescription = new QPlainTextEdit(this);
     mDescription->setObjectName(QStringLiteral("mm"));
     mDescription->setReadOnly(true);
+    // Two short paragraphs to read, nothing to do: Tab goes from the choice to the buttons.
+    mDescription->setFocusPolicy(Qt::ClickFocus);
     layout->addWidget(mDescription, 1);
 
     auto* buttons = new QHBoxLayout;
@@ -49,10 +53,8 @@ TfraChoice::TfraChoice(IMainShell& shell, int role, QWidget* parent)
     ok->setObjectName(QStringLiteral("btOk"));
     ok->setDefault(true);
     ok->setAutoDefault(true);
-    auto* close = new QPushButton(QStringLiteral("&Close"), this);
-    close->setObjectName(QStringLiteral("btClose"));
-    auto* help = new QPushButton(QStringLiteral("&Help"), this);
-    help->setObjectName(QStringLiteral("btHelp"));
+    auto* close = NamedButton(QStringLiteral("btClose"), QStringLiteral("&Close"), this);
+    auto* help = NamedButton(QStringLiteral("btHelp"), QStringLiteral("&Help"), this);
     buttons->addWidget(ok);
     buttons->addWidget(close);
     buttons->addWidget(help);
@@ -85,6 +87,17 @@ void TfraChoice::Initialize(int role) {
     mClient->setAutoExclusive(true);
     mServer->setAutoExclusive(true);
     mDescription->setPlainText(Description(role));
+    // The window opens on the choice.
+    (role == 2 ? mServer : mClient)->setFocus();
+}
+
+void TfraChoice::keyPressEvent(QKeyEvent* event) {
+    // Enter chooses, as OK does, wherever the focus is but on another button (which takes it).
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        okClicked();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 int TfraChoice::selectedRole() const {

@@ -18,6 +18,9 @@ public:
     // The description of a role as the page shows it.
     static QString Description(int role);
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void roleClicked();
     void okClicked();

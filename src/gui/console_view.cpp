@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -150,6 +151,8 @@ void TConsoleView::insertFirstPage(QWidget* page, const QString& name, const QSt
     page->setObjectName(name);
     pg->insertTab(0, page, caption);
     pg->setCurrentIndex(0);
+    // Made after the buttons below the pages, the page still comes first after the tabs.
+    TabThroughAfter(pg->tabBar(), page);
 }
 
 QPlainTextEdit* TConsoleView::makeDetail(QWidget* parent) {

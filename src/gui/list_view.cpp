@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPalette>
+#include <QStyle>
 
 TListView::TListView(TListModel* model, const QString& name, QWidget* parent)
     : QTreeView(parent), mModel(model), mProxy(new QSortFilterProxyModel(this)) {
@@ -25,12 +26,19 @@ TListView::TListView(TListModel* model, const QString& name, QWidget* parent)
     QHeaderView* columns = header();
     columns->setStretchLastSection(false);
     columns->setSectionsMovable(false);
+    // A column is never narrower than its caption ("Attempt" would read "Attem" at its width).
     for (int c = 0; c < model->columnCount(); ++c)
-        columns->resizeSection(c,
-                               model->headerData(c, Qt::Horizontal, TListModel::WidthRole).toInt());
+        columns->resizeSection(
+            c, qMax(model->headerData(c, Qt::Horizontal, TListModel::WidthRole).toInt(),
+                    CaptionWidth(columns, model->headerData(c, Qt::Horizontal).toString())));
     // The console's order until the operator clicks a header.
     columns->setSortIndicator(-1, Qt::AscendingOrder);
     setSortingEnabled(true);
+}
+
+int TListView::CaptionWidth(const QHeaderView* header, const QString& caption) {
+    const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    return header->fontMetrics().horizontalAdvance(caption) + 2 * margin + 2;
 }
 
 int TListView::selectedSourceRow() const {

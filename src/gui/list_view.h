@@ -1,10 +1,11 @@
 #pragma once
 // A report-style list over one of the consoles' list models: whole rows, one at a time, read-only,
-// the columns at their designed widths, sorted by clicking a header (by the model's sort values,
+// the columns at their designed widths (wider where the caption needs it), sorted by clicking a header (by the model's sort values,
 // through a proxy). Rows are named to the outside by their row in the console's list (the source
 // row), whatever the order shown.
 #include "consoles/list_models.h"
 
+#include <QHeaderView>
 #include <QSortFilterProxyModel>
 #include <QTreeView>
 
@@ -22,6 +23,8 @@ public:
     void selectSourceRow(int row);
     // Keeps the selection in its active colours while the list has no focus.
     void setSelectionAlwaysVisible();
+    // The width a column of `header` needs to show `caption` uncut.
+    static int CaptionWidth(const QHeaderView* header, const QString& caption);
 
 Q_SIGNALS:
     // A key went down in the list (Qt::Key values).

@@ -212,7 +212,8 @@ TfrmMdmProp::TfrmMdmProp(TModemsList& catalogue, const TSettings& settings, IPro
     edDialPrefixNo =
         addField(dialGrid, 1, QStringLiteral("Dial prefix:"), "edDialPrefixNo", pnlDial);
     ckBlind = makeCheck(QStringLiteral("Enable blind dialing"), "ckBlind", pnlDial);
-    dialGrid->addWidget(ckBlind, 2, 1);
+    // In line with the dialog's other check boxes.
+    dialGrid->addWidget(ckBlind, 2, 0, 1, 2);
     layout->addWidget(pnlDial);
 
     auto* grid = new QGridLayout;

@@ -158,7 +158,8 @@ QWidget* TOptionsDialog::makeDevicePart(const QStringList& buttonCaptions, const
 }
 
 QWidget* TOptionsDialog::makePaths() {
-    auto* group = new QGroupBox(QStringLiteral(" Paths: "));
+    // Made with its parent: a control joins the Tab order when it joins the window.
+    auto* group = new QGroupBox(QStringLiteral(" Paths: "), this);
     group->setObjectName(QStringLiteral("gbPaths"));
     auto* grid = new QGridLayout(group);
     auto row = [&](int at, const QString& label, const QString& editName,

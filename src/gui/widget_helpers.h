@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers the windows share when they build their controls.
 #include <QLineEdit>
+#include <QList>
 #include <QPushButton>
 #include <QString>
 #include <limits>
@@ -21,4 +22,19 @@ inline QPushButton* NamedButton(const QString& name, const QString& caption, QWi
 inline void MakePasswordField(QLineEdit* edit) {
     edit->setEchoMode(QLineEdit::Password);
     edit->setMaxLength(std::numeric_limits<int>::max());
+}
+
+// Puts the controls of `container`, in their order, right after `after` in the Tab order. A
+// control joins the Tab order when it joins its window: a page made after the controls below
+// it would otherwise be reached last.
+inline void TabThroughAfter(QWidget* after, QWidget* container) {
+    QList<QWidget*> controls;
+    QWidget* window = container->window();
+    for (QWidget* w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain())
+        if (container->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && !w->focusProxy())
+            controls << w;
+    for (QWidget* w : controls) {
+        QWidget::setTabOrder(after, w);
+        after = w;
+    }
 }

@@ -58,12 +58,19 @@ QStringList pages(const QWidget& view) {
 }
 
 // "caption/width" of each column as the list shows it.
+// "caption/width" of each column: its designed width, which it has unless its caption needs more
+// (then it is as wide as the caption needs; any other width shows as it is).
 QStringList columns(const QWidget& view, const char* list) {
     const TListView* lv = child<TListView>(view, list);
     QStringList out;
-    for (int c = 0; c < lv->header()->count(); ++c)
-        out << lv->model()->headerData(c, Qt::Horizontal).toString() + "/" +
-                   QString::number(lv->header()->sectionSize(c));
+    for (int c = 0; c < lv->header()->count(); ++c) {
+        const QString caption = lv->model()->headerData(c, Qt::Horizontal).toString();
+        const int width = lv->header()->sectionSize(c);
+        const int designed =
+            lv->model()->headerData(c, Qt::Horizontal, TListModel::WidthRole).toInt();
+        const int needed = TListView::CaptionWidth(lv->header(), caption);
+        out << caption + "/" + QString::number(width == qMax(designed, needed) ? designed : width);
+    }
     return out;
 }
 
@@ -172,6 +179,9 @@ void TestConsoleViews::clientDesign() {
                                        "tabLog=Results Log"}));
     QCOMPARE(columns(view, "lvQueue"), ClientQueueColumns);
     QCOMPARE(columns(view, "lsvLog"), ClientLogColumns);
+    // "Attempt" is wider than designed: at 40 it read "Attem".
+    const QHeaderView* logHeader = child<TListView>(view, "lsvLog")->header();
+    QVERIFY(logHeader->sectionSize(4) > logHeader->fontMetrics().horizontalAdvance("Attempt") + 4);
 
     // The session fields, each labelled, in their designed order.
     const QGroupBox* session = child<QGroupBox>(view, "GroupBox1");

@@ -320,6 +320,13 @@ private Q_SLOTS:
             state << QString("%1%2").arg(box->isEnabled()).arg(box->isChecked());
         }
         QCOMPARE(state, (QStringList{"00", "11", "00", "00"}));
+        // The four check boxes stand in one column, left under the captions.
+        for (const auto& [name, caption] : boxes) {
+            const QCheckBox* box = child<QCheckBox>(&dialog, name);
+            if (box->isVisible())
+                QCOMPARE(box->mapTo(&dialog, QPoint()).x(),
+                         child<QCheckBox>(&dialog, "ckECC")->mapTo(&dialog, QPoint()).x());
+        }
         const QStringList shown = labels(&dialog);
         for (const char* caption :
              {"Modem name:", "Dial string:", "Dial prefix:", "Initialization string:",

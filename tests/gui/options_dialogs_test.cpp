@@ -11,8 +11,11 @@
 #include "gui/desktop_prompt.h"
 #include "gui/main_window.h"
 #include "gui/options_dialogs.h"
+#include "window_gallery.h"
 
 #include <QAbstractItemView>
+#include <QButtonGroup>
+#include <QSignalSpy>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -23,6 +26,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -83,6 +87,158 @@ TDeviceEditor directOn(const QString& port) {
         return true;
     };
 }
+
+// ---- The keyboard of a window ----
+
+// The control a focus lands on (a spin box's line edit stands for the spin box).
+QWidget* control(QWidget* w) {
+    while (w && w->focusProxy())
+        w = w->focusProxy();
+    if (w && w->parentWidget() && qobject_cast<QAbstractSpinBox*>(w->parentWidget()))
+        return w->parentWidget();
+    return w;
+}
+
+QString describe(const QWidget* w) {
+    if (!w) return QStringLiteral("(none)");
+    QString text = w->objectName();
+    if (auto* b = qobject_cast<const QAbstractButton*>(w)) text += "\"" + b->text() + "\"";
+    return text.isEmpty() ? QString::fromLatin1(w->metaObject()->className()) : text;
+}
+
+// Where a control stands in the window.
+QRect place(const QWidget* w, const QWidget* window) {
+    return QRect(w->mapTo(window, QPoint(0, 0)), w->size());
+}
+
+// B comes before A in reading order: wholly above it, or on its row and wholly left of it.
+bool readsBefore(const QRect& b, const QRect& a) {
+    if (b.bottom() < a.top()) return true;
+    const bool sameRow = b.top() <= a.bottom() && a.top() <= b.bottom();
+    return sameRow && b.right() < a.left() && b.top() >= a.top() - 4 && b.top() <= a.bottom();
+}
+
+// The controls Tab must reach: shown, enabled, taking the focus by Tab. Of an exclusive group of
+// radio buttons Tab reaches one (the arrows move within), so the group counts as one control.
+QList<QWidget*> tabControls(QWidget* window, QHash<QWidget*, QWidget*>& groupOf) {
+    QList<QWidget*> out;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isVisible() || !w->isEnabled() || !(w->focusPolicy() & Qt::TabFocus)) continue;
+        if (w->focusProxy() || w->window() != window) continue;
+        if (w->parentWidget() && qobject_cast<QAbstractSpinBox*>(w->parentWidget())) continue;
+        if (auto* radio = qobject_cast<QRadioButton*>(w)) {
+            QWidget* key = radio->group() && radio->group()->buttons().size() > 1
+                               ? radio->group()->buttons().first()
+                               : (radio->autoExclusive() ? radio->parentWidget() : radio);
+            groupOf[w] = key;
+            if (out.contains(key)) continue;
+            out << key;
+            continue;
+        }
+        out << w;
+    }
+    return out;
+}
+
+// The letters of a window's mnemonics among its shown controls, with who carries each.
+QMultiMap<QChar, QString> mnemonics(QWidget* window) {
+    QMultiMap<QChar, QString> out;
+    auto add = [&](const QString& text, const QString& who) {
+        for (int i = 0; i + 1 < text.size(); ++i) {
+            if (text[i] != '&') continue;
+            if (text[i + 1] == '&') {
+                ++i;
+                continue;
+            }
+            out.insert(text[i + 1].toLower(), who);
+            break;
+        }
+    };
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isVisible() || w->window() != window) continue;
+        if (auto* b = qobject_cast<QAbstractButton*>(w)) add(b->text(), describe(w));
+        if (auto* g = qobject_cast<QGroupBox*>(w)) add(g->title(), describe(w));
+        if (auto* l = qobject_cast<QLabel*>(w); l && l->buddy()) add(l->text(), l->text());
+        if (auto* t = qobject_cast<QTabBar*>(w))
+            for (int i = 0; i < t->count(); ++i)
+                add(t->tabText(i), t->tabText(i));
+    }
+    return out;
+}
+
+// Walks a shown window with real keys. Returns what is wrong with it (empty: nothing) and
+// counts its controls.
+QStringList walkKeyboard(QWidget* window, bool dialog, int& controls) {
+    QStringList problems;
+    window->show();
+    QApplication::setActiveWindow(window);
+    if (!QTest::qWaitForWindowActive(window)) return {"window never became active"};
+
+    QHash<QWidget*, QWidget*> groupOf;
+    const QList<QWidget*> expected = tabControls(window, groupOf);
+    controls += int(expected.size());
+    auto canonical = [&](QWidget* w) { return groupOf.value(w, w); };
+
+    // Tab from the control that has the focus as the window opens, once round.
+    QList<QWidget*> visited;
+    if (!QApplication::focusWidget()) QTest::keyClick(window, Qt::Key_Tab);
+    for (int i = 0; i < 4 * expected.size() + 4; ++i) {
+        QWidget* at = canonical(control(QApplication::focusWidget()));
+        if (!at || visited.contains(at)) break;
+        visited << at;
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    for (QWidget* w : expected)
+        if (!visited.contains(w)) problems << "Tab never reaches " + describe(w);
+
+    // Reading order: from the control that reads first, each next one reads after the last.
+    int first = 0;
+    for (int i = 1; i < visited.size(); ++i)
+        if (readsBefore(place(visited[i], window), place(visited[first], window))) first = i;
+    for (int i = 1; i < visited.size(); ++i) {
+        QWidget* a = visited[(first + i - 1) % visited.size()];
+        QWidget* b = visited[(first + i) % visited.size()];
+        if (readsBefore(place(b, window), place(a, window)))
+            problems << "Tab goes back from " + describe(a) + " to " + describe(b);
+    }
+
+    // A letter leads to one control.
+    const QMultiMap<QChar, QString> letters = mnemonics(window);
+    for (const QChar letter : letters.uniqueKeys())
+        if (letters.count(letter) > 1)
+            problems << QStringLiteral("&%1 is shared by ").arg(letter) +
+                            QStringList(letters.values(letter)).join(", ");
+
+    if (!dialog) return problems;
+    auto* box = qobject_cast<QDialog*>(window);
+    QPushButton* ok = nullptr;
+    for (QPushButton* b : window->findChildren<QPushButton*>())
+        if (b->isDefault() && b->isVisible()) ok = b;
+    if (!box || !ok) return problems << "no default button";
+    // Enter in any control but a push button (which takes it itself) is the default button.
+    for (QWidget* w : visited) {
+        if (qobject_cast<QPushButton*>(w)) continue;
+        QSignalSpy pressed(ok, &QPushButton::clicked);
+        if (!box->isVisible()) {
+            box->show();
+            QApplication::setActiveWindow(box);
+            (void)QTest::qWaitForWindowActive(box);
+        }
+        w->setFocus();
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w,
+                        Qt::Key_Return);
+        if (pressed.isEmpty()) problems << "Enter in " + describe(w) + " does not press OK";
+    }
+    // Esc is Cancel.
+    box->show();
+    QApplication::setActiveWindow(box);
+    (void)QTest::qWaitForWindowActive(box);
+    box->setResult(-1);
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : box,
+                    Qt::Key_Escape);
+    if (box->isVisible() || box->result() != QDialog::Rejected) problems << "Esc does not cancel";
+    return problems;
+}
 } // namespace
 
 class TestOptionsDialogs : public QObject {
@@ -96,6 +252,8 @@ private Q_SLOTS:
     void boxesBelongToTheOpenDialog();
     void mainWindowOpensTheDialogs();
     void startRefusedWhileConfiguring();
+    void keyboard_data();
+    void keyboard();
 };
 
 void TestOptionsDialogs::serverDialog() {
@@ -295,12 +453,17 @@ void TestOptionsDialogs::userDialog() {
     QCOMPARE(groups, QStringList({" Identification: ", " Inbox folder: ", " Outbox folder: "}));
 
     auto* edInbox = child<QLineEdit>(dialog, "edInbox");
+    auto* btBrowInbox = child<QPushButton>(dialog, "btBrowInbox");
     QVERIFY(child<QRadioButton>(dialog, "rbDefInbox")->isChecked());
     QVERIFY(!edInbox->isEnabled());
+    QVERIFY(!btBrowInbox->isEnabled());
     QCOMPARE(edInbox->text(), home.file("INBOX"));
     dialog.show();
+    // The default folder shows whole.
+    QVERIFY(edInbox->width() > edInbox->fontMetrics().horizontalAdvance(edInbox->text()) + 8);
     child<QRadioButton>(dialog, "rbPrvInbox")->click();
     QVERIFY(edInbox->isEnabled());
+    QVERIFY(btBrowInbox->isEnabled());
     edInbox->clear();
     QTest::keyClicks(edInbox, home.file("BOB/IN"));
 
@@ -494,6 +657,28 @@ void TestOptionsDialogs::startRefusedWhileConfiguring() {
         QCOMPARE(Devices()->EngineCount(), 1);
         console->DeviceProcessing(false);
     }
+}
+
+void TestOptionsDialogs::keyboard_data() {
+    QTest::addColumn<int>("entry");
+    for (int i = 0; i < gallery::Entries().size(); ++i)
+        QTest::newRow(qPrintable(gallery::Entries()[i].name)) << i;
+}
+
+// Every window of the program, each state (tab, page) of it: Tab reaches every control in
+// reading order, no two shown controls share a mnemonic; in a dialog, Enter presses OK and Esc
+// cancels.
+void TestOptionsDialogs::keyboard() {
+    QFETCH(int, entry);
+    const gallery::Entry& e = gallery::Entries()[entry];
+    QStringList problems;
+    int controls = 0;
+    e.run([&](QWidget* window, const QString& name) {
+        for (const QString& p : walkKeyboard(window, e.dialog, controls))
+            problems << name + ": " + p;
+    });
+    qInfo("%s: %d controls", qPrintable(e.name), controls);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
 }
 
 QTEST_MAIN(TestOptionsDialogs)
