@@ -16,17 +16,25 @@ TfrmSelFold::TfrmSelFold(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmSelFold"));
     setWindowTitle(QStringLiteral("Select Folder"));
     setFixedSize(324, 255);
+    // The folders are read in the background: once the one holding the current folder is
+    // read, the current folder can be scrolled into view.
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(10, 10, 10, 10);
 
     mLabel = new QLabel(this);
     mLabel->setObjectName(QStringLiteral("lbdir"));
     mLabel->setTextFormat(Qt::PlainText);
+    // A long folder is shortened to the window's width (showLabel), never widens it.
+    mLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(mLabel);
 
     mModel = new QFileSystemModel(this);
     mModel->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden);
     mModel->setRootPath(QStringLiteral("/"));
+    connect(mModel, &QFileSystemModel::directoryLoaded, this, [this](const QString& loaded) {
+        if (mFolder == loaded || mFolder.startsWith(loaded.endsWith('/') ? loaded : loaded + '/'))
+            revealFolder();
+    });
     mTree = new QTreeView(this);
     mTree->setObjectName(QStringLiteral("dir"));
     mTree->setModel(mModel);
@@ -48,6 +56,9 @@ TfrmSelFold::TfrmSelFold(QWidget* parent) : QDialog(parent) {
         mVolumes->addItem(volume.name().isEmpty() ? root : root + " [" + volume.name() + "]",
                           root);
     }
+    // Long mount points do not widen the window.
+    mVolumes->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    mVolumes->setMinimumContentsLength(8);
     bottom->addWidget(mVolumes, 1);
     connect(mVolumes, &QComboBox::activated, this, &TfrmSelFold::volumeChosen);
 
@@ -63,6 +74,28 @@ TfrmSelFold::TfrmSelFold(QWidget* parent) : QDialog(parent) {
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     setFolder(QDir::homePath());
+    // Larger than designed where a large font needs it.
+    setFixedSize(size().expandedTo(sizeHint()));
+}
+
+void TfrmSelFold::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    showLabel();
+}
+
+void TfrmSelFold::showLabel() {
+    mLabel->setText(
+        mLabel->fontMetrics().elidedText(mFolder, Qt::ElideMiddle, mLabel->contentsRect().width()));
+    mLabel->setToolTip(mFolder);
+}
+
+void TfrmSelFold::revealFolder() {
+    const QModelIndex index = mModel->index(mFolder);
+    if (!index.isValid()) return;
+    for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
+        mTree->expand(parent);
+    if (mTree->currentIndex() != index) mTree->setCurrentIndex(index);
+    mTree->scrollTo(index, QAbstractItemView::PositionAtCenter);
 }
 
 void TfrmSelFold::setFolder(const QString& path) {
@@ -73,12 +106,8 @@ void TfrmSelFold::setFolder(const QString& path) {
 
 void TfrmSelFold::showFolder(const QString& path) {
     mFolder = QDir::cleanPath(path);
-    mLabel->setText(mFolder);
-    const QModelIndex index = mModel->index(mFolder);
-    if (index.isValid() && mTree->currentIndex() != index) {
-        mTree->setCurrentIndex(index);
-        mTree->scrollTo(index);
-    }
+    showLabel();
+    revealFolder();
     // The selector shows the volume that holds the folder: the longest mount point in front.
     int best = -1;
     qsizetype bestLength = -1;

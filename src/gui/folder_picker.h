@@ -19,9 +19,16 @@ public:
     QString folder() const { return mFolder; }
     void setFolder(const QString& path);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void volumeChosen(int index);
     void showFolder(const QString& path);
+    // Opens the tree down to the current folder, selects it and scrolls it into view.
+    void revealFolder();
+    // The current folder in lbdir, shortened in the middle when it is wider than the window.
+    void showLabel();
 
     QString mFolder;
     QLabel* mLabel;

@@ -26,6 +26,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QStackedWidget>
+#include <QTabWidget>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
@@ -116,10 +117,10 @@ TfrmMRL::TfrmMRL(IMainShell& shell, TSettings& settings, TStatusSink& status, IP
     mMaker->setObjectName(QStringLiteral("stCpy"));
     mMaker->setCursor(Qt::PointingHandCursor);
     mMaker->adjustSize();
-    mMaker->move(ClientWidth - mMaker->width() - 6, 4);
     mMaker->raise();
     mMaker->installEventFilter(this);
 
+    fitToContents();
     mNotif = new TfrmNotif(this);
 
     if (trayAllowed && QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -155,6 +156,23 @@ TfrmMRL::TfrmMRL(IMainShell& shell, TSettings& settings, TStatusSink& status, IP
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     showPage(mShell.Page());
+}
+
+void TfrmMRL::fitToContents() {
+    // The consoles' tabs show whole and leave room at their right for the maker's label, which
+    // stands over them.
+    for (QWidget* view : {mConsoleViews[1], mConsoleViews[2]}) {
+        auto* tabs = view ? view->findChild<QTabWidget*>(QStringLiteral("pg")) : nullptr;
+        if (!tabs) continue;
+        tabs->setUsesScrollButtons(false);
+        auto* room = new QWidget(tabs);
+        room->setFixedSize(mMaker->width() + 8, 1);
+        tabs->setCornerWidget(room, Qt::TopRightCorner);
+    }
+    // The designed size, or larger where a large font or scaling needs more, so that nothing is
+    // cut.
+    setFixedSize(QSize(ClientWidth, ClientHeight).expandedTo(layout()->minimumSize()));
+    mMaker->move(width() - mMaker->width() - 6, 4);
 }
 
 TfrmMRL::~TfrmMRL() {
@@ -205,8 +223,9 @@ void TfrmMRL::applyOnTop(bool onTop) {
     if (bool(windowFlags() & Qt::WindowStaysOnTopHint) == onTop) return;
     const bool visible = isVisible();
     const bool minimized = isMinimized();
+    const QSize size = this->size();
     setWindowFlags(mainWindowFlags(onTop));
-    setFixedSize(ClientWidth, ClientHeight);
+    setFixedSize(size);
     // Changing the flags hides the window; it comes back as it was.
     if (visible) minimized ? showMinimized() : show();
     if (visible && onTop && !minimized) raise();

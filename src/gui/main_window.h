@@ -79,6 +79,8 @@ protected:
 
 private:
     void updateCaption();
+    // Sizes the window for its pages (the designed size at least).
+    void fitToContents();
     void setRoleIcon(int index);
     bool askPassword();
     void restoreWindow();

@@ -20,7 +20,8 @@ TfrmNotif::TfrmNotif(QWidget* parent)
     ok->setDefault(true);
     layout->addWidget(ok, 0, Qt::AlignHCenter);
     connect(ok, &QPushButton::clicked, this, &QDialog::hide);
-    setFixedSize(qMax(122, sizeHint().width()), 73);
+    // The designed size, or larger where a large font needs it.
+    setFixedSize(QSize(122, 73).expandedTo(sizeHint()));
 }
 
 void TfrmNotif::notify() {

@@ -22,6 +22,8 @@
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QTreeView>
 #include <QListView>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -415,7 +417,13 @@ void MainWindowTest::folderPickerFollowsTheTree() {
     QCOMPARE(picker.windowTitle(), QStringLiteral("Select Folder"));
     picker.setFolder(dir.path() + "/a/b");
     QCOMPARE(picker.folder(), QDir::cleanPath(dir.path() + "/a/b"));
-    QCOMPARE(picker.findChild<QLabel*>("lbdir")->text(), picker.folder());
+    QCOMPARE(picker.findChild<QLabel*>("lbdir")->toolTip(), picker.folder());
+    // The tree opens on the folder, selected and in view, not on "/".
+    picker.show();
+    auto* tree = picker.findChild<QTreeView*>("dir");
+    QTRY_COMPARE(tree->currentIndex().data(QFileSystemModel::FilePathRole).toString(),
+                 picker.folder());
+    QTRY_VERIFY(tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex()).center()));
     // A folder that does not exist keeps the current one.
     picker.setFolder(dir.path() + "/missing");
     QCOMPARE(picker.folder(), QDir::cleanPath(dir.path() + "/a/b"));

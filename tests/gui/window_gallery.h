@@ -31,6 +31,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <functional>
 #include <pty.h>
@@ -278,6 +279,16 @@ inline void folderPicker(const Visitor& visit) {
     QDir().mkpath(home.file("INBOX/ALICE"));
     TfrmSelFold picker;
     picker.setFolder(home.file("INBOX/ALICE"));
+    // The folders are read in the background: until the tree is open on the folder.
+    picker.show();
+    auto* tree = picker.findChild<QTreeView*>(QStringLiteral("dir"));
+    (void)QTest::qWaitFor(
+        [&]() {
+            const QModelIndex current = tree->currentIndex();
+            return current.isValid() &&
+                   tree->viewport()->rect().contains(tree->visualRect(current).center());
+        },
+        5000);
     visit(&picker, QStringLiteral("select-folder"));
 }
 
