@@ -4,6 +4,7 @@
 #include "platform/prompt.h"
 
 #include <QComboBox>
+#include <algorithm>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -138,6 +139,13 @@ TfrmConn::TfrmConn(TModemsList& modems, TCommDevice& device, const TSettings& se
     modemGrid->setRowStretch(2, 1);
     nbSerial->addWidget(modem);
     grid->addWidget(nbSerial, 6, 0, 1, 4);
+    // The pages' captions take the width of the widest caption above them, so that their fields
+    // line up with the fields above.
+    int captionWidth = 0;
+    for (QLabel* caption : findChildren<QLabel*>())
+        if (caption->buddy()) captionWidth = std::max(captionWidth, caption->sizeHint().width());
+    for (QGridLayout* captions : {grid, directGrid, modemGrid})
+        captions->setColumnMinimumWidth(0, captionWidth);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 QLineEdit* lineEdit(QWidget* parent, const char* name) {
@@ -148,15 +149,21 @@ TfrmRemEnq::TfrmRemEnq(const TConsoleServices& services, const TQueueItem& job, 
     // Digits only; the positions not typed show as blanks.
     medPhone->setInputMask(QString(TRemEnqPresenter::PhoneDigits, '0') + QStringLiteral("; "));
     medPhone->setText(mPresenter.phone());
-    auto* modemRow = new QHBoxLayout(pageModem);
+    auto* modemRow = new QGridLayout(pageModem);
     modemRow->setContentsMargins(0, 0, 0, 0);
     auto* phoneLabel = new QLabel(QStringLiteral("Dest phone #:"), pageModem);
     phoneLabel->setBuddy(medPhone);
-    modemRow->addWidget(phoneLabel);
-    modemRow->addWidget(medPhone, 1);
+    modemRow->addWidget(phoneLabel, 0, 0);
+    modemRow->addWidget(medPhone, 0, 1);
     nbParams->addWidget(pageDirect);
     nbParams->addWidget(pageModem);
     grid->addWidget(nbParams, grid->rowCount(), 0, 1, 2);
+    // The phone field lines up with the fields above it.
+    int captionWidth = 0;
+    for (QLabel* caption : findChildren<QLabel*>())
+        if (caption->buddy()) captionWidth = std::max(captionWidth, caption->sizeHint().width());
+    grid->setColumnMinimumWidth(0, captionWidth);
+    modemRow->setColumnMinimumWidth(0, captionWidth);
     layout->addLayout(grid);
     layout->addLayout(okCancel(this, &btOk, &btCancel));
     connect(btOk, &QPushButton::clicked, this, &TfrmRemEnq::btOkClick);

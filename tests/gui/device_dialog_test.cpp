@@ -111,6 +111,10 @@ private Q_SLOTS:
         auto* nbSerial = child<QStackedWidget>(&dialog, "nbSerial");
         QCOMPARE(nbSerial->currentWidget()->objectName(), QString("Direct"));
         QVERIFY(child<QComboBox>(nbSerial, "cbModem"));
+        // The line settings stand in the column of the fields above them.
+        const int fields = cbBaud->mapTo(&dialog, QPoint()).x();
+        for (const char* name : {"spBits", "cbParity", "cbStop", "spDelay"})
+            QCOMPARE(child<QWidget>(&dialog, name)->mapTo(&dialog, QPoint()).x(), fields);
 
         const QStringList shown = labels(&dialog);
         for (const char* caption :

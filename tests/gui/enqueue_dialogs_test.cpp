@@ -147,6 +147,10 @@ void TestEnqueueDialogWindows::clientDesign() {
         // The phone field takes digits only, 17 at most.
         dialog.show();
         auto* phone = child<QLineEdit>(&dialog, "medPhone");
+        // It stands in the column of the fields above it.
+        if (phone->isVisible())
+            QCOMPARE(phone->mapTo(&dialog, QPoint()).x(),
+                     child<QLineEdit>(&dialog, "edUser")->mapTo(&dialog, QPoint()).x());
         type(phone, "55-5a 12");
         QCOMPARE(phone->text(), QString("55512"));
         type(phone, "123456789012345678901");

@@ -27,6 +27,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -371,6 +372,10 @@ inline void enqueueClient(const Visitor& visit) {
     Put(job, qkCommParam, QStringLiteral("5550199"));
     TfraClient client(home.ctx().ConsoleServices(nullptr));
     TfrmRemEnq dialog(client.services(), job);
+    // As the operator fills it in.
+    for (const auto& [name, text] : {std::pair{"edUser", "alice"}, std::pair{"edPassw", "secret"},
+                                     std::pair{"medPhone", "5550199"}})
+        if (auto* edit = dialog.findChild<QLineEdit*>(QString::fromLatin1(name))) edit->setText(text);
     visit(&dialog, QStringLiteral("enqueue-client"));
 }
 
