@@ -1,5 +1,7 @@
 #include "gui/modem_dialogs.h"
 
+#include "gui/list_view.h"
+
 #include "platform/prompt.h"
 
 #include <QButtonGroup>
@@ -48,8 +50,10 @@ QTreeWidget* makeReport(const char* name, const QList<QPair<QString, int>>& colu
     list->setHeaderLabels(captions);
     list->header()->setStretchLastSection(false);
     list->header()->setSectionsMovable(false);
+    // A column is never narrower than its caption.
     for (int c = 0; c < columns.size(); ++c)
-        list->header()->resizeSection(c, columns[c].second);
+        list->header()->resizeSection(
+            c, qMax(columns[c].second, TListView::CaptionWidth(list->header(), captions[c])));
     return list;
 }
 

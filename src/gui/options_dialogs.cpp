@@ -4,6 +4,7 @@
 #include "consoles/list_models.h"
 #include "gui/account_dialogs.h"
 #include "gui/desktop_prompt.h"
+#include "gui/list_view.h"
 #include "gui/widget_helpers.h"
 
 #include <QCheckBox>
@@ -32,8 +33,12 @@ QTreeWidget* reportList(const QString& name, const QList<TListColumn>& columns, 
     for (const TListColumn& column : columns)
         captions << column.caption;
     list->setHeaderLabels(captions);
+    // A column is never narrower than its caption.
     for (int c = 0; c < columns.size(); ++c)
-        list->header()->resizeSection(c, columns[c].width);
+        list->header()->resizeSection(
+            c, qMax(columns[c].width, TListView::CaptionWidth(list->header(), captions[c])));
+    // A few rows show whatever the font.
+    list->setMinimumHeight(list->fontMetrics().height() * 7);
     list->header()->setStretchLastSection(false);
     list->setRootIsDecorated(false);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -70,7 +75,10 @@ void selectRow(QTreeWidget* list, int row) {
 }
 
 void setTextIfChanged(QLineEdit* edit, const QString& text) {
-    if (edit->text() != text) edit->setText(text);
+    if (edit->text() == text) return;
+    edit->setText(text);
+    // A long path shows from its start until the operator edits it.
+    if (!edit->hasFocus()) edit->setCursorPosition(0);
 }
 
 bool isDeleteKey(QObject* watched, QEvent* event, QObject* list) {
@@ -308,7 +316,7 @@ TfrmHstOptDialog::TfrmHstOptDialog(TfrmHstOpt& options, QWidget* parent)
     layout->addLayout(
         numberRow(QStringLiteral("Session timeout:"), spCommTmo, QStringLiteral("min")));
     layout->addLayout(makeButtons());
-    resize(560, 520);
+    resize(QSize(560, 520).expandedTo(sizeHint()));
 }
 
 QWidget* TfrmHstOptDialog::makeUsersPage() {
@@ -428,7 +436,7 @@ TfrmRemOptDialog::TfrmRemOptDialog(TfrmRemOpt& options, QWidget* parent)
         numberRow(QStringLiteral("Batch timeout:"), spBatchTmo, QStringLiteral("min")));
     layout->addLayout(numberRow(QStringLiteral("Maximum log files size:"), spMaxlog, {}));
     layout->addLayout(makeButtons());
-    resize(520, 500);
+    resize(QSize(520, 500).expandedTo(sizeHint()));
 }
 
 void TfrmRemOptDialog::store() {
