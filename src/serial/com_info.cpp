@@ -350,6 +350,7 @@ void TComInfo::Scan() {
         TComModemRecord record;
         record.Location = c.Location;
         record.AttachedTo = c.AttachedTo;
+        record.Device = c.Location.startsWith('/') ? c.Location : c.Path;
         record.Driver = described ? described->Path : c.Driver;
         record.Values = GenericHayesProfile();
         if (!p.Manufacturer.isEmpty()) record.Values.insert("manufacturer", p.Manufacturer);
@@ -384,6 +385,11 @@ void TComInfo::Scan() {
 const std::vector<TComModemRecord>& TComInfo::Records() {
     if (!mScanned) Scan();
     return mRecords;
+}
+
+QString TComInfo::DeviceOf(int index) {
+    if (!mScanned) Scan();
+    return index >= 0 && index < int(mRecords.size()) ? mRecords[size_t(index)].Device : QString();
 }
 
 void TComInfo::trace(const QString& text) {

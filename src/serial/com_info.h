@@ -52,6 +52,7 @@ struct TComModemRecord {
     QString FriendlyName;
     QString Location;   // the modem's identity: its COMn name, a device path or its file
     QString AttachedTo; // "COMn", a device path, or empty
+    QString Device;     // the device it was found on (a port's link target, a stable name)
     QString Driver;     // the kernel driver of its device, or its description file
     QMap<QString, QString> Values;
 
@@ -89,6 +90,8 @@ public:
     bool GetModemInfo(int index, TModemSettings& entry, QString& location);
 
     const std::vector<TComModemRecord>& Records();
+    // The device the modem at the index was found on; empty for one known from its file alone.
+    QString DeviceOf(int index);
 
     // The values of a standard Hayes modem, keyed as in TComModemRecord.
     static QMap<QString, QString> GenericHayesProfile();

@@ -316,8 +316,12 @@ void TModemsList::Detect(TComInfo& source) {
             if (!source.GetModemInfo(n, found, location)) continue;
             const QString name = found.Get(mdkFriendlyName);
             if (name.isEmpty()) continue;
+            // The port, and the Linux device behind it ("COM3 (/dev/serial/by-id/...)").
+            const QString attached = found.Get(mdkAttachedTo);
+            const QString device = source.DeviceOf(n);
             mStatus.Add(QStringLiteral("TModemsList.Detect: (%1) Detected ").arg(n) + name + " on " +
-                      found.Get(mdkAttachedTo));
+                        attached +
+                        (device.isEmpty() || device == attached ? QString() : " (" + device + ")"));
             AddModem();
             TModemSettings& entry = mItems.back();
             for (int k = mdkManufacturer; k <= mdkDefaultInitialization; ++k)

@@ -255,10 +255,19 @@ private Q_SLOTS:
             QCOMPARE(list.GetSetting(1, key), QString("YES"));
 
         const QStringList status = home.status();
+        // Each modem with its port and the device behind the port (the pseudo-terminal here).
+        for (const char* name : {"COM3", "COM4"}) {
+            const QString port = QString::fromLatin1(name);
+            const QString device = QFileInfo(home.file("ports/" + port)).symLinkTarget();
+            QVERIFY(device.startsWith("/dev/pts/"));
+            QVERIFY2(status.filter(QRegularExpression("^TModemsList.Detect: \\(\\d\\) Detected .* on " +
+                                                      port + " \\(" + QRegularExpression::escape(device) +
+                                                      "\\)$"))
+                             .size() == 1,
+                     qPrintable(status.join('\n')));
+        }
         for (const char* line :
              {"TModemsList.Detect: nummodems=2",
-              "TModemsList.Detect: (0) Detected Acme Fast 56K on COM3",
-              "TModemsList.Detect: (1) Detected linesim Virtual Hayes modem on COM4",
               "GetModemNameAndPort(0).Location=COM3", "GetModemNameAndPort(0).Model=Fast 56K",
               "GetModemNameAndPort(1).AttachedTo=COM4", "GetModemInfo(COM5)=Acme Fast 56K #2"})
             QVERIFY2(status.contains(line), qPrintable(line + ("\n" + status.join('\n'))));
