@@ -7,8 +7,11 @@
 #include "platform/prompt.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <exception>
+
+#include <sys/stat.h>
 
 namespace {
 // "/INBOX:" and "/OUTBOX:": the folder must be absolute (a relative one would depend on the
@@ -121,6 +124,10 @@ QStringList CommandLineHelpLines() {
         "",
         "/USERS:filename - Import user information",
         "/EXCLUSIVE - Delete users not found in import file",
+        // A password out of every process list.
+        "",
+        "/PASSFILE:file - Instead of the password: read it from a file only you can read",
+        "/PASSFILE:- - Instead of the password: read it from standard input",
     };
 }
 
@@ -134,4 +141,75 @@ void ShowCommandLineHelp(IPrompt& prompt) {
 
 void ProcessCommandLine(TAppContext& ctx, TMainShell* shell, const QStringList& params) {
     ProcessParams(ctx, shell, HandOverText(params));
+}
+
+bool TakePasswordFile(QStringList& params, const std::function<QByteArray()>& readInput,
+                      QString& error) {
+    const QString prefix = QString::fromLatin1(PasswordFileSwitch);
+    qsizetype at = -1;
+    for (qsizetype i = 0; i < params.size(); ++i) {
+        if (!params[i].trimmed().startsWith(prefix, Qt::CaseInsensitive)) continue;
+        if (at >= 0) {
+            error = prefix + QStringLiteral(" is given twice.");
+            return false;
+        }
+        at = i;
+    }
+    if (at < 0) return true;
+    const QString source = params[at].trimmed().mid(prefix.size()).trimmed();
+    QStringList rest = params;
+    rest.removeAt(at);
+    // The password goes third, after the file and the user names.
+    qsizetype insertAt = -1;
+    for (qsizetype i = 0, named = 0; i < rest.size(); ++i) {
+        if (rest[i].trimmed().isEmpty()) continue;
+        if (named == 0 && IsSwitch(rest[i].trimmed())) break;
+        if (++named == 2) {
+            insertAt = i + 1;
+            break;
+        }
+    }
+    if (insertAt < 0) {
+        error = prefix + QStringLiteral(" belongs to a client job: file_name user_name ") +
+                prefix + QStringLiteral("file server [results_file] [/AUTODEL]");
+        return false;
+    }
+
+    QByteArray text;
+    if (source == QLatin1String("-")) {
+        text = readInput ? readInput() : QByteArray();
+    } else {
+        // Only its owner may read it, or the password is no safer than on the command line.
+        struct stat st {};
+        const QByteArray native = QFile::encodeName(source);
+        if (source.isEmpty() || ::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            error = QStringLiteral("Password file not found: ") + source;
+            return false;
+        }
+        if ((st.st_mode & 077) != 0) {
+            error = QStringLiteral("Password file %1 can be read by other users (mode %2): "
+                                   "chmod 600 %1")
+                        .arg(source)
+                        .arg(QString::number(st.st_mode & 0777, 8).rightJustified(4, '0'));
+            return false;
+        }
+        QFile file(source);
+        if (!file.open(QIODevice::ReadOnly)) {
+            error = QStringLiteral("Password file %1: %2").arg(source, file.errorString());
+            return false;
+        }
+        text = file.read(4096);
+    }
+    const qsizetype end = text.indexOf('\n');
+    if (end >= 0) text.truncate(end);
+    if (text.endsWith('\r')) text.chop(1);
+    const QString password = QString::fromLocal8Bit(text).trimmed();
+    if (password.isEmpty()) {
+        error = QStringLiteral("No password in ") +
+                (source == QLatin1String("-") ? QStringLiteral("standard input") : source);
+        return false;
+    }
+    rest.insert(insertAt, password);
+    params = rest;
+    return true;
 }

@@ -5,8 +5,9 @@
 // transcript. One instance runs per program folder; a later start hands its parameters to it
 // without loading any window system, so it needs no display. A first start whose display cannot
 // be reached says so in one line and runs headless. "--help", "-h" and "--version" as the first
-// argument print the help or the version and end before anything is started. The exit code is 0
-// in every path.
+// argument print the help or the version and end before anything is started. A job's password
+// may come from a file or standard input ("/PASSFILE:"), so that no process list shows it; a
+// password given as an argument is overwritten once read. The exit code is 0 in every path.
 #include "app/cmdline.h"
 #include "app/context.h"
 #include "app/shell.h"
@@ -40,6 +41,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -92,6 +94,28 @@ bool answerInfoSwitch(int argc, char** argv) {
     return true;
 }
 
+// One line of standard input, for "/PASSFILE:-". From a terminal it is asked for, and not echoed.
+QByteArray readPasswordLine() {
+    const bool terminal = ::isatty(STDIN_FILENO);
+    termios saved {};
+    if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        std::fputs("Password: ", stderr);
+        std::fflush(stderr);
+    }
+    QByteArray line;
+    char c = 0;
+    while (line.size() < 4096 && ::read(STDIN_FILENO, &c, 1) == 1 && c != '\n')
+        line += c;
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputs("\n", stderr);
+    }
+    return line;
+}
+
 // The desktop program runs where there is a display, unless told to run headless.
 bool desktopWanted() {
 #ifdef MARROWLINE_WITH_GUI
@@ -130,9 +154,13 @@ const char* const HandOverFailed =
 
 // Overwrites a job's password among the program's own arguments, so that it does not stay
 // readable in /proc/PID/cmdline (and ps) for as long as the program runs. `argv` is the argument
-// list as the program got it (Qt may since have taken entries out of its own copy).
+// list as the program got it (Qt may since have taken entries out of its own copy). A password
+// read from a file (or standard input) was never among them.
 void hidePassword(const std::vector<char*>& argv, const QStringList& params,
                   const TSettings& settings) {
+    if (params.size() + 1 != qsizetype(argv.size())) return;
+    for (qsizetype i = 0; i < params.size(); ++i)
+        if (params[i] != QString::fromLocal8Bit(argv[size_t(i + 1)])) return;
     const bool server = settings.IsServer() && !params.contains("/CLIENT", Qt::CaseInsensitive);
     if (const qsizetype at = PasswordPosition(params, server);
         at >= 0 && size_t(at) + 1 < argv.size())
@@ -263,6 +291,12 @@ int main(int argc, char** argv) {
     const std::vector<char*> arguments(argv, argv + argc);
     QStringList params;
     for (int i = 1; i < argc; ++i) params << QString::fromLocal8Bit(argv[i]);
+    // A job's password from a file or standard input: it never appears among the arguments.
+    QString passwordError;
+    if (!TakePasswordFile(params, readPasswordLine, passwordError)) {
+        printLine(QStringLiteral("marrowline: ") + passwordError);
+        return 0;
+    }
 
     // A first or a later start? The instance lock tells, before any window system is loaded.
     TInstanceLock lock;

@@ -10,9 +10,12 @@
 #include "platform/prompt.h"
 #include "serial/modems.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 QStringList messages(const TSessionText* text) {
@@ -42,7 +45,10 @@ QStringList helpLines() {
             "/STOP - Auto stop communications",
             "",
             "/USERS:filename - Import user information",
-            "/EXCLUSIVE - Delete users not found in import file"};
+            "/EXCLUSIVE - Delete users not found in import file",
+            "",
+            "/PASSFILE:file - Instead of the password: read it from a file only you can read",
+            "/PASSFILE:- - Instead of the password: read it from standard input"};
 }
 
 // Consoles that only report what they are handed.
@@ -63,6 +69,8 @@ private Q_SLOTS:
     void roleRules_data();
     void roleRules();
     void help();
+    void passwordFile_data();
+    void passwordFile();
     void folders_data();
     void folders();
     void noRoleEmptiesList();
@@ -182,6 +190,67 @@ void TestCmdline::help() {
     QCOMPARE(home.ctx().params.entries, QStringList{"/HELP"});
     ShowCommandLineHelp(prompt);
     QCOMPARE(prompt.boxes.size(), 2);
+}
+
+// "/PASSFILE:": the password of a client job from a file only its owner may read, or from
+// standard input, put where the job's grammar has it. "~" is the test folder; the file "pw" holds
+// "s3cret word\r\nsecond line" with the mode of the row.
+void TestCmdline::passwordFile_data() {
+    QTest::addColumn<QStringList>("params");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QStringList>("expected"); // empty: refused
+    QTest::addColumn<QString>("error");
+    const QStringList job{"a.txt", "alice", "s3cret word", "5551234", "/AUTODEL"};
+    QTest::newRow("in the password's place")
+        << QStringList{"a.txt", "alice", "/PASSFILE:~pw", "5551234", "/AUTODEL"} << 0600
+        << QByteArray() << job << "";
+    QTest::newRow("at the end, lower case")
+        << QStringList{"a.txt", "alice", "5551234", "/AUTODEL", "/passfile:~pw"} << 0400
+        << QByteArray() << job << "";
+    QTest::newRow("standard input")
+        << QStringList{"a.txt", "alice", "/PASSFILE:-", "5551234", "/AUTODEL"} << 0644
+        << QByteArray("s3cret word\n") << job << "";
+    QTest::newRow("no switch: as given")
+        << QStringList{"a.txt", "alice", "pw", "1"} << 0600 << QByteArray()
+        << QStringList{"a.txt", "alice", "pw", "1"} << "";
+    QTest::newRow("readable by others") << QStringList{"a.txt", "alice", "/PASSFILE:~pw", "1"}
+                                        << 0640 << QByteArray() << QStringList()
+                                        << "Password file ~pw can be read by other users "
+                                           "(mode 0640): chmod 600 ~pw";
+    QTest::newRow("missing file") << QStringList{"a.txt", "alice", "/PASSFILE:~none", "1"}
+                                  << 0600 << QByteArray() << QStringList()
+                                  << "Password file not found: ~none";
+    QTest::newRow("empty input") << QStringList{"a.txt", "alice", "/PASSFILE:-", "1"} << 0600
+                                 << QByteArray("\n") << QStringList()
+                                 << "No password in standard input";
+    QTest::newRow("no job before it") << QStringList{"/PASSFILE:-", "/START"} << 0600
+                                      << QByteArray("pw\n") << QStringList()
+                                      << "/PASSFILE: belongs to a client job: file_name "
+                                         "user_name /PASSFILE:file server [results_file] [/AUTODEL]";
+    QTest::newRow("twice") << QStringList{"a", "b", "/PASSFILE:-", "c", "/PASSFILE:-"} << 0600
+                           << QByteArray("pw\n") << QStringList()
+                           << "/PASSFILE: is given twice.";
+}
+
+void TestCmdline::passwordFile() {
+    QFETCH(QStringList, params);
+    QFETCH(int, mode);
+    QFETCH(QByteArray, input);
+    QFETCH(QStringList, expected);
+    QFETCH(QString, error);
+    TestHome home;
+    const QString pw = home.file("pw");
+    QVERIFY(WriteFile(pw, "s3cret word\r\nsecond line"));
+    QVERIFY(::chmod(QFile::encodeName(pw).constData(), mode_t(mode)) == 0);
+    params.replaceInStrings("~", home.path());
+    error.replace("~", home.path());
+    const QStringList given = params;
+    QString said;
+    const bool ok = TakePasswordFile(params, [&] { return input; }, said);
+    QCOMPARE(said, error);
+    QCOMPARE(ok, !expected.isEmpty());
+    QCOMPARE(params, expected.isEmpty() ? given : expected);
 }
 
 void TestCmdline::folders_data() {

@@ -1,8 +1,11 @@
 // What other local users can learn: a job's password stays out of the transcript, out of
-// standard output and out of /proc/PID/cmdline; files that hold secrets are readable by their
+// standard output and out of /proc/PID/cmdline, and with "/PASSFILE:" out of every process list
+// even while a second start hands it over; files that hold secrets are readable by their
 // owner only and the folders the program makes for its home are private, whatever the umask; and
 // a headless message box reaches the transcript as a status line with its caption.
 #include "e2e_harness.h"
+
+#include "core/helpers.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -10,7 +13,13 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace e2e;
 
@@ -20,6 +29,53 @@ int modeOf(const QString& path) {
     if (::stat(QFile::encodeName(path).constData(), &info) != 0) return -1;
     return int(info.st_mode & 07777);
 }
+
+// Looks at every process's command line (what ps shows) every 5 ms while it lives, and counts the
+// looks in which some process showed the text.
+class ProcessListSampler {
+public:
+    explicit ProcessListSampler(QByteArray text)
+        : mText(std::move(text)), mThread([this] { run(); }) {}
+    ~ProcessListSampler() { stop(); }
+    void stop() {
+        mStop = true;
+        if (mThread.joinable()) mThread.join();
+    }
+    int hits() const { return mHits; }
+    int looks() const { return mLooks; }
+
+private:
+    void run() {
+        auto next = std::chrono::steady_clock::now();
+        while (!mStop) {
+            if (lookOnce()) ++mHits;
+            ++mLooks;
+            next += std::chrono::milliseconds(5);
+            std::this_thread::sleep_until(next);
+        }
+    }
+    bool lookOnce() const {
+        DIR* proc = ::opendir("/proc");
+        if (!proc) return false;
+        bool seen = false;
+        while (const dirent* e = ::readdir(proc)) {
+            if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+            const QByteArray path = QByteArray("/proc/") + e->d_name + "/cmdline";
+            const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0) continue;
+            char buf[65536];
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            ::close(fd);
+            if (n > 0 && QByteArray::fromRawData(buf, int(n)).contains(mText)) seen = true;
+        }
+        ::closedir(proc);
+        return seen;
+    }
+    const QByteArray mText;
+    std::atomic<bool> mStop{false};
+    std::atomic<int> mHits{0}, mLooks{0};
+    std::thread mThread;
+};
 
 // Sets the umask for what the test starts, and puts it back.
 struct Umask {
@@ -77,6 +133,58 @@ private Q_SLOTS:
         for (const QString& folder : {QString(), QString("QUEUE"), QString("INBOX"),
                                       QString("OUTBOX")})
             QCOMPARE(modeOf(app + folder), 0700);
+    }
+
+    // A second start with "/PASSFILE:" (standard input or a file only its owner may read) hands
+    // the job over without the password ever being in a process list. The positional form, seen
+    // by the same sampler, shows that the sampler does see arguments.
+    void passwordFileNeverInAProcessList() {
+        QTemporaryDir root;
+        Home home(root.path(), "client");
+        Program program(home, {"/CLIENT"});
+        E2E_VERIFY(program.waitFor("Application started.", 15000), program.output());
+        const QString stamp = QString::number(QDateTime::currentMSecsSinceEpoch());
+        const QString given = "Given-" + stamp, piped = "Piped-" + stamp, filed = "Filed-" + stamp;
+        for (const char* name : {"given.txt", "piped.txt", "filed.txt"})
+            QVERIFY(WriteAll(home.outbox() + name, name));
+        QVERIFY(WriteAll(root.path() + "/pw", filed.toUtf8() + "\n"));
+        QVERIFY(::chmod(QFile::encodeName(root.path() + "/pw").constData(), 0600) == 0);
+
+        const auto handOver = [&](const QString& password, const QStringList& args,
+                                  const QByteArray& input) {
+            ProcessListSampler sampler(password.toUtf8());
+            QProcess second;
+            second.setProcessEnvironment(ProgramEnvironment(home));
+            second.start(qEnvironmentVariable("MARROWLINE_BIN"), args);
+            second.write(input);
+            second.closeWriteChannel();
+            const bool ended = second.waitForFinished(20000);
+            sampler.stop();
+            const QStringList form = args.filter("/PASSFILE:");
+            qInfo().noquote() << (form.isEmpty() ? QString("positional") : form.first()) << ": seen in" << sampler.hits() << "of"
+                              << sampler.looks() << "looks at every process list";
+            return ended && sampler.looks() >= 5 ? sampler.hits() : -1;
+        };
+        QVERIFY(handOver(given, {home.outbox() + "given.txt", "alice", given, "5551234"}, {}) > 0);
+        QCOMPARE(handOver(piped, {home.outbox() + "piped.txt", "alice", "/PASSFILE:-", "5551234"},
+                          piped.toUtf8() + "\n"),
+                 0);
+        QCOMPARE(handOver(filed, {home.outbox() + "filed.txt", "alice", "5551234",
+                                  "/PASSFILE:" + root.path() + "/pw"},
+                          {}),
+                 0);
+        for (const char* name : {"given.txt", "piped.txt", "filed.txt"})
+            E2E_VERIFY(program.waitFor(QString("File queued: ") + name, 10000), program.output());
+        QVERIFY(program.stop());
+        // Each job carries its own password.
+        QMap<QString, QString> passwords;
+        for (const TQueueItem& job : home.jobs())
+            passwords[QFileInfo(job.Slots[qkSrcFile].StrValue).fileName()] =
+                UnscramblePassword(job.Slots[qkPassw].StrValue);
+        QCOMPARE(passwords, (QMap<QString, QString>{
+                                {"given.txt", given}, {"piped.txt", piped}, {"filed.txt", filed}}));
+        for (const QString& secret : {given, piped, filed})
+            QVERIFY(!program.output().contains(secret));
     }
 
     void serverAccountsArePrivate() {
