@@ -1,7 +1,9 @@
 // The command line, as a first start's parameters or a second start's hand-over text: split,
 // shown, applied (roles, folders, help) and handed to the console of the role, which queues
 // jobs, imports users, clears or starts. Any text is handled without harm, and a job's password
-// is never shown in the status trail.
+// is never shown in the status trail. A "/PASSFILE:-" among the parameters is answered from the
+// input too (its first line is the password), as a start does before it hands over; the password
+// must then stand where the job's grammar has it.
 //
 // Folder switches create the folders they name, so this target runs only where everything but
 // its own program folder is read-only (fuzz/run.sh arranges that).
@@ -12,6 +14,7 @@
 #include "fuzz_context.h"
 
 #include <QDir>
+#include <QRegularExpression>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
@@ -27,7 +30,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     client->SessionText()->Clear();
     server->SessionText()->Clear();
 
-    const QString text = QString::fromUtf8(fuzz::Bytes(data + 1, size - 1));
+    QString text = QString::fromUtf8(fuzz::Bytes(data + 1, size - 1));
+    if (text.contains(QString::fromLatin1(PasswordFileSwitch), Qt::CaseInsensitive)) {
+        QStringList params = text.split(QString::fromLatin1(ParamSeparator));
+        params.removeLast(); // text after the last separator is no parameter
+        static const QRegularExpression fromInput(QStringLiteral("^\\s*/PASSFILE:\\s*-\\s*$"),
+                                                  QRegularExpression::CaseInsensitiveOption);
+        const bool piped = params.filter(fromInput).size() == 1;
+        const QByteArray line = text.section('\n', 0, 0).toUtf8();
+        QString error;
+        if (TakePasswordFile(params, [&] { return line; }, error)) {
+            const qsizetype at = PasswordPosition(params, false);
+            FUZZ_CHECK(!piped || at < 0 || params[at].trimmed() == QString::fromUtf8(line).trimmed(),
+                       "password not in its place: " + params.join('|'));
+            text = HandOverText(params);
+        }
+    }
     ProcessParams(ctx, nullptr, text);
     const int now = ctx.settings.GetInt(MRL_Function);
     if (now == 1) client->ProcessParams();

@@ -98,6 +98,19 @@ bool THostProcess::prepareReceive(const QString& name, QString* fileName) {
         aSendMessage(QStringLiteral("NO"));
         return false;
     }
+    // A file the inbox cannot hold is refused before the line carries it: received until the
+    // disk is full, it would fail, and the client would send it again at every batch.
+    qint64 free = 0;
+    if (!received_file::RoomFor(folder, Get(mReport.Job, qkSize), &free)) {
+        mReport.Message += QStringLiteral("\r\nError! Not enough free space in ") +
+                           QDir::cleanPath(folder) +
+                           QStringLiteral(" for ") + name + ": " + Get(mReport.Job, qkSize) +
+                           QStringLiteral(" bytes announced, ") + QString::number(free) +
+                           QStringLiteral(" bytes free.");
+        aSetStatus(false, MessageReport);
+        aSendMessage(QStringLiteral("NO"));
+        return false;
+    }
     mXModem->SetMode(tmDownload);
     Put(mReport.Job, qkNo, QString());
     // The old file stays until the new one is whole; then it is replaced in one step. When it

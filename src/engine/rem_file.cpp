@@ -121,6 +121,19 @@ bool TRemProcess::prepareDownload(QString* command) {
         if (mActivity == raOnline) Execute(true, {rsNextFile});
         return false;
     }
+    // A file the inbox cannot hold is not asked for; it stays listed on the server, and is
+    // fetched in a later batch once there is room.
+    qint64 free = 0;
+    if (!received_file::RoomFor(folder, Get(job, qkSize), &free)) {
+        mReport.Message += QStringLiteral("\r\nError! Not enough free space in ") +
+                           QDir::cleanPath(folder) +
+                           QStringLiteral(" for ") + name + ": " + Get(job, qkSize) +
+                           QStringLiteral(" bytes listed, ") + QString::number(free) +
+                           QStringLiteral(" bytes free. Not fetched.");
+        if (!report() || !WaitDrained(1000)) return false;
+        if (mActivity == raOnline) Execute(true, {rsNextFile});
+        return false;
+    }
     *command = GetCommand(Get(job, qkSrcFile));
     mDownloading = true;
     mCheckLength = true;

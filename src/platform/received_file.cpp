@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace received_file {
@@ -108,6 +109,20 @@ int RemoveLeftovers(const QString& folder) {
         if (Discard(dir.filePath(name))) ++removed;
     }
     return removed;
+}
+
+qint64 FreeSpace(const QString& folder) {
+    struct statvfs fs {};
+    if (::statvfs(QFile::encodeName(folder).constData(), &fs) != 0) return -1;
+    return qint64(fs.f_bavail) * qint64(fs.f_frsize);
+}
+
+bool RoomFor(const QString& folder, const QString& length, qint64* free) {
+    *free = FreeSpace(folder);
+    bool ok = false;
+    const qint64 bytes = length.trimmed().toLongLong(&ok);
+    if (!ok || bytes < 0 || *free < 0) return true;
+    return bytes <= *free - SpareBytes;
 }
 
 } // namespace received_file

@@ -29,4 +29,14 @@ bool IsStorableName(const QString& name);
 // leftovers of a receiver that was killed. Returns how many were removed.
 int RemoveLeftovers(const QString& folder);
 
+// Space kept free beyond a file's announced length: the last block's padding, the file
+// system's own blocks for the file, and what other files are being written meanwhile.
+inline constexpr qint64 SpareBytes = 64 * 1024;
+// The bytes an unprivileged writer may still use in the file system of `folder`, or -1 when
+// that cannot be told.
+qint64 FreeSpace(const QString& folder);
+// False when a file of `length` bytes (plus SpareBytes) cannot fit in `folder` (a length that
+// is no number fits); *free gets the free bytes.
+bool RoomFor(const QString& folder, const QString& length, qint64* free);
+
 } // namespace received_file

@@ -2,9 +2,11 @@
 // batch and keeps the jobs (and their sources, "/AUTODEL" or not); a file that vanished from the
 // outbox and a transfer the server denies are logged and dropped while the other jobs go on; a
 // hostile client that asks for paths outside the inbox or outbox is answered "NO" and nothing is
-// written outside the inbox.
+// written outside the inbox; a file an inbox cannot hold is refused (upload) or not asked for
+// (fetch) before the line carries it.
 #include "e2e_harness.h"
 
+#include "common/small_disk.h"
 #include "core/helpers.h"
 
 #include <QDirIterator>
@@ -108,6 +110,45 @@ private Q_SLOTS:
         QVERIFY(ReadAll(pair.server->inbox() + "good.bin") == good);
         QVERIFY(filesNamed(pair.root.path(), "denied").size() <= 1); // at most the source
         QVERIFY(!QFileInfo::exists(pair.server->path() + "escape"));
+    }
+
+    // Both inboxes are on 200 KB file systems. The server answers the 300 KB upload "NO" at once
+    // (the job is logged "Transfer denied." and dropped, not sent again at every batch), and the
+    // client does not ask for the 300 KB file waiting for it. Only commands cross the line.
+    void inboxesTooSmall() {
+        Pair pair({"--no-start"});
+        const SmallDisk serverDisk(pair.server->inbox(), 200 * 1024);
+        if (!serverDisk.mounted) QSKIP(qPrintable(serverDisk.why));
+        const SmallDisk clientDisk(pair.client->inbox(), 200 * 1024);
+        QVERIFY(clientDisk.mounted);
+        QVERIFY(pair.client->put("OUTBOX/big.bin", RandomBytes(300000, 4)));
+        QVERIFY(pair.server->put("OUTBOX/waiting.bin", RandomBytes(300000, 5)));
+        QVERIFY(pair.start({}));
+        pair.queueHost("waiting.bin", "ALICE");
+        pair.queue("big.bin", "ALICE", "secret");
+
+        E2E_VERIFY(pair.client->waitLog("client.log", 1, 60000), pair.transcripts());
+        E2E_VERIFY(pair.clientProgram->waitFor("Error! Not enough free space in " +
+                                                   QDir::cleanPath(pair.client->inbox()) +
+                                                   " for waiting.bin: 300000 bytes listed, ",
+                                               30000),
+                   pair.transcripts());
+        pair.stopAll();
+        const QRegularExpression summary("summary ab in=(\\d+)");
+        const qint64 sent = summary.match(pair.cable->log()).captured(1).toLongLong();
+        qInfo().noquote() << "bytes from the client to the server:" << sent;
+        const QList<TLogRecord> log = pair.client->log("client.log");
+        QCOMPARE(log.size(), 1);
+        QCOMPARE(log[0].Result, QString("Transfer denied."));
+        QVERIFY(pair.client->jobs().isEmpty());
+        QVERIFY2(pair.serverProgram->count("Error! Not enough free space in " +
+                                           QDir::cleanPath(pair.server->inbox()) +
+                                           " for big.bin: 300000 bytes announced, ") == 1,
+                 qPrintable(pair.transcripts()));
+        QCOMPARE(pair.clientProgram->count("GET "), 0);
+        QCOMPARE(Home::tree(pair.server->inbox()), QStringList());
+        QCOMPARE(Home::tree(pair.client->inbox()), QStringList());
+        QVERIFY2(sent > 0 && sent < 10000, qPrintable(QString::number(sent)));
     }
 
     // A scripted client speaks the protocol by hand and tries to leave the inbox and outbox.

@@ -2,6 +2,7 @@
 // framed commands written with FrameLine, replies read raw, files moved with our XMODEM engine.
 #include "core/helpers.h"
 #include "core/settings.h"
+#include "common/small_disk.h"
 #include "common/test_home.h"
 #include "jobs/users.h"
 #include "engine/devices.h"
@@ -374,6 +375,39 @@ private Q_SLOTS:
         QCOMPARE(Get(mConsole->logs[0].job, qkSrcFile), name);
         QVERIFY(mConsole->saw("Transfer done."));
         QCOMPARE(mConsole->notifications, 0); // SVR_PopupNotification is off
+    }
+
+    // The user's inbox is on a 200 KB file system: a file that fits (with the spare room) is
+    // received; one that does not is answered "NO" at once, with the folder and its free space.
+    void putRefusedWhenTheInboxCannotHoldIt() {
+        const SmallDisk disk(mInbox, 200 * 1024);
+        if (!disk.mounted) QSKIP(qPrintable(disk.why));
+        startEngine();
+        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QVERIFY(logOn());
+        const QByteArray fits = RandomBytes(50 * 1024, 3);
+        send(PutCommand(QString(), "fits.bin", QString::number(fits.size())));
+        QVERIFY(reply("YES"));
+        startClientTransfer(tmUpload, clientFile("fits.bin", fits));
+        QVERIFY(clientTransferEnded());
+        QVERIFY(engineSettled());
+        QCOMPARE(ReadFile(mInbox + "/fits.bin"), fits);
+        send("RESULT");
+        QVERIFY(reply("OK"));
+
+        send(PutCommand(QString(), "big.bin", "300000"));
+        QVERIFY(reply("NO", 2000));
+        bool shown = false;
+        for (const QString& m : mConsole->messages)
+            shown = shown || m.contains(QRegularExpression(
+                                 "Error! Not enough free space in " +
+                                 QRegularExpression::escape(mInbox) +
+                                 "/? for big.bin: 300000 bytes announced, \\d+ bytes free\\.$"));
+        QVERIFY2(shown, qPrintable(mConsole->messages.join(" | ")));
+        QVERIFY(silence(500));
+        QVERIFY(!engine()->Transfer().InProgress());
+        QCOMPARE(filesUnder(mInbox), QStringList{"fits.bin"});
+        QCOMPARE(mConsole->logs.size(), 1); // the refusal is no job
     }
 
     void putReplacesOlderFileAndNotifies() {

@@ -2,6 +2,7 @@
 // real framed lines, real XMODEM-1K transfers in both directions.
 #include "core/helpers.h"
 #include "core/settings.h"
+#include "common/small_disk.h"
 #include "common/test_home.h"
 #include "engine/devices.h"
 #include "engine/link_protocol.h"
@@ -501,6 +502,32 @@ private Q_SLOTS:
         home->ctx().devices->StopRemProc(0);
         for (int i = 0; i < home->ctx().queue->Count(); ++i)
             QVERIFY(home->ctx().queue->GetSetting(i, qkMethod) != "RECV");
+    }
+
+    // The inbox is on a 200 KB file system: a listed file it cannot hold is not asked for (one
+    // line says why), the others are fetched, and the batch ends as usual.
+    void fetchSkippedWhenTheInboxCannotHoldIt() {
+        const SmallDisk disk(inbox(), 200 * 1024);
+        if (!disk.mounted) QSKIP(qPrintable(disk.why));
+        const QByteArray small = RandomBytes(20 * 1024, 5);
+        QVERIFY(WriteFile(peer->folder + "small.bin", small));
+        QVERIFY(WriteFile(peer->folder + "big.bin", RandomBytes(300000, 6)));
+        peer->dirList = DirListText({{"big.bin", "300000", ""}, {"small.bin", "20480", ""}});
+        // The same list once more after the fetches: the big file, still queued, is not queued
+        // again (small.bin, fetched, is), and the third "DIR" gets "NO".
+        peer->dirListsLeft = 2;
+        queueFile("s.txt", "send first");
+        start();
+        QVERIFY(RunUntil([&] { return peer->Count("DIR") == 3; }, 30000));
+        QVERIFY(batchEnded());
+        QCOMPARE(ReadFile(inbox() + "small.bin"), small);
+        QVERIFY(!QFileInfo::exists(inbox() + "big.bin"));
+        QCOMPARE(peer->Count("GET \"small.bin\""), 2);
+        QCOMPARE(peer->Count("GET \"big.bin\""), 0);
+        QVERIFY2(console->HasMessage("Error! Not enough free space in " + home->file("INBOX") +
+                                     " for big.bin: 300000 bytes listed, "),
+                 qPrintable(console->messages.join(" | ")));
+        QCOMPARE(peer->Count("DIR"), 3);
     }
 
     // A server that lists its files in Windows-1252 gets them asked for in the same bytes; the
