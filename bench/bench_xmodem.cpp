@@ -32,8 +32,8 @@ namespace {
 struct TOutcome {
     bool ok = false;
     double seconds = 0;
-    qint64 sentBytes = 0;    // bytes the sender put on the line (linesim's count)
-    qint64 answerBytes = 0;  // bytes the receiver put on the line
+    qint64 sentBytes = 0;   // bytes the sender put on the line (linesim's count)
+    qint64 answerBytes = 0; // bytes the receiver put on the line
 };
 
 // linesim's byte counts per direction, from the summary it logs as it stops.
@@ -83,9 +83,15 @@ TOutcome RunOurs(const QString& folder, const QString& source, qint64 size,
     const double seconds = clock.nsecsElapsed() / 1e9;
     const bool ok =
         done && sender.Result == 0 && receiver.Result == 0 && QFileInfo(target).size() >= size;
-    if (!ok)
-        std::fprintf(stderr, "ours failed: sender %d receiver %d\n", sender.Result,
+    if (!ok) {
+        std::fprintf(stderr, "ours failed: sender %d receiver %d; errors:", sender.Result,
                      receiver.Result);
+        for (const auto& error : receiver.Errors)
+            std::fprintf(stderr, " r%d", error.first);
+        for (const auto& error : sender.Errors)
+            std::fprintf(stderr, " s%d", error.first);
+        std::fprintf(stderr, "\n");
+    }
     cable.Stop();
     TOutcome outcome{ok, seconds};
     ReadCableSummary(logPath, &outcome);
@@ -148,9 +154,7 @@ struct TSide {
     std::vector<double> seconds;
     std::vector<double> sent, answers;
     int failed = 0;
-    double Rate(qint64 size) const {
-        return seconds.empty() ? 0 : size / Median(seconds);
-    }
+    double Rate(qint64 size) const { return seconds.empty() ? 0 : size / Median(seconds); }
 };
 
 int RunLineTable(const QString& folder, qint64 size, int runs, const QStringList& only) {
@@ -216,11 +220,11 @@ int RunLineTable(const QString& folder, qint64 size, int runs, const QStringList
             const double answers = side.answers.empty() || clean.answers.empty()
                                        ? 0
                                        : Median(side.answers) - Median(clean.answers);
-            QString text = QString::asprintf(
-                "%10s %6.1f%% %7.1f%% %6.1f %6.0f %5.0f", qPrintable(Rate(rate)),
-                100 * rate / (baud / 10.0), cleanRate > 0 ? 100 * rate / cleanRate : 0.0,
-                side.seconds.empty() ? 0.0 : Median(side.seconds), std::max(0.0, resent),
-                std::max(0.0, answers));
+            QString text = QString::asprintf("%10s %6.1f%% %7.1f%% %6.1f %6.0f %5.0f",
+                                             qPrintable(Rate(rate)), 100 * rate / (baud / 10.0),
+                                             cleanRate > 0 ? 100 * rate / cleanRate : 0.0,
+                                             side.seconds.empty() ? 0.0 : Median(side.seconds),
+                                             std::max(0.0, resent), std::max(0.0, answers));
             if (side.failed) text += QString::asprintf(" (%d failed)", side.failed);
             return text;
         };

@@ -341,7 +341,8 @@ void TVaProtocolThread::CountError(int code, bool canAtLimit) {
 
 TVaXYModemThread::TVaXYModemThread(TVaXYModem* owner, const TSettings& settings,
                                    const TFileSettings& file)
-    : TVaProtocolThread(owner, settings), mXYOwner(owner), mFile(file) {}
+    : TVaProtocolThread(owner, settings), mXYOwner(owner), mFile(file), mQuietMs(settings.QuietMs) {
+}
 
 void TVaXYModemThread::CloseStreams() {
     if (mStream.isOpen()) mStream.close();
@@ -545,12 +546,31 @@ int TVaXYModemThread::ReadHeader() {
     }
 }
 
+int TVaXYModemThread::HuntHeader(int byte) {
+    // Only a block's start ends the hunt: an EOT, CAN or NUL here is data of the old block.
+    bool stale = false;
+    while (byte != SOH && byte != STX) {
+        stale = true;
+        byte = ReadByteWithin(mQuietMs);
+        if (byte == Silent) return Silent;
+        if (Cancelled()) return 0;
+    }
+    // Bytes of the block given up on came after all: the line (or the peer) stalls longer than
+    // the quiet gap allowed, so the gap doubles, up to the second a block was always given.
+    if (stale && mQuietMs < InBlockFallbackMs) mQuietMs = std::min(2 * mQuietMs, InBlockFallbackMs);
+    return byte;
+}
+
 void TVaXYModemThread::Reject(int code, bool canAtLimit, bool lineQuiet) {
     CountError(code, canAtLimit);
     if (lineQuiet)
         DiscardQueued();
     else
-        Drain(mSettings.QuietMs, mSettings.Timeout);
+        Drain(mQuietMs, mSettings.Timeout);
+    // One NAK asks for one copy: until it begins, whatever comes is passed over (HuntHeader),
+    // never answered with another NAK, whose copy's ACK the sender could take for the answer
+    // to the next block. Only a quiet line asks again.
+    mAwaitingResend = mFile.Protocol != XModemG;
     // Before the first block a NAK would be a start character of its own (checksum mode).
     SendByte(mPendingStart >= 0 ? uint8_t(mPendingStart) : NAK);
 }
@@ -562,10 +582,22 @@ int TVaXYModemThread::ReceiveBlock(int counter) {
     // Within a block the bytes follow each other at line speed: once they stop for a quiet gap
     // of the line's own measure, a byte was lost and the sender is waiting for an answer.
     // XMODEM-G streams: nothing is sent again, so a damaged stream cannot be mended.
-    const int inBlockMs = streaming ? mSettings.Timeout : mSettings.QuietMs;
+    // The hunt goes on inside a stream of bytes: only a quiet gap there, not the wait for a
+    // header, ends it.
+    bool huntOn = false;
     for (;;) {
+        const int inBlockMs = streaming ? mSettings.Timeout : mQuietMs;
         std::memset(mBlock, 0, sizeof mBlock);
-        const int header = ReadHeader();
+        int header = huntOn ? ReadByteWithin(mQuietMs) : ReadHeader();
+        huntOn = false;
+        if (mAwaitingResend) {
+            if (header != Silent) header = HuntHeader(header);
+            if (header == Silent) {
+                // Quiet again, and no block began: the NAK may have been lost.
+                Reject(trTimeout, false, true);
+                continue;
+            }
+        }
         int size = 0;
         if (header == SOH || header == STX) {
             size = BlockSizeOfHeader(uint8_t(header));
@@ -587,16 +619,24 @@ int TVaXYModemThread::ReceiveBlock(int counter) {
         }
         uint8_t numbers[2] = {0, 0};
         uint8_t check[2] = {0, 0};
-        const bool whole = ReadBytesWithin(numbers, 2, inBlockMs) &&
-                           ReadBytesWithin(mBlock, size, inBlockMs) &&
-                           ReadBytesWithin(check, crc ? 2 : 1, inBlockMs);
+        bool whole = ReadBytesWithin(numbers, 2, inBlockMs);
+        // While hunting, a header byte whose block number does not match its complement is a
+        // byte of the old block's rest.
+        if (whole && mAwaitingResend && !Cancelled() && numbers[1] != uint8_t(255 - numbers[0])) {
+            huntOn = true;
+            continue;
+        }
+        whole = whole && ReadBytesWithin(mBlock, size, inBlockMs) &&
+                ReadBytesWithin(check, crc ? 2 : 1, inBlockMs);
         if (Cancelled()) {
             SendCanCan();
             Abort(trCancelledLocally);
         }
+        mAwaitingResend = false;
         if (!whole) {
             // Bytes of the block were lost: the sender waits for an answer, and the line has
-            // just been quiet for the whole gap, so the NAK goes at once.
+            // just been quiet for the whole gap, so the NAK goes at once. Should the rest come
+            // all the same (a line that only stalled), it is passed over (HuntHeader).
             Reject(trTimeout, false, true);
             continue;
         }

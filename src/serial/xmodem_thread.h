@@ -177,6 +177,9 @@ private:
     // After a damaged block or a stray byte: drains the line and asks for the block again. A
     // line that is already known to be quiet (the block's bytes stopped) is not waited for.
     void Reject(int code, bool canAtLimit, bool lineQuiet = false);
+    // After a NAK: passes over what is left of the block refused until a block's start (SOH,
+    // STX) comes, from `byte` on; Silent when the line goes quiet first.
+    int HuntHeader(int byte);
     // Waits for a block's header byte: repeats the start character (before the first block) or
     // NAK (after it) every few seconds of silence and counts -1 per Timeout of silence.
     int ReadHeader();
@@ -193,6 +196,11 @@ private:
     qint64 mByteCount = 0;
     // The receiver's start character, repeated on time-outs until the first block header came.
     int mPendingStart = -1;
+    // A NAK went out; the copy it asked for is awaited (HuntHeader).
+    bool mAwaitingResend = false;
+    // The receiver's quiet gap: TSettings::QuietMs, doubled each time bytes of a block given up
+    // on come after all.
+    int mQuietMs;
 };
 
 class TVaXModemThread : public TVaXYModemThread {
