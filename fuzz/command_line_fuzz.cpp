@@ -39,9 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const bool piped = params.filter(fromInput).size() == 1;
         const QByteArray line = text.section('\n', 0, 0).toUtf8();
         QString error;
-        if (TakePasswordFile(params, [&] { return line; }, error)) {
+        if (TakePasswordFile(
+                params, [&] { return line; }, error)) {
             const qsizetype at = PasswordPosition(params, false);
-            FUZZ_CHECK(!piped || at < 0 || params[at].trimmed() == QString::fromUtf8(line).trimmed(),
+            FUZZ_CHECK(!piped || at < 0 ||
+                           params[at].trimmed() == QString::fromUtf8(line).trimmed(),
                        "password not in its place: " + params.join('|'));
             text = HandOverText(params);
         }

@@ -170,8 +170,8 @@ bool TakePasswordFile(QStringList& params, const std::function<QByteArray()>& re
         }
     }
     if (insertAt < 0) {
-        error = prefix + QStringLiteral(" belongs to a client job: file_name user_name ") +
-                prefix + QStringLiteral("file server [results_file] [/AUTODEL]");
+        error = prefix + QStringLiteral(" belongs to a client job: file_name user_name ") + prefix +
+                QStringLiteral("file server [results_file] [/AUTODEL]");
         return false;
     }
 

@@ -97,7 +97,7 @@ bool answerInfoSwitch(int argc, char** argv) {
 // One line of standard input, for "/PASSFILE:-". From a terminal it is asked for, and not echoed.
 QByteArray readPasswordLine() {
     const bool terminal = ::isatty(STDIN_FILENO);
-    termios saved {};
+    termios saved{};
     if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
         termios quiet = saved;
         quiet.c_lflag &= ~tcflag_t(ECHO);

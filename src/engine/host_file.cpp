@@ -103,10 +103,9 @@ bool THostProcess::prepareReceive(const QString& name, QString* fileName) {
     qint64 free = 0;
     if (!received_file::RoomFor(folder, Get(mReport.Job, qkSize), &free)) {
         mReport.Message += QStringLiteral("\r\nError! Not enough free space in ") +
-                           QDir::cleanPath(folder) +
-                           QStringLiteral(" for ") + name + ": " + Get(mReport.Job, qkSize) +
-                           QStringLiteral(" bytes announced, ") + QString::number(free) +
-                           QStringLiteral(" bytes free.");
+                           QDir::cleanPath(folder) + QStringLiteral(" for ") + name + ": " +
+                           Get(mReport.Job, qkSize) + QStringLiteral(" bytes announced, ") +
+                           QString::number(free) + QStringLiteral(" bytes free.");
         aSetStatus(false, MessageReport);
         aSendMessage(QStringLiteral("NO"));
         return false;

@@ -126,10 +126,9 @@ bool TRemProcess::prepareDownload(QString* command) {
     qint64 free = 0;
     if (!received_file::RoomFor(folder, Get(job, qkSize), &free)) {
         mReport.Message += QStringLiteral("\r\nError! Not enough free space in ") +
-                           QDir::cleanPath(folder) +
-                           QStringLiteral(" for ") + name + ": " + Get(job, qkSize) +
-                           QStringLiteral(" bytes listed, ") + QString::number(free) +
-                           QStringLiteral(" bytes free. Not fetched.");
+                           QDir::cleanPath(folder) + QStringLiteral(" for ") + name + ": " +
+                           Get(job, qkSize) + QStringLiteral(" bytes listed, ") +
+                           QString::number(free) + QStringLiteral(" bytes free. Not fetched.");
         if (!report() || !WaitDrained(1000)) return false;
         if (mActivity == raOnline) Execute(true, {rsNextFile});
         return false;

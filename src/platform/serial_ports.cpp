@@ -9,11 +9,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <dirent.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -122,8 +122,9 @@ std::vector<TSerialPortInfo> ListSerialPorts(const QString& devRoot, const QStri
         const QString node = devRoot + '/' + name;
         const QString device = canonical(node);
         if (device.isEmpty()) continue; // no device node: nothing could open it
-        const bool named = std::any_of(stable.begin(), stable.end(),
-                                       [&](const TSerialPortInfo& s) { return s.Device == device; });
+        const bool named = std::any_of(stable.begin(), stable.end(), [&](const TSerialPortInfo& s) {
+            return s.Device == device;
+        });
         if (named) continue;
         TSerialPortInfo info;
         info.Path = QDir::cleanPath(node);
@@ -163,8 +164,9 @@ bool BindSerialPort(const QString& appDir, const QString& port, const QString& d
 namespace {
 // "crw-rw----", as ls shows it.
 QString modeText(mode_t mode) {
-    QString text = S_ISCHR(mode) ? QStringLiteral("c") : S_ISDIR(mode) ? QStringLiteral("d")
-                                                                         : QStringLiteral("-");
+    QString text = S_ISCHR(mode)   ? QStringLiteral("c")
+                   : S_ISDIR(mode) ? QStringLiteral("d")
+                                   : QStringLiteral("-");
     const char* letters = "rwxrwxrwx";
     for (int bit = 0; bit < 9; ++bit)
         text += (mode & (0400 >> bit)) ? QChar::fromLatin1(letters[bit]) : QChar('-');
@@ -226,7 +228,8 @@ QString missingAdvice(const QString& name, const QString& path, const QString& a
     if (!link.isEmpty() && linkInfo.isSymLink()) {
         const QString target = linkInfo.symLinkTarget();
         const bool stable = target.contains(QLatin1String("/serial/by-"));
-        return link + QStringLiteral(" leads to ") + target + QStringLiteral(", which does not exist") +
+        return link + QStringLiteral(" leads to ") + target +
+               QStringLiteral(", which does not exist") +
                (stable ? QStringLiteral(" (is the adapter plugged in?).") : QStringLiteral(".")) +
                bind;
     }
@@ -261,8 +264,9 @@ QString busyAdvice(const QString& path) {
     const QString device = canonical(path).isEmpty() ? path : canonical(path);
     const QStringList holders = SerialDeviceHolders(device);
     if (holders.isEmpty())
-        return device + QStringLiteral(" is in use by another program (one this user may not "
-                                       "look at: sudo fuser -v ") +
+        return device +
+               QStringLiteral(" is in use by another program (one this user may not "
+                              "look at: sudo fuser -v ") +
                device + QStringLiteral(" names it).");
     const bool onlyUs = std::all_of(holders.begin(), holders.end(), [](const QString& h) {
         return h.endsWith(QLatin1String(", this program)"));
@@ -303,15 +307,16 @@ QStringList SerialDeviceHolders(const QString& device, const QString& procRoot) 
         if (!holds) continue;
         // The program's name from its first argument (the kernel's own name for it is cut to
         // 15 characters), else that name.
-        const QString dir = QString::fromLocal8Bit(root) + '/' + QString::fromLocal8Bit(process->d_name);
+        const QString dir =
+            QString::fromLocal8Bit(root) + '/' + QString::fromLocal8Bit(process->d_name);
         QFile cmdline(dir + "/cmdline");
         QString name;
         if (cmdline.open(QIODevice::ReadOnly))
             name = QFileInfo(QString::fromLocal8Bit(cmdline.read(4096).split('\0').value(0)))
                        .fileName();
         if (name.isEmpty()) name = attribute(dir + "/comm");
-        holders << (name.isEmpty() ? QStringLiteral("a program") : name) + QStringLiteral(" (pid ") +
-                       QString::number(pid) +
+        holders << (name.isEmpty() ? QStringLiteral("a program") : name) +
+                       QStringLiteral(" (pid ") + QString::number(pid) +
                        (pid == self ? QStringLiteral(", this program)") : QStringLiteral(")"));
     }
     ::closedir(processes);
@@ -323,10 +328,14 @@ QString SerialOpenAdvice(int error, const QString& name, const QString& path,
     switch (error) {
     case ENOENT:
     case ENODEV:
-    case ENXIO: return missingAdvice(name, path, appDir);
+    case ENXIO:
+        return missingAdvice(name, path, appDir);
     case EACCES:
-    case EPERM: return permissionAdvice(path);
-    case EBUSY: return busyAdvice(path);
-    default: return QString();
+    case EPERM:
+        return permissionAdvice(path);
+    case EBUSY:
+        return busyAdvice(path);
+    default:
+        return QString();
     }
 }

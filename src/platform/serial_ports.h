@@ -22,7 +22,7 @@ struct TSerialPortInfo {
     QString Manufacturer; // the USB device's own strings, when one is behind the tty
     QString Product;
     QString SerialNumber;
-    QString UsbId;        // "0403:6001"
+    QString UsbId; // "0403:6001"
     // A ttyS slot the kernel keeps although it found no UART there (sysfs type 0). Every PC
     // has a few of them; opening one works, but nothing is ever sent or received.
     bool NoUart = false;
@@ -46,11 +46,13 @@ std::vector<TSerialPortInfo> ListSerialPorts(const QString& devRoot = QStringLit
 // The programs that have the device open, from /proc/*/fd: "minicom (pid 1234)". Processes of
 // other users are seen only with the privilege to look at them. This process is included,
 // marked "this program".
-QStringList SerialDeviceHolders(const QString& device, const QString& procRoot = QStringLiteral("/proc"));
+QStringList SerialDeviceHolders(const QString& device,
+                                const QString& procRoot = QStringLiteral("/proc"));
 
 // What went wrong and what mends it, for an open of `path` that failed with `error` (an errno
 // value); empty when there is nothing to add to the error's own text. `name` is the port's name
 // as formatted ("COM3" or a path) and `appDir` the program folder whose ports/ links map names to
 // devices. Covers a missing device (where the port's link leads), no permission (the device's
 // group and how to join it) and a device in use (who holds it).
-QString SerialOpenAdvice(int error, const QString& name, const QString& path, const QString& appDir);
+QString SerialOpenAdvice(int error, const QString& name, const QString& path,
+                         const QString& appDir);

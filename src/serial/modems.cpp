@@ -319,8 +319,8 @@ void TModemsList::Detect(TComInfo& source) {
             // The port, and the Linux device behind it ("COM3 (/dev/serial/by-id/...)").
             const QString attached = found.Get(mdkAttachedTo);
             const QString device = source.DeviceOf(n);
-            mStatus.Add(QStringLiteral("TModemsList.Detect: (%1) Detected ").arg(n) + name + " on " +
-                        attached +
+            mStatus.Add(QStringLiteral("TModemsList.Detect: (%1) Detected ").arg(n) + name +
+                        " on " + attached +
                         (device.isEmpty() || device == attached ? QString() : " (" + device + ")"));
             AddModem();
             TModemSettings& entry = mItems.back();

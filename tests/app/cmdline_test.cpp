@@ -218,19 +218,18 @@ void TestCmdline::passwordFile_data() {
                                         << 0640 << QByteArray() << QStringList()
                                         << "Password file ~pw can be read by other users "
                                            "(mode 0640): chmod 600 ~pw";
-    QTest::newRow("missing file") << QStringList{"a.txt", "alice", "/PASSFILE:~none", "1"}
-                                  << 0600 << QByteArray() << QStringList()
+    QTest::newRow("missing file") << QStringList{"a.txt", "alice", "/PASSFILE:~none", "1"} << 0600
+                                  << QByteArray() << QStringList()
                                   << "Password file not found: ~none";
     QTest::newRow("empty input") << QStringList{"a.txt", "alice", "/PASSFILE:-", "1"} << 0600
                                  << QByteArray("\n") << QStringList()
                                  << "No password in standard input";
-    QTest::newRow("no job before it") << QStringList{"/PASSFILE:-", "/START"} << 0600
-                                      << QByteArray("pw\n") << QStringList()
-                                      << "/PASSFILE: belongs to a client job: file_name "
-                                         "user_name /PASSFILE:file server [results_file] [/AUTODEL]";
+    QTest::newRow("no job before it")
+        << QStringList{"/PASSFILE:-", "/START"} << 0600 << QByteArray("pw\n") << QStringList()
+        << "/PASSFILE: belongs to a client job: file_name "
+           "user_name /PASSFILE:file server [results_file] [/AUTODEL]";
     QTest::newRow("twice") << QStringList{"a", "b", "/PASSFILE:-", "c", "/PASSFILE:-"} << 0600
-                           << QByteArray("pw\n") << QStringList()
-                           << "/PASSFILE: is given twice.";
+                           << QByteArray("pw\n") << QStringList() << "/PASSFILE: is given twice.";
 }
 
 void TestCmdline::passwordFile() {
@@ -247,7 +246,8 @@ void TestCmdline::passwordFile() {
     error.replace("~", home.path());
     const QStringList given = params;
     QString said;
-    const bool ok = TakePasswordFile(params, [&] { return input; }, said);
+    const bool ok = TakePasswordFile(
+        params, [&] { return input; }, said);
     QCOMPARE(said, error);
     QCOMPARE(ok, !expected.isEmpty());
     QCOMPARE(params, expected.isEmpty() ? given : expected);

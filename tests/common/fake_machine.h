@@ -13,7 +13,8 @@
 // A symbolic link at `link` to `target` (relative targets are kept as given), folders made.
 inline bool makeLink(const QString& target, const QString& link) {
     QDir().mkpath(QFileInfo(link).path());
-    return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) == 0;
+    return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) ==
+           0;
 }
 
 // A fake sysfs and /dev under `root`: `sys/class/tty/NAME` with its attributes, a `device` link
@@ -23,7 +24,9 @@ struct FakeMachine {
     QString sys() const { return root + "/sys"; }
     QString dev() const { return root + "/dev"; }
 
-    void file(const QString& path, const QByteArray& text) { QVERIFY(WriteFile(path, text + "\n")); }
+    void file(const QString& path, const QByteArray& text) {
+        QVERIFY(WriteFile(path, text + "\n"));
+    }
     void driver(const QString& deviceDir, const QString& bus, const QString& name) {
         QVERIFY(QDir().mkpath(sys() + "/bus/" + bus + "/drivers/" + name));
         QVERIFY(makeLink(sys() + "/bus/" + bus + "/drivers/" + name, deviceDir + "/driver"));
@@ -47,7 +50,6 @@ struct FakeMachine {
         if (!serial.isEmpty()) file(d + "/serial", serial);
     }
 };
-
 
 // A machine with one FTDI adapter (ttyUSB0, with a stable name), a UART on ttyS0, slots without a
 // UART on ttyS1..3, and (unless `ptyPath` is empty) a stable name that leads to `ptyPath` (a

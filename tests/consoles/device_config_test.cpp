@@ -454,8 +454,8 @@ private Q_SLOTS:
         TCommDevice& device = newDevice(home);
         store(device, "Direct", "COM3", "COM3", "COM3,115200,8,None,1");
         const auto open = [&] {
-            auto dialog = std::make_unique<TDeviceConfig>(modems, device, home.settings(),
-                                                          home.prompt());
+            auto dialog =
+                std::make_unique<TDeviceConfig>(modems, device, home.settings(), home.prompt());
             dialog->DevRoot = m.dev();
             dialog->SysRoot = m.sys();
             dialog->Show();
@@ -471,10 +471,10 @@ private Q_SLOTS:
         // Stable names first, no UART-less slots, and where COM3 leads now (nowhere).
         auto dialog = open();
         const QString pts = QString::fromLocal8Bit(name).mid(5);
-        QCOMPARE(labels(*dialog), (QStringList{"ttyUSB0: FTDI FT232R USB UART, serial A1B2C3 "
-                                               "(ftdi_sio)",
-                                               pts, "ttyS0 (serial)",
-                                               home.file("unplugged") + " (missing)"}));
+        QCOMPARE(labels(*dialog),
+                 (QStringList{"ttyUSB0: FTDI FT232R USB UART, serial A1B2C3 "
+                              "(ftdi_sio)",
+                              pts, "ttyS0 (serial)", home.file("unplugged") + " (missing)"}));
         QCOMPARE(dialog->PortChoice(), 3);
         // A port that leads to a slot without a UART shows that one slot.
         QVERIFY(makeLink(m.dev() + "/ttyS1", home.file("ports/COM2")));
@@ -520,12 +520,14 @@ private Q_SLOTS:
         port.Open();
         QVERIFY(port.WriteText(QByteArray("ping")));
         QByteArray far;
-        QVERIFY(QTest::qWaitFor([&] {
-            char buf[16];
-            const ssize_t n = ::read(master, buf, sizeof buf);
-            if (n > 0) far.append(buf, n);
-            return far == "ping";
-        }, 5000));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                char buf[16];
+                const ssize_t n = ::read(master, buf, sizeof buf);
+                if (n > 0) far.append(buf, n);
+                return far == "ping";
+            },
+            5000));
         QCOMPARE(::write(master, "pong", 4), ssize_t(4));
         QVERIFY(QTest::qWaitFor([&] { return port.BytesWaiting() == 4; }, 5000));
         char got[4];

@@ -161,16 +161,18 @@ private Q_SLOTS:
             const bool ended = second.waitForFinished(20000);
             sampler.stop();
             const QStringList form = args.filter("/PASSFILE:");
-            qInfo().noquote() << (form.isEmpty() ? QString("positional") : form.first()) << ": seen in" << sampler.hits() << "of"
-                              << sampler.looks() << "looks at every process list";
+            qInfo().noquote() << (form.isEmpty() ? QString("positional") : form.first())
+                              << ": seen in" << sampler.hits() << "of" << sampler.looks()
+                              << "looks at every process list";
             return ended && sampler.looks() >= 5 ? sampler.hits() : -1;
         };
         QVERIFY(handOver(given, {home.outbox() + "given.txt", "alice", given, "5551234"}, {}) > 0);
         QCOMPARE(handOver(piped, {home.outbox() + "piped.txt", "alice", "/PASSFILE:-", "5551234"},
                           piped.toUtf8() + "\n"),
                  0);
-        QCOMPARE(handOver(filed, {home.outbox() + "filed.txt", "alice", "5551234",
-                                  "/PASSFILE:" + root.path() + "/pw"},
+        QCOMPARE(handOver(filed,
+                          {home.outbox() + "filed.txt", "alice", "5551234",
+                           "/PASSFILE:" + root.path() + "/pw"},
                           {}),
                  0);
         for (const char* name : {"given.txt", "piped.txt", "filed.txt"})

@@ -1,14 +1,14 @@
 // The server engine on one end of a linesim cable, driven by a scripted client on the other end:
 // framed commands written with FrameLine, replies read raw, files moved with our XMODEM engine.
-#include "core/helpers.h"
-#include "core/settings.h"
 #include "common/small_disk.h"
 #include "common/test_home.h"
-#include "jobs/users.h"
+#include "core/helpers.h"
+#include "core/settings.h"
 #include "engine/devices.h"
 #include "engine/host_process.h"
 #include "engine/link_protocol.h"
 #include "jobs/queue.h"
+#include "jobs/users.h"
 #include "serial/comm.h"
 #include "serial/modem_peer.h"
 #include "serial/modems.h"
@@ -399,10 +399,10 @@ private Q_SLOTS:
         QVERIFY(reply("NO", 2000));
         bool shown = false;
         for (const QString& m : mConsole->messages)
-            shown = shown || m.contains(QRegularExpression(
-                                 "Error! Not enough free space in " +
-                                 QRegularExpression::escape(mInbox) +
-                                 "/? for big.bin: 300000 bytes announced, \\d+ bytes free\\.$"));
+            shown = shown ||
+                    m.contains(QRegularExpression(
+                        "Error! Not enough free space in " + QRegularExpression::escape(mInbox) +
+                        "/? for big.bin: 300000 bytes announced, \\d+ bytes free\\.$"));
         QVERIFY2(shown, qPrintable(mConsole->messages.join(" | ")));
         QVERIFY(silence(500));
         QVERIFY(!engine()->Transfer().InProgress());

@@ -1,9 +1,9 @@
 // The client engine against a scripted server on the far end of a virtual cable: real port,
 // real framed lines, real XMODEM-1K transfers in both directions.
-#include "core/helpers.h"
-#include "core/settings.h"
 #include "common/small_disk.h"
 #include "common/test_home.h"
+#include "core/helpers.h"
+#include "core/settings.h"
 #include "engine/devices.h"
 #include "engine/link_protocol.h"
 #include "engine/rem_process.h"

@@ -1,6 +1,7 @@
 // "Device Configuration" and "Modem Parameters" as windows, on the offscreen platform: their
 // designed controls and captions, the role's panels, the page following the type, the device a
-// port leads to and the machine's devices to bind it to, EditDevice's OK and Cancel, and a modem added through "Modem Parameters".
+// port leads to and the machine's devices to bind it to, EditDevice's OK and Cancel, and a modem
+// added through "Modem Parameters".
 #include "common/fake_machine.h"
 #include "common/test_home.h"
 #include "consoles/device_fixtures.h"
@@ -186,8 +187,9 @@ private Q_SLOTS:
         dialog.presenter().SysRoot = m.sys();
         dialog.show();
         auto* list = child<QComboBox>(&dialog, "cbPortDevice");
-        QCOMPARE(items(list), (QStringList{"ttyUSB0: FTDI FT232R USB UART, serial A1B2C3 (ftdi_sio)",
-                                           "ttyS0 (serial)"}));
+        QCOMPARE(items(list),
+                 (QStringList{"ttyUSB0: FTDI FT232R USB UART, serial A1B2C3 (ftdi_sio)",
+                              "ttyS0 (serial)"}));
         QCOMPARE(list->currentIndex(), 1);
         QVERIFY(labels(&dialog).contains("Device:"));
         choose(list, items(list).first());

@@ -78,8 +78,8 @@ private Q_SLOTS:
         m.driver(m.sys() + "/devices/pnp0/00:01", "pnp", "serial");
         m.file(m.sys() + "/class/tty/console/active", "tty0 ttyS0");
         for (const char* n : {"1", "2", "3"}) {
-            m.tty(QString("ttyS") + n, QString("platform/serial8250/serial8250:0/serial8250:0.") + n,
-                  "0");
+            m.tty(QString("ttyS") + n,
+                  QString("platform/serial8250/serial8250:0/serial8250:0.") + n, "0");
         }
         m.driver(m.sys() + "/devices/platform/serial8250", "platform", "serial8250");
         m.tty("ttyS12", "pci0000:00/0000:00:16.3");
@@ -98,13 +98,15 @@ private Q_SLOTS:
         // leads to a pseudo-terminal (a test line behind a USB-looking name).
         m.tty("tty0", "virtual/tty0");
         QVERIFY(WriteFile(m.dev() + "/ptmx", ""));
-        QVERIFY(makeLink("../../ttyUSB0", m.dev() + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"));
+        QVERIFY(makeLink("../../ttyUSB0",
+                         m.dev() + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"));
         QVERIFY(makeLink("../../ttyUSB7", m.dev() + "/serial/by-id/usb-Gone_Adapter-if00-port0"));
         QVERIFY(makeLink(pty.slavePath, m.dev() + "/serial/by-id/usb-Virtual_Line_42-if00"));
 
         QStringList shown;
         for (const TSerialPortInfo& p : ListSerialPorts(m.dev(), m.sys()))
-            shown << QString(p.Path).replace(m.root, "~") + " = " + p.Label() + " [" + p.UsbId + "]";
+            shown << QString(p.Path).replace(m.root, "~") + " = " + p.Label() + " [" + p.UsbId +
+                         "]";
         const QString pts = pty.slavePath.mid(5);
         QCOMPARE(shown,
                  (QStringList{
@@ -144,19 +146,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("link");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("stable name of an unplugged adapter")
-            << "COM4" << "/dev/serial/by-id/usb-FTDI_Gone-if00-port0"
+            << "COM4"
+            << "/dev/serial/by-id/usb-FTDI_Gone-if00-port0"
             << QStringList{"ports/COM4 leads to /dev/serial/by-id/usb-FTDI_Gone-if00-port0, which "
                            "does not exist (is the adapter plugged in?).",
                            "ln -sf /dev/serial/by-id/... ", "ports/COM4"};
         QTest::newRow("link to a missing node")
-            << "com3" << "/dev/ttyUSB9"
+            << "com3"
+            << "/dev/ttyUSB9"
             << QStringList{"ports/COM3 leads to /dev/ttyUSB9, which does not exist. Bind the port"};
         QTest::newRow("no link, no UART slot")
-            << "COM40" << ""
+            << "COM40"
+            << ""
             << QStringList{"COM40 opens /dev/ttyS39 (there is no link ", "ports/COM40), which "
                                                                          "does not exist."};
-        QTest::newRow("absolute name") << "/dev/nothing-here" << ""
-                                       << QStringList{"/dev/nothing-here does not exist."};
+        QTest::newRow("absolute name") << "/dev/nothing-here"
+                                       << "" << QStringList{"/dev/nothing-here does not exist."};
     }
 
     void missingDevice() {
@@ -178,14 +183,14 @@ private Q_SLOTS:
     void busyDeviceNamesItsHolder() {
         const Pty pty;
         QProcess holder;
-        holder.start("python3",
-                     {"-c", "import fcntl,os,sys,time,termios\n"
-                            "fd=os.open(sys.argv[1],os.O_RDWR|os.O_NOCTTY)\n"
-                            "fcntl.flock(fd,fcntl.LOCK_EX)\n"
-                            "fcntl.ioctl(fd,termios.TIOCEXCL)\n"
-                            "print('held',flush=True)\n"
-                            "time.sleep(60)\n",
-                      pty.slavePath});
+        holder.start("python3", {"-c",
+                                 "import fcntl,os,sys,time,termios\n"
+                                 "fd=os.open(sys.argv[1],os.O_RDWR|os.O_NOCTTY)\n"
+                                 "fcntl.flock(fd,fcntl.LOCK_EX)\n"
+                                 "fcntl.ioctl(fd,termios.TIOCEXCL)\n"
+                                 "print('held',flush=True)\n"
+                                 "time.sleep(60)\n",
+                                 pty.slavePath});
         QByteArray said;
         while (!said.contains('\n') && holder.waitForReadyRead(10000))
             said += holder.readAll();
@@ -214,11 +219,13 @@ private Q_SLOTS:
         QTest::addColumn<int>("mode");
         QTest::addColumn<QString>("expected");
         QTest::newRow("group dialout may")
-            << 0660 << "(owner root, group dialout, crw-rw----) may be opened by the group dialout. "
-                       "Add the user to it: sudo usermod -aG dialout nobody, then log out and in "
-                       "again.";
-        QTest::newRow("owner only") << 0600 << "(owner root, group dialout, crw-------) may be "
-                                               "opened by its owner only.";
+            << 0660
+            << "(owner root, group dialout, crw-rw----) may be opened by the group dialout. "
+               "Add the user to it: sudo usermod -aG dialout nobody, then log out and in "
+               "again.";
+        QTest::newRow("owner only") << 0600
+                                    << "(owner root, group dialout, crw-------) may be "
+                                       "opened by its owner only.";
     }
 
     void permissionDeniedNamesGroupAndFix() {

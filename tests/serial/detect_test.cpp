@@ -260,9 +260,9 @@ private Q_SLOTS:
             const QString port = QString::fromLatin1(name);
             const QString device = QFileInfo(home.file("ports/" + port)).symLinkTarget();
             QVERIFY(device.startsWith("/dev/pts/"));
-            QVERIFY2(status.filter(QRegularExpression("^TModemsList.Detect: \\(\\d\\) Detected .* on " +
-                                                      port + " \\(" + QRegularExpression::escape(device) +
-                                                      "\\)$"))
+            QVERIFY2(status.filter(QRegularExpression(
+                                       "^TModemsList.Detect: \\(\\d\\) Detected .* on " + port +
+                                       " \\(" + QRegularExpression::escape(device) + "\\)$"))
                              .size() == 1,
                      qPrintable(status.join('\n')));
         }
