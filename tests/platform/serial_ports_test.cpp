@@ -71,37 +71,7 @@ private Q_SLOTS:
         TestHome home;
         FakeMachine m{home.path() + "machine"};
         const Pty pty;
-        // A 16550A on the PC's first port, the system console; ttyS1..3: slots without a UART
-        // (one more, ttyS12, is real and sorts after ttyS2 by number).
-        m.tty("ttyS0", "pnp0/00:01/00:01:0/00:01:0.0");
-        m.driver(m.sys() + "/devices/pnp0/00:01/00:01:0/00:01:0.0", "serial-base", "port");
-        m.driver(m.sys() + "/devices/pnp0/00:01", "pnp", "serial");
-        m.file(m.sys() + "/class/tty/console/active", "tty0 ttyS0");
-        for (const char* n : {"1", "2", "3"}) {
-            m.tty(QString("ttyS") + n,
-                  QString("platform/serial8250/serial8250:0/serial8250:0.") + n, "0");
-        }
-        m.driver(m.sys() + "/devices/platform/serial8250", "platform", "serial8250");
-        m.tty("ttyS12", "pci0000:00/0000:00:16.3");
-        m.driver(m.sys() + "/devices/pci0000:00/0000:00:16.3", "pci", "serial");
-        // An FTDI adapter with a stable name, a second one without (its node is missing too:
-        // left out), an ACM modem without one.
-        const QString usb = "pci0000:00/0000:00:14.0/usb1/";
-        m.tty("ttyUSB0", usb + "1-2/1-2:1.0/ttyUSB0");
-        m.driver(m.sys() + "/devices/" + usb + "1-2/1-2:1.0/ttyUSB0", "usb-serial", "ftdi_sio");
-        m.usbDevice(usb + "1-2", "FTDI", "FT232R USB UART", "A1B2C3", "0403", "6001");
-        m.tty("ttyUSB1", usb + "1-4/1-4:1.0/ttyUSB1", "4", false);
-        m.tty("ttyACM0", usb + "1-3/1-3:1.0");
-        m.driver(m.sys() + "/devices/" + usb + "1-3/1-3:1.0", "usb", "cdc_acm");
-        m.usbDevice(usb + "1-3", "Acme", "Acme LL-9600 Modem", "", "1234", "5678");
-        // Terminals that are no serial ports, a stable name whose device is gone, and one that
-        // leads to a pseudo-terminal (a test line behind a USB-looking name).
-        m.tty("tty0", "virtual/tty0");
-        QVERIFY(WriteFile(m.dev() + "/ptmx", ""));
-        QVERIFY(makeLink("../../ttyUSB0",
-                         m.dev() + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"));
-        QVERIFY(makeLink("../../ttyUSB7", m.dev() + "/serial/by-id/usb-Gone_Adapter-if00-port0"));
-        QVERIFY(makeLink(pty.slavePath, m.dev() + "/serial/by-id/usb-Virtual_Line_42-if00"));
+        MakeSmallMachine(m, pty.slavePath);
 
         QStringList shown;
         for (const TSerialPortInfo& p : ListSerialPorts(m.dev(), m.sys()))
