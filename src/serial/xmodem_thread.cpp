@@ -563,6 +563,7 @@ int TVaXYModemThread::HuntHeader(int byte) {
 
 void TVaXYModemThread::Reject(int code, bool canAtLimit, bool lineQuiet) {
     CountError(code, canAtLimit);
+    mCleanBlocks = 0;
     if (lineQuiet)
         DiscardQueued();
     else
@@ -650,7 +651,14 @@ int TVaXYModemThread::ReceiveBlock(int counter) {
             }
             continue;
         }
-        if (number == expected) return size;
+        if (number == expected) {
+            // A gap that grew on a line that stalled comes back down once blocks pass again.
+            if (++mCleanBlocks >= 16 && mQuietMs > mSettings.QuietMs) {
+                mQuietMs = std::max(mSettings.QuietMs, mQuietMs / 2);
+                mCleanBlocks = 0;
+            }
+            return size;
+        }
         if (!streaming && number == ((expected - 1) & 0xFF)) {
             // The sender did not get the answer to the last block and sent it again.
             SendByte(ACK);

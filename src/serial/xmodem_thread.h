@@ -199,8 +199,9 @@ private:
     // A NAK went out; the copy it asked for is awaited (HuntHeader).
     bool mAwaitingResend = false;
     // The receiver's quiet gap: TSettings::QuietMs, doubled each time bytes of a block given up
-    // on come after all.
+    // on come after all, halved again after 16 blocks in a row that needed no NAK.
     int mQuietMs;
+    int mCleanBlocks = 0;
 };
 
 class TVaXModemThread : public TVaXYModemThread {
