@@ -3,6 +3,7 @@
 // reads the same; a new record is appended after the whole records, whatever the tail held.
 #include "consoles/client_console.h"
 #include "consoles/list_models.h"
+#include "jobs/log_sort.h"
 #include "jobs/results_log.h"
 #include "fuzz_context.h"
 
@@ -58,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The console's list and the view's model over it: every cell, shown and sorted.
     console->UpdateLogList();
-    FUZZ_CHECK(console->logRows().size() == count, "log rows");
+    FUZZ_CHECK(console->logRows().count() == count, "log rows");
     model.refresh();
     FUZZ_CHECK(model.rowCount() == count, "model rows");
     for (int r = 0; r < model.rowCount(); ++r)
@@ -66,7 +67,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             model.data(model.index(r, c), Qt::DisplayRole);
             model.data(model.index(r, c), TListModel::SortRole);
         }
-    model.sort(1, Qt::DescendingOrder);
+    // Sorted by any column, the rows hold every record once, in order by that column, equal
+    // ones in file order; the order stands whatever the bytes (times that are no numbers,
+    // texts that are no UTF-8).
+    const QByteArray whole = bytes.left(qsizetype(count) * LogLayout::RecordSize);
+    auto recordBytes = [&](int record) {
+        return whole.constData() + qsizetype(record) * LogLayout::RecordSize;
+    };
+    const int column = count > 0 ? int(uchar(bytes[0])) % model.columnCount() : 1;
+    const Qt::SortOrder order = count > 0 && (uchar(bytes[1]) & 1) ? Qt::DescendingOrder
+                                                                   : Qt::AscendingOrder;
+    model.sort(column, order);
+    FUZZ_CHECK(model.rowCount() == count && model.sortColumn() == column, "not sorted");
+    const TLogField field = TLogModel::Field(1, column);
+    QList<bool> seen(count, false);
+    for (int r = 0; r < count; ++r) {
+        const int record = model.sourceRow(r);
+        FUZZ_CHECK(record >= 0 && record < count && !seen[record], "a record missing or twice");
+        seen[record] = true;
+        if (r == 0) continue;
+        const int previous = model.sourceRow(r - 1);
+        int cmp = CompareLogField(recordBytes(previous), recordBytes(record), field);
+        if (order == Qt::DescendingOrder) cmp = -cmp;
+        FUZZ_CHECK(cmp < 0 || (cmp == 0 && previous < record), "rows out of order");
+    }
+    model.sort(-1);
+    FUZZ_CHECK(count == 0 || model.sourceRow(count - 1) == count - 1, "file order not back");
     fuzz::Prompt().fileAnswers = {home + "export.txt"};
     console->btLogExpClick();
 

@@ -80,7 +80,10 @@ bool WriteTextFile(const QString& path, const QByteArray& bytes, QString* error)
 
 TConsoleBase::TConsoleBase(const TConsoleServices& services, const TConsoleRole& role,
                            QObject* parent)
-    : QObject(parent), mServices(services), mRole(role), mIconIndex(role.number) {
+    : QObject(parent), mServices(services), mRole(role), mIconIndex(role.number),
+      mLogRows(services.log, role.logRow,
+               [this](const char* operation, const QString& text) { report(operation, text); },
+               [this]() { logReadFailed(); }) {
     mServices.status.SetSessionText(mRole.number, &mSessionText);
 }
 
@@ -305,23 +308,36 @@ void TConsoleBase::btDelAllClick() {
 
 void TConsoleBase::UpdateLogList() {
     guarded("UpdateLogList", [&]() {
-        mLogRows.clear();
-        mLogRecords.clear();
-        const int count = resultsLog().Count();
-        for (int i = 0; i < count; ++i) {
-            TLogRecord record;
-            if (resultsLog().GetEntry(i, record)) ShowLogEntry(record);
-        }
+        mLogRows.reload(true);
         Q_EMIT logChanged();
     });
 }
 
-void TConsoleBase::ShowLogEntry(const TLogRecord& record) {
+void TConsoleBase::ShowLogEntry(const TLogRecord&) {
+    // The record is on file already (TQLog.LogEntry): the rows count it, and read it back when
+    // it is shown. Emptied at the size limit, the log starts its rows anew.
     guarded("ShowLogEntry", [&]() {
-        mLogRows << mRole.logRow(record);
-        mLogRecords << record;
+        mLogRows.reload(false);
         Q_EMIT logChanged();
     });
+}
+
+void TConsoleBase::logReadFailed() {
+    if (mRecountPosted) return;
+    mRecountPosted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this]() {
+            mRecountPosted = false;
+            guarded("UpdateLogList", [&]() {
+                const int shown = mLogRows.count();
+                const quint64 generation = mLogRows.generation();
+                mLogRows.reload(false);
+                if (mLogRows.count() != shown || mLogRows.generation() != generation)
+                    Q_EMIT logChanged();
+            });
+        },
+        Qt::QueuedConnection);
 }
 
 void TConsoleBase::btLogClearClick(bool clicked) {
@@ -345,15 +361,26 @@ void TConsoleBase::btLogExpClick() {
                                         title(), TBoxIcon::None, TBoxButtons::Ok);
             return;
         }
-        QByteArray bytes;
-        for (int i = 0; i < count; ++i) {
-            TLogRecord r;
-            if (!log.GetEntry(i, r)) throw std::runtime_error("log record unreadable");
-            bytes += (mRole.logExportLine(r) + "\r\n").toUtf8();
+        // Record by record into the new file, which replaces the old one only when whole.
+        TLogReader reader(log.FileName);
+        if (!reader.Open() || reader.Count() < count)
+            throw std::runtime_error("log record unreadable");
+        QSaveFile file(path);
+        // A target that is not writable in place (a link, a special file) is still replaced as a
+        // whole.
+        file.setDirectWriteFallback(false);
+        bool written = file.open(QIODevice::WriteOnly);
+        TLogRecord r;
+        for (int i = 0; i < count && written; ++i) {
+            if (!reader.Read(i, r)) throw std::runtime_error("log record unreadable");
+            const QByteArray line = (mRole.logExportLine(r) + "\r\n").toUtf8();
+            written = file.write(line) == line.size();
         }
-        if (!WriteTextFile(path, bytes))
+        if (!written || !file.commit()) {
+            file.cancelWriting();
             mServices.prompt.MessageBox(QStringLiteral("Error exporting log file!"), title(),
                                         TBoxIcon::Error, TBoxButtons::Cancel);
+        }
     });
 }
 

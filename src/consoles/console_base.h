@@ -6,6 +6,7 @@
 // through the getters, follows the change signals and forwards its clicks to the handlers; only
 // the console changes its state (the queue selection excepted, which the view sets).
 #include "consoles/console_services.h"
+#include "consoles/log_rows.h"
 #include "core/settings.h"
 #include "core/status.h"
 #include "jobs/queue.h"
@@ -105,10 +106,8 @@ public:
     int queueSelection() const { return mQueueSelection; }
     // The number of queued jobs as the view shows it.
     const QString& totalJobs() const { return mTotalJobs; }
-    // One row of texts per results-log record, in the role's columns.
-    const QList<QStringList>& logRows() const { return mLogRows; }
-    // The record each log row shows, row for row (for values the texts round, such as times).
-    const QList<TLogRecord>& logRecords() const { return mLogRecords; }
+    // One row per results-log record, in the role's columns, read from the file when asked for.
+    TLogRows& logRows() { return mLogRows; }
     // The status trail.
     const TSessionText& sessionText() const { return mSessionText; }
 
@@ -128,7 +127,8 @@ public:
 Q_SIGNALS:
     // The queue rows, their selection or the job count changed.
     void queueChanged();
-    // The log rows changed.
+    // The log rows changed: records were added (the generation of the rows is the same) or the
+    // rows were read anew.
     void logChanged();
     // A button state, the caption or always-on-top changed.
     void guiChanged();
@@ -185,6 +185,9 @@ protected:
 
 private:
     void setStartEnabled(bool enabled);
+    // A row of the log could not be read: counts the records again once the event loop is
+    // back, and refills the rows when the file holds fewer than they show.
+    void logReadFailed();
     // The job count follows the rows; announces the change of the queue.
     void queueRowsChanged();
 
@@ -206,7 +209,7 @@ private:
     QList<QStringList> mQueueRows;
     int mQueueSelection = -1;
     QString mTotalJobs;
-    QList<QStringList> mLogRows;
-    QList<TLogRecord> mLogRecords;
+    TLogRows mLogRows;
+    bool mRecountPosted = false;
     TSessionText mSessionText;
 };

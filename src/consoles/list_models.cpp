@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QSet>
+#include <algorithm>
 
 namespace {
 constexpr int W = TListModel::DefaultWidth;
@@ -18,17 +19,19 @@ QVariant numberValue(const QString& text) {
     return ok ? QVariant(value) : QVariant(text);
 }
 
-QVariant timeValue(double days) {
-    return DoubleToDateTime(days);
-}
-
 // The positions of the raw values in a role's queue and log rows (see the role's columns).
 constexpr int QueueNumber = 0, QueueSize = 2, QueueSubmitted = 5;
 constexpr int LogNumber = 0;
-constexpr int ClientLogAttempt = 4;
-int logSubmitted(int role) {
-    return role == 1 ? 7 : 6;
-}
+
+// The fields of a role's log columns.
+const std::vector<TLogField> ClientLogFields = {
+    TLogField::JobNo,     TLogField::Done,      TLogField::Result,   TLogField::FileName,
+    TLogField::Attempt,   TLogField::Method,    TLogField::DestPath, TLogField::Submitted,
+    TLogField::Processed, TLogField::UserName,  TLogField::CommName, TLogField::CommParam};
+const std::vector<TLogField> ServerLogFields = {
+    TLogField::JobNo,    TLogField::Done,      TLogField::Result,
+    TLogField::FileName, TLogField::Method,    TLogField::DestPath,
+    TLogField::Submitted, TLogField::Processed, TLogField::UserName};
 } // namespace
 
 // ---- TListModel ----
@@ -73,8 +76,8 @@ QVariant TListModel::headerData(int section, Qt::Orientation orientation, int ro
 }
 
 int TListModel::rowOfKey(const QString& key) const {
-    for (int i = 0; i < mEntries.size(); ++i)
-        if (mEntries[i].row.key == key) return i;
+    for (int i = 0; i < rowCount(); ++i)
+        if (keyOf(i) == key) return i;
     return -1;
 }
 
@@ -205,30 +208,294 @@ QList<TListColumn> TLogModel::Columns(int role) {
             {"Submitted", 130}, {"Processed", 130}, {"User Name", 90}};
 }
 
+TLogField TLogModel::Field(int role, int column) {
+    const std::vector<TLogField>& fields = role == 1 ? ClientLogFields : ServerLogFields;
+    return column >= 0 && column < int(fields.size()) ? fields[size_t(column)] : TLogField::JobNo;
+}
+
+// A sort on the sort's own thread. The thread only reads the file; its result comes back as a
+// call posted to the model, which drops it when another sort was asked for meanwhile or the rows
+// were read anew. The model stops and waits for the thread before it goes.
+struct TLogModel::TSortJob {
+    quint64 serial;
+    int column;
+    int count;
+    quint64 generation;
+    std::atomic<bool> cancel{false};
+    std::thread thread;
+};
+
 TLogModel::TLogModel(TConsoleBase& console, QObject* parent)
     : TListModel(Columns(console.Role()), parent), mConsole(&console), mRole(console.Role()) {
-    connect(&console, &TConsoleBase::logChanged, this, &TLogModel::refresh);
-    refresh();
+    connect(&console, &TConsoleBase::logChanged, this, &TLogModel::follow);
+    mCount = console.logRows().count();
+    mGeneration = console.logRows().generation();
+}
+
+TLogModel::~TLogModel() {
+    cancelSort();
 }
 
 void TLogModel::refresh() {
     if (!mConsole) return;
-    const QList<QStringList>& texts = mConsole->logRows();
-    const QList<TLogRecord>& records = mConsole->logRecords();
-    const int submitted = logSubmitted(mRole);
-    QList<TRow> rows;
-    for (int i = 0; i < texts.size(); ++i) {
-        QVariantList values(texts[i].size());
-        if (i < records.size() && values.size() > submitted + 1) {
-            const TLogRecord& record = records[i];
-            values[LogNumber] = record.JobNo;
-            values[submitted] = timeValue(record.Submitted);
-            values[submitted + 1] = timeValue(record.Processed);
-            if (mRole == 1) values[ClientLogAttempt] = record.Attempt;
-        }
-        rows.append({texts[i].value(LogNumber), texts[i], values});
+    reset();
+}
+
+int TLogModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : mCount;
+}
+
+int TLogModel::recordAt(int row) const {
+    return mSortColumn < 0 ? row : mOrder[size_t(row)];
+}
+
+int TLogModel::sourceRow(int row) const {
+    return row >= 0 && row < mCount ? recordAt(row) : -1;
+}
+
+int TLogModel::shownRow(int sourceRow) const {
+    if (sourceRow < 0 || sourceRow >= mCount) return -1;
+    if (mSortColumn < 0) return sourceRow;
+    const auto found = std::find(mOrder.begin(), mOrder.end(), sourceRow);
+    return found == mOrder.end() ? -1 : int(found - mOrder.begin());
+}
+
+QVariant TLogModel::data(const QModelIndex& index, int role) const {
+    if (!mConsole ||
+        !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    if (role != Qt::DisplayRole && role != SortRole && role != KeyRole) return {};
+    TLogRows& rows = mConsole->logRows();
+    const int record = recordAt(index.row());
+    if (role == KeyRole) return rows.texts(record).value(LogNumber);
+    const QString text = rows.texts(record).value(index.column());
+    if (role == Qt::DisplayRole) return text;
+    // The value behind the text: numbers as numbers, times as date-times.
+    TLogRecord r;
+    if (!rows.record(record, r)) return text;
+    switch (Field(mRole, index.column())) {
+    case TLogField::JobNo: return r.JobNo;
+    case TLogField::Attempt: return r.Attempt;
+    case TLogField::Submitted: return DoubleToDateTime(r.Submitted);
+    case TLogField::Processed: return DoubleToDateTime(r.Processed);
+    default: return text;
     }
-    sync(std::move(rows));
+}
+
+QString TLogModel::keyOf(int row) const {
+    if (!mConsole || row < 0 || row >= mCount) return {};
+    return mConsole->logRows().texts(recordAt(row)).value(LogNumber);
+}
+
+void TLogModel::follow() {
+    if (!mConsole) return;
+    TLogRows& rows = mConsole->logRows();
+    const int count = rows.count();
+    // A few records at a time are put in their places; many (a log that grew behind the
+    // console's back) are sorted anew.
+    if (rows.generation() != mGeneration || count < mCount ||
+        (mSortColumn >= 0 && count - mCount > 64)) {
+        reset();
+        return;
+    }
+    if (count == mCount) return;
+    if (mSortColumn < 0) {
+        beginInsertRows(QModelIndex(), mCount, count - 1);
+        mCount = count;
+        endInsertRows();
+        return;
+    }
+    while (mCount < count) {
+        bool tied = false;
+        const int place = placeOf(mCount, tied);
+        beginInsertRows(QModelIndex(), place, place);
+        mOrder.insert(mOrder.begin() + place, mCount);
+        mTied.insert(mTied.begin() + place, tied);
+        ++mCount;
+        endInsertRows();
+    }
+}
+
+void TLogModel::reset() {
+    TLogRows& rows = mConsole->logRows();
+    beginResetModel();
+    cancelSort();
+    mCount = rows.count();
+    mGeneration = rows.generation();
+    mSortColumn = -1;
+    mOrder = {};
+    mTied = {};
+    endResetModel();
+    if (mWantColumn >= 0) startSort();
+}
+
+int TLogModel::placeOf(int record, bool& tied) {
+    // After every row that comes before it or equals it: a record logged later goes after the
+    // equal ones, as in file order.
+    TLogRows& rows = mConsole->logRows();
+    const QByteArray added = rows.bytes(record);
+    tied = false;
+    const int rowsNow = int(mOrder.size());
+    if (added.isEmpty()) return rowsNow;
+    const TLogField field = Field(mRole, mSortColumn);
+    const int sign = mSortOrder == Qt::AscendingOrder ? 1 : -1;
+    auto compare = [&](int row) { // the row against the added record, in the rows' order
+        const QByteArray other = rows.bytes(mOrder[size_t(row)]);
+        return other.isEmpty() ? 0 : sign * CompareLogField(other.constData(), added.constData(), field);
+    };
+    int low = 0, high = rowsNow;
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        if (compare(middle) <= 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    tied = low > 0 && compare(low - 1) == 0;
+    return low;
+}
+
+void TLogModel::sort(int column, Qt::SortOrder order) {
+    if (!mConsole) return;
+    if (column >= int(columns().size())) column = -1;
+    mWantColumn = column;
+    mWantOrder = order;
+    if (column < 0) {
+        cancelSort();
+        showFileOrder();
+        return;
+    }
+    if (mJob && mJob->column == column) return; // the order is applied when it is ready
+    if (column == mSortColumn) {
+        cancelSort();
+        if (order == mSortOrder) return;
+        relayout([&]() {
+            reverseRuns();
+            mSortOrder = order;
+        });
+        return;
+    }
+    startSort();
+}
+
+void TLogModel::startSort() {
+    cancelSort();
+    TLogRows& rows = mConsole->logRows();
+    const int column = mWantColumn;
+    const int count = mCount;
+    if (count <= mBackgroundFrom) {
+        TLogOrder order;
+        if (rows.order(Field(mRole, column), order)) applyOrder(column, std::move(order), count);
+        return;
+    }
+    auto job = std::make_unique<TSortJob>();
+    job->serial = ++mJobSerial;
+    job->column = column;
+    job->count = count;
+    job->generation = mGeneration;
+    TSortJob* running = job.get();
+    const QString path = rows.fileName();
+    const TLogField field = Field(mRole, column);
+    running->thread = std::thread([this, running, path, count, field]() {
+        auto order = std::make_shared<TLogOrder>();
+        QString error;
+        const bool ok = SortLogFile(path, count, field, *order, &error, &running->cancel);
+        if (running->cancel.load()) return;
+        const quint64 serial = running->serial;
+        QMetaObject::invokeMethod(
+            this, [this, serial, ok, error, order]() { finishSort(serial, ok, error, *order); },
+            Qt::QueuedConnection);
+    });
+    mJob = std::move(job);
+}
+
+void TLogModel::cancelSort() {
+    if (!mJob) return;
+    mJob->cancel.store(true);
+    mJob->thread.join();
+    mJob.reset();
+}
+
+void TLogModel::finishSort(quint64 serial, bool ok, const QString& error, TLogOrder& order) {
+    if (!mJob || mJob->serial != serial) return; // another sort was asked for since
+    const int column = mJob->column;
+    const int count = mJob->count;
+    const bool current = mJob->generation == mGeneration;
+    mJob->thread.join();
+    mJob.reset();
+    if (!current) return; // the rows were read anew, and sorted again then
+    if (!ok) {
+        if (mConsole) mConsole->logRows().reportFailure("SortLogList", error);
+        return;
+    }
+    applyOrder(column, std::move(order), count);
+}
+
+void TLogModel::relayout(const std::function<void()>& change) {
+    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList held = persistentIndexList();
+    std::vector<int32_t> records;
+    for (const QModelIndex& index : held)
+        records.push_back(recordAt(index.row()));
+    change();
+    // Every held index stays on its record.
+    QModelIndexList moved;
+    if (!held.isEmpty()) {
+        std::vector<int32_t> rowOf(static_cast<size_t>(mCount));
+        for (int row = 0; row < mCount; ++row)
+            rowOf[size_t(recordAt(row))] = row;
+        for (int i = 0; i < held.size(); ++i)
+            moved << index(rowOf[size_t(records[size_t(i)])], held[i].column());
+    }
+    changePersistentIndexList(held, moved);
+    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    Q_EMIT sorted();
+}
+
+void TLogModel::applyOrder(int column, TLogOrder&& order, int sortedCount) {
+    relayout([&]() {
+        mOrder = std::move(order.records);
+        mTied = std::move(order.tiedToPrevious);
+        mSortColumn = column;
+        mSortOrder = Qt::AscendingOrder;
+        if (mWantOrder == Qt::DescendingOrder) {
+            reverseRuns();
+            mSortOrder = Qt::DescendingOrder;
+        }
+        for (int record = sortedCount; record < mCount; ++record) {
+            bool tied = false;
+            const int place = placeOf(record, tied);
+            mOrder.insert(mOrder.begin() + place, record);
+            mTied.insert(mTied.begin() + place, tied);
+        }
+    });
+}
+
+void TLogModel::showFileOrder() {
+    if (mSortColumn < 0) return;
+    relayout([&]() {
+        mSortColumn = -1;
+        mOrder = {};
+        mTied = {};
+    });
+}
+
+void TLogModel::reverseRuns() {
+    std::vector<int32_t> order;
+    std::vector<bool> tied(mTied.size());
+    order.reserve(mOrder.size());
+    for (int end = int(mOrder.size()); end > 0;) {
+        int first = end - 1;
+        while (first > 0 && mTied[size_t(first)])
+            --first;
+        for (int k = first; k < end; ++k) {
+            tied[order.size()] = k > first;
+            order.push_back(mOrder[size_t(k)]);
+        }
+        end = first;
+    }
+    mOrder = std::move(order);
+    mTied = std::move(tied);
 }
 
 // ---- TOperationsModel ----

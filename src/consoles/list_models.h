@@ -5,12 +5,19 @@
 // and dates correctly. A refresh matches rows by their key (the job number; the device of an
 // operation row) and turns the difference into row removals, moves, inserts and data changes, so
 // a view keeps its selection and current row across it.
+#include "jobs/log_sort.h"
+
 #include <QAbstractTableModel>
 #include <QList>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
 
 class TConsoleBase;
 class TfraServer;
@@ -43,7 +50,14 @@ public:
     // The first row with this key, or -1.
     int rowOfKey(const QString& key) const;
     // The key of a row; empty outside the rows.
-    QString keyOf(int row) const;
+    virtual QString keyOf(int row) const;
+    // True when the model orders its rows itself (sort()); a view then shows it as it is, without
+    // sorting it through a proxy, and names rows to the outside by sourceRow().
+    virtual bool sortsItself() const { return false; }
+    // The row of the console's list (its source) that row `row` shows, and the other way round
+    // (-1 for none): the same row unless the model sorts itself.
+    virtual int sourceRow(int row) const { return row; }
+    virtual int shownRow(int sourceRow) const { return sourceRow; }
     // True while a refresh changes the rows (a view ignores the selection changes it causes).
     bool refreshing() const { return mRefreshing; }
 
@@ -87,18 +101,82 @@ private:
     QPointer<TConsoleBase> mConsole;
 };
 
-// The results log of either role: one row per record, keyed by job number (a job logged more
-// than once is told apart by its order). Follows the console's logChanged.
+// The results log of either role: one row per record of the file, read when shown (the console's
+// rows), keyed by job number. Follows the console's logChanged: records added become rows
+// inserted where they belong, so a view keeps its selection; a log read anew (cleared, emptied at
+// its size limit) resets the rows. Sorts itself by a column over the whole log (see SortLogFile):
+// the order is worked out when the operator first sorts, on a thread of its own for a long log,
+// and the rows take it when it is ready; until then they keep their order.
 class TLogModel : public TListModel {
     Q_OBJECT
 public:
     explicit TLogModel(TConsoleBase& console, QObject* parent = nullptr);
+    ~TLogModel() override;
     static QList<TListColumn> Columns(int role);
+    // The record field a role's column shows.
+    static TLogField Field(int role, int column);
     void refresh() override;
 
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QString keyOf(int row) const override;
+    bool sortsItself() const override { return true; }
+    // The record a row shows, and the row of a record.
+    int sourceRow(int row) const override;
+    int shownRow(int sourceRow) const override;
+    // Column -1: file order. Equal rows keep their file order either way.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+    // The column and order the rows show now (-1: file order).
+    int sortColumn() const { return mSortColumn; }
+    Qt::SortOrder sortOrder() const { return mSortOrder; }
+    // True while an order is worked out on the sort's own thread.
+    bool sorting() const { return mJob != nullptr; }
+    // Logs of more records than this are sorted on a thread of their own (a few hundred
+    // milliseconds a million records and more: the main thread serves every port).
+    void setBackgroundSortFrom(int records) { mBackgroundFrom = records; }
+
+Q_SIGNALS:
+    // The rows took a new order.
+    void sorted();
+
 private:
+    struct TSortJob;
+    // Follows the console's rows.
+    void follow();
+    void reset();
+    int recordAt(int row) const;
+    // Works out the order of the column asked for last: at once or on the sort's thread.
+    void startSort();
+    void cancelSort();
+    void finishSort(quint64 serial, bool ok, const QString& error, TLogOrder& order);
+    // Takes an ascending order of the first `sortedCount` records as the rows' order, in the
+    // order asked for, the records logged since put in their places.
+    void applyOrder(int column, TLogOrder&& order, int sortedCount);
+    void showFileOrder();
+    // Runs `change`, a new order of the rows, as a change of the layout: held indexes follow
+    // their records.
+    void relayout(const std::function<void()>& change);
+    // Equal rows in runs: reverses the runs, keeping each run's own order.
+    void reverseRuns();
+    // The row a record logged after the others goes to in the current order.
+    int placeOf(int record, bool& tied);
+
     QPointer<TConsoleBase> mConsole;
     int mRole;
+    int mCount = 0;
+    quint64 mGeneration = 0;
+    int mSortColumn = -1;
+    Qt::SortOrder mSortOrder = Qt::AscendingOrder;
+    // While sorted: the record of each row, and whether a row's record equals the row's before.
+    std::vector<int32_t> mOrder;
+    std::vector<bool> mTied;
+    // What was asked for last.
+    int mWantColumn = -1;
+    Qt::SortOrder mWantOrder = Qt::AscendingOrder;
+    int mBackgroundFrom = 20000;
+    std::unique_ptr<TSortJob> mJob;
+    quint64 mJobSerial = 0;
 };
 
 // The server's operations: one row per server engine, keyed by its device. Follows the

@@ -7,6 +7,7 @@ set(consoles_sources
   consoles/enqueue.cpp consoles/enqueue.h
   consoles/enqueue_dialogs.cpp consoles/enqueue_dialogs.h
   consoles/list_models.cpp consoles/list_models.h
+  consoles/log_rows.cpp consoles/log_rows.h
   consoles/modem_detection.cpp consoles/modem_detection.h
   consoles/modem_properties.cpp consoles/modem_properties.h
   consoles/options.cpp consoles/options.h

@@ -6,14 +6,19 @@
 #include <QStyle>
 
 TListView::TListView(TListModel* model, const QString& name, QWidget* parent)
-    : QTreeView(parent), mModel(model), mProxy(new QSortFilterProxyModel(this)) {
+    : QTreeView(parent), mModel(model) {
     setObjectName(name);
     if (!model->parent()) model->setParent(this);
-    mProxy->setSourceModel(model);
-    mProxy->setSortRole(TListModel::SortRole);
-    mProxy->setSortCaseSensitivity(Qt::CaseInsensitive);
-    mProxy->setDynamicSortFilter(true);
-    setModel(mProxy);
+    if (model->sortsItself()) {
+        setModel(model);
+    } else {
+        mProxy = new QSortFilterProxyModel(this);
+        mProxy->setSourceModel(model);
+        mProxy->setSortRole(TListModel::SortRole);
+        mProxy->setSortCaseSensitivity(Qt::CaseInsensitive);
+        mProxy->setDynamicSortFilter(true);
+        setModel(mProxy);
+    }
 
     setRootIsDecorated(false);
     setItemsExpandable(false);
@@ -43,11 +48,13 @@ int TListView::CaptionWidth(const QHeaderView* header, const QString& caption) {
 
 int TListView::selectedSourceRow() const {
     const QModelIndexList rows = selectionModel()->selectedRows();
-    return rows.isEmpty() ? -1 : mProxy->mapToSource(rows.first()).row();
+    if (rows.isEmpty()) return -1;
+    return mProxy ? mProxy->mapToSource(rows.first()).row() : mModel->sourceRow(rows.first().row());
 }
 
 void TListView::selectSourceRow(int row) {
-    const QModelIndex index = mProxy->mapFromSource(mModel->index(row, 0));
+    const QModelIndex index = mProxy ? mProxy->mapFromSource(mModel->index(row, 0))
+                                     : mModel->index(mModel->shownRow(row), 0);
     if (!index.isValid()) {
         selectionModel()->clearSelection();
         return;

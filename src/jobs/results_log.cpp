@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QtEndian>
+#include <climits>
 #include <cstring>
 #include <exception>
 #include <unistd.h>
@@ -80,9 +81,13 @@ QByteArray EncodeLogRecord(const TLogRecord& r) {
 }
 
 bool DecodeLogRecord(const QByteArray& bytes, TLogRecord& r) {
+    if (bytes.size() != LogLayout::RecordSize) return false;
+    DecodeLogRecord(bytes.constData(), r);
+    return true;
+}
+
+void DecodeLogRecord(const char* p, TLogRecord& r) {
     using namespace LogLayout;
-    if (bytes.size() != RecordSize) return false;
-    const char* p = bytes.constData();
     r.JobNo = qFromLittleEndian<qint32>(p + JobNo);
     r.Done = p[Done] != 0;
     r.Result = getString(p, Result, StringMax);
@@ -97,6 +102,40 @@ bool DecodeLogRecord(const QByteArray& bytes, TLogRecord& r) {
     r.CommGUID = getString(p, CommGUID, StringMax);
     r.CommParam = getString(p, CommParam, StringMax);
     r.ResultsFile = getString(p, ResultsFile, StringMax);
+}
+
+// ---- TLogReader ----
+
+TLogReader::TLogReader(const QString& path, int readAhead)
+    : mFile(path), mReadAhead(qMax(1, readAhead)) {}
+
+bool TLogReader::Open() {
+    if (!mFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return false;
+    mCount = int(qMin<qint64>(mFile.size() / LogLayout::RecordSize, INT_MAX));
+    return true;
+}
+
+const char* TLogReader::Record(int index, int readAhead) {
+    using LogLayout::RecordSize;
+    if (index < 0 || index >= mCount || !mFile.isOpen()) return nullptr;
+    if (index < mFirst || index >= mFirst + mHeld) {
+        const int want = qMin(readAhead > 0 ? readAhead : mReadAhead, mCount - index);
+        mRun.resize(qsizetype(want) * RecordSize);
+        mFirst = index;
+        mHeld = 0;
+        if (!mFile.seek(qint64(index) * RecordSize)) return nullptr;
+        const qint64 got = mFile.read(mRun.data(), mRun.size());
+        // A file emptied or cut since it was opened gives fewer records, or none.
+        mHeld = got < 0 ? 0 : int(got / RecordSize);
+        if (mHeld == 0) return nullptr;
+    }
+    return mRun.constData() + qsizetype(index - mFirst) * RecordSize;
+}
+
+bool TLogReader::Read(int index, TLogRecord& record) {
+    const char* bytes = Record(index);
+    if (!bytes) return false;
+    DecodeLogRecord(bytes, record);
     return true;
 }
 
@@ -110,6 +149,7 @@ void TQLog::report(const char* operation, const QString& text) {
 void TQLog::SetFileName() {
     guarded("SetFileName", 0, [this]() {
         mRole = mSettings.IsClient() ? 1 : mSettings.IsServer() ? 2 : 0;
+        ++mResets; // another file, or none: whatever was read of the last one is gone
         if (mRole == 1)
             FileName = mSettings.AppDir() + "client.log";
         else if (mRole == 2)
@@ -157,6 +197,7 @@ bool TQLog::LogEntry(const TLogRecord& record) {
         const qint64 count = file.size() / LogLayout::RecordSize;
         // The limit counts records, not bytes.
         qint64 at = count > mSettings.GetInt(MRL_MaxLogSize) ? 0 : count * LogLayout::RecordSize;
+        if (at == 0 && count > 0) ++mResets;
         // Dropping a torn tail keeps every record on its 2112-byte boundary.
         if (file.size() != at && !file.resize(at)) {
             report("LogEntry", FileName + ": " + file.errorString());
@@ -201,6 +242,34 @@ bool TQLog::GetEntry(int index, TLogRecord& record) {
     });
 }
 
+int TQLog::GetEntries(int first, int count, QByteArray& bytes) {
+    return guarded("GetEntry", 0, [&]() {
+        bytes.clear();
+        if (!ensureFileName("GetEntry")) return 0;
+        QFile file(FileName);
+        if (!file.open(QIODevice::ReadOnly)) {
+            report("GetEntry", FileName + ": " + file.errorString());
+            return 0;
+        }
+        const qint64 whole = file.size() / LogLayout::RecordSize;
+        if (first < 0 || count <= 0 || first >= whole) return 0;
+        const qint64 want = qMin<qint64>(count, whole - first) * LogLayout::RecordSize;
+        if (!file.seek(qint64(first) * LogLayout::RecordSize)) {
+            report("GetEntry", FileName + ": " + file.errorString());
+            return 0;
+        }
+        bytes = file.read(want);
+        if (bytes.size() < want && file.error() != QFileDevice::NoError) {
+            report("GetEntry", FileName + ": " + file.errorString());
+            bytes.clear();
+            return 0;
+        }
+        const int got = int(bytes.size() / LogLayout::RecordSize);
+        bytes.truncate(qsizetype(got) * LogLayout::RecordSize);
+        return got;
+    });
+}
+
 bool TQLog::Clear(bool ask) {
     return guarded("Clear", false, [&]() {
         if (Count() == 0) return false;
@@ -209,6 +278,7 @@ bool TQLog::Clear(bool ask) {
                                 TBoxIcon::Warning, TBoxButtons::YesNo) != TBoxResult::Yes)
             return false;
         QFile file(FileName);
+        ++mResets; // also when the sync below fails: the file may be empty already
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !syncToDisk(file)) {
             report("Clear", FileName + ": " + file.errorString());
             return false;

@@ -7,6 +7,7 @@
 #include "platform/prompt.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <cstdint>
 
@@ -56,6 +57,35 @@ QByteArray EncodeLogRecord(const TLogRecord& record);
 // Reads a record from its 2112 bytes; false (record untouched) when the size is wrong. A length
 // byte larger than its field is taken as the field's maximum; invalid UTF-8 does not fail.
 bool DecodeLogRecord(const QByteArray& bytes, TLogRecord& record);
+// The same from RecordSize bytes at `bytes`.
+void DecodeLogRecord(const char* bytes, TLogRecord& record);
+
+// Reads the records of a results log by index without holding more than a run of them: the file
+// stays open while the reader lives, and a record missing from the buffer is read together with
+// up to `readAhead` - 1 records after it, so reading the log front to back costs one read per
+// run. Counts whole records as the file holds them when it is opened; a record the file no
+// longer holds (it was emptied meanwhile) is not read.
+class TLogReader {
+public:
+    explicit TLogReader(const QString& path, int readAhead = 256);
+    // False when the file cannot be opened for reading (ErrorString says why).
+    bool Open();
+    QString ErrorString() const { return mFile.errorString(); }
+    int Count() const { return mCount; }
+    // The RecordSize bytes of record `index`, valid until the next call; nullptr when the index
+    // is outside the whole records or the file cannot give them. `readAhead` above 0 replaces
+    // the reader's own for this read (1 for a record far from the last one).
+    const char* Record(int index, int readAhead = 0);
+    bool Read(int index, TLogRecord& record);
+
+private:
+    QFile mFile;
+    int mReadAhead;
+    int mCount = 0;
+    QByteArray mRun; // records mFirst .. mFirst + mHeld - 1
+    int mFirst = 0;
+    int mHeld = 0;
+};
 
 class TQLog {
 public:
@@ -79,6 +109,14 @@ public:
     bool LogEntry(const TLogRecord& record);
     // Reads record index (0-based) of an existing file; false when missing or out of range.
     bool GetEntry(int index, TLogRecord& record);
+    // Reads up to `count` whole records from record `first` on into `bytes` (RecordSize each)
+    // and returns how many: fewer, or 0, where the file ends. The file is opened and closed
+    // again; failing to read it is reported as GetEntry's failure and gives 0.
+    int GetEntries(int first, int count, QByteArray& bytes);
+    // How often the records on file were dropped as a whole (cleared, emptied at the limit, the
+    // file changed with the role): a reader that holds record indexes reads them again when it
+    // changes. Starts at 0.
+    quint64 Resets() const { return mResets; }
     // Empties the file; with ask, only after Yes to "Are you sure you want to clear all log
     // entries?". Nothing happens (and nothing is asked) when the log holds no record. True when
     // the file was emptied.
@@ -95,5 +133,6 @@ private:
     TStatusSink& mStatus;
     IPrompt& mPrompt;
     int mRole = 0; // the role FileName was set for
+    quint64 mResets = 0;
     TBackgroundSync mSync;
 };

@@ -161,8 +161,8 @@ void TestConsoleEvents::clientLogFileEvent() {
     QCOMPARE(record.ResultsFile, results);
     QCOMPARE(record.CommParam, QString("5551234"));
     QVERIFY(record.Submitted > 40000);
-    QCOMPARE(client.logRows().size(), 1);
-    QCOMPARE(client.logRows()[0].value(4), QString("3"));
+    QCOMPARE(client.logRows().count(), 1);
+    QCOMPARE(client.logRows().texts(0).value(4), QString("3"));
 
     QCOMPARE(Queue()->Count(), removed ? 1 : 2);
     QCOMPARE(Queue()->GetSetting(0, qkSrcFile), QString("keep.txt"));
@@ -230,8 +230,8 @@ void TestConsoleEvents::serverLogFileEvent() {
     QCOMPARE(Log()->Count(), 1);
     QCOMPARE(lastRecord().JobNo, Get(job, qkNo).toInt());
     QCOMPARE(lastRecord().UserName, user);
-    QCOMPARE(server.logRows().size(), 1);
-    QCOMPARE(server.logRows()[0].value(1), done ? QString("YES") : QString("NO"));
+    QCOMPARE(server.logRows().count(), 1);
+    QCOMPARE(server.logRows().texts(0).value(1), done ? QString("YES") : QString("NO"));
     QCOMPARE(Queue()->Count(), removed ? 0 : 1);
     QCOMPARE(server.queueRows().size(), Queue()->Count());
     QCOMPARE(server.totalJobs(), QString::number(Queue()->Count()));

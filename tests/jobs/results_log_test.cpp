@@ -1,8 +1,10 @@
-// The results log: the 2112-byte record on disk, whole-record counting, the size limit and
-// clearing.
+// The results log: the 2112-byte record on disk, whole-record counting, reading runs of records,
+// the size limit and clearing, and the order of a log by each field against the plain sort.
 #include "core/helpers.h"
 #include "core/settings.h"
+#include "common/log_fixture.h"
 #include "common/test_home.h"
+#include "jobs/log_sort.h"
 #include "jobs/results_log.h"
 #include "platform/prompt.h"
 
@@ -10,6 +12,7 @@
 #include <QTest>
 #include <QtEndian>
 #include <cstring>
+#include <limits>
 
 namespace {
 TLogRecord sample(int jobNo) {
@@ -54,6 +57,107 @@ void fillLog(const QString& path, int records) {
 class TestResultsLog : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void readerReadsRuns() {
+        TestHome home(2);
+        fillLog(home.file("server.log"), 600);
+        TLogReader reader(home.file("server.log"), 256);
+        QVERIFY(reader.Open());
+        QCOMPARE(reader.Count(), 600);
+        TLogRecord r;
+        for (int i : {0, 255, 256, 599, 3, 598}) {
+            QVERIFY(reader.Read(i, r));
+            QCOMPARE(r.JobNo, i + 1);
+        }
+        QVERIFY(!reader.Record(600));
+        QVERIFY(!reader.Record(-1));
+        // Emptied while read: what was read stays readable, the rest is gone.
+        QVERIFY(QFile::resize(home.file("server.log"), 10 * 2112));
+        QVERIFY(reader.Read(598, r)); // still in the run read before
+        QVERIFY(reader.Read(5, r));
+        QVERIFY(!reader.Record(300));
+    }
+
+    void sortMatchesPlainOrder_data() {
+        QTest::addColumn<int>("field");
+        QTest::addColumn<QString>("log");
+        const char* names[] = {"job number", "done",      "result",    "file name",
+                               "method",     "dest path", "submitted", "processed",
+                               "attempt",    "user name", "comm name", "comm param"};
+        for (const char* log : {"varied", "edges"})
+            for (int f = 0; f <= int(TLogField::CommParam); ++f)
+                QTest::addRow("%s, %s", log, names[f]) << f << QString(log);
+    }
+
+    void sortMatchesPlainOrder() {
+        QFETCH(int, field);
+        QFETCH(QString, log);
+        QList<TLogRecord> records;
+        if (log == "varied") {
+            records = logfixture::Records(3000, 7);
+        } else {
+            // Texts that agree for a key's length and more, are beginnings of one another, hold
+            // NULs or differ only in case or in their last character; times that are no number.
+            const QString longText = QString(200, 'x');
+            const QStringList texts = {"",           "a",          "A",         QString("a") + QChar(0),
+                                       "abcdefg",    "abcdefgh",   "ABCDEFGH",  QString("abcdefg") + QChar(0),
+                                       "abcdefghijklmn", "abcdefghijklmnop", "ABCDEFGHIJKLMNO",
+                                       longText + "b", longText + "a", longText + "B", longText,
+                                       longText + "a", "é", "É", "f", "\U0001F600", "z"};
+            const double nan = std::numeric_limits<double>::quiet_NaN();
+            const double inf = std::numeric_limits<double>::infinity();
+            const QList<double> times = {nan, 0.0, -0.0, -1.0, inf, -inf, 45000.5, -nan, 1e-300};
+            for (int i = 0; i < 60; ++i) {
+                TLogRecord r = sample(i % 7 - 3);
+                r.Done = i % 3 == 0;
+                r.Result = r.FileName = r.Method = r.DestPath = r.CommName = r.CommParam =
+                    texts[i % texts.size()];
+                r.UserName = texts[(i * 7) % texts.size()].left(30);
+                r.Submitted = times[i % times.size()];
+                r.Processed = times[(i * 5) % times.size()];
+                r.Attempt = i % 2 ? std::numeric_limits<int>::min() : std::numeric_limits<int>::max();
+                records << r;
+            }
+        }
+        TestHome home(2);
+        QVERIFY(WriteFile(home.file("server.log"), logfixture::Bytes(records)));
+        const QList<TLogRecord> stored = logfixture::Stored(records);
+        const TLogField by = TLogField(field);
+        TLogOrder order;
+        QString error;
+        QVERIFY2(SortLogFile(home.file("server.log"), int(records.size()), by, order, &error),
+                 qPrintable(error));
+        const std::vector<int32_t> expected = logfixture::Order(stored, by);
+        QCOMPARE(order.records, expected);
+        for (size_t i = 1; i < expected.size(); ++i)
+            QCOMPARE(bool(order.tiedToPrevious[i]),
+                     logfixture::Compare(stored[expected[i - 1]], stored[expected[i]], by) == 0);
+
+        // Two records compared alone agree with the sort (a list puts a new record by it).
+        const QByteArray bytes = logfixture::Bytes(records);
+        auto at = [&](int i) { return bytes.constData() + qsizetype(i) * LogLayout::RecordSize; };
+        for (int i = 0; i + 1 < stored.size(); i += 3) {
+            const int j = (i * 7919) % int(stored.size());
+            QCOMPARE(qBound(-1, CompareLogField(at(i), at(j), by), 1),
+                     logfixture::Compare(stored[i], stored[j], by));
+        }
+    }
+
+    void sortOfALogThatChanged() {
+        TestHome home(2);
+        fillLog(home.file("server.log"), 50);
+        TLogOrder order;
+        QString error;
+        // Emptied since it was counted: no order, and why.
+        QVERIFY(!SortLogFile(home.file("server.log"), 51, TLogField::FileName, order, &error));
+        QVERIFY2(error.contains("fewer records"), qPrintable(error));
+        QVERIFY(!SortLogFile(home.file("missing.log"), 1, TLogField::JobNo, order, &error));
+        // Stopped from outside: no order.
+        std::atomic<bool> cancel{true};
+        QVERIFY(!SortLogFile(home.file("server.log"), 50, TLogField::JobNo, order, &error, &cancel));
+        QVERIFY(SortLogFile(home.file("server.log"), 0, TLogField::JobNo, order, &error));
+        QVERIFY(order.records.empty());
+    }
+
     void recordFieldsAtTheirOffsets() {
         TestHome home(1);
         TQLog log(home.settings(), home.sink(), home.prompt());
@@ -119,6 +223,14 @@ private Q_SLOTS:
         f.write(EncodeLogRecord(sample(99)).left(700)); // a write cut short by a crash
         f.close();
         QCOMPARE(log.Count(), 2);
+        QByteArray run;
+        QCOMPARE(log.GetEntries(1, 5, run), 1);
+        QCOMPARE(run, EncodeLogRecord(sample(2)));
+        QCOMPARE(log.GetEntries(2, 5, run), 0);
+        TLogReader reader(home.file("server.log"), 1);
+        QVERIFY(reader.Open());
+        QCOMPARE(reader.Count(), 2);
+        QVERIFY(!reader.Record(2));
 
         // The next record lands on the record boundary, replacing the torn tail.
         QVERIFY(log.LogEntry(sample(3)));
@@ -157,9 +269,12 @@ private Q_SLOTS:
         // Three records do not exceed a limit of three: the fourth is appended.
         QVERIFY(log.LogEntry(sample(4)));
         QCOMPARE(log.Count(), 4);
-        // Four do: the file is emptied and the new record becomes record 0.
+        // Four do: the file is emptied and the new record becomes record 0; readers that hold
+        // record indexes learn that they are gone.
+        const quint64 resets = log.Resets();
         QVERIFY(log.LogEntry(sample(5)));
         QCOMPARE(log.Count(), 1);
+        QCOMPARE(log.Resets(), resets + 1);
         TLogRecord r;
         QVERIFY(log.GetEntry(0, r));
         QCOMPARE(r.JobNo, 5);
@@ -195,9 +310,11 @@ private Q_SLOTS:
         QCOMPARE(prompt.boxes[0].icon, TBoxIcon::Warning);
         QCOMPARE(prompt.boxes[0].buttons, TBoxButtons::YesNo);
 
+        const quint64 resets = log.Resets();
         prompt.answers << TBoxResult::Yes;
         QVERIFY(log.Clear(true));
         QCOMPARE(log.Count(), 0);
+        QCOMPARE(log.Resets(), resets + 1);
 
         fillLog(home.file("client.log"), 1);
         QVERIFY(log.Clear(false));

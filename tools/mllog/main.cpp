@@ -6,7 +6,7 @@
 #include "jobs/results_log.h"
 
 #include <QCoreApplication>
-#include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <cstdio>
@@ -42,40 +42,49 @@ const QStringList Header = {"File #",    "Done",      "Result",           "File 
                             "Attempt",   "Method",    "Destination Path", "Submitted",
                             "Processed", "User Name", "Comm Device",      "Parameters"};
 
+// Reads the log front to back, a run of records at a time: a log of millions of records is
+// printed in the memory of a few. The table's widths take a first pass over the file.
 int printFile(const QString& path, bool tsv) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "mllog: %s: %s\n", qPrintable(path), qPrintable(file.errorString()));
+    TLogReader reader(path);
+    if (!reader.Open()) {
+        std::fprintf(stderr, "mllog: %s: %s\n", qPrintable(path), qPrintable(reader.ErrorString()));
         return 1;
     }
-    const QByteArray bytes = file.readAll();
-    QList<QStringList> rows{Header};
-    qsizetype at = 0;
-    for (; at + LogLayout::RecordSize <= bytes.size(); at += LogLayout::RecordSize) {
-        TLogRecord record;
-        DecodeLogRecord(bytes.mid(at, LogLayout::RecordSize), record);
-        rows << fields(record);
-    }
-    out(QString("%1: %2 record(s)\n").arg(path).arg(rows.size() - 1));
-    if (tsv) {
-        for (const QStringList& row : rows)
+    const int count = reader.Count();
+    const qint64 tail = QFileInfo(path).size() - qint64(count) * LogLayout::RecordSize;
+    out(QString("%1: %2 record(s)\n").arg(path).arg(count));
+    QList<int> widths(Header.size(), 0);
+    auto widen = [&](const QStringList& row) {
+        for (int i = 0; i < row.size(); ++i)
+            widths[i] = qMax(widths[i], int(row[i].size()));
+    };
+    auto print = [&](const QStringList& row) {
+        if (tsv) {
             out(row.join('\t') + '\n');
-    } else {
-        QList<int> widths(Header.size(), 0);
-        for (const QStringList& row : rows)
-            for (int i = 0; i < row.size(); ++i)
-                widths[i] = qMax(widths[i], int(row[i].size()));
-        for (const QStringList& row : rows) {
-            QString line;
-            for (int i = 0; i < row.size(); ++i)
-                line += row[i].leftJustified(widths[i]) + (i + 1 < row.size() ? " | " : "");
-            out(line.trimmed() + '\n');
+            return;
         }
+        QString line;
+        for (int i = 0; i < row.size(); ++i)
+            line += row[i].leftJustified(widths[i]) + (i + 1 < row.size() ? " | " : "");
+        out(line.trimmed() + '\n');
+    };
+    TLogRecord record;
+    if (!tsv) {
+        widen(Header);
+        for (int i = 0; i < count && reader.Read(i, record); ++i)
+            widen(fields(record));
     }
-    if (at < bytes.size())
-        out(QString("%1: %2 trailing byte(s) of an incomplete record ignored\n")
-                .arg(path)
-                .arg(bytes.size() - at));
+    print(Header);
+    int printed = 0;
+    for (; printed < count && reader.Read(printed, record); ++printed)
+        print(fields(record));
+    if (printed < count) {
+        std::fprintf(stderr, "mllog: %s: read %d of %d record(s): %s\n", qPrintable(path), printed,
+                     count, qPrintable(reader.ErrorString()));
+        return 1;
+    }
+    if (tail > 0)
+        out(QString("%1: %2 trailing byte(s) of an incomplete record ignored\n").arg(path).arg(tail));
     return 0;
 }
 } // namespace
