@@ -199,13 +199,17 @@ bool SortLogFile(const QString& path, int count, TLogField field, TLogOrder& ord
 
     // Each group holds records in file order (equal keys are ordered by index); they are read
     // again for their next key. A group whose fields are byte for byte alike is settled at once,
-    // however long the text: a log of one job logged many times costs one more pass, not one per
-    // seven characters.
+    // however long the text (a job logged many times costs one more pass, not one per seven
+    // characters), and a group whose texts all agree further on (paths below one folder) goes
+    // on from where they part.
     QByteArray firstField;
+    char16_t firstUnits[MaxUnits];
+    int firstLength = 0;
     while (!pending.empty()) {
         const TGroup group = pending.back();
         pending.pop_back();
         bool alike = true;
+        int common = MaxUnits; // the units every text of the group shares
         for (int k = group.first; k < group.end; ++k) {
             if ((k & 1023) == 0 && cancelled(cancel)) return false;
             // Read runs of records where the group lies close together, one record where not.
@@ -215,20 +219,32 @@ bool SortLogFile(const QString& path, int count, TLogField field, TLogOrder& ord
             const char* record = reader.Record(keys[size_t(k)].record, readAhead);
             if (!record) return lost();
             const int length = std::min<int>(uchar(record[offset]), max);
-            if (k == group.first)
+            const int n = foldedText(record, offset, max, units);
+            if (k == group.first) {
                 firstField = QByteArray(record + offset + 1, length);
-            else if (alike)
-                alike = length == firstField.size() &&
-                        std::memcmp(record + offset + 1, firstField.constData(), size_t(length)) == 0;
-            textKey(keys[size_t(k)], units, foldedText(record, offset, max, units), group.from);
+                std::copy(units, units + n, firstUnits);
+                firstLength = n;
+            } else {
+                if (alike)
+                    alike = length == firstField.size() &&
+                            std::memcmp(record + offset + 1, firstField.constData(),
+                                        size_t(length)) == 0;
+                int shared = group.from;
+                while (shared < n && shared < firstLength && units[shared] == firstUnits[shared])
+                    ++shared;
+                common = std::min(common, shared);
+            }
+            textKey(keys[size_t(k)], units, n, group.from);
         }
         if (alike) {
             for (int k = group.first + 1; k < group.end; ++k)
                 tied[size_t(k)] = true;
-            continue;
+        } else if (common > group.from + 7) {
+            pending.push_back({group.first, group.end, common}); // the keys read were all alike
+        } else {
+            std::sort(keys.begin() + group.first, keys.begin() + group.end);
+            markRuns(group.first, group.end, group.from);
         }
-        std::sort(keys.begin() + group.first, keys.begin() + group.end);
-        markRuns(group.first, group.end, group.from);
     }
 
     order.records.resize(size_t(count));

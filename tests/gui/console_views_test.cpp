@@ -130,6 +130,7 @@ private Q_SLOTS:
     void deleteKey();
     void buttonsFollowStartStop();
     void logExport();
+    void logSortedByHeader();
     void clientSession();
     void serverOperations();
     void contextMenu();
@@ -376,6 +377,45 @@ void TestConsoleViews::logExport() {
         QCOMPARE(w.prompt.texts(), QStringList{"Default log file cannot be overwritten!"});
         QCOMPARE(ReadFile(Log()->FileName), logBytes);
     }
+}
+
+void TestConsoleViews::logSortedByHeader() {
+    ConsoleWorld w(2);
+    TfraServer server(w.services());
+    auto logFile = [&](const QString& name) {
+        TLogRecord record;
+        record.JobNo = int(Log()->Count()) + 1;
+        record.FileName = name;
+        QVERIFY(Log()->LogEntry(record));
+        server.ShowLogEntry(record);
+    };
+    for (const char* name : {"b.txt", "C.txt", "a.txt"})
+        logFile(name);
+    server.UpdateLogList();
+    TfraServerView view(server);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    child<QTabWidget>(view, "pg")->setCurrentIndex(2);
+    TListView* lv = view.logList();
+    QVERIFY(!lv->proxy()); // the log's model sorts itself
+    QCOMPARE(shown(lv, 3), QStringList({"b.txt", "C.txt", "a.txt"}));
+
+    // By file name, without regard to case; the selection stays on its record as the order
+    // changes and as jobs are logged.
+    clickHeader(lv, 3);
+    QCOMPARE(shown(lv, 3), QStringList({"a.txt", "b.txt", "C.txt"}));
+    clickRow(lv, 1);
+    QCOMPARE(lv->selectedSourceRow(), 0);
+    logFile("B.txt");
+    logFile("0.txt");
+    QCOMPARE(shown(lv, 3), QStringList({"0.txt", "a.txt", "b.txt", "B.txt", "C.txt"}));
+    QCOMPARE(lv->selectedSourceRow(), 0);
+    QCOMPARE(lv->selectionModel()->selectedRows(3)[0].data().toString(), QString("b.txt"));
+    clickHeader(lv, 3);
+    QCOMPARE(shown(lv, 3), QStringList({"C.txt", "b.txt", "B.txt", "a.txt", "0.txt"}));
+    QCOMPARE(lv->selectionModel()->selectedRows(3)[0].data().toString(), QString("b.txt"));
+    lv->selectSourceRow(2);
+    QCOMPARE(lv->selectionModel()->selectedRows(3)[0].data().toString(), QString("a.txt"));
 }
 
 void TestConsoleViews::clientSession() {
