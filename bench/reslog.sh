@@ -56,7 +56,7 @@ fi
 export QT_QPA_PLATFORM=offscreen
 
 # One cable for every server: its far end stays unused.
-"$after_build/tools/linesim/linesim" cable "$work/cable-a" "$work/cable-b" >"$work/cable.out" &
+"$after_build/tools/linesim/linesim" cable "$work/cable-a" "$work/cable-b" >"$work/cable.out" 2>&1 &
 cable_pid=$!
 for _ in $(seq 100); do grep -q ready "$work/cable.out" 2>/dev/null && break; sleep 0.05; done
 
@@ -69,9 +69,9 @@ row() { # CAPTION FILE_BEFORE FILE_AFTER KEY UNIT(ms|MB)
     a=$(value "$3" "$4")
     awk -v c="$1" -v b="$b" -v a="$a" -v u="$5" 'BEGIN {
         d = (u == "MB") ? 1024 : 1
-        fb = (b == "") ? "-" : sprintf("%.1f %s", b / d, u)
-        fa = (a == "") ? "-" : sprintf("%.1f %s", a / d, u)
-        r = (b == "" || a == "" || b == 0) ? "" : sprintf("%.3f", a / b)
+        fb = (b == "") ? "-" : sprintf((b / d < 10) ? "%.2f %s" : "%.0f %s", b / d, u)
+        fa = (a == "") ? "-" : sprintf((a / d < 10) ? "%.2f %s" : "%.0f %s", a / d, u)
+        r = (b == "" || a == "" || b == 0) ? "" : sprintf((a / b < 0.01) ? "%.4f" : "%.2f", a / b)
         printf "  %-40s %14s %14s %10s\n", c, fb, fa, r
     }'
 }
@@ -88,11 +88,13 @@ for n in $sizes; do
         out="$work/$side-$n.txt"
         : >"$out"
         truncate -s "$bytes" "$home/server.log"
-        "$build_dir/bench/bench_reslog" startup "$build_dir/src/marrowline" "$home" "$runs" >>"$out" ||
-            echo "  ($side: the server did not start)" >&2
+        "$build_dir/bench/bench_reslog" startup "$build_dir/src/marrowline" "$home" "$runs" \
+            >>"$out" 2>"$out.err" || echo "  ($side: the server did not start)" >&2
         truncate -s "$bytes" "$home/server.log"
-        timeout "$view_timeout" "$build_dir/bench/bench_reslog" view "$home" >>"$out" ||
+        timeout "$view_timeout" "$build_dir/bench/bench_reslog" view "$home" >>"$out" 2>>"$out.err" ||
             echo "  ($side: the in-process run did not finish within ${view_timeout} s)" >&2
+        # What went wrong, without the offscreen platform's notes.
+        grep -v -e XDG_RUNTIME_DIR -e propagateSizeHints "$out.err" | sed "s/^/  ($side) /" >&2 || true
     done
     b="$work/before-$n.txt"
     a="$work/after-$n.txt"
