@@ -426,6 +426,23 @@ void TestConsoleEvents::logExport() {
         exportLog();
         QCOMPARE(w.prompt.boxes.last().text, QString("Error exporting log file!"));
         QCOMPARE(w.prompt.boxes.last().buttons, TBoxButtons::Cancel);
+
+        // A log longer than one read of the file is exported whole, in order.
+        QByteArray more;
+        for (int job = 100; job < 700; ++job) {
+            r.JobNo = job;
+            more += EncodeLogRecord(r);
+        }
+        QFile log(Log()->FileName);
+        QVERIFY(log.open(QIODevice::Append));
+        QCOMPARE(log.write(more), more.size());
+        log.close();
+        w.prompt.fileAnswers << target;
+        exportLog();
+        const QList<QByteArray> lines = ReadFile(target).split('\n');
+        QCOMPARE(lines.size(), 2 + 600 + 1);
+        for (int i : {2, 257, 258, 601})
+            QVERIFY2(lines[i].startsWith(QByteArray::number(98 + i) + "\tNO\tok\t"), lines[i]);
     }
 }
 
