@@ -25,6 +25,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -222,8 +224,13 @@ int view(const QString& home) {
     const QString largest = uploadName(next - 1);
     timer.restart();
     list->sortByColumn(3, Qt::DescendingOrder);
-    while (list->model()->index(0, 3).data().toString() != largest && timer.elapsed() < 900000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    while (list->model()->index(0, 3).data().toString() != largest && timer.elapsed() < 900000) {
+        // Asleep until an event comes (the sorted rows, posted from the sort's thread) or 5 ms
+        // pass: a loop that spins would take the processor from that thread.
+        QEventLoop wait;
+        QTimer::singleShot(5, &wait, &QEventLoop::quit);
+        wait.exec();
+    }
     paint(list);
     put("sort_ms", msSince(timer));
     if (list->model()->index(0, 3).data().toString() != largest)
