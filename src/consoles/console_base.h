@@ -1,10 +1,11 @@
 #pragma once
-// What the client and the server console share: the queue and the results log as rows of texts
-// with their operations (delete one job or all, the Delete key, clear and export the log), the
-// button states, caption and always-on-top of the window, the session text, and the helpers that
-// ask through the prompt and turn a failed operation into a status line. A view reads the state
-// through the getters, follows the change signals and forwards its clicks to the handlers; only
-// the console changes its state (the queue selection excepted, which the view sets).
+// What the client and the server console share: the queue as rows of texts and the results log
+// as rows read from its file, with their operations (delete one job or all, the Delete key, clear
+// and export the log), the button states, caption and always-on-top of the window, the session
+// text, and the helpers that ask through the prompt and turn a failed operation into a status
+// line. A view reads the state through the getters, follows the change signals and forwards its
+// clicks to the handlers; only the console changes its state (the queue selection excepted, which
+// the view sets).
 #include "consoles/console_services.h"
 #include "consoles/log_rows.h"
 #include "core/settings.h"
