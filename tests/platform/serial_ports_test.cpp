@@ -1,8 +1,9 @@
 // This machine's serial devices and what to say when one cannot be opened: the lister on a fake
 // sysfs and /dev tree (stable names first, USB strings and drivers, ttyS slots without a UART
 // last, the system console marked, stale names and missing nodes left out) and on this machine;
-// the advice for a missing device, one that another process holds (found in /proc), and one the
-// user may not open (tried as "nobody" in a child process, since root opens anything).
+// the advice for a device that another process holds (found in /proc) and for one the user may
+// not open (tried as "nobody" in a child process, since root opens anything). A missing device's
+// advice is tested with the port's messages (serial_comm).
 #include "common/fake_machine.h"
 #include "common/test_home.h"
 #include "platform/serial_device.h"
@@ -109,44 +110,6 @@ private Q_SLOTS:
             QVERIFY2(!devices.contains(p.Device), qPrintable(p.Device));
             devices << p.Device;
         }
-    }
-
-    void missingDevice_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("link");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("stable name of an unplugged adapter")
-            << "COM4"
-            << "/dev/serial/by-id/usb-FTDI_Gone-if00-port0"
-            << QStringList{"ports/COM4 leads to /dev/serial/by-id/usb-FTDI_Gone-if00-port0, which "
-                           "does not exist (is the adapter plugged in?).",
-                           "ln -sf /dev/serial/by-id/... ", "ports/COM4"};
-        QTest::newRow("link to a missing node")
-            << "com3"
-            << "/dev/ttyUSB9"
-            << QStringList{"ports/COM3 leads to /dev/ttyUSB9, which does not exist. Bind the port"};
-        QTest::newRow("no link, no UART slot")
-            << "COM40"
-            << ""
-            << QStringList{"COM40 opens /dev/ttyS39 (there is no link ", "ports/COM40), which "
-                                                                         "does not exist."};
-        QTest::newRow("absolute name") << "/dev/nothing-here"
-                                       << "" << QStringList{"/dev/nothing-here does not exist."};
-    }
-
-    void missingDevice() {
-        QFETCH(QString, name);
-        QFETCH(QString, link);
-        QFETCH(QStringList, expected);
-        TestHome home;
-        if (!link.isEmpty()) QVERIFY(makeLink(link, home.file("ports/") + name.toUpper()));
-        const QString path = SerialDevicePath(name, home.path());
-        SerialDevice device;
-        const int r = device.Open(path);
-        QCOMPARE(r, -ENOENT);
-        const QString advice = SerialOpenAdvice(-r, name, path, home.path());
-        for (const QString& part : expected)
-            QVERIFY2(advice.contains(part), qPrintable(advice));
     }
 
     // A terminal program in another process holds the line (flock, as ours does, and TIOCEXCL).
