@@ -1,6 +1,7 @@
 #include "core/settings.h"
 
 #include "core/inifile.h"
+#include "core/record_list.h"
 #include "core/status.h"
 #include "platform/autostart.h"
 #include "platform/prompt.h"
@@ -94,28 +95,16 @@ void TSettings::Load(IPrompt& prompt, TStatusSink& status) {
                           TBoxButtons::Ok);
         return;
     }
-    for (TIniKey& key : mTable) {
-        const QString section = SectionNames[key.Section];
-        switch (key.Kind) {
-        case TIniKind::Boolean: key.BoolValue = ini.ReadBool(section, key.Key, key.BoolDefault); break;
-        case TIniKind::Integer: key.IntValue = ini.ReadInteger(section, key.Key, key.IntDefault); break;
-        case TIniKind::String: key.SetStr(ini.ReadString(section, key.Key, key.StrDefault)); break;
-        }
-    }
+    for (TIniKey& key : mTable)
+        ReadSlot(ini, SectionNames[key.Section], key.Key, key);
     mTable[MRL_Version].StrValue = ProgramVersion;
     RunOnStartup(GetBool(MRL_AutoRun), ApplicationTitle, mExecutable, status);
 }
 
 void TSettings::Save(IPrompt& prompt, TStatusSink& status) {
     TIniFile ini(SettingsFilePath());
-    for (const TIniKey& key : mTable) {
-        const QString section = SectionNames[key.Section];
-        switch (key.Kind) {
-        case TIniKind::Boolean: ini.WriteBool(section, key.Key, key.BoolValue); break;
-        case TIniKind::Integer: ini.WriteInteger(section, key.Key, key.IntValue); break;
-        case TIniKind::String: ini.WriteString(section, key.Key, key.StrValue); break;
-        }
-    }
+    for (const TIniKey& key : mTable)
+        WriteSlot(ini, SectionNames[key.Section], key.Key, key);
     if (!ini.UpdateFile())
         prompt.MessageBox("!SaveSettings: " + ini.LastError(), ApplicationTitle, TBoxIcon::Error,
                           TBoxButtons::Ok);

@@ -11,16 +11,12 @@ const char* const DevKeyNames[DevKeyCount] = {"dvkDevType",   "dvkDevName",  "dv
                                               "dvkDevRetries"};
 
 namespace {
-QString deviceSection(int number) {
-    return QStringLiteral("DEVICE%1").arg(number);
-}
+const TRecordLayout DeviceLayout{DevKeyNames};
+const char* const DeviceSection = "DEVICE"; // + the number counted from 1
 } // namespace
 
-TDevicesList::TDevicesList(TEngineServices& services) : mServices(services) {}
-
-void TDevicesList::report(const char* operation, const QString& text) {
-    mServices.status.ReportOperationError("TDevicesList", operation, text);
-}
+TDevicesList::TDevicesList(TEngineServices& services)
+    : TRecordList("TDevicesList", DeviceLayout, services.status), mServices(services) {}
 
 TDevicesList::~TDevicesList() {
     // Engines first: each one reads its record while it stops. A stopping engine handles
@@ -35,9 +31,8 @@ TDevicesList::~TDevicesList() {
     mRetired.clear();
 }
 
-void TDevicesList::setDefaults(TCommDevice& device) {
-    for (int k = 0; k < DevKeyCount; ++k)
-        device.Slots[size_t(k)] = TIniKey::StringSlot(DevKeyNames[k]);
+void TDevicesList::setDefaults(TCommDevice& device) const {
+    clearSlots(device);
     device[dvkDevDelay].StrValue = device[dvkDevDelay].StrDefault = "10000";
     device[dvkDevHostActive].StrValue = device[dvkDevHostActive].StrDefault = "NO";
     device[dvkDevRetries].StrValue = device[dvkDevRetries].StrDefault = "5";
@@ -64,25 +59,6 @@ void TDevicesList::destroyEngine(TCommDevice& device) {
     if (retired != mRetired.end() && !isStopping(&device)) mRetired.erase(retired);
 }
 
-int TDevicesList::Count() const {
-    return int(mItems.size());
-}
-
-QString TDevicesList::GetSetting(int index, TDevKey key) {
-    return guarded("GetSetting", QString(), [&]() {
-        if (index < 0 || index >= Count() || key < 0 || key >= DevKeyCount) return QString();
-        return (*mItems[size_t(index)])[key].StrValue;
-    });
-}
-
-void TDevicesList::PutSetting(int index, TDevKey key, const QString& text) {
-    guarded("PutSetting", 0, [&]() {
-        if (index < 0 || index >= Count() || key < 0 || key >= DevKeyCount) return 0;
-        (*mItems[size_t(index)])[key].SetStr(text);
-        return 0;
-    });
-}
-
 void TDevicesList::AddDevice() {
     guarded("AddDevice", 0, [this]() {
         auto device = std::make_unique<TCommDevice>();
@@ -93,28 +69,18 @@ void TDevicesList::AddDevice() {
 }
 
 TCommDevice* TDevicesList::GetDevice(int index) {
-    return guarded("GetDevice", static_cast<TCommDevice*>(nullptr), [&]() -> TCommDevice* {
-        if (index < 0 || index >= Count()) return nullptr;
-        return mItems[size_t(index)].get();
-    });
+    return guarded("GetDevice", static_cast<TCommDevice*>(nullptr), [&] { return at(index); });
 }
 
 void TDevicesList::SetDevice(int index, const TCommDevice* device) {
     guarded("SetDevice", 0, [&]() {
         if (index < 0 || !device) return 0;
         // The source may be a record of this list; take its values before anything moves.
-        const std::array<TIniKey, DevKeyCount> slots = device->Slots;
-        while (Count() - 1 < index)
-            AddDevice();
-        TCommDevice* target = mItems[size_t(index)].get();
+        const auto slots = device->Slots;
+        TCommDevice* target = growTo(index, [this] { AddDevice(); });
+        if (!target) return 0;
         if (target->Engine) destroyEngine(*target);
-        for (int k = 0; k < DevKeyCount; ++k) {
-            TIniKey& to = target->Slots[size_t(k)];
-            to = slots[size_t(k)];
-            to.Key = DevKeyNames[k];
-            to.Kind = TIniKind::String;
-            to.StrValue = Cut255(to.StrValue);
-        }
+        copySlots(*target, slots);
         return 0;
     });
 }
@@ -128,7 +94,7 @@ void TDevicesList::CopyFrom(const TDevicesList* source) {
             if (Count() == before) return 0;
         }
         for (int i = 0; i < source->Count(); ++i)
-            SetDevice(i, source->mItems[size_t(i)].get());
+            SetDevice(i, source->at(i));
         CurrentIndex = source->CurrentIndex;
         return 0;
     });
@@ -167,17 +133,7 @@ void TDevicesList::Load() {
             mServices.settings.PutInt(MRL_CommDevices, Count());
             return 0;
         }
-        const int stored = mServices.settings.GetInt(MRL_CommDevices);
-        for (int n = 1; n <= stored; ++n) {
-            auto device = std::make_unique<TCommDevice>();
-            for (int k = 0; k < DevKeyCount; ++k) {
-                TIniKey& slot = device->Slots[size_t(k)];
-                slot = TIniKey::StringSlot(DevKeyNames[k]);
-                slot.SetStr(ini.ReadString(deviceSection(n), DevKeyNames[k], QString()));
-            }
-            if (!(*device)[dvkDevGUID].StrValue.isEmpty()) mItems.push_back(std::move(device));
-        }
-        mServices.settings.PutInt(MRL_CommDevices, Count());
+        loadNumbered(ini, DeviceSection, mServices.settings, MRL_CommDevices, dvkDevGUID);
         return 0;
     });
 }
@@ -191,13 +147,7 @@ bool TDevicesList::Save() {
         }
         for (int i = Count() - 1; i >= 0; --i)
             if ((*mItems[size_t(i)])[dvkDevGUID].StrValue.isEmpty()) DeleteDevice(i);
-        ini.WriteInteger(SectionNames[0], "MRL_CommDevices", Count());
-        for (int n = 1; n <= Count(); ++n) {
-            const TCommDevice& device = *mItems[size_t(n - 1)];
-            for (int k = 0; k < DevKeyCount; ++k)
-                ini.WriteString(deviceSection(n), DevKeyNames[k], device.Slots[size_t(k)].StrValue);
-        }
-        mServices.settings.PutInt(MRL_CommDevices, Count());
+        saveNumbered(ini, DeviceSection, mServices.settings, MRL_CommDevices);
         if (!ini.UpdateFile()) {
             report("Save", ini.LastError());
             return false;

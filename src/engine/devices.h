@@ -2,6 +2,7 @@
 // The communication devices: each is one configured way of reaching the other side (a direct
 // cable or a modem on a port). The list persists them in the settings file ("DEVICE" + n,
 // count MRL_CommDevices) and owns the session engine running on each started device.
+#include "core/record_list.h"
 #include "core/settings.h"
 #include "core/status.h"
 #include "jobs/queue.h"
@@ -9,7 +10,6 @@
 #include "serial/modems.h"
 
 #include <QString>
-#include <array>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -72,16 +72,11 @@ struct TEngineServices {
 };
 
 // One device: the engine running on it (owned while set) and seven String slots.
-struct TCommDevice {
+struct TCommDevice : TSlotRecord<TDevKey, DevKeyCount> {
     std::unique_ptr<TDeviceEngine> Engine;
-    std::array<TIniKey, DevKeyCount> Slots;
-
-    TIniKey& operator[](TDevKey key) { return Slots[size_t(key)]; }
-    const TIniKey& operator[](TDevKey key) const { return Slots[size_t(key)]; }
-    QString Get(TDevKey key) const { return Slots[size_t(key)].StrValue; }
 };
 
-class TDevicesList {
+class TDevicesList : public TRecordList<TCommDevice> {
 public:
     explicit TDevicesList(TEngineServices& services);
     // Destroys every engine, then the records.
@@ -89,10 +84,7 @@ public:
     TDevicesList(const TDevicesList&) = delete;
     TDevicesList& operator=(const TDevicesList&) = delete;
 
-    // The slot's text; empty outside the list.
-    QString GetSetting(int index, TDevKey key);
-    // Stores the text (cut to 255 bytes); nothing outside the list.
-    void PutSetting(int index, TDevKey key, const QString& text);
+    // GetSetting and PutSetting (TRecordList) give and take a slot's text (cut to 255 bytes).
     // Appends a record with the defaults and no engine.
     void AddDevice();
     // The record at index, or nullptr outside the list. The list keeps ownership.
@@ -110,7 +102,6 @@ public:
     // Drops records without an identifier, then writes MRL_CommDevices and every record into the
     // settings file. False when the file could not be written.
     bool Save();
-    int Count() const;
     // The number of engines currently created through the list; an engine that is stopping
     // counts until its destructor has finished.
     int EngineCount() const { return mEngineCount; }
@@ -129,26 +120,19 @@ public:
     TEngineServices& Services() const { return mServices; }
 
 private:
-    void report(const char* operation, const QString& text);
-    template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
-        return mServices.status.Guarded("TDevicesList", operation, neutral, std::forward<F>(body));
-    }
-
     void startProc(int index, const char* operation, const TDeviceEngineFactory& factory);
     void stopProc(int index, const char* operation);
     // Takes the engine off the record and destroys it; the record is cleared before the engine's
     // destructor runs, since that destructor keeps handling events while it stops.
     void destroyEngine(TCommDevice& device);
-    static void setDefaults(TCommDevice& device);
+    void setDefaults(TCommDevice& device) const;
 
     bool isStopping(const TCommDevice* device) const;
 
     TEngineServices& mServices;
-    std::vector<std::unique_ptr<TCommDevice>> mItems;
     int mEngineCount = 0;
     // Records whose engine is being destroyed right now, and records removed from the list
     // meanwhile; those are freed only when their engine has finished stopping.
     std::vector<const TCommDevice*> mStopping;
     std::vector<std::unique_ptr<TCommDevice>> mRetired;
 };
-

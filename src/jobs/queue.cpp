@@ -20,6 +20,7 @@ const char* const QueueKeyNames[QueueKeyCount] = {
 
 namespace {
 const char* const JobSection = "ITEM";
+const TRecordLayout JobLayout{QueueKeyNames};
 
 // The job number a file name stands for ("12.xfr" -> 12), or 0.
 int numberOfFile(const QString& fileName) {
@@ -38,11 +39,7 @@ void Put(TQueueItem& item, TQueueKey key, const QString& text) {
 }
 
 TQueueList::TQueueList(TSettings& settings, TStatusSink& status)
-    : mSettings(settings), mStatus(status) {}
-
-void TQueueList::report(const char* operation, const QString& text) {
-    mStatus.ReportOperationError("TQueueList", operation, text);
-}
+    : TRecordList("TQueueList", JobLayout, status), mSettings(settings) {}
 
 TQueueList::~TQueueList() {
     Clear();
@@ -74,10 +71,6 @@ QString TQueueList::JobFilePath(const QString& jobNo, bool* ok) const {
     if (usable) path = LocalPath(QueueFolder(), number + RoleExtension(), &usable);
     if (ok) *ok = usable;
     return usable ? path : QString();
-}
-
-int TQueueList::Count() const {
-    return int(mItems.size());
 }
 
 void TQueueList::Load() {
@@ -120,11 +113,8 @@ void TQueueList::Load() {
                 continue;
             }
             auto item = std::make_unique<TQueueItem>();
-            for (int k = 0; k < QueueKeyCount; ++k) {
-                TIniKey& slot = item->Slots[size_t(k)];
-                slot = TIniKey::StringSlot(QueueKeyNames[k]);
-                slot.SetStr(ini.ReadString(JobSection, QueueKeyNames[k], QString()));
-            }
+            clearSlots(*item);
+            readSection(*item, ini, JobSection);
             // Without its number the job could never find its file again.
             if ((*item)[qkNo].StrValue.trimmed().isEmpty()) {
                 const int number = numberOfFile(info.fileName());
@@ -153,8 +143,7 @@ bool TQueueList::Save() {
         if (mRemovals) mRemovals->WaitForRemoval(path);
         MakePrivateFolder(QueueFolder());
         TIniFile ini(path);
-        for (int k = 0; k < QueueKeyCount; ++k)
-            ini.WriteString(JobSection, QueueKeyNames[k], item.Slots[size_t(k)].StrValue);
+        writeSection(item, ini, JobSection);
         if (!ini.UpdateFile()) {
             report("Load", path + ": " + ini.LastError());
             return false;
@@ -172,31 +161,12 @@ void TQueueList::Clear() {
 }
 
 TQueueItem* TQueueList::GetItem(int index) {
-    return guarded("GetItem", static_cast<TQueueItem*>(nullptr), [&]() -> TQueueItem* {
-        if (index < 0 || index >= Count()) return nullptr;
-        return mItems[size_t(index)].get();
-    });
-}
-
-QString TQueueList::GetSetting(int index, TQueueKey key) {
-    return guarded("GetSetting", QString(), [&]() {
-        if (index < 0 || index >= Count() || key < 0 || key >= QueueKeyCount) return QString();
-        return (*mItems[size_t(index)])[key].StrValue;
-    });
-}
-
-void TQueueList::PutSetting(int index, TQueueKey key, const QString& text) {
-    guarded("PutSetting", 0, [&]() {
-        if (index < 0 || index >= Count() || key < 0 || key >= QueueKeyCount) return 0;
-        (*mItems[size_t(index)])[key].SetStr(text);
-        return 0;
-    });
+    return guarded("GetItem", static_cast<TQueueItem*>(nullptr), [&] { return at(index); });
 }
 
 void TQueueList::EmptyItem(TQueueItem& item) {
     guarded("EmptyItem", 0, [&]() {
-        for (int k = 0; k < QueueKeyCount; ++k)
-            item.Slots[size_t(k)] = TIniKey::StringSlot(QueueKeyNames[k]);
+        clearSlots(item);
         item[qkDate].SetStr(DateTimeToStr(QDateTime::currentDateTime()));
         item[qkMethod].SetStr(QStringLiteral("SEND"));
         item[qkAutoDel].SetStr(QString::fromLatin1(NoYes[0]));
@@ -233,23 +203,12 @@ void TQueueList::AddItem() {
 void TQueueList::SetItem(int index, const TQueueItem* item) {
     guarded("SetItem", 0, [&]() {
         if (index < 0 || !item) return 0;
-        while (Count() - 1 < index) {
-            const int before = Count();
-            AddItem();
-            if (Count() == before) return 0; // AddItem failed and said so
-        }
-        TQueueItem& target = *mItems[size_t(index)];
+        TQueueItem* target = growTo(index, [this] { AddItem(); });
+        if (!target) return 0; // AddItem failed and said so
         QString number = (*item)[qkNo].StrValue;
-        if (number.isEmpty()) number = target[qkNo].StrValue;
-        for (int k = 0; k < QueueKeyCount; ++k) {
-            const TIniKey& from = item->Slots[size_t(k)];
-            TIniKey& to = target.Slots[size_t(k)];
-            to = from;
-            to.Key = QueueKeyNames[k];
-            to.Kind = TIniKind::String;
-            to.StrValue = Cut255(from.StrValue);
-        }
-        target[qkNo].StrValue = number;
+        if (number.isEmpty()) number = (*target)[qkNo].StrValue;
+        copySlots(*target, item->Slots);
+        (*target)[qkNo].StrValue = number;
         return 0;
     });
 }

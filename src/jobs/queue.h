@@ -1,13 +1,12 @@
 #pragma once
 // The job queue: the file transfers that wait, each kept in memory and in a small INI file of its
 // own ("QUEUE/" + number + role extension) so that pending jobs survive a restart.
+#include "core/record_list.h"
 #include "core/settings.h"
 #include "core/status.h"
 
 #include <QString>
-#include <array>
 #include <memory>
-#include <vector>
 
 class TBackgroundSync;
 
@@ -33,12 +32,7 @@ enum TQueueKey {
 extern const char* const QueueKeyNames[QueueKeyCount];
 
 // One job: 13 String slots indexed by TQueueKey.
-struct TQueueItem {
-    std::array<TIniKey, QueueKeyCount> Slots;
-
-    TIniKey& operator[](TQueueKey key) { return Slots[size_t(key)]; }
-    const TIniKey& operator[](TQueueKey key) const { return Slots[size_t(key)]; }
-};
+struct TQueueItem : TSlotRecord<TQueueKey, QueueKeyCount> {};
 
 // The text of one field, and storing one (cut to 255 bytes).
 QString Get(const TQueueItem& item, TQueueKey key);
@@ -47,7 +41,7 @@ void Put(TQueueItem& item, TQueueKey key, const QString& text);
 // Highest job number before numbering starts again at 1.
 constexpr int MaxJobNumber = 9999;
 
-class TQueueList {
+class TQueueList : public TRecordList<TQueueItem> {
 public:
     TQueueList(TSettings& settings, TStatusSink& status);
     ~TQueueList();
@@ -61,14 +55,11 @@ public:
     bool Save();
     // Removes every job from memory; the files stay.
     void Clear();
-    int Count() const;
 
     // The job at index, or nullptr outside 0..Count-1. The list keeps ownership.
     TQueueItem* GetItem(int index);
-    // One field; empty outside the list.
-    QString GetSetting(int index, TQueueKey key);
-    // Sets one field (cut to 255 bytes); ignored outside the list. The file is not rewritten.
-    void PutSetting(int index, TQueueKey key, const QString& text);
+    // GetSetting and PutSetting (TRecordList) read and set one field; PutSetting does not
+    // rewrite the job file.
     // Resets a caller-owned record: all fields empty, qkDate now, qkMethod "SEND", qkAutoDel "NO".
     void EmptyItem(TQueueItem& item);
     // Appends a new job with defaults and the next free job number.
@@ -106,13 +97,7 @@ public:
 private:
     bool numberInUse(int number) const;
     void reportRemovalError();
-    void report(const char* operation, const QString& text);
-    template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
-        return mStatus.Guarded("TQueueList", operation, neutral, std::forward<F>(body));
-    }
 
     TSettings& mSettings;
-    TStatusSink& mStatus;
-    std::vector<std::unique_ptr<TQueueItem>> mItems;
     std::unique_ptr<TBackgroundSync> mRemovals; // made at the first delete in the background
 };

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <exception>
 
-
 const char* const UserKeyNames[UserKeyCount] = {
     "ukUser", "ukPassw", "ukUseGlobalInbox", "ukUseGlobalOutbox", "ukInbox", "ukOutbox"};
 
@@ -23,10 +22,9 @@ const char* const UserExtension = ".xus";
 // Linux allows 255 bytes per file name.
 constexpr int MaxFileNameBytes = 255;
 
-TIniKind kindOf(int key) {
-    return key == ukUseGlobalInbox || key == ukUseGlobalOutbox ? TIniKind::Boolean
-                                                               : TIniKind::String;
-}
+const TIniKind UserKeyKinds[UserKeyCount] = {TIniKind::String,  TIniKind::String, TIniKind::Boolean,
+                                             TIniKind::Boolean, TIniKind::String, TIniKind::String};
+const TRecordLayout UserLayout{UserKeyNames, UserKeyKinds};
 
 // User names and passwords are stored upper-cased; folders keep their case on Linux.
 QString storedText(int key, const QString& text) {
@@ -38,32 +36,10 @@ void applyGlobalFolders(TMRLUser& user, const TSettings& settings) {
     if (user[ukUseGlobalInbox].BoolValue) user[ukInbox].SetStr(settings.GetStr(MRL_Inbox));
     if (user[ukUseGlobalOutbox].BoolValue) user[ukOutbox].SetStr(settings.GetStr(MRL_Outbox));
 }
-
-bool parseBool(const QString& text, bool* value) {
-    const QString t = text.trimmed();
-    int number = 0;
-    if (ParseInteger(t, &number)) {
-        *value = number != 0;
-        return true;
-    }
-    if (t.compare("true", Qt::CaseInsensitive) == 0) {
-        *value = true;
-        return true;
-    }
-    if (t.compare("false", Qt::CaseInsensitive) == 0) {
-        *value = false;
-        return true;
-    }
-    return false;
-}
 } // namespace
 
 TUsersList::TUsersList(TSettings& settings, TStatusSink& status)
-    : mSettings(settings), mStatus(status) {}
-
-void TUsersList::report(const char* operation, const QString& text) {
-    mStatus.ReportOperationError("TUsersList", operation, text);
-}
+    : TRecordList("TUsersList", UserLayout, status), mSettings(settings) {}
 
 TUsersList::~TUsersList() {
     Clear();
@@ -113,18 +89,9 @@ void TUsersList::Clear() {
     });
 }
 
-int TUsersList::Count() const {
-    return int(mItems.size());
-}
-
 void TUsersList::EmptyItem(TMRLUser& item) {
     guarded("EmptyItem", 0, [&]() {
-        for (int k = 0; k < UserKeyCount; ++k) {
-            TIniKey& slot = item.Slots[size_t(k)];
-            slot = TIniKey();
-            slot.Key = UserKeyNames[k];
-            slot.Kind = kindOf(k);
-        }
+        clearSlots(item);
         item[ukUseGlobalInbox].BoolValue = item[ukUseGlobalInbox].BoolDefault = true;
         item[ukUseGlobalOutbox].BoolValue = item[ukUseGlobalOutbox].BoolDefault = true;
         return 0;
@@ -133,78 +100,22 @@ void TUsersList::EmptyItem(TMRLUser& item) {
 
 void TUsersList::AddItem() {
     guarded("AddItem", 0, [this]() {
-        TMRLUser user;
-        EmptyItem(user);
-        mItems.push_back(user);
+        auto user = std::make_unique<TMRLUser>();
+        EmptyItem(*user);
+        mItems.push_back(std::move(user));
         return 0;
     });
 }
 
 TMRLUser* TUsersList::GetItem(int index) {
-    if (index < 0 || index >= Count()) return nullptr;
-    return &mItems[size_t(index)];
+    return at(index);
 }
 
 void TUsersList::SetItem(int index, const TMRLUser* item) {
     guarded("SetItem", 0, [&]() {
         if (index < 0 || !item) return 0;
-        const TMRLUser copy = *item; // the record may live in this very list
-        while (Count() - 1 < index)
-            AddItem();
-        TMRLUser& target = mItems[size_t(index)];
-        for (int k = 0; k < UserKeyCount; ++k) {
-            target.Slots[size_t(k)] = copy.Slots[size_t(k)];
-            target.Slots[size_t(k)].Key = UserKeyNames[k];
-            target.Slots[size_t(k)].Kind = kindOf(k);
-            target.Slots[size_t(k)].StrValue = Cut255(copy.Slots[size_t(k)].StrValue);
-        }
-        return 0;
-    });
-}
-
-QString TUsersList::GetSetting(int index, TUserKey key) {
-    return guarded("GetSetting", QString(), [&]() {
-        if (index < 0 || index >= Count() || key < 0 || key >= UserKeyCount) return QString();
-        const TIniKey& slot = mItems[size_t(index)][key];
-        switch (slot.Kind) {
-        case TIniKind::Boolean:
-            return QString(slot.BoolValue ? "-1" : "0");
-        case TIniKind::Integer:
-            return QString::number(slot.IntValue);
-        case TIniKind::String:
-            break;
-        }
-        return slot.StrValue;
-    });
-}
-
-void TUsersList::PutSetting(int index, TUserKey key, const QString& text) {
-    guarded("PutSetting", 0, [&]() {
-        if (index < 0 || index >= Count() || key < 0 || key >= UserKeyCount) return 0;
-        TIniKey& slot = mItems[size_t(index)][key];
-        switch (slot.Kind) {
-        case TIniKind::Boolean: {
-            bool value = false;
-            if (!parseBool(text, &value)) {
-                report("PutSetting", "'" + text + "' is not a valid boolean value");
-                return 0;
-            }
-            slot.BoolValue = value;
-            break;
-        }
-        case TIniKind::Integer: {
-            int value = 0;
-            if (!ParseInteger(text, &value)) {
-                report("PutSetting", "'" + text + "' is not a valid integer value");
-                return 0;
-            }
-            slot.IntValue = value;
-            break;
-        }
-        case TIniKind::String:
-            slot.SetStr(text);
-            break;
-        }
+        if (TMRLUser* target = growTo(index, [this] { AddItem(); }))
+            copySlots(*target, item->Slots);
         return 0;
     });
 }
@@ -215,7 +126,7 @@ int TUsersList::SearchItem(const QString& name, const QString& password) {
         if (wanted.isEmpty()) return -1;
         const QString scrambled = password.isEmpty() ? QString() : ScramblePassword(password);
         for (size_t i = 0; i < mItems.size(); ++i) {
-            const TMRLUser& user = mItems[i];
+            const TMRLUser& user = *mItems[i];
             if (user[ukUser].StrValue != wanted) continue;
             if (!scrambled.isEmpty() && user[ukPassw].StrValue != scrambled) continue;
             return int(i);
@@ -228,7 +139,7 @@ bool TUsersList::DeleteItem(int index, bool deleteFile) {
     return guarded("DeleteItem", false, [&]() {
         if (index < 0 || index >= Count()) return false;
         if (deleteFile) {
-            const QString path = UserFilePath(mItems[size_t(index)][ukUser].StrValue);
+            const QString path = UserFilePath((*at(index))[ukUser].StrValue);
             QFile file(path);
             if (!path.isEmpty() && file.exists() && !file.remove()) {
                 report("DeleteItem", path + ": " + file.errorString());
@@ -244,7 +155,7 @@ bool TUsersList::DeleteItem(int index, bool deleteFile) {
 void TUsersList::CopyFrom(const TUsersList* other) {
     guarded("CopyFrom", 0, [&]() {
         if (!other || other == this) return 0;
-        mItems = other->mItems;
+        copyRecordsFrom(*other);
         ItemIndex = other->ItemIndex;
         return 0;
     });
@@ -267,23 +178,17 @@ void TUsersList::Load() {
                 report("Load", info.fileName() + ": " + ini.LastError());
                 continue;
             }
-            TMRLUser user;
-            EmptyItem(user);
-            for (int k = 0; k < UserKeyCount; ++k) {
-                TIniKey& slot = user.Slots[size_t(k)];
-                if (slot.Kind == TIniKind::Boolean)
-                    slot.BoolValue = ini.ReadBool(UserSection, UserKeyNames[k], true);
-                else
-                    slot.SetStr(storedText(k, ini.ReadString(UserSection, UserKeyNames[k], {})));
-            }
+            auto user = std::make_unique<TMRLUser>();
+            EmptyItem(*user);
+            readSection(*user, ini, UserSection, storedText);
             // A file that names nobody (damaged, or not a user file) is no account.
-            if (user[ukUser].StrValue.isEmpty()) {
+            if ((*user)[ukUser].StrValue.isEmpty()) {
                 report("Load", info.fileName() + ": no user name");
                 continue;
             }
-            applyGlobalFolders(user, mSettings);
-            user.FileName = info.filePath();
-            mItems.push_back(user);
+            applyGlobalFolders(*user, mSettings);
+            user->FileName = info.filePath();
+            mItems.push_back(std::move(user));
         }
         return 0;
     });
@@ -293,7 +198,8 @@ bool TUsersList::Save() {
     return guarded("Save", false, [this]() {
         bool allWritten = true;
         MakePrivateFolder(UsersFolder());
-        for (TMRLUser& user : mItems) {
+        for (const auto& record : mItems) {
+            TMRLUser& user = *record;
             if (user[ukUser].StrValue.trimmed().isEmpty()) continue;
             applyGlobalFolders(user, mSettings);
             const QString path = UserFilePath(user[ukUser].StrValue);
@@ -303,13 +209,7 @@ bool TUsersList::Save() {
                 continue;
             }
             TIniFile ini(path);
-            for (int k = 0; k < UserKeyCount; ++k) {
-                const TIniKey& slot = user.Slots[size_t(k)];
-                if (slot.Kind == TIniKind::Boolean)
-                    ini.WriteBool(UserSection, UserKeyNames[k], slot.BoolValue);
-                else
-                    ini.WriteString(UserSection, UserKeyNames[k], storedText(k, slot.StrValue));
-            }
+            writeSection(user, ini, UserSection, storedText);
             // One file that cannot be written must not keep the others from being saved.
             if (!ini.UpdateFile()) {
                 report("Save", path + ": " + ini.LastError());
@@ -320,8 +220,8 @@ bool TUsersList::Save() {
             user.FileName = path;
             if (previous.isEmpty() || previous == path) continue;
             // Renamed: the old file goes, unless another account still owns it.
-            const bool owned = std::any_of(mItems.begin(), mItems.end(), [&](const TMRLUser& u) {
-                return UserFilePath(u[ukUser].StrValue) == previous;
+            const bool owned = std::any_of(mItems.begin(), mItems.end(), [&](const auto& u) {
+                return UserFilePath((*u)[ukUser].StrValue) == previous;
             });
             QFile old(previous);
             if (!owned && old.exists() && !old.remove())

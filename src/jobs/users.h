@@ -2,12 +2,11 @@
 // The server's user accounts: a name and a scrambled password that a client presents at log-on,
 // and an inbox and outbox folder (the global ones or private ones). Each account is stored in its
 // own INI file "USERS/" + name + ".xus", section "USER".
+#include "core/record_list.h"
 #include "core/settings.h"
 #include "core/status.h"
 
 #include <QString>
-#include <array>
-#include <vector>
 
 enum TUserKey {
     ukUser,
@@ -24,17 +23,13 @@ extern const char* const UserKeyNames[UserKeyCount];
 
 // One account: ukUser, ukPassw, ukInbox, ukOutbox are String slots; ukUseGlobalInbox and
 // ukUseGlobalOutbox are Boolean slots (default true).
-struct TMRLUser {
-    std::array<TIniKey, UserKeyCount> Slots;
+struct TMRLUser : TSlotRecord<TUserKey, UserKeyCount> {
     // The user file this account was read from or last written to; empty for a new account. Not
     // stored in the file: it lets Save remove the old file of a renamed account.
     QString FileName;
-
-    TIniKey& operator[](TUserKey key) { return Slots[size_t(key)]; }
-    const TIniKey& operator[](TUserKey key) const { return Slots[size_t(key)]; }
 };
 
-class TUsersList {
+class TUsersList : public TRecordList<TMRLUser> {
 public:
     TUsersList(TSettings& settings, TStatusSink& status);
     // Removes all records; files are not touched.
@@ -43,7 +38,6 @@ public:
     TUsersList& operator=(const TUsersList&) = delete;
 
     void Clear();
-    int Count() const;
     // Every slot gets its kind and name, values are cleared, both Booleans become true.
     void EmptyItem(TMRLUser& item);
     void AddItem();
@@ -52,11 +46,8 @@ public:
     // Appends default records until index exists, then copies the record's slots into it (the
     // target keeps its FileName). Negative index or no record: nothing.
     void SetItem(int index, const TMRLUser* item);
-    // String: its text; Integer: decimal; Boolean: "-1" for true, "0" for false. Empty outside.
-    QString GetSetting(int index, TUserKey key);
-    // String: the text (cut to 255 bytes); Integer: the text as integer; Boolean: "0" false,
-    // other numbers true, and the words true/false. Outside the list: nothing.
-    void PutSetting(int index, TUserKey key, const QString& text);
+    // GetSetting and PutSetting (TRecordList) give and take a slot's text: the Booleans as
+    // "-1" and "0", and as "0" false, other numbers true, and the words true and false.
     // Index of the first user named `name` (upper-cased and trimmed) whose scrambled password
     // equals ScramblePassword(password); an empty password looks the user up by name alone. An
     // empty name finds nobody. -1 when none.
@@ -85,12 +76,5 @@ public:
     QString UserFilePath(const QString& userName) const;
 
 private:
-    void report(const char* operation, const QString& text);
-    template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
-        return mStatus.Guarded("TUsersList", operation, neutral, std::forward<F>(body));
-    }
-
     TSettings& mSettings;
-    TStatusSink& mStatus;
-    std::vector<TMRLUser> mItems;
 };

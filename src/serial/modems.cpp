@@ -8,7 +8,6 @@
 #include <QUuid>
 #include <exception>
 
-
 const char* const ModemKeyNames[ModemKeyCount] = {
     "mdkManufacturer",
     "mdkFriendlyName",
@@ -124,14 +123,8 @@ const char* const ModemKeyCaptions[ModemKeyCount] = {
 };
 
 namespace {
-QString modemSection(int number) {
-    return QStringLiteral("MODEM%1").arg(number);
-}
-
-void emptyEntry(TModemSettings& entry) {
-    for (int k = 0; k < ModemKeyCount; ++k)
-        entry.Slots[size_t(k)] = TIniKey::StringSlot(ModemKeyNames[k]);
-}
+const TRecordLayout ModemLayout{ModemKeyNames};
+const char* const ModemSection = "MODEM"; // + the number counted from 1
 
 // Replaces the first NAME=... line of the list (name compared without regard to case), or
 // appends one.
@@ -153,64 +146,29 @@ QString NewModemGUID() {
 }
 
 TModemsList::TModemsList(TSettings& settings, TStatusSink& status)
-    : mSettings(settings), mStatus(status) {}
-
-void TModemsList::report(const char* operation, const QString& text) {
-    mStatus.ReportOperationError("TModemsList", operation, text);
-}
-
-int TModemsList::Count() const {
-    return int(mItems.size());
-}
-
-QString TModemsList::GetSetting(int index, TModemKey key) {
-    return guarded("GetSetting", QString(), [&]() {
-        if (index < 0 || index >= Count() || key < 0 || key >= ModemKeyCount) return QString();
-        return mItems[size_t(index)].Get(key);
-    });
-}
-
-void TModemsList::PutSetting(int index, TModemKey key, const QString& value) {
-    guarded("PutSetting", 0, [&]() {
-        if (index < 0 || index >= Count() || key < 0 || key >= ModemKeyCount) return 0;
-        mItems[size_t(index)][key].SetStr(value);
-        return 0;
-    });
-}
+    : TRecordList("TModemsList", ModemLayout, status), mSettings(settings) {}
 
 void TModemsList::AddModem() {
     guarded("AddModem", 0, [this]() {
-        TModemSettings entry;
-        emptyEntry(entry);
-        entry[mdkSpkEnabled].StrValue = "NO";
-        entry[mdkAAMode].StrValue = "0";
-        entry[mdkGUID].StrValue = NewModemGUID();
-        mItems.push_back(entry);
+        auto entry = std::make_unique<TModemSettings>();
+        clearSlots(*entry);
+        (*entry)[mdkSpkEnabled].StrValue = "NO";
+        (*entry)[mdkAAMode].StrValue = "0";
+        (*entry)[mdkGUID].StrValue = NewModemGUID();
+        mItems.push_back(std::move(entry));
         return 0;
     });
 }
 
 TModemSettings* TModemsList::GetModem(int index) {
-    return guarded("GetModem", static_cast<TModemSettings*>(nullptr), [&]() -> TModemSettings* {
-        if (index < 0 || index >= Count()) return nullptr;
-        return &mItems[size_t(index)];
-    });
+    return guarded("GetModem", static_cast<TModemSettings*>(nullptr), [&] { return at(index); });
 }
 
 void TModemsList::SetModem(int index, const TModemSettings* entry) {
     guarded("SetModem", 0, [&]() {
         if (index < 0 || !entry) return 0;
-        const TModemSettings copy = *entry; // the entry may live in this very list
-        while (Count() - 1 < index)
-            AddModem();
-        TModemSettings& target = mItems[size_t(index)];
-        for (int k = 0; k < ModemKeyCount; ++k) {
-            TIniKey& to = target.Slots[size_t(k)];
-            to = copy.Slots[size_t(k)];
-            to.Key = ModemKeyNames[k];
-            to.Kind = TIniKind::String;
-            to.StrValue = Cut255(to.StrValue);
-        }
+        if (TModemSettings* target = growTo(index, [this] { AddModem(); }))
+            copySlots(*target, entry->Slots);
         return 0;
     });
 }
@@ -218,7 +176,7 @@ void TModemsList::SetModem(int index, const TModemSettings* entry) {
 void TModemsList::CopyFrom(const TModemsList* other) {
     guarded("CopyFrom", 0, [&]() {
         if (!other || other == this) return 0;
-        mItems = other->mItems;
+        copyRecordsFrom(*other);
         CurrentIndex = other->CurrentIndex;
         return 0;
     });
@@ -250,16 +208,7 @@ void TModemsList::Load() {
             mSettings.PutInt(MRL_Modems, 0);
             return 0;
         }
-        const int stored = mSettings.GetInt(MRL_Modems);
-        for (int n = 1; n <= stored; ++n) {
-            TModemSettings entry;
-            emptyEntry(entry);
-            for (int k = 0; k < ModemKeyCount; ++k)
-                entry.Slots[size_t(k)].SetStr(
-                    ini.ReadString(modemSection(n), ModemKeyNames[k], QString()));
-            if (!entry.Get(mdkGUID).isEmpty()) mItems.push_back(entry);
-        }
-        mSettings.PutInt(MRL_Modems, Count());
+        loadNumbered(ini, ModemSection, mSettings, MRL_Modems, mdkGUID);
         return 0;
     });
 }
@@ -271,13 +220,7 @@ bool TModemsList::Save() {
             report("Save", ini.LastError());
             return false;
         }
-        mSettings.PutInt(MRL_Modems, Count());
-        ini.WriteInteger(SectionNames[0], "MRL_Modems", Count());
-        for (int n = 1; n <= Count(); ++n) {
-            const TModemSettings& entry = mItems[size_t(n - 1)];
-            for (int k = 0; k < ModemKeyCount; ++k)
-                ini.WriteString(modemSection(n), ModemKeyNames[k], entry.Slots[size_t(k)].StrValue);
-        }
+        saveNumbered(ini, ModemSection, mSettings, MRL_Modems);
         if (!ini.UpdateFile()) {
             report("Save", ini.LastError());
             return false;
@@ -311,7 +254,7 @@ void TModemsList::Detect(TComInfo& source) {
                   QString::number(slotCount - 1));
         for (int n = 0; n < slotCount; ++n) {
             TModemSettings found;
-            emptyEntry(found);
+            clearSlots(found);
             QString location;
             if (!source.GetModemInfo(n, found, location)) continue;
             const QString name = found.Get(mdkFriendlyName);
@@ -323,7 +266,7 @@ void TModemsList::Detect(TComInfo& source) {
                         " on " + attached +
                         (device.isEmpty() || device == attached ? QString() : " (" + device + ")"));
             AddModem();
-            TModemSettings& entry = mItems.back();
+            TModemSettings& entry = *mItems.back();
             for (int k = mdkManufacturer; k <= mdkDefaultInitialization; ++k)
                 entry.Slots[size_t(k)].SetStr(found.Slots[size_t(k)].StrValue);
 

@@ -2,13 +2,12 @@
 // The modem catalogue: the modem configurations that communication devices refer to by their
 // mdkGUID. Entries live in the settings file ("MODEM" + n, count MRL_Modems) and are turned into
 // the modem controller's command table by SetModemInitStrings when a modem session starts.
+#include "core/record_list.h"
 #include "core/settings.h"
 #include "core/status.h"
 
 #include <QString>
 #include <QStringList>
-#include <array>
-#include <vector>
 
 class TComInfo;
 
@@ -78,29 +77,16 @@ extern const char* const ModemKeyNames[ModemKeyCount];
 extern const char* const ModemKeyCaptions[ModemKeyCount];
 
 // One modem configuration: 54 String slots indexed by TModemKey.
-struct TModemSettings {
-    std::array<TIniKey, ModemKeyCount> Slots;
-
-    TIniKey& operator[](TModemKey key) { return Slots[size_t(key)]; }
-    const TIniKey& operator[](TModemKey key) const { return Slots[size_t(key)]; }
-    QString Get(TModemKey key) const { return Slots[size_t(key)].StrValue; }
-};
+struct TModemSettings : TSlotRecord<TModemKey, ModemKeyCount> {};
 
 // A new identifier in the braced 38-character form, upper case like a Windows GUID.
 QString NewModemGUID();
 
-class TModemsList {
+class TModemsList : public TRecordList<TModemSettings> {
 public:
     TModemsList(TSettings& settings, TStatusSink& status);
-    ~TModemsList() = default;
-    TModemsList(const TModemsList&) = delete;
-    TModemsList& operator=(const TModemsList&) = delete;
 
-    int Count() const;
-    // The value; empty outside the list.
-    QString GetSetting(int index, TModemKey key);
-    // Stores the value (cut to 255 bytes); nothing outside the list.
-    void PutSetting(int index, TModemKey key, const QString& value);
+    // GetSetting and PutSetting (TRecordList) give and take a value (cut to 255 bytes).
     // Appends an entry: every value empty, mdkSpkEnabled "NO", mdkAAMode "0", mdkGUID new.
     void AddModem();
     // The entry at index, or nullptr outside the list. The list keeps ownership.
@@ -136,14 +122,7 @@ public:
     TStatusSink& Status() const { return mStatus; }
 
 private:
-    void report(const char* operation, const QString& text);
-    template <typename F, typename R> R guarded(const char* operation, R neutral, F&& body) {
-        return mStatus.Guarded("TModemsList", operation, neutral, std::forward<F>(body));
-    }
-
     TSettings& mSettings;
-    TStatusSink& mStatus;
-    std::vector<TModemSettings> mItems;
 };
 
 // Writes the entry's command strings into the modem controller's NAME=VALUE list (RESETCMD,

@@ -1,7 +1,8 @@
 // The settings table over real settings files, and the INI rules underneath it.
-#include "core/inifile.h"
-#include "core/settings.h"
 #include "common/test_home.h"
+#include "core/inifile.h"
+#include "core/record_list.h"
+#include "core/settings.h"
 #include "jobs/queue.h"
 #include "platform/prompt.h"
 #include "serial/modems.h"
@@ -27,6 +28,10 @@ private Q_SLOTS:
     void iniRules();
     void iniValuesRoundTrip_data();
     void iniValuesRoundTrip();
+    void slotRoundTrip_data();
+    void slotRoundTrip();
+    void slotText_data();
+    void slotText();
 };
 
 void TestSettings::noFileGivesDefaults() {
@@ -238,6 +243,103 @@ void TestSettings::iniValuesRoundTrip() {
         QVERIFY(ini.UpdateFile());
     }
     QCOMPARE(TIniFile(path).ReadString("S", "K", "?"), value);
+}
+
+namespace {
+TIniKey slotOf(TIniKind kind, const QVariant& value) {
+    TIniKey slot;
+    slot.Kind = kind;
+    slot.BoolValue = value.toBool();
+    slot.IntValue = value.toInt();
+    slot.SetStr(value.toString());
+    return slot;
+}
+} // namespace
+
+// Every kind of slot, as the record lists and the settings table keep them: written and read
+// back under its name, and a slot whose value is missing or unreadable keeps its default.
+void TestSettings::slotRoundTrip_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QByteArray>("line"); // as written
+    QTest::addColumn<QString>("read");    // SlotText of what is read back
+    const int b = int(TIniKind::Boolean), i = int(TIniKind::Integer), s = int(TIniKind::String);
+    QTest::newRow("Boolean true") << b << QVariant(true) << QByteArray("K=1") << "-1";
+    QTest::newRow("Boolean false") << b << QVariant(false) << QByteArray("K=0") << "0";
+    QTest::newRow("Integer negative") << i << QVariant(-7) << QByteArray("K=-7") << "-7";
+    QTest::newRow("Integer largest")
+        << i << QVariant(INT32_MAX) << QByteArray("K=2147483647") << "2147483647";
+    QTest::newRow("String padded")
+        << s << QVariant("  a b  ") << QByteArray("K=\"  a b  \"") << "  a b  ";
+    QTest::newRow("String cut") << s << QVariant(QString(300, 'x')) << "K=" + QByteArray(255, 'x')
+                                << QString(255, 'x');
+}
+
+void TestSettings::slotRoundTrip() {
+    QFETCH(int, kind);
+    QFETCH(QVariant, value);
+    QFETCH(QByteArray, line);
+    QFETCH(QString, read);
+    TestHome home;
+    const QString path = home.file("slots.ini");
+    {
+        TIniFile ini(path);
+        WriteSlot(ini, "S", "K", slotOf(TIniKind(kind), value));
+        QVERIFY(ini.UpdateFile());
+    }
+    QCOMPARE(ReadFile(path), "[S]\n" + line + "\n");
+    TIniKey back = slotOf(TIniKind(kind), QVariant());
+    back.BoolDefault = !value.toBool();
+    back.IntDefault = 99;
+    back.StrDefault = "default";
+    ReadSlot(TIniFile(path), "s", "k", back); // names without regard to case
+    QCOMPARE(SlotText(back), read);
+
+    // A missing value, and one the kind cannot read, give the default.
+    QVERIFY(WriteFile(path, "[S]\nK=not a number\n"));
+    ReadSlot(TIniFile(path), "S", "Other", back);
+    TIniKey byDefault = back;
+    byDefault.BoolValue = back.BoolDefault;
+    byDefault.IntValue = back.IntDefault;
+    byDefault.StrValue = back.StrDefault;
+    const QString fallback = SlotText(byDefault);
+    QCOMPARE(SlotText(back), fallback);
+    ReadSlot(TIniFile(path), "S", "K", back);
+    QCOMPARE(SlotText(back), kind == int(TIniKind::String) ? QString("not a number") : fallback);
+}
+
+// A slot's text as the record lists give and take it (GetSetting, PutSetting).
+void TestSettings::slotText_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("taken");
+    QTest::addColumn<QString>("shown");
+    const int b = int(TIniKind::Boolean), i = int(TIniKind::Integer), s = int(TIniKind::String);
+    QTest::newRow("Boolean word") << b << "True" << true << "-1";
+    QTest::newRow("Boolean other number") << b << " 7 " << true << "-1";
+    QTest::newRow("Boolean zero") << b << "0" << true << "0";
+    QTest::newRow("Boolean word false") << b << "FALSE" << true << "0";
+    QTest::newRow("Boolean unreadable") << b << "maybe" << false << "-1";
+    QTest::newRow("Integer") << i << "-12" << true << "-12";
+    QTest::newRow("Integer with text") << i << "12 bytes" << false << "5";
+    QTest::newRow("Integer out of range") << i << "99999999999" << false << "5";
+    QTest::newRow("String") << s << " as typed " << true << " as typed ";
+    QTest::newRow("String cut") << s << QString(300, 's') << true << QString(255, 's');
+}
+
+void TestSettings::slotText() {
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+    QFETCH(bool, taken);
+    QFETCH(QString, shown);
+    // Before: a true Boolean, the Integer 5, an empty String.
+    TIniKey slot =
+        slotOf(TIniKind(kind), kind == int(TIniKind::String) ? QVariant(QString()) : QVariant(5));
+    QString error;
+    QCOMPARE(SetSlotText(slot, text, &error), taken);
+    QCOMPARE(error.isEmpty(), taken);
+    if (!taken) QVERIFY2(error.contains("'" + text + "' is not a valid"), qPrintable(error));
+    QCOMPARE(SlotText(slot), shown);
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

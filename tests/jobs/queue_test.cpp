@@ -215,6 +215,36 @@ private Q_SLOTS:
         QVERIFY(home.status().join('\n').contains("!TQueueList.DeleteItem: " + first));
     }
 
+    // A job file is read by the rules of profile files, like every list of records.
+    void jobFileRules_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("source");
+        QTest::newRow("names without case") << QByteArray("[item]\nQKSRCFILE=a.txt\n") << "a.txt";
+        QTest::newRow("first occurrence wins")
+            << QByteArray("[ITEM]\nqkSrcFile=first\nqkSrcFile=second\n") << "first";
+        QTest::newRow("first section only")
+            << QByteArray("[ITEM]\nqkUser=U\n[ITEM]\nqkSrcFile=second\n") << "";
+        QTest::newRow("blanks trimmed, quotes taken off")
+            << QByteArray("[ITEM]\n  qkSrcFile  =  \"  b.txt \"  \n") << "  b.txt ";
+        QTest::newRow("cut to 255 bytes") << "[ITEM]\nqkSrcFile=" + QByteArray(300, 'c') + "\n"
+                                          << QString(255, 'c');
+    }
+    void jobFileRules() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, source);
+        TestHome home(1);
+        WriteFile(home.file("QUEUE/4.xfr"), file);
+        TQueueList queue(home.settings(), home.sink());
+        queue.Load();
+        QCOMPARE(queue.Count(), 1);
+        QCOMPARE(queue.GetSetting(0, qkSrcFile), source);
+        QCOMPARE(queue.GetSetting(0, qkNo), QString("4"));
+        // Only the keys of a job exist.
+        QCOMPARE(queue.GetSetting(0, TQueueKey(QueueKeyCount)), QString());
+        queue.PutSetting(0, TQueueKey(QueueKeyCount), "x");
+        QCOMPARE(queue.GetSetting(1, qkNo), QString());
+    }
+
     void loadSurvivesGarbage() {
         TestHome home(2);
         WriteFile(home.file("QUEUE/10.xfh"), "[ITEM]\nqkNo=10\nqkSrcFile=ten\n");
