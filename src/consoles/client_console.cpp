@@ -204,7 +204,7 @@ bool TfraClient::PrepareClientJob(TQueueItem& job, const QString& file, const QS
             errorBox(QStringLiteral("Cannot open specified file."));
             return;
         }
-        Put(job, qkSize, QString::number(size));
+        PutJobSize(job, size);
         if (size == 0) {
             errorBox(QStringLiteral("File is empty."));
             return;

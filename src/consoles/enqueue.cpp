@@ -72,7 +72,7 @@ bool PrepareHostJob(const TConsoleServices& services, TQueueItem& job, const QSt
         errorBox(services.prompt, QStringLiteral("Cannot open specified file."));
         return false;
     }
-    Put(job, qkSize, QString::number(size));
+    PutJobSize(job, size);
 
     // A host job carries no log-on data and no device.
     for (TQueueKey key : {qkPassw, qkCommName, qkCommGUID, qkCommParam})

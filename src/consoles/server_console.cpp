@@ -218,7 +218,7 @@ bool TfraServer::prepareAddedJob(TQueueItem& job, const QString& file) {
         errorBox(QStringLiteral("Cannot open specified file."));
         return false;
     }
-    Put(job, qkSize, QString::number(size));
+    PutJobSize(job, size);
     return true;
 }
 

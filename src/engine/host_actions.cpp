@@ -69,7 +69,7 @@ void THostProcess::aResetBatchTimeout() {
 }
 
 void THostProcess::aFileNotification(qint64 byteCount) {
-    if (byteCount == 0) mReport.Total = ReportedSize(Get(mReport.Job, qkSize));
+    if (byteCount == 0) mReport.Total = ReportedSize(mReport.Job);
     mReport.Progress = int32_t(qMin<qint64>(byteCount, INT32_MAX));
     Execute(false, {hsFile, hsDir}, NoSubStep, heProgress);
 }
@@ -159,7 +159,7 @@ bool THostProcess::loadGlobalItem() {
         aSendMessage(QStringLiteral("NO"));
         return false;
     }
-    Put(mReport.Job, qkSize, QString::number(file.size()));
+    PutJobSize(mReport.Job, file.size());
     return true;
 }
 
@@ -247,7 +247,7 @@ bool THostProcess::writeDirListFile(const QList<TDirEntry>& entries) {
     }
     const QFileInfo written(path);
     if (!written.isFile()) return false;
-    Put(mReport.Job, qkSize, QString::number(written.size()));
+    PutJobSize(mReport.Job, written.size());
     Put(mReport.Job, qkMethod, QStringLiteral("SEND"));
     return true;
 }

@@ -131,7 +131,8 @@ void THostProcess::onPut(const QString& line, bool inSession) {
     // The size must be a length in bytes: the received file is cut or refused by it. A name
     // that cannot be stored as it came (cut, control characters, one of our own temporary
     // names) is refused before anything is written.
-    if (put.valid && ValidSize(put.size) && !put.cut && received_file::IsStorableName(put.name)) {
+    if (put.valid && ParseJobSize(put.size) && !put.cut &&
+        received_file::IsStorableName(put.name)) {
         Put(mReport.Job, qkNo, QString());
         Put(mReport.Job, qkDate, DateTimeToStr(QDateTime::currentDateTime()));
         Put(mReport.Job, qkMethod, QStringLiteral("RECV"));
@@ -345,8 +346,7 @@ void THostProcess::receivedFileCommitted(quint64 request, bool ok, const QString
 
 int THostProcess::checkTransferEnd(int exitCode, bool receiving) {
     if (exitCode != 0) return exitCode;
-    qint64 announced = 0;
-    ValidSize(Get(mReport.Job, qkSize), &announced);
+    const qint64 announced = JobSize(mReport.Job);
     // A sender must have sent all it announced.
     if (!receiving) return mReport.Progress < announced ? trIncompleteFile : 0;
     // A received file is cut to the announced length, and refused when it is shorter.

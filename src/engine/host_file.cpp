@@ -140,7 +140,7 @@ void THostProcess::answerCrc(const QString& name) {
 
 void THostProcess::startFileTransfer(quint64 request, const QString& fileName, bool receiving) {
     const TLife life = Life();
-    mReport.Total = ReportedSize(Get(mReport.Job, qkSize));
+    mReport.Total = ReportedSize(mReport.Job);
     mReport.Progress = 0;
     aSetStatus(false, MessageReport);
     mXModem->SetFileName(fileName);

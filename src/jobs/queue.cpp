@@ -38,6 +38,27 @@ void Put(TQueueItem& item, TQueueKey key, const QString& text) {
     item[key].SetStr(text);
 }
 
+bool ParseJobSize(const QString& text, qint64* size) {
+    if (text.isEmpty()) return false;
+    for (QChar c : text)
+        if (c < '0' || c > '9') return false;
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    if (size) *size = value;
+    return ok;
+}
+
+qint64 JobSize(const TQueueItem& item, bool* known) {
+    qint64 size = 0;
+    const bool ok = ParseJobSize(item[qkSize].StrValue, &size);
+    if (known) *known = ok;
+    return size;
+}
+
+void PutJobSize(TQueueItem& item, qint64 size) {
+    item[qkSize].SetStr(QString::number(size));
+}
+
 TQueueList::TQueueList(TSettings& settings, TStatusSink& status)
     : TRecordList("TQueueList", JobLayout, status), mSettings(settings) {}
 

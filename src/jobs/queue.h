@@ -38,6 +38,16 @@ struct TQueueItem : TSlotRecord<TQueueKey, QueueKeyCount> {};
 QString Get(const TQueueItem& item, TQueueKey key);
 void Put(TQueueItem& item, TQueueKey key, const QString& text);
 
+// A length in bytes as a job and the line carry it: decimal digits only, nothing else. False
+// for any other text; *size is then 0 when the text is all digits but too large, and untouched
+// otherwise.
+bool ParseJobSize(const QString& text, qint64* size = nullptr);
+// The job's length in bytes (qkSize, as ParseJobSize reads it); 0 when it holds none. The job
+// file keeps the text as it was written.
+qint64 JobSize(const TQueueItem& item, bool* known = nullptr);
+// Stores a length in bytes in qkSize.
+void PutJobSize(TQueueItem& item, qint64 size);
+
 // Highest job number before numbering starts again at 1.
 constexpr int MaxJobNumber = 9999;
 

@@ -245,6 +245,46 @@ private Q_SLOTS:
         QCOMPARE(queue.GetSetting(1, qkNo), QString());
     }
 
+    // A job's size is a length in bytes in decimal digits; the job file keeps its text.
+    void jobSizes_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("known");
+        QTest::addColumn<qint64>("size");
+        QTest::newRow("digits") << "4000" << true << qint64(4000);
+        QTest::newRow("past 32 bits") << "5368709120" << true << qint64(5368709120);
+        QTest::newRow("leading zeros") << "007" << true << qint64(7);
+        QTest::newRow("empty") << "" << false << qint64(0);
+        QTest::newRow("sign") << "+12" << false << qint64(0);
+        QTest::newRow("negative") << "-1" << false << qint64(0);
+        QTest::newRow("blank inside") << "1 2" << false << qint64(0);
+        QTest::newRow("other digits") << QString::fromUtf8("\u0661\u0662") << false << qint64(0);
+        QTest::newRow("too large") << "99999999999999999999" << false << qint64(0);
+    }
+    void jobSizes() {
+        QFETCH(QString, text);
+        QFETCH(bool, known);
+        QFETCH(qint64, size);
+        TestHome home(2);
+        TQueueList queue(home.settings(), home.sink());
+        TQueueItem item = job(queue, "a");
+        Put(item, qkSize, text);
+        enqueue(queue, item);
+        TQueueList reloaded(home.settings(), home.sink());
+        reloaded.Load();
+        const TQueueItem* back = reloaded.GetItem(0);
+        QVERIFY(back);
+        QCOMPARE(Get(*back, qkSize), text);
+        bool isKnown = !known;
+        QCOMPARE(JobSize(*back, &isKnown), size);
+        QCOMPARE(isKnown, known);
+        QCOMPARE(ParseJobSize(text), known);
+        if (known) {
+            TQueueItem stored;
+            PutJobSize(stored, size);
+            QCOMPARE(JobSize(stored), size);
+        }
+    }
+
     void loadSurvivesGarbage() {
         TestHome home(2);
         WriteFile(home.file("QUEUE/10.xfh"), "[ITEM]\nqkNo=10\nqkSrcFile=ten\n");
