@@ -125,6 +125,12 @@ QString UnscramblePassword(const QString& text) {
     return QString::fromUtf8(bytes);
 }
 
+int TimerOverrideMs(const char* variable, int fallback) {
+    bool ok = false;
+    const int value = qEnvironmentVariable(variable).toInt(&ok);
+    return ok && value > 0 ? value : fallback;
+}
+
 QString DateTimeToStr(const QDateTime& value) {
     const QLocale locale = QLocale::system();
     QString text = locale.toString(value.date(), QLocale::ShortFormat);

@@ -38,6 +38,10 @@ bool HasControlChar(const QString& text);
 QString ScramblePassword(const QString& text);
 QString UnscramblePassword(const QString& text);
 
+// A timer's length as a test sets it through the environment (MARROWLINE_..._MS): the whole
+// positive number of milliseconds the variable holds, else `fallback`.
+int TimerOverrideMs(const char* variable, int fallback);
+
 // Date-and-time text in the host's short date and long time format; the time is left out when
 // it is exactly midnight.
 QString DateTimeToStr(const QDateTime& value);

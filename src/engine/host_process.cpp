@@ -7,14 +7,6 @@
 #include "core/settings.h"
 #include "core/status.h"
 
-namespace {
-int envMs(const char* name, int fallback) {
-    bool ok = false;
-    const int value = qEnvironmentVariable(name).toInt(&ok);
-    return ok && value > 0 ? value : fallback;
-}
-} // namespace
-
 TDeviceEngineFactory HostEngineFactory() {
     return [](TDevicesList& owner, TCommDevice& device) {
         return std::unique_ptr<TDeviceEngine>(new THostProcess(&owner, device));
@@ -35,8 +27,8 @@ THostProcess::THostProcess(TDevicesList* owner, TCommDevice& device)
         if (mUsers) mUsers->EmptyItem(mReport.User);
         mReport.Device = &mDevice;
 
-        mSessionTimeoutMs = envMs("MARROWLINE_SESSION_TIMEOUT_MS", -1);
-        mWatchDogMs = envMs("MARROWLINE_WATCHDOG_MS", 600000);
+        mSessionTimeoutMs = TimerOverrideMs("MARROWLINE_SESSION_TIMEOUT_MS", -1);
+        mWatchDogMs = TimerOverrideMs("MARROWLINE_WATCHDOG_MS", 600000);
         removeLeftovers();
 
         CreateComponents();

@@ -12,21 +12,13 @@
 
 using namespace rem_internal;
 
-namespace {
-int envMs(const char* name, int fallback) {
-    bool ok = false;
-    const int value = qEnvironmentVariableIntValue(name, &ok);
-    return ok && value > 0 ? value : fallback;
-}
-} // namespace
-
 const TRemTiming& RemTiming() {
     static const TRemTiming timing = [] {
         TRemTiming t;
-        t.TrialFirstMs = envMs("MARROWLINE_TRIAL_FIRST_MS", t.TrialFirstMs);
-        t.TrialRepeatMs = envMs("MARROWLINE_TRIAL_REPEAT_MS", t.TrialRepeatMs);
-        t.BatchIdleMs = envMs("MARROWLINE_BATCH_IDLE_MS", t.BatchIdleMs);
-        t.BatchTimeoutMs = envMs("MARROWLINE_BATCH_TIMEOUT_MS", t.BatchTimeoutMs);
+        t.TrialFirstMs = TimerOverrideMs("MARROWLINE_TRIAL_FIRST_MS", t.TrialFirstMs);
+        t.TrialRepeatMs = TimerOverrideMs("MARROWLINE_TRIAL_REPEAT_MS", t.TrialRepeatMs);
+        t.BatchIdleMs = TimerOverrideMs("MARROWLINE_BATCH_IDLE_MS", t.BatchIdleMs);
+        t.BatchTimeoutMs = TimerOverrideMs("MARROWLINE_BATCH_TIMEOUT_MS", t.BatchTimeoutMs);
         return t;
     }();
     return timing;

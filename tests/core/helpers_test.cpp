@@ -21,6 +21,8 @@ private Q_SLOTS:
     void waitForReturnsEarly();
     void waitForTimesOut();
     void dayNumbers();
+    void timerOverrides_data();
+    void timerOverrides();
 };
 
 void TestHelpers::checksum_data() {
@@ -164,6 +166,32 @@ void TestHelpers::dayNumbers() {
     QVERIFY(!DoubleToDateTime(1e300).isValid());
     QVERIFY(!DoubleToDateTime(-1e19).isValid());
     QVERIFY(DoubleToDateTime(2958465.5).isValid()); // 9999-12-31 12:00
+}
+
+// The test timer overrides: a whole positive number of milliseconds, anything else is ignored.
+void TestHelpers::timerOverrides_data() {
+    QTest::addColumn<QByteArray>("value"); // null: the variable is not set
+    QTest::addColumn<int>("ms");
+    QTest::newRow("unset") << QByteArray() << 77;
+    QTest::newRow("milliseconds") << QByteArray("250") << 250;
+    QTest::newRow("zero") << QByteArray("0") << 77;
+    QTest::newRow("negative") << QByteArray("-5") << 77;
+    QTest::newRow("not a number") << QByteArray("fast") << 77;
+    QTest::newRow("with a unit") << QByteArray("250ms") << 77;
+    QTest::newRow("hexadecimal") << QByteArray("0x10") << 77;
+    QTest::newRow("leading zero is decimal") << QByteArray("010") << 10;
+}
+
+void TestHelpers::timerOverrides() {
+    QFETCH(QByteArray, value);
+    QFETCH(int, ms);
+    const char* const name = "MARROWLINE_HELPERS_TEST_MS";
+    if (value.isNull())
+        qunsetenv(name);
+    else
+        qputenv(name, value);
+    QCOMPARE(TimerOverrideMs(name, 77), ms);
+    qunsetenv(name);
 }
 
 QTEST_GUILESS_MAIN(TestHelpers)
