@@ -65,15 +65,11 @@ QIcon TfrmMRL::RoleIcon(int index) {
 }
 
 QString TfrmMRL::ProjectPage() {
-    // Installed: <prefix>/share/doc/marrowline/README.md next to <prefix>/bin; in a build tree,
-    // the source tree's README.
+    // <prefix>/share/doc/marrowline/README.md next to <prefix>/bin; a build tree has it in the
+    // same place.
     const QDir bin(QCoreApplication::applicationDirPath());
-    const QStringList candidates = {
-        bin.absoluteFilePath(QStringLiteral("../share/doc/marrowline/README.md")),
-        QStringLiteral(MARROWLINE_SOURCE_DIR "/README.md")};
-    for (const QString& path : candidates)
-        if (QFileInfo(path).isFile()) return QFileInfo(path).canonicalFilePath();
-    return candidates.last();
+    return QDir::cleanPath(
+        bin.absoluteFilePath(QStringLiteral("../share/doc/marrowline/README.md")));
 }
 
 TfrmMRL::TfrmMRL(IMainShell& shell, TSettings& settings, TStatusSink& status, IPrompt& prompt,
