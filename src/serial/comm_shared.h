@@ -4,6 +4,7 @@
 // closed or destroyed while a delivery waits on the main thread.
 #include "platform/serial_device.h"
 #include "serial/comm.h"
+#include "serial/comm_buffer.h"
 
 #include <atomic>
 #include <cerrno>

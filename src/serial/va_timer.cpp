@@ -1,7 +1,5 @@
 #include "serial/va_timer.h"
 
-#include "serial/comm.h"
-
 TVaTimer::TVaTimer() {
     mTimer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&mTimer, &QTimer::timeout, [this]() { Fire(); });

@@ -1,7 +1,7 @@
 #pragma once
 // A window-message timer: raises OnTimer on the thread that created it (the main thread) every
 // Interval milliseconds.
-#include "serial/comm.h"
+#include "serial/comm_error.h"
 
 #include <QTimer>
 #include <functional>
