@@ -197,6 +197,146 @@ QString composeFriendlyName(const QMap<QString, QString>& values) {
     name.replace(',', ' ');
     return name.simplified().left(100);
 }
+
+using TLineFn = std::function<void(const QString&)>;
+
+// The ports to ask: the port links, then the tty devices that no link leads to, without the
+// system console (a serial console with a log-in prompt on it is never written to).
+std::vector<TCandidate> candidatePorts(const QString& ttyClassDir, const QString& devDir,
+                                       const QString& programFolder, const TLineFn& trace) {
+    std::vector<TCandidate> candidates = portLinks(ttyClassDir, programFolder);
+    const std::vector<TCandidate> devices =
+        classDevices(ttyClassDir, devDir, candidates, programFolder);
+    candidates.insert(candidates.end(), devices.begin(), devices.end());
+    const QStringList consoles =
+        readSmallFile(ttyClassDir + "/console/active").split(' ', Qt::SkipEmptyParts);
+    for (const QString& name : consoles) {
+        const QString device = canonical(devDir + "/" + name);
+        for (auto it = candidates.begin(); it != candidates.end();) {
+            if (device.isEmpty() || it->Canonical != device) {
+                ++it;
+                continue;
+            }
+            trace(it->AttachedTo + ": the system console, not asked");
+            it = candidates.erase(it);
+        }
+    }
+    return candidates;
+}
+
+// A description file, and the port it describes (-1: a modem of its own).
+struct TDescription {
+    QString Path;
+    QMap<QString, QString> Values;
+    int Candidate = -1;
+};
+
+// The description files of the program folder's "modems", each matched to the candidate its
+// AttachedTo names; a file that cannot be read is reported and left out.
+std::vector<TDescription> readDescriptions(const QString& programFolder,
+                                           const std::vector<TCandidate>& candidates,
+                                           const TLineFn& report) {
+    std::vector<TDescription> descriptions;
+    const QDir modemsDir(programFolder + "modems");
+    for (const QFileInfo& file :
+         modemsDir.entryInfoList({"*.ini"}, QDir::Files | QDir::System, QDir::Name)) {
+        TDescription d;
+        d.Path = file.absoluteFilePath();
+        QString error;
+        if (!TComInfo::ReadDescription(d.Path, d.Values, error)) {
+            report(QStringLiteral("!TComInfo.Scan: ") + error);
+            continue;
+        }
+        const QString attached = d.Values.value("attachedto").trimmed();
+        for (size_t i = 0; i < candidates.size() && !attached.isEmpty(); ++i) {
+            const TCandidate& c = candidates[i];
+            const bool samePath = attached.startsWith('/') && !c.Canonical.isEmpty() &&
+                                  canonical(attached) == c.Canonical;
+            if (c.AttachedTo.compare(attached, Qt::CaseInsensitive) == 0 || samePath) {
+                d.Candidate = int(i);
+                break;
+            }
+        }
+        descriptions.push_back(d);
+    }
+    return descriptions;
+}
+
+// Asks every candidate at once whether a modem answers, and who made it.
+std::vector<TModemProbe> askPorts(const std::vector<TCandidate>& candidates,
+                                  const TModemProbeTimes& times) {
+    std::vector<TModemProbe> probes(candidates.size());
+    for (size_t i = 0; i < candidates.size(); ++i)
+        probes[i].Path = candidates[i].Path;
+    ProbeModems(probes, times);
+    return probes;
+}
+
+void traceProbe(const TCandidate& c, const TModemProbe& p, const TLineFn& trace) {
+    const QString where = c.AttachedTo == c.Path ? c.Path : c.AttachedTo + " (" + c.Path + ")";
+    switch (p.Outcome) {
+    case TModemProbe::Answered:
+        trace(where + ": modem answered" +
+              (p.Manufacturer.isEmpty() ? QString() : ", manufacturer " + p.Manufacturer) +
+              (p.Model.isEmpty() ? QString() : ", model " + p.Model));
+        break;
+    case TModemProbe::InUse:
+        trace(where + ": in use by another program");
+        break;
+    case TModemProbe::NotOpened:
+        trace(where + ": cannot open: " + p.Error);
+        break;
+    default:
+        trace(where + ": no modem answered");
+        break;
+    }
+}
+
+const TDescription* descriptionOf(const std::vector<TDescription>& descriptions, int candidate) {
+    for (const TDescription& d : descriptions)
+        if (d.Candidate == candidate) return &d;
+    return nullptr;
+}
+
+// A modem on a port that answered or that a file describes: the generic profile, what the
+// modem said of itself, then the file's values.
+TComModemRecord answeredRecord(const TCandidate& c, const TModemProbe& p,
+                               const TDescription* described) {
+    TComModemRecord record;
+    record.Location = c.Location;
+    record.AttachedTo = c.AttachedTo;
+    record.Device = c.Location.startsWith('/') ? c.Location : c.Path;
+    record.Driver = described ? described->Path : c.Driver;
+    record.Values = TComInfo::GenericHayesProfile();
+    if (!p.Manufacturer.isEmpty()) record.Values.insert("manufacturer", p.Manufacturer);
+    if (!p.Model.isEmpty()) record.Values.insert("model", p.Model);
+    if (described) applyDescription(record.Values, described->Values);
+    return record;
+}
+
+// A modem known from its file alone.
+TComModemRecord describedRecord(const TDescription& d) {
+    TComModemRecord record;
+    record.AttachedTo = d.Values.value("attachedto").trimmed();
+    record.Location = record.AttachedTo.isEmpty()
+                          ? QStringLiteral("modems/") + QFileInfo(d.Path).fileName()
+                          : record.AttachedTo;
+    record.Driver = d.Path;
+    record.Values = TComInfo::GenericHayesProfile();
+    applyDescription(record.Values, d.Values);
+    return record;
+}
+
+// Names tell the modems apart in the lists: a second modem of the same name gets " #2".
+void nameRecords(std::vector<TComModemRecord>& records) {
+    QMap<QString, int> seen;
+    for (TComModemRecord& record : records) {
+        record.FriendlyName = composeFriendlyName(record.Values);
+        if (record.FriendlyName.isEmpty()) continue;
+        const int n = ++seen[record.FriendlyName.toUpper()];
+        if (n > 1) record.FriendlyName += " #" + QString::number(n);
+    }
+}
 } // namespace
 
 QMap<QString, QString> TComInfo::GenericHayesProfile() {
@@ -266,120 +406,24 @@ bool TComInfo::ReadDescription(const QString& path, QMap<QString, QString>& valu
 void TComInfo::Scan() {
     mScanned = true;
     mRecords.clear();
-
-    std::vector<TCandidate> candidates = portLinks(TtyClassDir, ProgramFolder);
-    const std::vector<TCandidate> devices = classDevices(TtyClassDir, DevDir, candidates, ProgramFolder);
-    candidates.insert(candidates.end(), devices.begin(), devices.end());
-    // The system console (a serial console with a log-in prompt on it) is never written to.
-    const QStringList consoles =
-        readSmallFile(TtyClassDir + "/console/active").split(' ', Qt::SkipEmptyParts);
-    for (const QString& name : consoles) {
-        const QString device = canonical(DevDir + "/" + name);
-        for (auto it = candidates.begin(); it != candidates.end();) {
-            if (device.isEmpty() || it->Canonical != device) {
-                ++it;
-                continue;
-            }
-            trace(it->AttachedTo + ": the system console, not asked");
-            it = candidates.erase(it);
-        }
-    }
-
-    // The description files, and the port each one describes (-1: a modem of its own).
-    struct TDescription {
-        QString Path;
-        QMap<QString, QString> Values;
-        int Candidate = -1;
-    };
-    std::vector<TDescription> descriptions;
-    const QDir modemsDir(ProgramFolder + "modems");
-    for (const QFileInfo& file :
-         modemsDir.entryInfoList({"*.ini"}, QDir::Files | QDir::System, QDir::Name)) {
-        TDescription d;
-        d.Path = file.absoluteFilePath();
-        QString error;
-        if (!ReadDescription(d.Path, d.Values, error)) {
-            report(QStringLiteral("!TComInfo.Scan: ") + error);
-            continue;
-        }
-        const QString attached = d.Values.value("attachedto").trimmed();
-        for (size_t i = 0; i < candidates.size() && !attached.isEmpty(); ++i) {
-            const TCandidate& c = candidates[i];
-            const bool samePath = attached.startsWith('/') && !c.Canonical.isEmpty() &&
-                                  canonical(attached) == c.Canonical;
-            if (c.AttachedTo.compare(attached, Qt::CaseInsensitive) == 0 || samePath) {
-                d.Candidate = int(i);
-                break;
-            }
-        }
-        descriptions.push_back(d);
-    }
-
-    std::vector<TModemProbe> probes(candidates.size());
-    for (size_t i = 0; i < candidates.size(); ++i)
-        probes[i].Path = candidates[i].Path;
-    ProbeModems(probes, TModemProbeTimes{AnswerTimeoutMs, CommandTimeoutMs});
+    const auto traceLine = [this](const QString& text) { trace(text); };
+    const std::vector<TCandidate> candidates =
+        candidatePorts(TtyClassDir, DevDir, ProgramFolder, traceLine);
+    const std::vector<TDescription> descriptions =
+        readDescriptions(ProgramFolder, candidates, [this](const QString& line) { report(line); });
+    const std::vector<TModemProbe> probes =
+        askPorts(candidates, TModemProbeTimes{AnswerTimeoutMs, CommandTimeoutMs});
 
     for (size_t i = 0; i < candidates.size(); ++i) {
-        const TCandidate& c = candidates[i];
-        const TModemProbe& p = probes[i];
-        const QString where = c.AttachedTo == c.Path ? c.Path : c.AttachedTo + " (" + c.Path + ")";
-        switch (p.Outcome) {
-        case TModemProbe::Answered:
-            trace(where + ": modem answered" +
-                  (p.Manufacturer.isEmpty() ? QString() : ", manufacturer " + p.Manufacturer) +
-                  (p.Model.isEmpty() ? QString() : ", model " + p.Model));
-            break;
-        case TModemProbe::InUse:
-            trace(where + ": in use by another program");
-            break;
-        case TModemProbe::NotOpened:
-            trace(where + ": cannot open: " + p.Error);
-            break;
-        default:
-            trace(where + ": no modem answered");
-            break;
-        }
-        const TDescription* described = nullptr;
-        for (const TDescription& d : descriptions)
-            if (d.Candidate == int(i)) {
-                described = &d;
-                break;
-            }
-        if (p.Outcome != TModemProbe::Answered && !described) continue;
-        TComModemRecord record;
-        record.Location = c.Location;
-        record.AttachedTo = c.AttachedTo;
-        record.Device = c.Location.startsWith('/') ? c.Location : c.Path;
-        record.Driver = described ? described->Path : c.Driver;
-        record.Values = GenericHayesProfile();
-        if (!p.Manufacturer.isEmpty()) record.Values.insert("manufacturer", p.Manufacturer);
-        if (!p.Model.isEmpty()) record.Values.insert("model", p.Model);
-        if (described) applyDescription(record.Values, described->Values);
-        mRecords.push_back(record);
+        traceProbe(candidates[i], probes[i], traceLine);
+        const TDescription* described = descriptionOf(descriptions, int(i));
+        if (probes[i].Outcome != TModemProbe::Answered && !described) continue;
+        mRecords.push_back(answeredRecord(candidates[i], probes[i], described));
     }
-    for (const TDescription& d : descriptions) {
-        if (d.Candidate >= 0) continue;
-        TComModemRecord record;
-        record.AttachedTo = d.Values.value("attachedto").trimmed();
-        record.Location = record.AttachedTo.isEmpty()
-                              ? QStringLiteral("modems/") + QFileInfo(d.Path).fileName()
-                              : record.AttachedTo;
-        record.Driver = d.Path;
-        record.Values = GenericHayesProfile();
-        applyDescription(record.Values, d.Values);
-        mRecords.push_back(record);
-    }
+    for (const TDescription& d : descriptions)
+        if (d.Candidate < 0) mRecords.push_back(describedRecord(d));
     if (int(mRecords.size()) > MaxModems) mRecords.resize(MaxModems);
-
-    // Names tell the modems apart in the lists: a second modem of the same name gets " #2".
-    QMap<QString, int> seen;
-    for (TComModemRecord& record : mRecords) {
-        record.FriendlyName = composeFriendlyName(record.Values);
-        if (record.FriendlyName.isEmpty()) continue;
-        const int n = ++seen[record.FriendlyName.toUpper()];
-        if (n > 1) record.FriendlyName += " #" + QString::number(n);
-    }
+    nameRecords(mRecords);
 }
 
 const std::vector<TComModemRecord>& TComInfo::Records() {

@@ -502,129 +502,138 @@ void TVaComm::DetachClient(TVaDispatcher* client) {
 // ---------------------------------------------------------------------------------------------
 // Main-thread event handling
 
-void TVaComm::HandleEventMask(uint32_t mask, int* leftUnread, bool* throttledOut) {
+void TVaComm::HandleEventMask(uint32_t mask, int* leftUnread, bool* throttled) {
     // Any handler may close or destroy the port (or detach clients); after each one the port
-    // checks that it still exists and that a client is still attached before going on.
+    // checks that it still exists (each step is false when it does not) and that a client is
+    // still attached before going on.
     const std::weak_ptr<char> life = mLife;
-    auto gone = [&] { return life.expired(); };
-    auto attached = [&](TVaDispatcher* d) {
-        return std::find(mClients.begin(), mClients.end(), d) != mClients.end();
-    };
-
-    if (mask & VaEvRxChar) {
-        mask &= ~VaEvRxChar;
-        std::shared_ptr<TVaCommShared> s = Shared();
-        const long long readBefore = s ? s->BytesRead.load() : 0;
-        int reported = 0;
-        bool throttled = false;
-        try {
-            const int waiting = BytesWaiting();
-            if (waiting > 0) {
-                if (!mClients.empty()) {
-                    // A client with a bounded queue (a running transfer) takes no more than it
-                    // has room for; the rest stays in the device until it asks for more.
-                    int room = waiting;
-                    for (TVaDispatcher* d : mClients) {
-                        if (!d->Active()) continue;
-                        const int r = d->User()->CommRoom();
-                        if (r >= 0 && r < room) {
-                            room = r;
-                            d->User()->CommHeldBack();
-                        }
-                    }
-                    if (room < waiting) {
-                        reported = waiting;
-                        throttled = true;
-                    }
-                    QByteArray data(room, '\0');
-                    const int n = room > 0 ? ReadData(data.data(), room) : 0;
-                    if (n > 0) {
-                        const std::vector<TVaDispatcher*> clients = mClients;
-                        std::vector<char> wasActive;
-                        for (TVaDispatcher* d : clients)
-                            wasActive.push_back(d->Active());
-                        // A client switched on by another's handler during this block gets
-                        // only the bytes after that point (below), never the whole block.
-                        int restFrom = n;
-                        for (size_t i = 0; i < clients.size(); ++i) {
-                            TVaDispatcher* d = clients[i];
-                            if (!wasActive[i] || !attached(d) || !d->Active()) continue;
-                            d->mRestFrom = -1;
-                            invokeHandler("HandleEvent",
-                                          [&] { d->User()->CommData(data.constData(), n); });
-                            if (gone()) return;
-                            if (attached(d) && !d->Active() && d->mRestFrom >= 0)
-                                restFrom = std::min(restFrom, d->mRestFrom);
-                        }
-                        // A client switched itself off part way through the block and its
-                        // handler switched others on: the bytes after that point are theirs.
-                        // (They were read before the new client's start purged the input.)
-                        for (size_t i = 0; restFrom < n && i < clients.size(); ++i) {
-                            TVaDispatcher* d = clients[i];
-                            if (wasActive[i] || !attached(d) || !d->Active()) continue;
-                            invokeHandler("HandleEvent", [&] {
-                                d->User()->CommData(data.constData() + restFrom, n - restFrom);
-                            });
-                            if (gone()) return;
-                        }
-                        if (OnRxBuf) {
-                            const TRxBuf handler = OnRxBuf;
-                            invokeHandler("HandleEvent",
-                                          [&] { handler(this, data.constData(), n); });
-                            if (gone()) return;
-                        }
-                    }
-                } else {
-                    reported = waiting;
-                    if (OnRxChar) {
-                        const TRxChar handler = OnRxChar;
-                        invokeHandler("HandleEvent", [&] { handler(this, waiting); });
-                        if (gone()) return;
-                    }
-                }
-            }
-        } catch (...) {
-            HandleException(QStringLiteral("TVaComm.HandleEvent"));
-        }
-        if (s && reported > 0)
-            *leftUnread =
-                int(std::max<long long>(0, reported - (s->BytesRead.load() - readBefore)));
-        *throttledOut = throttled && *leftUnread > 0;
-    }
-    if (mask & CommLineLostBit) {
-        mask &= ~CommLineLostBit;
-        int error = 0;
-        if (std::shared_ptr<TVaCommShared> s = Shared()) {
-            std::lock_guard<std::mutex> g(s->Lock);
-            error = s->LostError;
-        }
-        if (OnLineLost) {
-            const TLineLost handler = OnLineLost;
-            invokeHandler("HandleEvent", [&] { handler(this, error); });
-            if (gone()) return;
-        }
-    }
+    if ((mask & VaEvRxChar) && !deliverInput(life, leftUnread, throttled)) return;
+    if ((mask & CommLineLostBit) && !deliverLineLost(life)) return;
+    mask &= ~(VaEvRxChar | CommLineLostBit);
     if (!mask) return;
+    if ((mask & VaEvErr) && !deliverLineErrors(life)) return;
+    deliverEvents(life, mask);
+}
 
-    if (mask & VaEvErr) {
-        try {
-            const TVaCommStatus status = GetStatus();
-            if (status.Errors != 0 && OnError) {
-                const TError handler = OnError;
-                invokeHandler("HandleEvent", [&] { handler(this, status.Errors); });
-                if (gone()) return;
+bool TVaComm::isAttached(const TVaDispatcher* client) const {
+    return std::find(mClients.begin(), mClients.end(), client) != mClients.end();
+}
+
+bool TVaComm::deliverInput(const std::weak_ptr<char>& life, int* leftUnread, bool* throttledOut) {
+    std::shared_ptr<TVaCommShared> s = Shared();
+    const long long readBefore = s ? s->BytesRead.load() : 0;
+    int reported = 0;
+    bool throttled = false;
+    try {
+        const int waiting = BytesWaiting();
+        if (waiting > 0 && mClients.empty()) {
+            reported = waiting;
+            if (OnRxChar) {
+                const TRxChar handler = OnRxChar;
+                invokeHandler("HandleEvent", [&] { handler(this, waiting); });
+                if (life.expired()) return false;
             }
-        } catch (...) {
-            HandleException(QStringLiteral("TVaComm.HandleEvent"));
+        } else if (waiting > 0) {
+            const int room = inputRoom(waiting);
+            if (room < waiting) {
+                reported = waiting;
+                throttled = true;
+            }
+            QByteArray data(room, '\0');
+            const int n = room > 0 ? ReadData(data.data(), room) : 0;
+            if (n > 0 && !handOutInput(life, data.constData(), n)) return false;
+        }
+    } catch (...) {
+        HandleException(QStringLiteral("TVaComm.HandleEvent"));
+    }
+    if (s && reported > 0)
+        *leftUnread = int(std::max<long long>(0, reported - (s->BytesRead.load() - readBefore)));
+    *throttledOut = throttled && *leftUnread > 0;
+    return true;
+}
+
+int TVaComm::inputRoom(int waiting) {
+    // A client with a bounded queue (a running transfer) takes no more than it has room for;
+    // the rest stays in the device until it asks for more.
+    int room = waiting;
+    for (TVaDispatcher* d : mClients) {
+        if (!d->Active()) continue;
+        const int r = d->User()->CommRoom();
+        if (r >= 0 && r < room) {
+            room = r;
+            d->User()->CommHeldBack();
         }
     }
-    if (!mClients.empty()) {
-        const std::vector<TVaDispatcher*> clients = mClients;
-        for (TVaDispatcher* d : clients) {
-            if (!attached(d) || !d->Active()) continue;
-            invokeHandler("HandleEvent", [&] { d->User()->CommEvent(mask); });
-            if (gone()) return;
+    return room;
+}
+
+bool TVaComm::handOutInput(const std::weak_ptr<char>& life, const char* data, int n) {
+    const std::vector<TVaDispatcher*> clients = mClients;
+    std::vector<char> wasActive;
+    for (TVaDispatcher* d : clients)
+        wasActive.push_back(d->Active());
+    // A client switched on by another's handler during this block gets only the bytes after
+    // that point (below), never the whole block.
+    int restFrom = n;
+    for (size_t i = 0; i < clients.size(); ++i) {
+        TVaDispatcher* d = clients[i];
+        if (!wasActive[i] || !isAttached(d) || !d->Active()) continue;
+        d->mRestFrom = -1;
+        invokeHandler("HandleEvent", [&] { d->User()->CommData(data, n); });
+        if (life.expired()) return false;
+        if (isAttached(d) && !d->Active() && d->mRestFrom >= 0)
+            restFrom = std::min(restFrom, d->mRestFrom);
+    }
+    // A client switched itself off part way through the block and its handler switched others
+    // on: the bytes after that point are theirs. (They were read before the new client's start
+    // purged the input.)
+    for (size_t i = 0; restFrom < n && i < clients.size(); ++i) {
+        TVaDispatcher* d = clients[i];
+        if (wasActive[i] || !isAttached(d) || !d->Active()) continue;
+        invokeHandler("HandleEvent", [&] { d->User()->CommData(data + restFrom, n - restFrom); });
+        if (life.expired()) return false;
+    }
+    if (OnRxBuf) {
+        const TRxBuf handler = OnRxBuf;
+        invokeHandler("HandleEvent", [&] { handler(this, data, n); });
+        if (life.expired()) return false;
+    }
+    return true;
+}
+
+bool TVaComm::deliverLineLost(const std::weak_ptr<char>& life) {
+    int error = 0;
+    if (std::shared_ptr<TVaCommShared> s = Shared()) {
+        std::lock_guard<std::mutex> g(s->Lock);
+        error = s->LostError;
+    }
+    if (!OnLineLost) return true;
+    const TLineLost handler = OnLineLost;
+    invokeHandler("HandleEvent", [&] { handler(this, error); });
+    return !life.expired();
+}
+
+bool TVaComm::deliverLineErrors(const std::weak_ptr<char>& life) {
+    try {
+        const TVaCommStatus status = GetStatus();
+        if (status.Errors != 0 && OnError) {
+            const TError handler = OnError;
+            invokeHandler("HandleEvent", [&] { handler(this, status.Errors); });
+            if (life.expired()) return false;
         }
+    } catch (...) {
+        HandleException(QStringLiteral("TVaComm.HandleEvent"));
+    }
+    return true;
+}
+
+void TVaComm::deliverEvents(const std::weak_ptr<char>& life, uint32_t mask) {
+    // The clients first, then the port's own handlers.
+    const std::vector<TVaDispatcher*> clients = mClients;
+    for (TVaDispatcher* d : clients) {
+        if (!isAttached(d) || !d->Active()) continue;
+        invokeHandler("HandleEvent", [&] { d->User()->CommEvent(mask); });
+        if (life.expired()) return;
     }
     const std::pair<uint32_t, TNotify TVaComm::*> handlers[] = {
         {VaEvRxFlag, &TVaComm::OnRxFlag},     {VaEvCts, &TVaComm::OnCts},
@@ -637,6 +646,6 @@ void TVaComm::HandleEventMask(uint32_t mask, int* leftUnread, bool* throttledOut
         if (!(mask & bit) || !(this->*member)) continue;
         const TNotify handler = this->*member;
         invokeHandler("HandleEvent", [&] { handler(this); });
-        if (gone()) return;
+        if (life.expired()) return;
     }
 }

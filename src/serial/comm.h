@@ -169,8 +169,18 @@ private:
     void CheckClosed() const;
     void SendLineSettings();
     std::shared_ptr<TVaCommShared> Shared() const;
-    // Main-thread handling of one event mask delivered by a worker.
+    // Main-thread handling of one event mask delivered by a worker, and its steps: received
+    // bytes (the clients, as much as they have room for, then OnRxBuf; OnRxChar without
+    // clients), a lost line, line errors, then the other events. A step is false when a handler
+    // destroyed the port.
     void HandleEventMask(uint32_t mask, int* leftUnread, bool* throttled);
+    bool deliverInput(const std::weak_ptr<char>& life, int* leftUnread, bool* throttled);
+    int inputRoom(int waiting);
+    bool handOutInput(const std::weak_ptr<char>& life, const char* data, int n);
+    bool deliverLineLost(const std::weak_ptr<char>& life);
+    bool deliverLineErrors(const std::weak_ptr<char>& life);
+    void deliverEvents(const std::weak_ptr<char>& life, uint32_t mask);
+    bool isAttached(const TVaDispatcher* client) const;
     void CloseDevice(bool destroying);
     template <typename F> void invokeHandler(const char* operation, F&& call);
 

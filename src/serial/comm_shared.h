@@ -56,8 +56,8 @@ struct TVaCommShared {
     //   DirectLock -> ReadLock -> Lock
     //
     // - Lock is innermost: nothing else is taken while it is held. The workers take it alone
-    //   (TVaCommDelivery::Run, CommEventThread, CommWriteThread), as do buffered WriteData and
-    //   OutputDrained; Cond waits on it.
+    //   (TVaCommDelivery::Run, the event thread's TEventWatch, CommWriteThread), as do buffered
+    //   WriteData, OutputDrained and the port's delivery of a lost line; Cond waits on it.
     // - ReadLock -> Lock: Purge and GetStatus (TVaComm), and CloseDevice when it stops the
     //   workers. ReadData and BytesWaiting take ReadLock alone.
     // - DirectLock -> Lock: a direct WriteData (Lock briefly, for Stop and TxWatch).

@@ -188,179 +188,254 @@ bool waitHandled(TVaCommShared& s, const std::shared_ptr<TVaCommDelivery>& d) {
 }
 } // namespace
 
-void CommEventThread(std::shared_ptr<TVaCommShared> shared) {
-    TVaCommShared& s = *shared;
-    int priority = s.EventPriority.load();
-    SetCurrentThreadPriorityStep(priority);
+namespace {
+// The event thread's watch over one open device, one look at a time: it waits for the device
+// (or a wake-up), finds what is news (input, line errors, modem lines, an emptied output queue,
+// a hang-up) and delivers it to the main thread.
+class TEventWatch {
+public:
+    explicit TEventWatch(std::shared_ptr<TVaCommShared> shared);
+    void Run();
 
-    const uint32_t mask = s.EventMask;
-    const bool wantRx = mask & VaEvRxChar;
-    bool wantErrors;
-    {
-        std::lock_guard<std::mutex> g(s.Lock);
-        wantErrors = (mask & (VaEvErr | VaEvBreak)) && s.CountsSupported;
-    }
-    int lastLines = -1;
-    if (mask & (VaEvCts | VaEvDsr | VaEvRing | VaEvRlsd)) lastLines = s.Device.ModemLines();
-    const bool wantLines = lastLines >= 0;
+private:
+    // Each step that can end the thread is false when it must (the port stops, poll fails).
+    bool takeState(bool* txWatch, bool* lost);
+    // The line is lost: reported once, then the thread only waits to be stopped.
+    bool whileLost();
+    void followPriority();
+    // Waits for the device or a wake-up; *deviceEvents: what poll saw on the device, 0 when it
+    // was not watched.
+    bool waitForDevice(bool watchInput, bool txWatch, short* deviceEvents);
+    // Looks for a hang-up and at the bytes waiting (*inQueue). False when the line was found
+    // lost (marked; the next look reports it).
+    bool lookAtDevice(bool watchInput, short deviceEvents, int* inQueue);
+    uint32_t inputEvent(int inQueue, bool watchInput, short deviceEvents);
+    uint32_t lineErrorEvents();
+    uint32_t modemLineEvents();
+    uint32_t txEmptyEvent(bool txWatch);
+    bool deliver(uint32_t events);
 
-    // Bytes already reported and left in the device, as of BytesRead == seenReadMark. Whatever
+    std::shared_ptr<TVaCommShared> mShared;
+    TVaCommShared& s;
+    int mPriority;
+    const uint32_t mMask;
+    const bool mWantRx;
+    bool mWantErrors = false;
+    int mLastLines = -1;
+    bool mWantLines = false;
+
+    // Bytes already reported and left in the device, as of BytesRead == mSeenReadMark. Whatever
     // is read afterwards comes off that count, so new bytes are told apart from old ones.
-    int seen = 0;
-    bool seenThrottled = false; // left because a client had no room: only a wake-up is news
-    long long seenReadMark = 0;
-    int seenPurges = s.InputPurges.load();
+    int mSeen = 0;
+    bool mSeenThrottled = false; // left because a client had no room: only a wake-up is news
+    long long mSeenReadMark = 0;
+    int mSeenPurges = 0;
     // When the last input delivery had been handled. Fresh input that follows it within one
     // gathering spell is part of a stream (it came while the main thread was busy with the
     // last), and only then is it gathered: input that starts after a pause, a lone byte above
     // all, is reported at once, so gathering never slows a reply, and a line whose input comes
     // in sparse bursts (a UART's FIFO) is left as it is.
-    std::chrono::steady_clock::time_point lastRxHandled;
-    const auto streamGap = std::chrono::microseconds(s.RxGatherUs / 2);
-    bool hup = false; // the device may have hung up: confirmed by a second look
-    bool lostReported = false;
+    std::chrono::steady_clock::time_point mLastRxHandled;
+    const std::chrono::microseconds mStreamGap;
+    bool mHup = false; // the device may have hung up: confirmed by a second look
+    bool mLostReported = false;
+};
+
+TEventWatch::TEventWatch(std::shared_ptr<TVaCommShared> shared)
+    : mShared(std::move(shared)), s(*mShared), mPriority(s.EventPriority.load()),
+      mMask(s.EventMask), mWantRx(mMask & VaEvRxChar), mSeenPurges(s.InputPurges.load()),
+      mStreamGap(s.RxGatherUs / 2) {
+    SetCurrentThreadPriorityStep(mPriority);
+    {
+        std::lock_guard<std::mutex> g(s.Lock);
+        mWantErrors = (mMask & (VaEvErr | VaEvBreak)) && s.CountsSupported;
+    }
+    if (mMask & (VaEvCts | VaEvDsr | VaEvRing | VaEvRlsd)) mLastLines = s.Device.ModemLines();
+    mWantLines = mLastLines >= 0;
+}
+
+void TEventWatch::Run() {
     for (;;) {
         bool txWatch, lost;
-        {
-            std::lock_guard<std::mutex> g(s.Lock);
-            if (s.Stop) break;
-            txWatch = s.TxWatch;
-            lost = s.LineLost;
-        }
+        if (!takeState(&txWatch, &lost)) return;
         if (lost) {
-            // Told once; after that nothing comes from the device, so this thread only waits
-            // to be stopped.
-            if (!lostReported) {
-                lostReported = true;
-                auto delivery = TVaCommDelivery::Post(shared, CommLineLostBit, false);
-                if (!waitHandled(s, delivery)) break;
-                continue;
-            }
-            pollfd wake = {s.EventWake[0], POLLIN, 0};
-            if (::poll(&wake, 1, -1) < 0 && errno != EINTR) break;
-            drainPipe(s.EventWake[0]);
+            if (!whileLost()) return;
             continue;
         }
-        if (const int p = s.EventPriority.load(); p != priority) {
-            priority = p;
-            SetCurrentThreadPriorityStep(p);
-        }
-
+        followPriority();
         // Watch the device for input only while fresh input would be news; otherwise poll just
         // the wake-up pipe with a time-out, so that a hung-up line or bytes that a handler left
         // unread cannot make the loop spin.
-        const bool watchInput = wantRx && seen == 0 && !hup;
-        int timeout = -1;
-        if (wantErrors || wantLines) timeout = 50;
-        if (hup) timeout = timeout < 0 ? 100 : std::min(timeout, 100);
-        // Bytes left unread: a read, a purge or a client's ResumeReading wakes this thread at
-        // once. Left by an OnRxChar handler, new bytes must still be noticed, so the device is
-        // looked at again after a short while; left for lack of room, only a wake-up can change
-        // anything (the long time-out is a safety net).
-        if (wantRx && seen > 0) {
-            const int idle = seenThrottled ? 200 : 10;
-            timeout = timeout < 0 ? idle : std::min(timeout, idle);
-        }
-        s.AwaitingRead = wantRx && seen > 0;
-        if (txWatch) timeout = timeout < 0 ? 2 : std::min(timeout, 2);
-
-        pollfd fds[2] = {{s.EventWake[0], POLLIN, 0}, {s.Device.Fd(), POLLIN, 0}};
-        const int r = ::poll(fds, watchInput ? 2 : 1, timeout);
-        if (r < 0 && errno != EINTR) break;
-        if (fds[0].revents & POLLIN) drainPipe(s.EventWake[0]);
-        {
-            std::lock_guard<std::mutex> g(s.Lock);
-            if (s.Stop) break;
-        }
-
-        uint32_t m = 0;
-        // A hang-up: the poll says so, or a look at a device that seemed to have one.
-        bool hungUp = watchInput && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL));
-        if (hup && !watchInput) {
-            pollfd probe = {s.Device.Fd(), POLLIN, 0};
-            hungUp = ::poll(&probe, 1, 0) >= 0 && (probe.revents & (POLLHUP | POLLERR | POLLNVAL));
-        }
-        hup = hungUp;
+        const bool watchInput = mWantRx && mSeen == 0 && !mHup;
+        short deviceEvents = 0;
+        if (!waitForDevice(watchInput, txWatch, &deviceEvents)) return;
         int inQueue = 0;
-        if (wantRx || hungUp) {
-            inQueue = s.Device.InputQueued();
-            // A device that refuses to be asked has gone away (or was hung up by the kernel).
-            if (inQueue < 0 && CommLineGone(-inQueue)) {
-                s.MarkLineLost(-inQueue);
-                continue;
-            }
-            // Hung up with nothing left to read: the line is lost. Bytes that came before the
-            // hang-up are reported first.
-            if (hungUp && inQueue <= 0) {
-                s.MarkLineLost(0);
-                continue;
-            }
-        }
-        if (wantRx) {
-            int queued = std::max(0, inQueue);
-            // Fresh input in a stream: gathered for a moment while more keeps coming.
-            // Many bytes at the first look mean fast input (or a busy main thread): that
-            // delivery is worth its hand-off as it is.
-            if (queued > 0 && queued < GatherFew && seen == 0 && !hup && s.RxGatherUs > 0 &&
-                std::chrono::steady_clock::now() - lastRxHandled < streamGap) {
-                gatherInput(s, queued);
-                queued = std::max(0, s.Device.InputQueued());
-            }
-            if (seen > 0) {
-                const long long readSince = s.BytesRead.load() - seenReadMark;
-                seenReadMark += readSince;
-                seen = int(std::max<long long>(0, seen - readSince));
-                if (const int purges = s.InputPurges.load(); purges != seenPurges) {
-                    seenPurges = purges;
-                    seen = 0;
-                }
-                seen = std::min(seen, queued);
-                // Held back for a client without room: offered again at every wake-up.
-                if (seenThrottled) seen = 0;
-            }
-            seenThrottled = false;
-            if (queued > seen)
-                m |= VaEvRxChar;
-            else if (watchInput && (fds[1].revents & POLLIN))
-                hup = true; // readable but nothing to read: looked at again (above)
-        }
-        if (wantErrors) {
-            bool breakSeen = false;
-            std::lock_guard<std::mutex> g(s.Lock);
-            if (s.CollectErrors(&breakSeen) & ~VaCeBreak) m |= VaEvErr;
-            if (breakSeen) m |= VaEvBreak;
-        }
-        if (wantLines) {
-            const int lines = s.Device.ModemLines();
-            if (lines >= 0) {
-                const int changed = lines ^ lastLines;
-                if (changed & SerialLineCts) m |= VaEvCts;
-                if (changed & SerialLineDsr) m |= VaEvDsr;
-                if (changed & SerialLineCarrier) m |= VaEvRlsd;
-                if ((changed & SerialLineRing) && (lines & SerialLineRing)) m |= VaEvRing;
-                lastLines = lines;
-            }
-        }
-        if (txWatch && s.Device.OutputQueued() <= 0) {
-            std::lock_guard<std::mutex> g(s.Lock);
-            s.TxWatch = false;
-            m |= VaEvTxEmpty;
-        }
-        m &= mask;
-        if (!m) continue;
-
-        auto delivery = TVaCommDelivery::Post(shared, m, false);
-        if (!waitHandled(s, delivery)) break;
-        if (m & VaEvRxChar) {
-            lastRxHandled = std::chrono::steady_clock::now();
-            // Marks taken by the main thread: it may read more before this thread runs again.
-            std::lock_guard<std::mutex> g(s.Lock);
-            seen = delivery->LeftUnread;
-            seenThrottled = delivery->Throttled;
-            seenReadMark = delivery->ReadMark;
-            seenPurges = delivery->PurgeMark;
-        }
+        if (!lookAtDevice(watchInput, deviceEvents, &inQueue)) continue;
+        uint32_t events = inputEvent(inQueue, watchInput, deviceEvents);
+        events |= lineErrorEvents();
+        events |= modemLineEvents();
+        events |= txEmptyEvent(txWatch);
+        events &= mMask;
+        if (events && !deliver(events)) return;
     }
+}
+
+bool TEventWatch::takeState(bool* txWatch, bool* lost) {
+    std::lock_guard<std::mutex> g(s.Lock);
+    if (s.Stop) return false;
+    *txWatch = s.TxWatch;
+    *lost = s.LineLost;
+    return true;
+}
+
+bool TEventWatch::whileLost() {
+    // Told once; after that nothing comes from the device, so this thread only waits to be
+    // stopped.
+    if (!mLostReported) {
+        mLostReported = true;
+        auto delivery = TVaCommDelivery::Post(mShared, CommLineLostBit, false);
+        return waitHandled(s, delivery);
+    }
+    pollfd wake = {s.EventWake[0], POLLIN, 0};
+    if (::poll(&wake, 1, -1) < 0 && errno != EINTR) return false;
+    drainPipe(s.EventWake[0]);
+    return true;
+}
+
+void TEventWatch::followPriority() {
+    if (const int p = s.EventPriority.load(); p != mPriority) {
+        mPriority = p;
+        SetCurrentThreadPriorityStep(p);
+    }
+}
+
+bool TEventWatch::waitForDevice(bool watchInput, bool txWatch, short* deviceEvents) {
+    int timeout = -1;
+    if (mWantErrors || mWantLines) timeout = 50;
+    if (mHup) timeout = timeout < 0 ? 100 : std::min(timeout, 100);
+    // Bytes left unread: a read, a purge or a client's ResumeReading wakes this thread at
+    // once. Left by an OnRxChar handler, new bytes must still be noticed, so the device is
+    // looked at again after a short while; left for lack of room, only a wake-up can change
+    // anything (the long time-out is a safety net).
+    if (mWantRx && mSeen > 0) {
+        const int idle = mSeenThrottled ? 200 : 10;
+        timeout = timeout < 0 ? idle : std::min(timeout, idle);
+    }
+    s.AwaitingRead = mWantRx && mSeen > 0;
+    if (txWatch) timeout = timeout < 0 ? 2 : std::min(timeout, 2);
+
+    pollfd fds[2] = {{s.EventWake[0], POLLIN, 0}, {s.Device.Fd(), POLLIN, 0}};
+    const int r = ::poll(fds, watchInput ? 2 : 1, timeout);
+    if (r < 0 && errno != EINTR) return false;
+    if (fds[0].revents & POLLIN) drainPipe(s.EventWake[0]);
+    *deviceEvents = fds[1].revents;
+    std::lock_guard<std::mutex> g(s.Lock);
+    return !s.Stop;
+}
+
+bool TEventWatch::lookAtDevice(bool watchInput, short deviceEvents, int* inQueue) {
+    // A hang-up: the poll says so, or a look at a device that seemed to have one.
+    bool hungUp = watchInput && (deviceEvents & (POLLHUP | POLLERR | POLLNVAL));
+    if (mHup && !watchInput) {
+        pollfd probe = {s.Device.Fd(), POLLIN, 0};
+        hungUp = ::poll(&probe, 1, 0) >= 0 && (probe.revents & (POLLHUP | POLLERR | POLLNVAL));
+    }
+    mHup = hungUp;
+    if (!mWantRx && !hungUp) return true;
+    *inQueue = s.Device.InputQueued();
+    // A device that refuses to be asked has gone away (or was hung up by the kernel).
+    if (*inQueue < 0 && CommLineGone(-*inQueue)) {
+        s.MarkLineLost(-*inQueue);
+        return false;
+    }
+    // Hung up with nothing left to read: the line is lost. Bytes that came before the
+    // hang-up are reported first.
+    if (hungUp && *inQueue <= 0) {
+        s.MarkLineLost(0);
+        return false;
+    }
+    return true;
+}
+
+uint32_t TEventWatch::inputEvent(int inQueue, bool watchInput, short deviceEvents) {
+    if (!mWantRx) return 0;
+    int queued = std::max(0, inQueue);
+    // Fresh input in a stream: gathered for a moment while more keeps coming.
+    // Many bytes at the first look mean fast input (or a busy main thread): that
+    // delivery is worth its hand-off as it is.
+    if (queued > 0 && queued < GatherFew && mSeen == 0 && !mHup && s.RxGatherUs > 0 &&
+        std::chrono::steady_clock::now() - mLastRxHandled < mStreamGap) {
+        gatherInput(s, queued);
+        queued = std::max(0, s.Device.InputQueued());
+    }
+    if (mSeen > 0) {
+        const long long readSince = s.BytesRead.load() - mSeenReadMark;
+        mSeenReadMark += readSince;
+        mSeen = int(std::max<long long>(0, mSeen - readSince));
+        if (const int purges = s.InputPurges.load(); purges != mSeenPurges) {
+            mSeenPurges = purges;
+            mSeen = 0;
+        }
+        mSeen = std::min(mSeen, queued);
+        // Held back for a client without room: offered again at every wake-up.
+        if (mSeenThrottled) mSeen = 0;
+    }
+    mSeenThrottled = false;
+    if (queued > mSeen) return VaEvRxChar;
+    if (watchInput && (deviceEvents & POLLIN))
+        mHup = true; // readable but nothing to read: looked at again (lookAtDevice)
+    return 0;
+}
+
+uint32_t TEventWatch::lineErrorEvents() {
+    if (!mWantErrors) return 0;
+    uint32_t events = 0;
+    bool breakSeen = false;
+    std::lock_guard<std::mutex> g(s.Lock);
+    if (s.CollectErrors(&breakSeen) & ~VaCeBreak) events |= VaEvErr;
+    if (breakSeen) events |= VaEvBreak;
+    return events;
+}
+
+uint32_t TEventWatch::modemLineEvents() {
+    if (!mWantLines) return 0;
+    const int lines = s.Device.ModemLines();
+    if (lines < 0) return 0;
+    uint32_t events = 0;
+    const int changed = lines ^ mLastLines;
+    if (changed & SerialLineCts) events |= VaEvCts;
+    if (changed & SerialLineDsr) events |= VaEvDsr;
+    if (changed & SerialLineCarrier) events |= VaEvRlsd;
+    if ((changed & SerialLineRing) && (lines & SerialLineRing)) events |= VaEvRing;
+    mLastLines = lines;
+    return events;
+}
+
+uint32_t TEventWatch::txEmptyEvent(bool txWatch) {
+    if (!txWatch || s.Device.OutputQueued() > 0) return 0;
+    std::lock_guard<std::mutex> g(s.Lock);
+    s.TxWatch = false;
+    return VaEvTxEmpty;
+}
+
+bool TEventWatch::deliver(uint32_t events) {
+    auto delivery = TVaCommDelivery::Post(mShared, events, false);
+    if (!waitHandled(s, delivery)) return false;
+    if (events & VaEvRxChar) {
+        mLastRxHandled = std::chrono::steady_clock::now();
+        // Marks taken by the main thread: it may read more before this thread runs again.
+        std::lock_guard<std::mutex> g(s.Lock);
+        mSeen = delivery->LeftUnread;
+        mSeenThrottled = delivery->Throttled;
+        mSeenReadMark = delivery->ReadMark;
+        mSeenPurges = delivery->PurgeMark;
+    }
+    return true;
+}
+} // namespace
+
+void CommEventThread(std::shared_ptr<TVaCommShared> shared) {
+    TEventWatch(std::move(shared)).Run();
 }
 
 void CommWriteThread(std::shared_ptr<TVaCommShared> shared) {
