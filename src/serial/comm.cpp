@@ -99,7 +99,8 @@ void TVaComm::Open() {
     }
     mOpenedPath = path;
     s->Port = this;
-    s->Receiver = CommDeliveryReceiver();
+    if (!mDeliveryReceiver) mDeliveryReceiver = MakeCommDeliveryReceiver();
+    s->Receiver = mDeliveryReceiver.get();
     s->Life = mLife;
     s->ReadTimeout = mBuffers.ReadTimeout();
     s->WriteTimeout = mBuffers.WriteTimeout();

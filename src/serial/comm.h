@@ -6,8 +6,9 @@
 // on the main thread. The port's workers hand each delivery to the main thread and wait until it
 // has been handled. WriteData/WriteChar/WriteText, OutputDrained, BytesWaiting, IsOpen and the
 // dispatcher's WriteData/WriteChar may also be called from another worker (the transfer engine's
-// thread); everything else belongs to the main thread. Deliveries travel through the application
-// object: create ports after it and close them before it goes.
+// thread); everything else belongs to the main thread. Deliveries run through the application's
+// event loop, on an object the port owns: open ports after the application object exists and
+// close them before it goes.
 #include "serial/comm_component.h"
 #include "serial/comm_error.h"
 #include "serial/comm_settings.h"
@@ -211,5 +212,8 @@ private:
     mutable std::mutex mSharedLock;
     std::shared_ptr<TVaCommShared> mShared; // present exactly while open
     std::shared_ptr<char> mLife;            // expires when the port is destroyed
+    // Runs the workers' deliveries on the main thread (made at the first Open). It goes with the
+    // port, and with it any delivery still queued for the port.
+    std::unique_ptr<QObject> mDeliveryReceiver;
     bool mDestroying = false;
 };

@@ -92,7 +92,7 @@ struct TVaCommShared {
     uint32_t EventMask = 0;
     bool DirectWrite = false;
     int RxGatherUs = 0;          // TVaComm::SetRxGatherUs
-    QObject* Receiver = nullptr; // main-thread object that runs the deliveries
+    QObject* Receiver = nullptr; // runs the deliveries on the main thread (owned by the port)
     TVaComm* Port = nullptr;     // dereferenced on the main thread only, after checking Life
     std::weak_ptr<char> Life;    // expires when the port is destroyed
 
@@ -125,9 +125,9 @@ struct TVaCommShared {
     }
 };
 
-// The object on the main thread that runs deliveries (a child of the application object,
-// created on first use; call on the main thread). Null without an application object.
-QObject* CommDeliveryReceiver();
+// A new object that runs the deliveries of one port on the thread that makes it (the main
+// thread); the port owns it. Null without an application object: nothing would run them.
+std::unique_ptr<QObject> MakeCommDeliveryReceiver();
 
 void CommEventThread(std::shared_ptr<TVaCommShared> shared);
 void CommWriteThread(std::shared_ptr<TVaCommShared> shared);

@@ -1,15 +1,15 @@
 // The port's worker threads and their hand-off to the main thread.
 //
-// Each delivery is queued to the main thread (on the application object, which outlives every
-// port) and the worker waits for it. The wait ends when the main thread has handled the delivery
-// or when the port stops, so Close and the destructor can wake a waiting worker and join it
-// without waiting for the main thread themselves. A delivery that reaches the main thread after
-// its port was closed, reopened or destroyed is dropped.
+// Each delivery is queued to the main thread (on the port's own receiver object) and the worker
+// waits for it. The wait ends when the main thread has handled the delivery or when the port
+// stops, so Close and the destructor can wake a waiting worker and join it without waiting for
+// the main thread themselves. A delivery that reaches the main thread after its port was closed,
+// reopened or destroyed is dropped; one still queued when the port is destroyed goes with the
+// port's receiver.
 #include "serial/comm_shared.h"
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QPointer>
 
 #include <algorithm>
 #include <cerrno>
@@ -97,13 +97,10 @@ protected:
 };
 } // namespace
 
-QObject* CommDeliveryReceiver() {
-    static QPointer<QObject> receiver;
-    if (!receiver && QCoreApplication::instance()) {
-        DeliveryEvent::Kind();
-        receiver = new DeliveryReceiver(QCoreApplication::instance());
-    }
-    return receiver.data();
+std::unique_ptr<QObject> MakeCommDeliveryReceiver() {
+    if (!QCoreApplication::instance()) return nullptr;
+    DeliveryEvent::Kind();
+    return std::make_unique<DeliveryReceiver>();
 }
 
 std::shared_ptr<TVaCommDelivery> TVaCommDelivery::Post(const std::shared_ptr<TVaCommShared>& shared,
@@ -186,9 +183,7 @@ bool waitHandled(TVaCommShared& s, const std::shared_ptr<TVaCommDelivery>& d) {
     s.Cond.wait(lk, [&] { return d->Done || s.Stop; });
     return !s.Stop;
 }
-} // namespace
 
-namespace {
 // The event thread's watch over one open device, one look at a time: it waits for the device
 // (or a wake-up), finds what is news (input, line errors, modem lines, an emptied output queue,
 // a hang-up) and delivers it to the main thread.

@@ -1093,8 +1093,18 @@ void TestComm::closeOrDestroyWhileWorkerWaits() {
         QByteArray buf(count, '\0');
         got += buf.left(sender->ReadData(buf.data(), count));
     };
+    // Another port's delivery waits at the same time: each port's deliveries run on an object
+    // of its own, so what goes with the first port leaves it alone.
+    Pty otherPty;
+    auto other = openPort(otherPty);
+    QByteArray otherGot;
+    other->OnRxChar = [&](TVaComm* sender, int count) {
+        QByteArray buf(count, '\0');
+        otherGot += buf.left(sender->ReadData(buf.data(), count));
+    };
     // The event thread hands the delivery over and waits; the main thread is busy elsewhere.
     pty.send("pending");
+    otherPty.send("other");
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     QElapsedTimer clock;
     clock.start();
@@ -1112,7 +1122,9 @@ void TestComm::closeOrDestroyWhileWorkerWaits() {
     } else {
         QCOMPARE(deliveries, 0);
     }
+    QVERIFY(WaitFor([&] { return otherGot == "other"; }, 2000));
     port.reset();
+    other.reset();
     QCOMPARE(threadCount(), baseThreads);
 }
 
