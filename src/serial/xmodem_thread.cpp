@@ -557,7 +557,11 @@ int TVaXYModemThread::HuntHeader(int byte) {
     }
     // Bytes of the block given up on came after all: the line (or the peer) stalls longer than
     // the quiet gap allowed, so the gap doubles, up to the second a block was always given.
-    if (stale && mQuietMs < InBlockFallbackMs) mQuietMs = std::min(2 * mQuietMs, InBlockFallbackMs);
+    // Once for each NAK: the rest of one block may hold many false headers, each ending a hunt.
+    if (stale && mGapMayGrow) {
+        mGapMayGrow = false;
+        mQuietMs = std::min(2 * mQuietMs, InBlockFallbackMs);
+    }
     return byte;
 }
 
@@ -572,6 +576,7 @@ void TVaXYModemThread::Reject(int code, bool canAtLimit, bool lineQuiet) {
     // never answered with another NAK, whose copy's ACK the sender could take for the answer
     // to the next block. Only a quiet line asks again.
     mAwaitingResend = mFile.Protocol != XModemG;
+    mGapMayGrow = true;
     // Before the first block a NAK would be a start character of its own (checksum mode).
     SendByte(mPendingStart >= 0 ? uint8_t(mPendingStart) : NAK);
 }

@@ -198,10 +198,13 @@ private:
     int mPendingStart = -1;
     // A NAK went out; the copy it asked for is awaited (HuntHeader).
     bool mAwaitingResend = false;
-    // The receiver's quiet gap: TSettings::QuietMs, doubled each time bytes of a block given up
-    // on come after all, halved again after 16 blocks in a row that needed no NAK.
+    // The receiver's quiet gap: TSettings::QuietMs, doubled when bytes of a block given up on
+    // come after all (once for each NAK), halved again after 16 blocks in a row that needed no
+    // NAK.
     int mQuietMs;
     int mCleanBlocks = 0;
+    // Stale bytes after this NAK have not yet made the quiet gap grow.
+    bool mGapMayGrow = false;
 };
 
 class TVaXModemThread : public TVaXYModemThread {

@@ -695,6 +695,52 @@ sys.exit(0 if ok else 1)
         QVERIFY(receiver.Errors.isEmpty());
     }
 
+    // A block that stalls past the quiet gap is asked for again; its rest, coming after all,
+    // makes the gap grow once for that NAK, however many false headers the rest holds. Had each
+    // false header doubled it, the gap would be the whole second, and the next lost byte would
+    // wait that long for its NAK.
+    void stalledBlockRaisesTheGapOnce() {
+        QVERIFY(MakeCable());
+        TTransferEnd receiver;
+        receiver.Open(mCable->A());
+        TRawEnd peer(mCable->B());
+        QVERIFY(peer.IsOpen());
+        receiver.Start(tmDownload, XModem1K, mHome->file("in.bin"));
+        QCOMPARE(peer.Read(1), QByteArray(1, 'C'));
+        const auto answerSkippingNaks = [&] {
+            QByteArray answer = peer.Read(1, 5000);
+            while (answer == QByteArray(1, char(xmodem::NAK)))
+                answer = peer.Read(1, 5000);
+            return answer;
+        };
+        const QByteArray first = RandomBytes(1024, 5);
+        const QByteArray block1 = xmodem::EncodeBlock(first, 1, true, true);
+        // Its rest holds six headers whose numbers do not match their complements.
+        QByteArray rest = block1.mid(600);
+        for (int at = 0; at < 6; ++at)
+            rest.replace(40 + 60 * at, 3, QByteArray("\x02\x05\x05", 3));
+        QVERIFY(peer.Write(block1.left(600)));
+        QCOMPARE(peer.Read(1, 5000), QByteArray(1, char(xmodem::NAK)));
+        QVERIFY(peer.Write(rest + block1));
+        QCOMPARE(answerSkippingNaks(), QByteArray(1, char(xmodem::ACK)));
+        // The next block loses its last byte: the NAK comes after the grown gap (106 ms at
+        // this port's 115200 bit/s), far from the second.
+        const QByteArray second = RandomBytes(1024, 6);
+        const QByteArray block2 = xmodem::EncodeBlock(second, 2, true, true);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(peer.Write(block2.left(block2.size() - 1)));
+        QCOMPARE(peer.Read(1, 5000), QByteArray(1, char(xmodem::NAK)));
+        QVERIFY2(clock.elapsed() < 600, qPrintable(QString::number(clock.elapsed()) + " ms"));
+        QVERIFY(peer.Write(block2));
+        QCOMPARE(answerSkippingNaks(), QByteArray(1, char(xmodem::ACK)));
+        QVERIFY(peer.Write(QByteArray(1, char(xmodem::EOT))));
+        QCOMPARE(peer.Read(1), QByteArray(1, char(xmodem::ACK)));
+        QVERIFY(RunUntil([&] { return receiver.Ended; }, TransferLimitMs));
+        QCOMPARE(receiver.Result, 0);
+        QCOMPARE(ReadFile(mHome->file("in.bin")), first + second);
+    }
+
     void cancelBothWays_data() {
         QTest::addColumn<bool>("cancelSender");
         QTest::newRow("sender cancels") << true;
