@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                                    : Qt::AscendingOrder;
     model.sort(column, order);
     FUZZ_CHECK(model.rowCount() == count && model.sortColumn() == column, "not sorted");
-    const TLogField field = TLogModel::Field(1, column);
+    const TLogField field = TLogModel::Field(RoleClient, column);
     QList<bool> seen(count, false);
     for (int r = 0; r < count; ++r) {
         const int record = model.sourceRow(r);

@@ -11,7 +11,7 @@
 #include <QDir>
 
 namespace {
-// The lines as the design reads them, byte by byte from the whole stream: CR ends a line, LF is
+// The lines as the server reads them, byte by byte from the whole stream: CR ends a line, LF is
 // dropped, blanks and control bytes are trimmed at both ends, the checksum covers every byte
 // kept after trimming, and an over-long line keeps its start and its last two bytes.
 QList<TReceivedLine> referenceLines(const QByteArray& stream) {

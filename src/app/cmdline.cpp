@@ -36,12 +36,13 @@ bool applyFolderSwitch(TAppContext& ctx, const QString& entry, const QString& pr
 
 // /CLIENT or /SERVER: an installation that already has the role just drops the switch; one that
 // had the other role ends, and comes up in the new role next time (it is saved at shutdown).
-void applyRoleSwitch(TAppContext& ctx, TMainShell* shell, const QString& entry, int role) {
+void applyRoleSwitch(TAppContext& ctx, TMainShell* shell, const QString& entry, TRole role) {
     if (ctx.settings.GetInt(MRL_Function) == role) {
         ctx.params.entries.removeAll(entry);
         return;
     }
-    const bool hadOtherRole = ctx.settings.GetInt(MRL_Function) == (role == 1 ? 2 : 1);
+    const TRole other = role == RoleClient ? RoleServer : RoleClient;
+    const bool hadOtherRole = ctx.settings.GetInt(MRL_Function) == other;
     ctx.settings.PutInt(MRL_Function, role);
     if (hadOtherRole && shell) shell->CloseApplication(false);
 }
@@ -72,9 +73,9 @@ void ProcessParams(TAppContext& ctx, TMainShell* shell, const QString& text) {
 
         // 3. Role and help: only the first rule that applies.
         if (ctx.params.entries.contains("/CLIENT")) {
-            applyRoleSwitch(ctx, shell, "/CLIENT", 1);
+            applyRoleSwitch(ctx, shell, "/CLIENT", RoleClient);
         } else if (ctx.params.entries.contains("/SERVER")) {
-            applyRoleSwitch(ctx, shell, "/SERVER", 2);
+            applyRoleSwitch(ctx, shell, "/SERVER", RoleServer);
         } else if (ctx.params.entries.contains("/HELP")) {
             ctx.params.entries.removeAll("/HELP");
             ShowCommandLineHelp(ctx.prompt);
@@ -89,11 +90,9 @@ void ProcessParams(TAppContext& ctx, TMainShell* shell, const QString& text) {
 
         // 5. Hand the list to the console whose page is shown. At a first start the page is not
         // selected yet; the console then takes the list during its own initialisation.
-        const int page = shell ? shell->Page() : -1;
-        if (ctx.settings.IsClient() && page == 1) {
-            if (IConsole* console = shell->Console(1)) console->ProcessParams();
-        } else if (ctx.settings.IsServer() && page == 2) {
-            if (IConsole* console = shell->Console(2)) console->ProcessParams();
+        const TRole role = ctx.settings.Role();
+        if (shell && role != RoleNone && shell->Page() == PageOf(role)) {
+            if (IConsole* console = shell->Console(role)) console->ProcessParams();
         }
         if (!ctx.settings.IsClient() && !ctx.settings.IsServer()) ctx.params.entries.clear();
     } catch (const std::exception& e) {

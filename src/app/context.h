@@ -4,10 +4,9 @@
 // accounts, device list). The shell owns it; consoles and engines get the parts they use when
 // they are made (TConsoleServices, TEngineServices). Tests make their own.
 //
-// Order: made in the designed start-up order (settings and status sink, then, in StartupLoad,
-// the settings file, the modem catalogue, the folders and the job queue; the device list with
-// the main window; the user accounts on first use), saved in the designed shutdown order
-// (Shutdown) and destroyed in that order too.
+// Order: made in this order: settings and status sink, then, in StartupLoad, the settings file,
+// the modem catalogue, the folders and the job queue; the device list with the main window; the
+// user accounts on first use. Saved by Shutdown in its order, and destroyed in that order too.
 #include "consoles/console_services.h"
 #include "core/command_line.h"
 #include "core/settings.h"
@@ -27,7 +26,7 @@ public:
     // The settings table for the program folder and executable, with its defaults; the lists
     // exist (empty) from here on. `prompt` outlives the context.
     TAppContext(const QString& appDir, const QString& executablePath, IPrompt& prompt);
-    // Destroys in the designed shutdown order: device list (and so the engines) first.
+    // Destroys in Shutdown's order: device list (and so the engines) first.
     ~TAppContext();
     TAppContext(const TAppContext&) = delete;
     TAppContext& operator=(const TAppContext&) = delete;
@@ -41,9 +40,8 @@ public:
     void NewDevices();
     // The user accounts, loaded on first use.
     TUsersList& Users();
-    // The designed shutdown: every engine stopped, the device list saved and let go, then the
-    // modem catalogue, the settings and the user accounts saved, and the pending parameters
-    // emptied.
+    // In this order: every engine stopped, the device list saved and let go, then the modem
+    // catalogue, the settings and the user accounts saved, and the pending parameters emptied.
     void Shutdown();
 
     // What a console reaches; `host` is the main window (nullptr for none).

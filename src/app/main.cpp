@@ -131,7 +131,7 @@ bool desktopWanted() {
 // and the shell's end follow each other.
 std::unique_ptr<TfrmMRL> makeWindow(TMainShell& shell, IPrompt& prompt) {
     TAppContext& context = shell.Context();
-    auto views = [&shell](int role, QWidget* parent) -> QWidget* {
+    auto views = [&shell](TRole role, QWidget* parent) -> QWidget* {
         if (auto* client = dynamic_cast<TfraClient*>(shell.Console(role)))
             return new TfraClientView(*client, parent);
         if (auto* server = dynamic_cast<TfraServer*>(shell.Console(role)))
@@ -230,7 +230,7 @@ std::unique_ptr<QSocketNotifier> closeOnSignals(TMainShell& shell) {
 }
 
 // The first instance: the shell, with the window on the desktop, until the program ends; then
-// the designed shutdown.
+// the shell's Shutdown (everything saved, in its order).
 void runInstance(QCoreApplication& app, std::unique_ptr<TAppContext> context,
                  const QStringList& params, IPrompt& prompt, const TWindowSlot& slot) {
     const bool desktop = slot.desktop;
@@ -243,7 +243,7 @@ void runInstance(QCoreApplication& app, std::unique_ptr<TAppContext> context,
         // hand-over while no role is chosen is taken as the choice.
         QObject::connect(&shell, &TMainShell::HandOverProcessed, &shell, [&shell]() {
             const TSettings& settings = shell.Context().settings;
-            if (shell.Page() == 0 && !shell.Terminated() && settings.Role() != 0)
+            if (shell.Page() == PageChoice && !shell.Terminated() && settings.Role() != RoleNone)
                 shell.ChooseRole(settings.Role());
         });
         QObject::connect(&shell, &TMainShell::ChoiceShown, &shell, []() {

@@ -56,7 +56,7 @@ QStringList WithAbsoluteJobPaths(const QStringList& params, bool client,
 
 // ---- TStandInConsole ----
 
-TStandInConsole::TStandInConsole(int role, const TConsoleServices& services)
+TStandInConsole::TStandInConsole(TRole role, const TConsoleServices& services)
     : mRole(role), mServices(services), mText(std::make_unique<TSessionText>()) {
     mServices.status.SetSessionText(mRole, mText.get());
 }
@@ -67,7 +67,7 @@ TStandInConsole::~TStandInConsole() {
 }
 
 void TStandInConsole::Initialize() {
-    if (mRole == 1) mServices.status.Add("Application started.");
+    if (mRole == RoleClient) mServices.status.Add("Application started.");
     if (!mServices.params.entries.isEmpty()) ProcessParams();
 }
 
@@ -83,10 +83,10 @@ TMainShell::TMainShell(std::unique_ptr<TAppContext> context, QStringList params,
                        TConsoleFactory consoles, QObject* parent)
     : QObject(parent), mContext(std::move(context)), mParams(std::move(params)) {
     const TConsoleServices services = mContext->ConsoleServices(this);
-    for (int role = 1; role <= 2; ++role) {
+    for (TRole role : {RoleClient, RoleServer}) {
         if (consoles) mConsoles[role] = consoles(role, services);
         if (!mConsoles[role]) {
-            if (role == 1)
+            if (role == RoleClient)
                 mConsoles[role] = std::make_unique<TfraClient>(services);
             else
                 mConsoles[role] = std::make_unique<TfraServer>(services);
@@ -102,8 +102,8 @@ TMainShell::~TMainShell() {
         console.reset();
 }
 
-IConsole* TMainShell::Console(int role) {
-    return role >= 1 && role <= 2 ? mConsoles[role].get() : nullptr;
+IConsole* TMainShell::Console(TRole role) {
+    return role == RoleClient || role == RoleServer ? mConsoles[role].get() : nullptr;
 }
 
 void TMainShell::Initialize() {
@@ -123,9 +123,9 @@ void TMainShell::Initialize() {
         // A role switch from the command line ends the program: no console is started for it.
         if (mTerminated) return;
         if (mContext->settings.IsClient() || mContext->settings.IsServer()) {
-            SelectPage(mContext->settings.IsClient() ? 1 : 2);
+            SelectPage(PageOf(mContext->settings.Role()));
         } else {
-            SelectPage(0);
+            SelectPage(PageChoice);
             pageChanged();
         }
     } catch (const std::exception& e) {
@@ -133,17 +133,17 @@ void TMainShell::Initialize() {
     }
 }
 
-void TMainShell::SelectPage(int page) {
-    if (page < 0 || page > 2 || page == mPage) return;
+void TMainShell::SelectPage(TPage page) {
+    if (page == mPage) return;
     mPage = page;
     pageChanged();
 }
 
 void TMainShell::pageChanged() {
     Q_EMIT PageChanged(mPage);
-    if (mPage == 0)
+    if (mPage == PageChoice)
         choiceInitialize();
-    else if (IConsole* console = Console(mPage))
+    else if (IConsole* console = Console(RoleOf(mPage)))
         console->Initialize();
 }
 
@@ -160,8 +160,8 @@ void TMainShell::ShowHelp() {
     ShowCommandLineHelp(mContext->prompt);
 }
 
-void TMainShell::ChooseRole(int role) {
-    if (role != 1 && role != 2) return;
+void TMainShell::ChooseRole(TRole role) {
+    if (role != RoleClient && role != RoleServer) return;
     mContext->settings.PutInt(MRL_Function, role);
     mContext->settings.Save(mContext->prompt, mContext->status);
     Initialize();
@@ -236,10 +236,10 @@ void TMainShell::Shutdown() {
         if (ctx.devices)
             for (int i = 0; i < ctx.devices->Count(); ++i)
                 ctx.devices->StopHostProc(i); // either role: destroys the device's engine
-        if (ctx.settings.IsClient() || ctx.settings.IsServer())
-            ctx.status.Save(Console(ctx.settings.IsClient() ? 1 : 2)->SessionText());
+        if (IConsole* console = Console(ctx.settings.Role()))
+            ctx.status.Save(console->SessionText());
         // After a role switch the other console still holds the lines written before it.
-        for (int role = 1; role <= 2; ++role) {
+        for (TRole role : {RoleClient, RoleServer}) {
             TSessionText* text = Console(role)->SessionText();
             if (text && text->LineCount() > 0) ctx.status.Save(text);
         }

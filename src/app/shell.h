@@ -17,15 +17,15 @@
 // parameters it is handed (it queues no job and starts nothing).
 class TStandInConsole : public IConsole {
 public:
-    TStandInConsole(int role, const TConsoleServices& services);
+    TStandInConsole(TRole role, const TConsoleServices& services);
     ~TStandInConsole() override;
-    int Role() const override { return mRole; }
+    TRole Role() const override { return mRole; }
     TSessionText* SessionText() override { return mText.get(); }
     void Initialize() override;
     void ProcessParams() override;
 
 private:
-    int mRole;
+    TRole mRole;
     TConsoleServices mServices;
     std::unique_ptr<TSessionText> mText;
 };
@@ -33,7 +33,7 @@ private:
 // Creates the console of a role. Without one the shell creates the real consoles (TfraClient,
 // TfraServer); tests of the shell alone give one that makes TStandInConsole.
 using TConsoleFactory =
-    std::function<std::unique_ptr<IConsole>(int role, const TConsoleServices& services)>;
+    std::function<std::unique_ptr<IConsole>(TRole role, const TConsoleServices& services)>;
 
 class TMainShell : public QObject, public IMainShell {
     Q_OBJECT
@@ -46,21 +46,19 @@ public:
     ~TMainShell() override;
 
     // Creates and loads the device list, processes the command line when there is one, and
-    // shows the page of the current role (0: role choice).
+    // shows the page of the current role (the role choice while there is none).
     void Initialize();
-    // The page shown: 0 role choice, 1 client console, 2 server console.
-    int Page() const override { return mPage; }
+    TPage Page() const override { return mPage; }
     // Selects a page; a change runs that page's initialisation.
-    void SelectPage(int page);
-    // The console of a role (1, 2), or nullptr.
-    IConsole* Console(int role) override;
+    void SelectPage(TPage page);
+    IConsole* Console(TRole role) override;
     // The window caption ("Marrowline 1.00" on the choice page; the consoles set theirs).
     QString Caption;
     void SetCaption(const QString& caption) override { Caption = caption; }
     TAppContext& Context() { return *mContext; }
 
     // The role choice's OK: stores the role, saves the settings and initialises again.
-    void ChooseRole(int role) override;
+    void ChooseRole(TRole role) override;
     // Ends the program, with confirm after "Are you sure you want to close Marrowline?" (OK or
     // Cancel). True when the program is ending.
     bool CloseApplication(bool confirm) override;
@@ -79,14 +77,14 @@ public:
     // refilled under a console that is reading it.
     void ReceiveHandOver(quint32 message, quint32 wParam, const QString& text, bool readOk);
 
-    // The designed shutdown: session text to "sessions.log", device list, modem list, job queue,
-    // settings, user list, results log and pending parameters. Runs once.
+    // Ends the program's work, in this order: session text to "sessions.log", device list, modem
+    // list, job queue, settings, user list, results log and pending parameters. Runs once.
     void Shutdown();
     // Joins the process's own parameters into the hand-over form and processes them.
     void ProcessCommandLine(const QStringList& params);
 
 Q_SIGNALS:
-    void PageChanged(int page);
+    void PageChanged(TPage page);
     // The choice page was initialised with no role set: a view shows the window normally.
     void ChoiceShown();
     // MRL_OnTop was applied (ApplyOnTop): a window changes its stay-on-top style.
@@ -113,7 +111,7 @@ private:
     QStringList mParams;
     std::unique_ptr<IConsole> mConsoles[3];
     THandOverReceiver mReceiver;
-    int mPage = 0;
+    TPage mPage = PageChoice;
     bool mTerminated = false;
     bool mShutDown = false;
 };

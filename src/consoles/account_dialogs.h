@@ -47,8 +47,11 @@ public:
     // The folder picker on the field's text; the field takes the chosen folder.
     void btBrowInboxClick();
     void btBrowOutboxClick();
-    // The designed checks in order; the first failure shows its box and returns false (the
-    // dialog stays open). True when the record holds the account.
+    // Checks, in this order: a user name of 3 characters or more, the confirmation equal to the
+    // password, a password of 4 or more, then the inbox and the outbox (an existing folder is
+    // taken; a missing one is refused when it is the default and created when it is private).
+    // The first failure shows its box and returns false (the dialog stays open). True when the
+    // record holds the account.
     bool btOkClick();
 
 Q_SIGNALS:
@@ -87,8 +90,9 @@ public:
     void setNew(const QString& text) { mNew = text; }
     void setConfirm(const QString& text) { mConfirm = text; }
 
-    // The designed checks in order; on success MRL_Passw takes the new password and the
-    // settings are saved (true: the dialog closes).
+    // Checks, in this order: the current password is the access password, a new password is
+    // given, it differs from the current one, and the confirmation equals it. On success
+    // MRL_Passw takes the new password and the settings are saved (true: the dialog closes).
     bool btOkClick();
 
 private:

@@ -43,7 +43,7 @@ QString logExportLine(const TLogRecord& record) {
     return (LogFields(record, LogExportTime) << record.CommName << record.CommParam).join('\t');
 }
 
-const TConsoleRole ClientRole{.number = 1,
+const TConsoleRole ClientRole{.role = RoleClient,
                               .className = "TfraClient",
                               .captionSuffix = " - CLIENT",
                               .autoDelivery = CLI_AutoDelivery,

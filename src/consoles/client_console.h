@@ -34,7 +34,9 @@ public:
     // IConsole
     void ProcessParams() override { ProcessClientParams(); }
 
-    // The designed operations.
+    // The client's own work: the command line's parameters (a job), a finished job in the log
+    // and the caller's results file, the engine of the default connection started or stopped,
+    // and what it reports shown in the session fields.
     void ProcessClientParams();
     // Fills `job` for a file inside the global Outbox; shows its own error boxes; true when the
     // job can be queued.

@@ -80,16 +80,17 @@ bool WriteTextFile(const QString& path, const QByteArray& bytes, QString* error)
 
 TConsoleBase::TConsoleBase(const TConsoleServices& services, const TConsoleRole& role,
                            QObject* parent)
-    : QObject(parent), mServices(services), mRole(role), mIconIndex(role.number),
-      mLogRows(services.log, role.logRow,
-               [this](const char* operation, const QString& text) { report(operation, text); },
-               [this]() { logReadFailed(); }) {
-    mServices.status.SetSessionText(mRole.number, &mSessionText);
+    : QObject(parent), mServices(services), mRole(role), mIconRole(role.role),
+      mLogRows(
+          services.log, role.logRow,
+          [this](const char* operation, const QString& text) { report(operation, text); },
+          [this]() { logReadFailed(); }) {
+    mServices.status.SetSessionText(mRole.role, &mSessionText);
 }
 
 TConsoleBase::~TConsoleBase() {
-    if (mServices.status.SessionText(mRole.number) == &mSessionText)
-        mServices.status.SetSessionText(mRole.number, nullptr);
+    if (mServices.status.SessionText(mRole.role) == &mSessionText)
+        mServices.status.SetSessionText(mRole.role, nullptr);
 }
 
 void TConsoleBase::report(const char* operation, const QString& text) {
@@ -121,7 +122,7 @@ void TConsoleBase::Initialize() {
     guarded("Initialize", [&]() {
         mCaption = title() + ' ' + QString::fromLatin1(ProgramVersion) + mRole.captionSuffix;
         mTrayHint = mCaption + ' ';
-        mIconIndex = mRole.number;
+        mIconRole = mRole.role;
         if (mServices.host) mServices.host->SetCaption(mCaption);
         mAlwaysOnTop = mServices.host ? mServices.host->ApplyOnTop(false)
                                       : mServices.settings.GetBool(MRL_OnTop);
@@ -283,8 +284,8 @@ void TConsoleBase::btJobDelClick() {
     });
 }
 
-void TConsoleBase::lvQueueKeyDown(int key) {
-    if (key == VkDelete && mQueueSelection >= 0 && mDeleteEnabled) btJobDelClick();
+void TConsoleBase::lvQueueKeyDown(Qt::Key key) {
+    if (key == Qt::Key_Delete && mQueueSelection >= 0 && mDeleteEnabled) btJobDelClick();
 }
 
 void TConsoleBase::btDelAllClick() {

@@ -21,9 +21,6 @@
 #include <exception>
 #include <functional>
 
-// The key code lvQueueKeyDown takes for the Delete key.
-constexpr int VkDelete = 46;
-
 // A date-time number as the lists and results files show it; empty when it is no valid time.
 QString LogTimeText(double value);
 // A date-time number as the log export writes it: 23 characters of scientific notation, a blank
@@ -43,7 +40,7 @@ QStringList LogFields(const TLogRecord& record, QString (*time)(double));
 
 // What sets the consoles of the two roles apart in the parts they share.
 struct TConsoleRole {
-    int number;                // 1 client, 2 server: the session-text slot and the icon index
+    TRole role;                // its session text and its icon are the role's
     const char* className;     // named in the status line of a failed operation
     const char* captionSuffix; // ends the window caption: " - CLIENT", " - SERVER"
     TSettingKey autoDelivery;  // starts the service when the console's page is selected
@@ -60,13 +57,14 @@ public:
     ~TConsoleBase() override;
 
     // IConsole
-    int Role() const override { return mRole.number; }
+    TRole Role() const override { return mRole.role; }
     TSessionText* SessionText() override { return &mSessionText; }
     // Caption, tray hint, icon and always-on-top, then the lists, the pending parameters, the
     // auto-start and the button states.
     void Initialize() override;
 
-    // The designed operations both roles have.
+    // What both roles do alike: fill the queue and log lists, add a new log record to the list,
+    // start or stop the service, and set the buttons' states.
     virtual void UpdateQueueList();
     void UpdateLogList();
     void ShowLogEntry(const TLogRecord& record);
@@ -82,7 +80,8 @@ public:
     bool btJobAddClick();
     void btJobDelClick();
     void btDelAllClick();
-    void lvQueueKeyDown(int key);
+    // The Delete key deletes the selected job, as btJobDelClick.
+    void lvQueueKeyDown(Qt::Key key);
     // `clicked`: the operator pressed the button (asks first); false for "/CLEARLOG".
     void btLogClearClick(bool clicked);
     void btLogExpClick();
@@ -100,7 +99,7 @@ public:
     // The caption, tray hint and icon (index into the main window's images) set by Initialize.
     const QString& caption() const { return mCaption; }
     const QString& trayHint() const { return mTrayHint; }
-    int iconIndex() const { return mIconIndex; }
+    TRole iconRole() const { return mIconRole; }
     // One row of texts per queued job, in the role's columns.
     const QList<QStringList>& queueRows() const { return mQueueRows; }
     // The selected queue row, -1 for none. A refresh of the rows keeps the same job selected.
@@ -206,7 +205,7 @@ private:
     bool mOptionsOpen = false;
     QString mCaption;
     QString mTrayHint;
-    int mIconIndex;
+    TRole mIconRole;
     QList<QStringList> mQueueRows;
     int mQueueSelection = -1;
     QString mTotalJobs;

@@ -22,16 +22,29 @@ public:
     virtual void SetCaption(const QString& caption) = 0;
     // TfrmMRL.ApplyOnTop: with toggle, inverts MRL_OnTop first; returns the resulting value.
     virtual bool ApplyOnTop(bool toggle) = 0;
-    // Ends the program, after the designed question when confirm is set.
+    // Ends the program; with confirm only after the operator answers OK to "Are you sure you want
+    // to close Marrowline?".
     virtual bool CloseApplication(bool confirm) = 0;
 };
 
-// What the main window needs from a console (client: role 1, server: role 2). The console
-// registers its session text for its role while it exists, so status lines reach it.
+// What the main window shows: the role choice or the console of a role. A console's page has
+// its role's number.
+enum TPage : int { PageChoice = 0, PageClient = RoleClient, PageServer = RoleServer };
+// The page of a role's console; the choice for no role.
+inline TPage PageOf(TRole role) {
+    return role == RoleClient ? PageClient : role == RoleServer ? PageServer : PageChoice;
+}
+// The role whose console a page shows; none for the choice.
+inline TRole RoleOf(TPage page) {
+    return page == PageClient ? RoleClient : page == PageServer ? RoleServer : RoleNone;
+}
+
+// What the main window needs from a console. The console registers its session text for its
+// role while it exists, so status lines reach it.
 class IConsole {
 public:
     virtual ~IConsole() = default;
-    virtual int Role() const = 0;
+    virtual TRole Role() const = 0;
     // The status trail that status lines are written into while this role is active.
     virtual TSessionText* SessionText() = 0;
     // Runs when the console's page is selected: caption, lists, pending parameters, auto-start.
@@ -44,14 +57,15 @@ public:
 // the operator's actions to it.
 class IMainShell : public IConsoleHost {
 public:
-    // The page shown: 0 role choice, 1 client console, 2 server console.
-    virtual int Page() const = 0;
-    // The console of a role (1, 2), or nullptr.
-    virtual IConsole* Console(int role) = 0;
+    // The page shown.
+    virtual TPage Page() const = 0;
+    // The console of a role, or nullptr (RoleNone).
+    virtual IConsole* Console(TRole role) = 0;
     // The caption of the role-choice page.
     virtual QString ChoiceCaption() const = 0;
-    // The role choice's OK: stores the role (1, 2), saves the settings and initialises again.
-    virtual void ChooseRole(int role) = 0;
+    // The role choice's OK: stores the role, saves the settings and initialises again; nothing
+    // for RoleNone.
+    virtual void ChooseRole(TRole role) = 0;
     // The command-line help box (F1).
     virtual void ShowHelp() = 0;
     // True once the program is ending.

@@ -77,8 +77,10 @@ public:
     // The parameter page shown: DirectPage or ModemPage.
     const QString& paramsPage() const { return mParamsPage; }
 
-    // Fills the job and checks it in the designed order; the first failure shows its error box
-    // and gives false (the dialog stays open). True when the dialog may close with OK.
+    // Fills the job and checks, in this order: a user name, a password, a default connection
+    // with a name and an identifier, and over a modem the server's phone number. The first
+    // failure shows its error box and gives false (the dialog stays open). True when the dialog
+    // may close with OK.
     bool btOkClick();
     // The job as the last OK left it; complete once btOkClick returned true.
     const TQueueItem& job() const { return mJob; }

@@ -160,8 +160,8 @@ void TListModel::sync(QList<TRow> rows) {
 
 // ---- TQueueModel ----
 
-QList<TListColumn> TQueueModel::Columns(int role) {
-    if (role == 1)
+QList<TListColumn> TQueueModel::Columns(TRole role) {
+    if (role == RoleClient)
         return {{"File #", W},        {"File name", 150},  {"Size", 65},
                 {"Method", W},        {"User name", 70},   {"Submitted", 130},
                 {"Comm Device", 150}, {"Parameters", 100}, {"Destination Path", 100}};
@@ -197,8 +197,8 @@ void TQueueModel::refresh() {
 
 // ---- TLogModel ----
 
-QList<TListColumn> TLogModel::Columns(int role) {
-    if (role == 1)
+QList<TListColumn> TLogModel::Columns(TRole role) {
+    if (role == RoleClient)
         return {
             {"File #", 60},     {"Done", 40},      {"Result", 100},           {"File name", 150},
             {"Attempt", 40},    {"Method", W},     {"Destination Path", 150}, {"Submitted", 130},
@@ -208,8 +208,8 @@ QList<TListColumn> TLogModel::Columns(int role) {
             {"Submitted", 130}, {"Processed", 130}, {"User Name", 90}};
 }
 
-TLogField TLogModel::Field(int role, int column) {
-    const std::vector<TLogField>& fields = role == 1 ? ClientLogFields : ServerLogFields;
+TLogField TLogModel::Field(TRole role, int column) {
+    const std::vector<TLogField>& fields = role == RoleClient ? ClientLogFields : ServerLogFields;
     return column >= 0 && column < int(fields.size()) ? fields[size_t(column)] : TLogField::JobNo;
 }
 

@@ -5,6 +5,7 @@
 // and dates correctly. A refresh matches rows by their key (the job number; the device of an
 // operation row) and turns the difference into row removals, moves, inserts and data changes, so
 // a view keeps its selection and current row across it.
+#include "core/settings.h"
 #include "jobs/log_sort.h"
 
 #include <QAbstractTableModel>
@@ -37,7 +38,7 @@ public:
     static constexpr int KeyRole = Qt::UserRole + 1;
     // headerData() of a column: its initial width in pixels.
     static constexpr int WidthRole = Qt::UserRole + 2;
-    // The width of the columns designed without one.
+    // The width of the columns that have none of their own.
     static constexpr int DefaultWidth = 60;
 
     const QList<TListColumn>& columns() const { return mColumns; }
@@ -93,8 +94,8 @@ class TQueueModel : public TListModel {
     Q_OBJECT
 public:
     explicit TQueueModel(TConsoleBase& console, QObject* parent = nullptr);
-    // The columns of a role's queue (1 client, 2 server).
-    static QList<TListColumn> Columns(int role);
+    // The columns of a role's queue.
+    static QList<TListColumn> Columns(TRole role);
     void refresh() override;
 
 private:
@@ -112,9 +113,9 @@ class TLogModel : public TListModel {
 public:
     explicit TLogModel(TConsoleBase& console, QObject* parent = nullptr);
     ~TLogModel() override;
-    static QList<TListColumn> Columns(int role);
+    static QList<TListColumn> Columns(TRole role);
     // The record field a role's column shows.
-    static TLogField Field(int role, int column);
+    static TLogField Field(TRole role, int column);
     void refresh() override;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -163,7 +164,7 @@ private:
     int placeOf(int record, bool& tied);
 
     QPointer<TConsoleBase> mConsole;
-    int mRole;
+    TRole mRole;
     int mCount = 0;
     quint64 mGeneration = 0;
     int mSortColumn = -1;

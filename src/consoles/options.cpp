@@ -116,8 +116,8 @@ void TOptionsBase::btDelDevClick() {
     fillDevices();
 }
 
-void TOptionsBase::lvConnKeyDown(int key) {
-    if (key == VkDelete && mDeviceSelection >= 0) btDelDevClick();
+void TOptionsBase::lvConnKeyDown(Qt::Key key) {
+    if (key == Qt::Key_Delete && mDeviceSelection >= 0) btDelDevClick();
 }
 
 void TOptionsBase::pickFolder(QString& field) {
@@ -245,8 +245,8 @@ void TfrmHstOpt::btDelUserClick() {
     fillUsers();
 }
 
-void TfrmHstOpt::lvUserKeyDown(int key) {
-    if (key == VkDelete && mUserSelection >= 0) btDelUserClick();
+void TfrmHstOpt::lvUserKeyDown(Qt::Key key) {
+    if (key == Qt::Key_Delete && mUserSelection >= 0) btDelUserClick();
 }
 
 bool TfrmHstOpt::btOkClick() {

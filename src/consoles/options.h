@@ -30,7 +30,7 @@ struct TBatchInterval {
     QString caption;
     int seconds;
 };
-// The eleven designed entries, "15 sec" (15) to "30 min" (1800).
+// The eleven fixed entries, "15 sec" (15) to "30 min" (1800).
 const QList<TBatchInterval>& BatchIntervals();
 
 // An inclusive range of a number field.
@@ -98,16 +98,16 @@ public:
     void btEditDevClick();
     // Deletes the selected device after the question.
     void btDelDevClick();
-    // The Delete key (VkDelete) does what btDelDevClick does.
-    void lvConnKeyDown(int key);
+    // The Delete key does what btDelDevClick does.
+    void lvConnKeyDown(Qt::Key key);
     // The check box of a row was set or cleared by the operator.
     virtual void lvConnChange(int row, bool checked) = 0;
     // The folder picker on the field's text; the field takes the chosen folder.
     void btInClick();
     void btOutClick();
-    // Checks the fields in the designed order; on success hands the copies and the settings
-    // back, saves them and returns true (the dialog closes). A failure shows its box and
-    // returns false (the dialog stays open).
+    // Checks the Inbox, then the Outbox (checkFolders); on success hands the copies and the
+    // settings back, saves them and returns true (the dialog closes). A failure shows its box
+    // and returns false (the dialog stays open).
     virtual bool btOkClick() = 0;
 
 Q_SIGNALS:
@@ -128,7 +128,8 @@ protected:
     // Whether a device's row is checked when the list is filled.
     virtual bool deviceChecked(int index) = 0;
     // The Inbox and Outbox fields in their stored form (trimmed, the case kept), written back to
-    // the fields; false, after the designed box, when one is not usable.
+    // the fields; false, after the box "Invalid INBOX path specified." or "Invalid OUTBOX path
+    // specified.", when one is not usable.
     bool checkFolders(bool create);
     // The process-wide lists take over the copies.
     void takeOverModems();
@@ -177,7 +178,7 @@ public:
     void btNewUserClick();
     void btEditUserClick();
     void btDelUserClick();
-    void lvUserKeyDown(int key);
+    void lvUserKeyDown(Qt::Key key);
 
     void lvConnChange(int row, bool checked) override;
     bool btOkClick() override;
@@ -212,8 +213,8 @@ public:
     // ---- Fields (ckDeq, cbBatchInt, spBatchTmo) ----
     bool dropFailed() const { return mDropFailed; }
     void setDropFailed(bool on) { mDropFailed = on; }
-    // The entries of cbBatchInt: the designed ones, plus, at its place in the order, a stored
-    // interval that is none of them.
+    // The entries of cbBatchInt: the fixed ones (BatchIntervals), plus, at its place in the
+    // order, a stored interval that is none of them.
     const QList<TBatchInterval>& batchIntervals() const { return mIntervals; }
     QStringList batchIntervalCaptions() const;
     int batchIntervalIndex() const { return mIntervalIndex; }

@@ -33,7 +33,7 @@ QString logExportLine(const TLogRecord& record) {
     return LogFields(record, LogExportTime).join('\t') + '\t';
 }
 
-const TConsoleRole ServerRole{.number = 2,
+const TConsoleRole ServerRole{.role = RoleServer,
                               .className = "TfraServer",
                               .captionSuffix = " - SERVER",
                               .autoDelivery = SVR_AutoDelivery,

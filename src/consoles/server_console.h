@@ -23,7 +23,9 @@ public:
     // IConsole
     void ProcessParams() override { ProcessHostParams(); }
 
-    // The designed operations.
+    // The server's own work: the command line's parameters (jobs, users, start and stop), a
+    // finished job in the log, an engine per active device started or stopped, and what an
+    // engine reports shown in its row.
     void ProcessHostParams();
     void LogFileEvent(const TQueueItem& job, bool discard, const QString& result,
                       bool done) override;

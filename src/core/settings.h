@@ -31,6 +31,9 @@ struct TIniKey {
     static TIniKey StringSlot(const QString& key);
 };
 
+// The role of this installation: what MRL_Function holds in the settings file (these numbers).
+enum TRole : int { RoleNone = 0, RoleClient = 1, RoleServer = 2 };
+
 // The settings, in table order (also the order of reading and writing).
 enum TSettingKey {
     MRL_Function,
@@ -81,10 +84,10 @@ public:
     void PutBool(TSettingKey key, bool value) { mTable[key].BoolValue = value; }
     void PutStr(TSettingKey key, const QString& value) { mTable[key].SetStr(value); }
 
-    bool IsClient() const { return GetInt(MRL_Function) == 1; }
-    bool IsServer() const { return GetInt(MRL_Function) == 2; }
-    // 1 client, 2 server, 0 no role chosen.
-    int Role() const { return IsClient() ? 1 : IsServer() ? 2 : 0; }
+    bool IsClient() const { return GetInt(MRL_Function) == RoleClient; }
+    bool IsServer() const { return GetInt(MRL_Function) == RoleServer; }
+    // RoleNone until a role is chosen (MRL_Function holds neither role's number).
+    TRole Role() const { return IsClient() ? RoleClient : IsServer() ? RoleServer : RoleNone; }
 
     // Reads the settings file into the table (a missing file reads as all defaults); a file that
     // cannot be read is shown as "!LoadSettings: " + the error.

@@ -21,12 +21,12 @@ void TSessionText::Clear() {
 TStatusSink::TStatusSink(const TSettings& settings, IPrompt& prompt)
     : mSettings(settings), mPrompt(prompt) {}
 
-void TStatusSink::SetSessionText(int role, TSessionText* text) {
-    if (role >= 1 && role <= 2) mTexts[role] = text;
+void TStatusSink::SetSessionText(TRole role, TSessionText* text) {
+    if (role == RoleClient || role == RoleServer) mTexts[role] = text;
 }
 
-TSessionText* TStatusSink::SessionText(int role) const {
-    return role >= 1 && role <= 2 ? mTexts[role] : nullptr;
+TSessionText* TStatusSink::SessionText(TRole role) const {
+    return role == RoleClient || role == RoleServer ? mTexts[role] : nullptr;
 }
 
 void TStatusSink::ReportOperationError(const char* className, const char* operation,

@@ -2,6 +2,8 @@
 // The status line and the session transcript: every part of the program reports progress and
 // caught errors as time-stamped lines in the session text of the active console; that text moves
 // to "sessions.log" when it grows past 500 lines, when the operator clears it, and at shutdown.
+#include "core/settings.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -38,10 +40,9 @@ public:
     TStatusSink(const TStatusSink&) = delete;
     TStatusSink& operator=(const TStatusSink&) = delete;
 
-    // Registers the session text of the console of a role (1 client, 2 server); nullptr
-    // removes it.
-    void SetSessionText(int role, TSessionText* text);
-    TSessionText* SessionText(int role) const;
+    // Registers the session text of the console of a role; nullptr removes it.
+    void SetSessionText(TRole role, TSessionText* text);
+    TSessionText* SessionText(TRole role) const;
     // An extra receiver of every status line that is kept (headless mode prints them).
     void SetEcho(std::function<void(const QString&)> echo) { mEcho = std::move(echo); }
     // Hands every message to `relay` instead of keeping it. A sink used by a worker thread relays

@@ -143,7 +143,7 @@ void THostProcess::connectPortOpened() {
         aListen(true);
     } else if (IsModemDevice()) {
         if (aLoadDevice()) {
-            SetModemInitStrings(*mModem, mReport.Modem, mExtraCommands, 2);
+            SetModemInitStrings(*mModem, mReport.Modem, mExtraCommands, RoleServer);
             mReport.Message = QStringLiteral("Initializing modem (") + mReport.Modem.Get(mdkGUID) +
                               ")...\r\n" + mModem->ConfigText();
             aSetStatus(false, MessageReport);

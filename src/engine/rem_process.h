@@ -158,7 +158,7 @@ TDeviceEngineFactory RemEngineFactory();
 //   MARROWLINE_TRIAL_REPEAT_MS later firings of the command trial (default 18000)
 //   MARROWLINE_BATCH_IDLE_MS   batch idle interval in ms instead of CLI_BatchIntSec x 1000
 //   MARROWLINE_BATCH_TIMEOUT_MS batch time-out in ms instead of CLI_BatchTimeOutMin x 60000
-// Unset or invalid values keep the designed timing.
+// Unset or invalid values keep the timing above and that of the settings.
 struct TRemTiming {
     int TrialFirstMs = 100;
     int TrialRepeatMs = 18000;

@@ -212,7 +212,7 @@ void TRemProcess::connectPortOpened() {
     if (IsDirectDevice()) {
         Execute(true, {rsConnect}, rcConnected);
     } else if (IsModemDevice()) {
-        SetModemInitStrings(*mModem, mReport.Modem, mExtraCommands, 1);
+        SetModemInitStrings(*mModem, mReport.Modem, mExtraCommands, RoleClient);
         if (!aReport(QStringLiteral("Initializing modem...\r\n") + mModem->ConfigText())) return;
         mModem->SetActive(true);
         mModem->Init();

@@ -13,7 +13,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-TfraChoice::TfraChoice(IMainShell& shell, int role, QWidget* parent)
+TfraChoice::TfraChoice(IMainShell& shell, TRole role, QWidget* parent)
     : QWidget(parent), mShell(shell) {
     setObjectName(QStringLiteral("fraChoice1"));
     auto* layout = new QVBoxLayout(this);
@@ -67,28 +67,28 @@ TfraChoice::TfraChoice(IMainShell& shell, int role, QWidget* parent)
     Initialize(role);
 }
 
-QString TfraChoice::Description(int role) {
-    if (role == 1)
+QString TfraChoice::Description(TRole role) {
+    if (role == RoleClient)
         return QStringLiteral("Marrowline initiates the communication with servers.\n\n"
                               "The client handles file transfers to and from server locations.");
-    if (role == 2)
+    if (role == RoleServer)
         return QStringLiteral("Marrowline responds to communication requests initiated by "
                               "clients.\n\nThe server receives and sends files as requested by "
                               "clients.");
     return {};
 }
 
-void TfraChoice::Initialize(int role) {
+void TfraChoice::Initialize(TRole role) {
     // An exclusive group cannot show no selection; it is made so only while items are set.
     mClient->setAutoExclusive(false);
     mServer->setAutoExclusive(false);
-    mClient->setChecked(role == 1);
-    mServer->setChecked(role == 2);
+    mClient->setChecked(role == RoleClient);
+    mServer->setChecked(role == RoleServer);
     mClient->setAutoExclusive(true);
     mServer->setAutoExclusive(true);
     mDescription->setPlainText(Description(role));
     // The window opens on the choice.
-    (role == 2 ? mServer : mClient)->setFocus();
+    (role == RoleServer ? mServer : mClient)->setFocus();
 }
 
 void TfraChoice::keyPressEvent(QKeyEvent* event) {
@@ -100,8 +100,8 @@ void TfraChoice::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
-int TfraChoice::selectedRole() const {
-    return mClient->isChecked() ? 1 : mServer->isChecked() ? 2 : 0;
+TRole TfraChoice::selectedRole() const {
+    return mClient->isChecked() ? RoleClient : mServer->isChecked() ? RoleServer : RoleNone;
 }
 
 void TfraChoice::roleClicked() {
@@ -109,7 +109,7 @@ void TfraChoice::roleClicked() {
 }
 
 void TfraChoice::okClicked() {
-    const int role = selectedRole();
-    if (role == 0) return;
+    const TRole role = selectedRole();
+    if (role == RoleNone) return;
     mShell.ChooseRole(role);
 }

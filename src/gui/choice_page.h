@@ -1,5 +1,7 @@
 #pragma once
 // TfraChoice: the first start's page, where the operator chooses the role of this computer.
+#include "core/settings.h"
+
 #include <QWidget>
 
 class IMainShell;
@@ -9,14 +11,14 @@ class QRadioButton;
 class TfraChoice : public QWidget {
     Q_OBJECT
 public:
-    TfraChoice(IMainShell& shell, int role, QWidget* parent = nullptr);
+    TfraChoice(IMainShell& shell, TRole role, QWidget* parent = nullptr);
 
-    // Selects the radio item of the role (1 client, 2 server); none for any other.
-    void Initialize(int role);
-    // The selected role: 1, 2, or 0 for none.
-    int selectedRole() const;
+    // Selects the radio item of the role; none for RoleNone.
+    void Initialize(TRole role);
+    // The selected role; RoleNone while none is selected.
+    TRole selectedRole() const;
     // The description of a role as the page shows it.
-    static QString Description(int role);
+    static QString Description(TRole role);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -38,7 +38,7 @@ TConsoleView::TConsoleView(TConsoleBase& console, const QString& name, const QSt
                            QWidget* parent)
     : QWidget(parent), mConsole(&console) {
     setObjectName(name);
-    resize(DesignWidth, DesignHeight);
+    resize(ViewWidth, ViewHeight);
 
     pg = new QTabWidget(this);
     pg->setObjectName(QStringLiteral("pg"));
@@ -116,7 +116,7 @@ QWidget* TConsoleView::makeQueuePage() {
         if (mConsole) mConsole->btDelAllClick();
     });
     connect(lvQueue, &TListView::keyPressed, this, [this](int key) {
-        if (mConsole && key == Qt::Key_Delete) mConsole->lvQueueKeyDown(VkDelete);
+        if (mConsole && key == Qt::Key_Delete) mConsole->lvQueueKeyDown(Qt::Key_Delete);
     });
     connect(lvQueue->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TConsoleView::queueSelectionMoved);

@@ -22,8 +22,8 @@ class TConsoleView : public QWidget {
     Q_OBJECT
 public:
     // The size of the client area the view fills.
-    static constexpr int DesignWidth = 477;
-    static constexpr int DesignHeight = 459;
+    static constexpr int ViewWidth = 477;
+    static constexpr int ViewHeight = 459;
 
     TConsoleBase* console() const { return mConsole; }
     QTabWidget* pages() const { return pg; }

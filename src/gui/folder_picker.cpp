@@ -74,7 +74,7 @@ TfrmSelFold::TfrmSelFold(QWidget* parent) : QDialog(parent) {
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     setFolder(QDir::homePath());
-    // Larger than designed where a large font needs it.
+    // 324 x 255, or larger where a large font needs it.
     setFixedSize(size().expandedTo(sizeHint()));
 }
 

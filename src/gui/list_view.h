@@ -1,9 +1,9 @@
 #pragma once
 // A report-style list over one of the consoles' list models: whole rows, one at a time, read-only,
-// the columns at their designed widths (wider where the caption needs it), sorted by clicking a
-// header (by the model's sort values, through a proxy; a model that sorts itself, the results
-// log's, is shown as it is). Rows are named to the outside by their row in the console's list (the
-// source row), whatever the order shown.
+// the columns at the widths their model gives (wider where the caption needs it), sorted by
+// clicking a header (by the model's sort values, through a proxy; a model that sorts itself, the
+// results log's, is shown as it is). Rows are named to the outside by their row in the console's
+// list (the source row), whatever the order shown.
 #include "consoles/list_models.h"
 
 #include <QHeaderView>

@@ -57,11 +57,10 @@ void TfrmMRL::LoadResources() {
     Q_UNUSED(loaded);
 }
 
-QIcon TfrmMRL::RoleIcon(int index) {
-    static const char* const names[] = {":/icons/marrowline-choice.svg",
-                                        ":/icons/marrowline-client.svg",
-                                        ":/icons/marrowline-server.svg"};
-    return QIcon(QString::fromLatin1(names[qBound(0, index, 2)]));
+QIcon TfrmMRL::RoleIcon(TRole role) {
+    if (role == RoleClient) return QIcon(QStringLiteral(":/icons/marrowline-client.svg"));
+    if (role == RoleServer) return QIcon(QStringLiteral(":/icons/marrowline-server.svg"));
+    return QIcon(QStringLiteral(":/icons/marrowline-choice.svg"));
 }
 
 QString TfrmMRL::ProjectPage() {
@@ -92,7 +91,7 @@ TfrmMRL::TfrmMRL(IMainShell& shell, TSettings& settings, TStatusSink& status, IP
     layout->addWidget(mPages);
     mChoice = new TfraChoice(shell, settings.Role(), mPages);
     mPages->addWidget(mChoice);
-    for (int role : {1, 2}) {
+    for (TRole role : {RoleClient, RoleServer}) {
         QWidget* view = mViews ? mViews(role, mPages) : nullptr;
         if (!view) view = new QWidget(mPages);
         mConsoleViews[role] = view;
@@ -120,7 +119,7 @@ TfrmMRL::TfrmMRL(IMainShell& shell, TSettings& settings, TStatusSink& status, IP
     mNotif = new TfrmNotif(this);
 
     if (trayAllowed && QSystemTrayIcon::isSystemTrayAvailable()) {
-        mTray = new QSystemTrayIcon(RoleIcon(0), this);
+        mTray = new QSystemTrayIcon(RoleIcon(RoleNone), this);
         mTray->setObjectName(QStringLiteral("TrayIcon1"));
         mTray->setToolTip(QString::fromLatin1(ApplicationTitle));
         connect(mTray, &QSystemTrayIcon::activated, this,
@@ -139,11 +138,11 @@ TfrmMRL::TfrmMRL(IMainShell& shell, TSettings& settings, TStatusSink& status, IP
     connect(help, &QShortcut::activated, this, [this]() { mShell.ShowHelp(); });
 
     // The consoles' caption, tray hint and icon follow their state.
-    for (int role : {1, 2}) {
+    for (TRole role : {RoleClient, RoleServer}) {
         auto* console = dynamic_cast<TConsoleBase*>(mShell.Console(role));
         if (!console) continue;
         connect(console, &TConsoleBase::guiChanged, this, [this, role]() {
-            if (mShell.Page() == role) updateCaption();
+            if (mShell.Page() == PageOf(role)) updateCaption();
         });
         if (auto* server = dynamic_cast<TfraServer*>(console))
             connect(server, &TfraServer::notificationRequested, this, &TfrmMRL::showNotification);
@@ -157,7 +156,7 @@ TfrmMRL::TfrmMRL(IMainShell& shell, TSettings& settings, TStatusSink& status, IP
 void TfrmMRL::fitToContents() {
     // The consoles' tabs show whole and leave room at their right for the maker's label, which
     // stands over them.
-    for (QWidget* view : {mConsoleViews[1], mConsoleViews[2]}) {
+    for (QWidget* view : {mConsoleViews[RoleClient], mConsoleViews[RoleServer]}) {
         auto* tabs = view ? view->findChild<QTabWidget*>(QStringLiteral("pg")) : nullptr;
         if (!tabs) continue;
         tabs->setUsesScrollButtons(false);
@@ -165,8 +164,8 @@ void TfrmMRL::fitToContents() {
         room->setFixedSize(mMaker->width() + 8, 1);
         tabs->setCornerWidget(room, Qt::TopRightCorner);
     }
-    // The designed size, or larger where a large font or scaling needs more, so that nothing is
-    // cut.
+    // ClientWidth x ClientHeight, or larger where a large font or scaling needs more, so that
+    // nothing is cut.
     setFixedSize(QSize(ClientWidth, ClientHeight).expandedTo(layout()->minimumSize()));
     mMaker->move(width() - mMaker->width() - 6, 4);
 }
@@ -175,34 +174,42 @@ TfrmMRL::~TfrmMRL() {
     if (mTray) mTray->hide();
 }
 
-QWidget* TfrmMRL::page(int index) const {
-    return index == 0 ? mChoice : (index == 1 || index == 2) ? mConsoleViews[index] : nullptr;
+QWidget* TfrmMRL::page(TPage page) const {
+    switch (page) {
+    case PageChoice:
+        return mChoice;
+    case PageClient:
+        return mConsoleViews[RoleClient];
+    case PageServer:
+        return mConsoleViews[RoleServer];
+    }
+    return nullptr;
 }
 
-void TfrmMRL::showPage(int page) {
-    if (page < 0 || page > 2) return;
-    mPages->setCurrentIndex(page);
-    if (page == 0) mChoice->Initialize(mSettings.Role());
+void TfrmMRL::showPage(TPage page) {
+    QWidget* shown = this->page(page);
+    if (!shown) return;
+    mPages->setCurrentWidget(shown);
+    if (page == PageChoice) mChoice->Initialize(mSettings.Role());
     updateCaption();
 }
 
 void TfrmMRL::updateCaption() {
-    const int page = mShell.Page();
-    auto* console = page ? dynamic_cast<TConsoleBase*>(mShell.Console(page)) : nullptr;
+    auto* console = dynamic_cast<TConsoleBase*>(mShell.Console(RoleOf(mShell.Page())));
     if (!console) {
         setWindowTitle(mShell.ChoiceCaption());
         if (mTray) mTray->setToolTip(mShell.ChoiceCaption().left(TrayTipLength));
-        setRoleIcon(0);
+        setRoleIcon(RoleNone);
         return;
     }
     if (!console->caption().isEmpty()) setWindowTitle(console->caption());
     if (mTray && !console->trayHint().isEmpty())
         mTray->setToolTip(console->trayHint().left(TrayTipLength));
-    setRoleIcon(console->iconIndex());
+    setRoleIcon(console->iconRole());
 }
 
-void TfrmMRL::setRoleIcon(int index) {
-    const QIcon icon = RoleIcon(index);
+void TfrmMRL::setRoleIcon(TRole role) {
+    const QIcon icon = RoleIcon(role);
     setWindowIcon(icon);
     if (mTray) mTray->setIcon(icon);
 }

@@ -24,8 +24,8 @@ class QSystemTrayIcon;
 class TfrmMRL : public QWidget {
     Q_OBJECT
 public:
-    // Makes the view of a console page (1 client, 2 server) over the shell's console.
-    using TViewFactory = std::function<QWidget*(int role, QWidget* parent)>;
+    // Makes the view of a role's console page over the shell's console.
+    using TViewFactory = std::function<QWidget*(TRole role, QWidget* parent)>;
 
     // `trayAllowed`: false keeps the window off the notification area even where one exists.
     TfrmMRL(IMainShell& shell, TSettings& settings, TStatusSink& status, IPrompt& prompt,
@@ -34,7 +34,7 @@ public:
     ~TfrmMRL() override;
 
     // The shown page changed (the shell's PageChanged).
-    void showPage(int page);
+    void showPage(TPage page);
     // The role-choice page came up without a role: the window is shown normally.
     void showChoice();
     // MRL_OnTop was applied: the window's stay-on-top style follows it at once.
@@ -58,13 +58,13 @@ public:
     TfrmLogin* loginWindow() const { return mLogin; }
     QSystemTrayIcon* trayIcon() const { return mTray; }
     TfraChoice* choicePage() const { return mChoice; }
-    QWidget* page(int index) const;
+    QWidget* page(TPage page) const;
     TfrmNotif* notificationWindow() const { return mNotif; }
     QLabel* makerLabel() const { return mMaker; }
     // Registers the icons that the library carries (once; the window does it itself).
     static void LoadResources();
-    // The images of the three roles: 0 role choice, 1 client, 2 server.
-    static QIcon RoleIcon(int index);
+    // The image of a role; the role choice's for RoleNone.
+    static QIcon RoleIcon(TRole role);
     // Where the maker's label leads: the project's README.
     static QString ProjectPage();
 
@@ -79,9 +79,9 @@ protected:
 
 private:
     void updateCaption();
-    // Sizes the window for its pages (the designed size at least).
+    // Sizes the window for its pages (ClientWidth x ClientHeight at least).
     void fitToContents();
-    void setRoleIcon(int index);
+    void setRoleIcon(TRole role);
     bool askPassword();
     void restoreWindow();
     // Hides the pages (or shows them again) while the window waits for the access password.

@@ -20,7 +20,7 @@ TfrmNotif::TfrmNotif(QWidget* parent)
     ok->setDefault(true);
     layout->addWidget(ok, 0, Qt::AlignHCenter);
     connect(ok, &QPushButton::clicked, this, &QDialog::hide);
-    // The designed size, or larger where a large font needs it.
+    // 122 x 73, or larger where a large font needs it.
     setFixedSize(QSize(122, 73).expandedTo(sizeHint()));
 }
 

@@ -270,7 +270,7 @@ void TOptionsDialog::followFields() {
 
 bool TOptionsDialog::eventFilter(QObject* watched, QEvent* event) {
     if (isDeleteKey(watched, event, lvConn)) {
-        mOptions.lvConnKeyDown(VkDelete);
+        mOptions.lvConnKeyDown(Qt::Key_Delete);
         return true;
     }
     return QDialog::eventFilter(watched, event);
@@ -380,7 +380,7 @@ void TfrmHstOptDialog::store() {
 
 bool TfrmHstOptDialog::eventFilter(QObject* watched, QEvent* event) {
     if (isDeleteKey(watched, event, lvUser)) {
-        mServer.lvUserKeyDown(VkDelete);
+        mServer.lvUserKeyDown(Qt::Key_Delete);
         return true;
     }
     return TOptionsDialog::eventFilter(watched, event);
@@ -457,7 +457,7 @@ bool ShowConsoleOptions(TConsoleBase& console, const TDeviceEditor& deviceEditor
     console.setOptionsOpen(true);
     const auto closed = qScopeGuard([&console]() { console.setOptionsOpen(false); });
     bool ok = false;
-    if (console.Role() == 2) {
+    if (console.Role() == RoleServer) {
         QWidget* owner = parent;
         TfrmHstOpt options(
             services, deviceEditor,

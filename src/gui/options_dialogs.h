@@ -1,7 +1,8 @@
 #pragma once
 // The options dialogs: TfrmHstOpt "Server Options" and TfrmRemOpt "Client Configuration" over
-// their presenters (consoles/options.h). The widgets carry the designed names and captions, show
-// the presenter's fields and rows, write the operator's input back and forward the clicks.
+// their presenters (consoles/options.h). The widgets carry the controls' names (edIn, btOk) and
+// captions the presenters and tests know them by, show the presenter's fields and rows, write the
+// operator's input back and forward the clicks.
 #include "consoles/options.h"
 #include "gui/desktop_prompt.h"
 

@@ -6,9 +6,9 @@
 #include <QString>
 #include <limits>
 
-// A push button with the designed control name. Enter presses it while it has the focus (as
-// Space does), also outside a dialog; Enter in any other control of a dialog presses the
-// dialog's default button (OK).
+// A push button with its control's name (btOk, btStart) as object name. Enter presses it while it
+// has the focus (as Space does), also outside a dialog; Enter in any other control of a dialog
+// presses the dialog's default button (OK).
 inline QPushButton* NamedButton(const QString& name, const QString& caption, QWidget* parent) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);

@@ -148,11 +148,11 @@ void TQLog::report(const char* operation, const QString& text) {
 
 void TQLog::SetFileName() {
     guarded("SetFileName", 0, [this]() {
-        mRole = mSettings.IsClient() ? 1 : mSettings.IsServer() ? 2 : 0;
+        mRole = mSettings.Role();
         ++mResets; // another file, or none: whatever was read of the last one is gone
-        if (mRole == 1)
+        if (mRole == RoleClient)
             FileName = mSettings.AppDir() + "client.log";
-        else if (mRole == 2)
+        else if (mRole == RoleServer)
             FileName = mSettings.AppDir() + "server.log";
         else
             FileName.clear();
@@ -161,7 +161,7 @@ void TQLog::SetFileName() {
 }
 
 bool TQLog::ensureFileName(const char* operation) {
-    const int role = mSettings.IsClient() ? 1 : mSettings.IsServer() ? 2 : 0;
+    const TRole role = mSettings.Role();
     // The role can change while the program runs; the log follows it.
     if (FileName.isEmpty() || role != mRole) SetFileName();
     if (FileName.isEmpty()) {

@@ -132,7 +132,7 @@ private:
     TSettings& mSettings;
     TStatusSink& mStatus;
     IPrompt& mPrompt;
-    int mRole = 0; // the role FileName was set for
+    TRole mRole = RoleNone; // the role FileName was set for
     quint64 mResets = 0;
     TBackgroundSync mSync;
 };

@@ -17,7 +17,9 @@ bool HasParentReference(const QString& path);
 QString NamePart(const QString& path);
 // The folder part of a stored or local path, including its last separator; empty when none.
 QString FolderPart(const QString& path);
-// Where the design upper-cases a path, Linux keeps its case: every such place calls this.
+// A path as a job, an account or a folder field stores it: as given, since Linux file names are
+// case-sensitive. Every place that takes such a path from the operator or a command line calls
+// this.
 inline QString PathCase(const QString& path) { return path; }
 // Appends '/' to a local folder when it does not end with a separator.
 QString WithTrailingSlash(const QString& folder);

@@ -2,6 +2,7 @@
 // The modem controller: drives a Hayes-style modem over a port with the configured AT command
 // strings, times each command out, splits the modem's replies into lines and turns the known
 // replies into events, and counts incoming rings to let its owner decide whether to answer.
+#include "core/settings.h"
 #include "serial/comm.h"
 #include "serial/modem_lines.h"
 #include "serial/va_timer.h"
@@ -151,5 +152,4 @@ struct TModemSettings;
 // Writes the catalogue entry's command strings into the modem's Config (which re-reads its reply
 // strings and terminator) and sets `extra` to the additional commands, as the catalogue's
 // SetModemInitStrings on a plain list does.
-void SetModemInitStrings(TVaModem& modem, const TModemSettings& entry, QString& extra,
-                         int role);
+void SetModemInitStrings(TVaModem& modem, const TModemSettings& entry, QString& extra, TRole role);

@@ -314,7 +314,7 @@ void TModemsList::Detect(TComInfo& source) {
 }
 
 void SetModemInitStrings(QStringList& config, const TModemSettings& entry, QString& extra,
-                     int role) {
+                         TRole role) {
     extra.clear();
     const auto set = [&](const char* name, TModemKey key, const char* terminator) {
         const QString value = entry.Get(key);
@@ -338,7 +338,7 @@ void SetModemInitStrings(QStringList& config, const TModemSettings& entry, QStri
         add(prefix + entry.Get(mdkErrorControlOn));
     if (yes(mdkSupportsDataCompression) && yes(mdkUseCompression))
         add(prefix + entry.Get(mdkCompressionOn));
-    const bool client = role == 1, server = role == 2;
+    const bool client = role == RoleClient, server = role == RoleServer;
     if (client || server) {
         const TModemKey speakerOn = client ? mdkOnDuringDialing : mdkOnDuringAnswer;
         if (yes(mdkSupportsSpeakerControl) && !entry.Get(speakerOn).isEmpty())

@@ -128,6 +128,6 @@ private:
 // Writes the entry's command strings into the modem controller's NAME=VALUE list (RESETCMD,
 // DIALCMD, HANGUPCMD, INITCMD, ANSWERCMD; each only when the entry has a value; a line with that
 // name, compared case-insensitively, is replaced, else one is appended) and sets `extra` to the
-// additional commands for the role (1 client, 2 server), each followed by "^M" and "|||".
+// additional commands for the role, each followed by "^M" and "|||".
 void SetModemInitStrings(QStringList& config, const TModemSettings& entry, QString& extra,
-                         int role);
+                         TRole role);

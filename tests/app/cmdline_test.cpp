@@ -53,7 +53,7 @@ QStringList helpLines() {
 
 // Consoles that only report what they are handed.
 TConsoleFactory standIns() {
-    return [](int role, const TConsoleServices& services) -> std::unique_ptr<IConsole> {
+    return [](TRole role, const TConsoleServices& services) -> std::unique_ptr<IConsole> {
         return std::make_unique<TStandInConsole>(role, services);
     };
 }
@@ -333,19 +333,19 @@ void TestCmdline::handsListToShownConsole() {
     // Not shown yet (first start): the list waits for the console's own initialisation.
     ProcessParams(home.ctx(), &shell, "a.txt|||b|||");
     QCOMPARE(home.ctx().params.entries, QStringList({"a.txt", "b"}));
-    shell.SelectPage(1);
+    shell.SelectPage(PageClient);
     QVERIFY(home.ctx().params.entries.isEmpty());
-    const QStringList lines = messages(shell.Console(1)->SessionText());
+    const QStringList lines = messages(shell.Console(RoleClient)->SessionText());
     QCOMPARE(lines.mid(lines.size() - 2),
              QStringList(
                  {"Application started.", "Console not built yet; parameters dropped: a.txt b"}));
     // Shown: handed over at once.
     ProcessParams(home.ctx(), &shell, "c|||");
     QVERIFY(home.ctx().params.entries.isEmpty());
-    QCOMPARE(messages(shell.Console(1)->SessionText()).last(),
+    QCOMPARE(messages(shell.Console(RoleClient)->SessionText()).last(),
              QString("Console not built yet; parameters dropped: c"));
     // The server console gets nothing while the client role is active.
-    QCOMPARE(shell.Console(2)->SessionText()->LineCount(), 0);
+    QCOMPARE(shell.Console(RoleServer)->SessionText()->LineCount(), 0);
 }
 
 void TestCmdline::paramStartsWith() {
@@ -367,10 +367,10 @@ void TestCmdline::firstStartOrder() {
     TMainShell shell(home.takeContext(), {"x.txt", "/start"}, standIns());
     QSignalSpy pages(&shell, &TMainShell::PageChanged);
     shell.Initialize();
-    QCOMPARE(shell.Page(), 1);
+    QCOMPARE(shell.Page(), PageClient);
     QCOMPARE(pages.count(), 1);
     QVERIFY(home.ctx().devices != nullptr);
-    QCOMPARE(messages(shell.Console(1)->SessionText()),
+    QCOMPARE(messages(shell.Console(RoleClient)->SessionText()),
              QStringList({"CmdParam:> x.txt", "CmdParam:> /start", "Application started.",
                           "Console not built yet; parameters dropped: x.txt /START"}));
     shell.Shutdown();
@@ -383,7 +383,7 @@ void TestCmdline::firstStartWithoutRole() {
     TMainShell shell(home.takeContext(), {"job.txt"});
     QSignalSpy choice(&shell, &TMainShell::ChoiceShown);
     shell.Initialize();
-    QCOMPARE(shell.Page(), 0);
+    QCOMPARE(shell.Page(), PageChoice);
     QCOMPARE(choice.count(), 1);
     QCOMPARE(shell.Caption, QString("Marrowline 1.00"));
     QVERIFY(home.ctx().params.entries.isEmpty());
@@ -399,7 +399,7 @@ void TestCmdline::roleSwitchAtFirstStartStartsNoConsole() {
     shell.Initialize();
     QVERIFY(shell.Terminated());
     QCOMPARE(pages.count(), 0);
-    QCOMPARE(shell.Console(1)->SessionText()->LineCount(), 0); // no "Application started."
+    QCOMPARE(shell.Console(RoleClient)->SessionText()->LineCount(), 0); // no "Application started."
     shell.Shutdown();
     QCOMPARE(TIniFile(home.file("marrowline.ini")).ReadInteger("GENERAL", "MRL_Function", -1), 1);
 }
@@ -407,8 +407,8 @@ void TestCmdline::roleSwitchAtFirstStartStartsNoConsole() {
 void TestCmdline::handOverReceiving() {
     TestHome home(1);
     TMainShell shell(home.takeContext());
-    shell.SelectPage(1);
-    TSessionText* text = shell.Console(1)->SessionText();
+    shell.SelectPage(PageClient);
+    TSessionText* text = shell.Console(RoleClient)->SessionText();
     text->Clear();
     QSignalSpy processed(&shell, &TMainShell::HandOverProcessed);
     shell.ReceiveHandOver(33169, 1, "a|||", true);
@@ -432,7 +432,7 @@ void TestCmdline::handOverReceiving() {
 // nested event loop would).
 class NestingConsole : public TStandInConsole {
 public:
-    NestingConsole(int role, const TConsoleServices& services)
+    NestingConsole(TRole role, const TConsoleServices& services)
         : TStandInConsole(role, services), params(services.params) {}
     QList<QStringList> seen;
     TMainShell* shell = nullptr;
@@ -450,16 +450,16 @@ public:
 void TestCmdline::handOverWaitsForTheOneInProgress() {
     TestHome home(1);
     NestingConsole* client = nullptr;
-    TMainShell shell(home.takeContext(), {},
-                     [&client](int role, const TConsoleServices& services)
-                         -> std::unique_ptr<IConsole> {
-                         auto console = std::make_unique<NestingConsole>(role, services);
-                         if (role == 1) client = console.get();
-                         return console;
-                     });
+    TMainShell shell(
+        home.takeContext(), {},
+        [&client](TRole role, const TConsoleServices& services) -> std::unique_ptr<IConsole> {
+            auto console = std::make_unique<NestingConsole>(role, services);
+            if (role == RoleClient) client = console.get();
+            return console;
+        });
     QVERIFY(client != nullptr);
     client->shell = &shell;
-    shell.SelectPage(1);
+    shell.SelectPage(PageClient);
     shell.ReceiveHandOver(HandOverMessage, HandOverWParam, "a|||b|||", true);
     QCOMPARE(client->seen, QList<QStringList>({{"a", "b"}, {"nested"}}));
 }
@@ -487,12 +487,12 @@ void TestCmdline::chooseRole() {
     home.ctx().StartupLoad();
     TMainShell shell(home.takeContext());
     shell.Initialize();
-    QCOMPARE(shell.Page(), 0);
-    shell.ChooseRole(0); // nothing selected: nothing happens
-    QCOMPARE(shell.Page(), 0);
+    QCOMPARE(shell.Page(), PageChoice);
+    shell.ChooseRole(RoleNone); // nothing selected: nothing happens
+    QCOMPARE(shell.Page(), PageChoice);
     QVERIFY(!QFileInfo::exists(home.file("marrowline.ini")));
-    shell.ChooseRole(2);
-    QCOMPARE(shell.Page(), 2);
+    shell.ChooseRole(RoleServer);
+    QCOMPARE(shell.Page(), PageServer);
     QCOMPARE(TIniFile(home.file("marrowline.ini")).ReadInteger("GENERAL", "MRL_Function", -1), 2);
     shell.Shutdown();
 }

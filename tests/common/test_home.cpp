@@ -14,8 +14,8 @@ TestHome::TestHome(int role)
     qputenv("XDG_DATA_HOME", QFile::encodeName(root + "/.xdg-data"));
     mOwned = std::make_unique<TAppContext>(root, root + "/marrowline", mPrompt);
     mContext = mOwned.get();
-    sink().SetSessionText(1, mText.get());
-    sink().SetSessionText(2, mText.get());
+    sink().SetSessionText(RoleClient, mText.get());
+    sink().SetSessionText(RoleServer, mText.get());
     setRole(role);
 }
 

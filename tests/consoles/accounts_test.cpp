@@ -1,5 +1,6 @@
-// The account dialogs' logic: the user dialog's checks in their designed order with their
-// messages, what it shows and what it writes into the account, and the access password change.
+// The account dialogs' logic: the user dialog's checks in their order (name, password, folders)
+// with their messages, what it shows and what it writes into the account, and the access password
+// change.
 #include "common/test_home.h"
 #include "consoles/account_dialogs.h"
 #include "core/helpers.h"

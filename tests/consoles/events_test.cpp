@@ -456,7 +456,7 @@ void TestConsoleEvents::queueDeletion() {
     server.UpdateQueueList();
     server.setQueueSelection(1);
     w.prompt.answers << TBoxResult::No;
-    server.lvQueueKeyDown(46);
+    server.lvQueueKeyDown(Qt::Key_Delete);
     QCOMPARE(Queue()->Count(), 2);
     QCOMPARE(w.prompt.boxes.last().text,
              "Are you sure you want to delete file # " + Get(b, qkNo) + " from the queue?");
@@ -525,7 +525,7 @@ void TestConsoleEvents::serverInitialize() {
     QVERIFY(Users() != nullptr);
     QCOMPARE(Users()->Count(), 1);
     QCOMPARE(server.caption(), QString("Marrowline 1.00 - SERVER"));
-    QCOMPARE(server.iconIndex(), 2);
+    QCOMPARE(server.iconRole(), RoleServer);
     QCOMPARE(Devices()->EngineCount(), 1);
     QCOMPARE(server.operationRows().size(), 1);
     server.ShowNotification();

@@ -263,7 +263,7 @@ void TestListModels::logModel() {
     model.setBackgroundSortFrom(background ? 100 : 1000000);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     QSignalSpy sorted(&model, &TLogModel::sorted);
-    const TLogField field = TLogModel::Field(role, column);
+    const TLogField field = TLogModel::Field(TRole(role), column);
     const Qt::SortOrder order = descending ? Qt::DescendingOrder : Qt::AscendingOrder;
     // The rows in the order asked for, each showing its record's texts.
     auto shownOrder = [&]() {

@@ -299,12 +299,12 @@ void TestOptions::deviceButtons() {
     options.btDelDevClick();
     QCOMPARE(checks(options), QStringList{"-COM3"});
     QCOMPARE(options.deviceSelection(), -1);
-    options.lvConnKeyDown(VkDelete); // nothing selected: no question
+    options.lvConnKeyDown(Qt::Key_Delete); // nothing selected: no question
     options.setDeviceSelection(0);
-    options.lvConnKeyDown(45);
+    options.lvConnKeyDown(Qt::Key_Insert);
     QCOMPARE(w.prompt.texts(), QStringList({DeleteDevice, DeleteDevice}));
     w.prompt.answers << TBoxResult::Yes;
-    options.lvConnKeyDown(VkDelete);
+    options.lvConnKeyDown(Qt::Key_Delete);
     QCOMPARE(options.devices().Count(), 0);
     QCOMPARE(w.prompt.boxes.last().icon, TBoxIcon::Warning);
     QCOMPARE(w.prompt.boxes.last().buttons, TBoxButtons::YesNo);
@@ -388,7 +388,7 @@ void TestOptions::usersTab() {
     w.prompt.answers << TBoxResult::No << TBoxResult::Yes;
     options.btDelUserClick();
     QCOMPARE(userNames(options).size(), 3);
-    options.lvUserKeyDown(VkDelete);
+    options.lvUserKeyDown(Qt::Key_Delete);
     QCOMPARE(userNames(options), QStringList({"ANN", "EVE"}));
     QCOMPARE(options.userSelection(), -1);
     QCOMPARE(w.prompt.texts(), QStringList({DeleteUser, DeleteUser}));

@@ -68,7 +68,7 @@ private Q_SLOTS:
         TestHome home(0);
         QStringList relayed;
         TStatusSink worker(home.settings(), home.prompt());
-        worker.SetSessionText(1, &home.sessionText());
+        worker.SetSessionText(RoleClient, &home.sessionText());
         worker.SetRelay([&relayed](const QString& message) { relayed << message; });
         worker.Add("no role yet");
         home.setRole(1);
@@ -82,7 +82,7 @@ private Q_SLOTS:
         home.sink().Add("nowhere");
         QCOMPARE(home.sessionText().LineCount(), 0);
         home.setRole(1);
-        home.sink().SetSessionText(1, nullptr);
+        home.sink().SetSessionText(RoleClient, nullptr);
         home.sink().Add("no console yet");
         QCOMPARE(home.sessionText().LineCount(), 0);
     }

@@ -143,9 +143,10 @@ Operator::Act pickFile(const QString& path) {
 }
 
 void clickRole(DesktopProgram& program, const char* radio) {
-    auto* button = program.window->page(0)->findChild<QRadioButton*>(radio);
+    auto* button = program.window->page(PageChoice)->findChild<QRadioButton*>(radio);
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
-    QTest::mouseClick(program.window->page(0)->findChild<QPushButton*>("btOk"), Qt::LeftButton);
+    QTest::mouseClick(program.window->page(PageChoice)->findChild<QPushButton*>("btOk"),
+                      Qt::LeftButton);
 }
 } // namespace
 
@@ -165,9 +166,9 @@ void ConfigureTest::newInstallationsFromTheirWindows() {
     // ---- The server: role, options (a device that answers, two users), a file for ALICE.
     DesktopProgram srv(server, {}, false);
     srv.shell->Initialize();
-    QCOMPARE(srv.shell->Page(), 0);
+    QCOMPARE(srv.shell->Page(), PageChoice);
     clickRole(srv, "rbServer");
-    QCOMPARE(srv.shell->Page(), 2);
+    QCOMPARE(srv.shell->Page(), PageServer);
     const QString outbox = srv.shell->Context().settings.GetStr(MRL_Outbox);
     QVERIFY(WriteAll(outbox + "/down.bin", down));
     {
@@ -210,7 +211,7 @@ void ConfigureTest::newInstallationsFromTheirWindows() {
     DesktopProgram cli(client, {}, false);
     cli.shell->Initialize();
     clickRole(cli, "rbClient");
-    QCOMPARE(cli.shell->Page(), 1);
+    QCOMPARE(cli.shell->Page(), PageClient);
     const QString clientOutbox = cli.shell->Context().settings.GetStr(MRL_Outbox);
     QVERIFY(WriteAll(clientOutbox + "/up.bin", up));
     {

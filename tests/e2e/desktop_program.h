@@ -37,7 +37,7 @@ struct DesktopProgram {
         context->StartupLoad();
         shell = std::make_unique<TMainShell>(std::move(context), params);
         TMainShell* s = shell.get();
-        auto views = [s](int role, QWidget* parent) -> QWidget* {
+        auto views = [s](TRole role, QWidget* parent) -> QWidget* {
             if (auto* client = dynamic_cast<TfraClient*>(s->Console(role)))
                 return new TfraClientView(*client, parent);
             if (auto* server = dynamic_cast<TfraServer*>(s->Console(role)))

@@ -313,7 +313,7 @@ private:
 
 private Q_SLOTS:
     void initTestCase() {
-        // Short command trials; the designed 100 ms / 18000 ms stay the defaults.
+        // Short command trials; the 100 ms / 18000 ms stay the defaults.
         qputenv("MARROWLINE_TRIAL_FIRST_MS", "20");
         qputenv("MARROWLINE_TRIAL_REPEAT_MS", "400");
         qputenv("MARROWLINE_BATCH_IDLE_MS", "100");
@@ -548,8 +548,8 @@ private Q_SLOTS:
     }
 
     // A server whose receiver starts the moment it has answered "YES" (a long device delay, so
-    // the client's designed wait before sending is long too): its start character must reach
-    // the client's transfer, not be lost to that transfer's start.
+    // the client's wait before sending, which follows it, is long too): its start character must
+    // reach the client's transfer, not be lost to that transfer's start.
     void promptServer() {
         home->ctx().devices->PutSetting(0, dvkDevDelay, "4000");
         peer->promptStart = true;

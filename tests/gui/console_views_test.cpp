@@ -1,4 +1,4 @@
-// The two console views over real consoles: their designed controls and columns, the queue as
+// The two console views over real consoles: their controls and columns, the queue as
 // the console changes it (selection kept, sorting, the Delete key), the buttons following start
 // and stop, the log export refusing the log file, the session fields and the server's operation
 // rows, the context menu.
@@ -57,19 +57,18 @@ QStringList pages(const QWidget& view) {
     return out;
 }
 
-// "caption/width" of each column as the list shows it.
-// "caption/width" of each column: its designed width, which it has unless its caption needs more
-// (then it is as wide as the caption needs; any other width shows as it is).
+// "caption/width" of each column as the list shows it: the width its model gives, which it has
+// unless its caption needs more (then it is as wide as the caption needs; any other width shows as
+// it is).
 QStringList columns(const QWidget& view, const char* list) {
     const TListView* lv = child<TListView>(view, list);
     QStringList out;
     for (int c = 0; c < lv->header()->count(); ++c) {
         const QString caption = lv->model()->headerData(c, Qt::Horizontal).toString();
         const int width = lv->header()->sectionSize(c);
-        const int designed =
-            lv->model()->headerData(c, Qt::Horizontal, TListModel::WidthRole).toInt();
+        const int given = lv->model()->headerData(c, Qt::Horizontal, TListModel::WidthRole).toInt();
         const int needed = TListView::CaptionWidth(lv->header(), caption);
-        out << caption + "/" + QString::number(width == qMax(designed, needed) ? designed : width);
+        out << caption + "/" + QString::number(width == qMax(given, needed) ? given : width);
     }
     return out;
 }
@@ -123,8 +122,8 @@ const QStringList ClientLogColumns{
 class TestConsoleViews : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void serverDesign();
-    void clientDesign();
+    void serverControls();
+    void clientControls();
     void queuedJobAppears();
     void selectionKeptOnRefresh();
     void deleteKey();
@@ -136,7 +135,7 @@ private Q_SLOTS:
     void contextMenu();
 };
 
-void TestConsoleViews::serverDesign() {
+void TestConsoleViews::serverControls() {
     ConsoleWorld w(2);
     TfraServer server(w.services());
     // A desktop whose lists grey their selection out while they have no focus.
@@ -171,7 +170,7 @@ void TestConsoleViews::serverDesign() {
     }
 }
 
-void TestConsoleViews::clientDesign() {
+void TestConsoleViews::clientControls() {
     ConsoleWorld w(1);
     TfraClient client(w.services());
     TfraClientView view(client);
@@ -180,11 +179,11 @@ void TestConsoleViews::clientDesign() {
                                        "tabLog=Results Log"}));
     QCOMPARE(columns(view, "lvQueue"), ClientQueueColumns);
     QCOMPARE(columns(view, "lsvLog"), ClientLogColumns);
-    // "Attempt" is wider than designed: at 40 it read "Attem".
+    // "Attempt" is wider than its model's 40: at 40 it read "Attem".
     const QHeaderView* logHeader = child<TListView>(view, "lsvLog")->header();
     QVERIFY(logHeader->sectionSize(4) > logHeader->fontMetrics().horizontalAdvance("Attempt") + 4);
 
-    // The session fields, each labelled, in their designed order.
+    // The session fields, each labelled, in their order.
     const QGroupBox* session = child<QGroupBox>(view, "GroupBox1");
     QCOMPARE(session->title(), QString(" Session: "));
     auto* grid = qobject_cast<QGridLayout*>(session->layout());

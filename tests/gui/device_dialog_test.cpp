@@ -1,5 +1,5 @@
 // "Device Configuration" and "Modem Parameters" as windows, on the offscreen platform: their
-// designed controls and captions, the role's panels, the page following the type, the device a
+// controls' names and captions, the role's panels, the page following the type, the device a
 // port leads to and the machine's devices to bind it to, EditDevice's OK and Cancel, and a modem
 // added through "Modem Parameters".
 #include "common/fake_machine.h"

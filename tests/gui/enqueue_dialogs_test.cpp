@@ -1,4 +1,4 @@
-// The enqueue dialogs as windows: their designed controls, the phone field taking digits only,
+// The enqueue dialogs as windows: their controls and captions, the phone field taking digits only,
 // OK and Cancel as the caller sees them, and "Add..." on both console views from the file
 // chooser through the filled-in dialog to the job in the queue list and in its job file.
 #include "consoles/client_console.h"
@@ -86,14 +86,14 @@ QStringList shown(const TListView* lv, int column) {
 class TestEnqueueDialogWindows : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void hostDesign();
-    void clientDesign();
+    void hostControls();
+    void clientControls();
     void okAndCancel();
     void addOnServerView();
     void addOnClientView();
 };
 
-void TestEnqueueDialogWindows::hostDesign() {
+void TestEnqueueDialogWindows::hostControls() {
     ConsoleWorld w(2);
     TQueueItem job;
     Queue()->EmptyItem(job);
@@ -112,7 +112,7 @@ void TestEnqueueDialogWindows::hostDesign() {
     QCOMPARE(child<QPushButton>(&dialog, "btCancel")->text(), QString("Cancel"));
 }
 
-void TestEnqueueDialogWindows::clientDesign() {
+void TestEnqueueDialogWindows::clientControls() {
     for (const QString deviceType : {"Direct", "Modem"}) {
         ConsoleWorld w(1);
         w.addDevice(deviceType, "Line", "{L}");

@@ -109,7 +109,7 @@ private Q_SLOTS:
 void MainWindowTest::firstStartShowsTheChoice() {
     TestHome home;
     Desktop desk(home);
-    QCOMPARE(desk.shell->Page(), 0);
+    QCOMPARE(desk.shell->Page(), PageChoice);
     QCOMPARE(desk.window->windowTitle(), QStringLiteral("Marrowline 1.00"));
     QVERIFY(desk.window->isVisible());
     QVERIFY(!desk.window->isMinimized());
@@ -121,7 +121,7 @@ void MainWindowTest::firstStartShowsTheChoice() {
 
     // OK without a selection does nothing.
     QTest::mouseClick(desk.child<QPushButton>("btOk"), Qt::LeftButton);
-    QCOMPARE(desk.shell->Page(), 0);
+    QCOMPARE(desk.shell->Page(), PageChoice);
     QCOMPARE(home.settings().Role(), 0);
 
     // The descriptions follow the selection.
@@ -142,7 +142,7 @@ void MainWindowTest::choosingServerSavesTheRoleAndShowsItsConsole() {
     Desktop desk(home);
     clickRadio(desk.child<QRadioButton>("rbServer"));
     QTest::mouseClick(desk.child<QPushButton>("btOk"), Qt::LeftButton);
-    QCOMPARE(desk.shell->Page(), 2);
+    QCOMPARE(desk.shell->Page(), PageServer);
     QCOMPARE(desk.child<QStackedWidget>("nb")->currentIndex(), 2);
     QVERIFY(iniText(home).contains("MRL_Function=2"));
     QCOMPARE(desk.window->windowTitle(), QStringLiteral("Marrowline 1.00 - SERVER"));
@@ -153,11 +153,11 @@ void MainWindowTest::choosingServerSavesTheRoleAndShowsItsConsole() {
     desk.shell.reset();
     TestHome second(2);
     Desktop again(second);
-    QCOMPARE(again.shell->Page(), 2);
+    QCOMPARE(again.shell->Page(), PageServer);
     QCOMPARE(again.window->windowTitle(), QStringLiteral("Marrowline 1.00 - SERVER"));
     // It starts in the tray (minimised here: offscreen has no tray).
     QVERIFY(!again.window->isVisible() || again.window->isMinimized());
-    QVERIFY(again.window->choicePage()->selectedRole() == 2);
+    QVERIFY(again.window->choicePage()->selectedRole() == RoleServer);
 }
 
 void MainWindowTest::closeButtonOfTheChoiceEndsWithoutAsking() {
@@ -245,7 +245,7 @@ void MainWindowTest::alwaysOnTopAppliedAtOnceAndSaved() {
     desk.window->trayDoubleClick();
     // The default is on top; the console applied it when it was shown.
     QVERIFY(desk.window->windowFlags() & Qt::WindowStaysOnTopHint);
-    auto* console = dynamic_cast<TConsoleBase*>(desk.shell->Console(1));
+    auto* console = dynamic_cast<TConsoleBase*>(desk.shell->Console(RoleClient));
     QVERIFY(console);
     console->Alwaysontop1Click();
     QVERIFY(!(desk.window->windowFlags() & Qt::WindowStaysOnTopHint));
@@ -441,7 +441,7 @@ void MainWindowTest::secondStartQueuesIntoTheShownList() {
     TInstanceLock lock;
     QCOMPARE(lock.Acquire(home.settings().AppDir()), TInstanceLock::Acquired);
     auto shell = std::make_unique<TMainShell>(home.takeContext());
-    auto views = [&shell](int role, QWidget* parent) -> QWidget* {
+    auto views = [&shell](TRole role, QWidget* parent) -> QWidget* {
         if (auto* client = dynamic_cast<TfraClient*>(shell->Console(role)))
             return new TfraClientView(*client, parent);
         return nullptr;
@@ -451,7 +451,7 @@ void MainWindowTest::secondStartQueuesIntoTheShownList() {
     QString error;
     QVERIFY2(shell->StartHandOverReceiver(&error), qPrintable(error));
     shell->Initialize();
-    auto* queue = window.page(1)->findChild<QAbstractItemView*>("lvQueue");
+    auto* queue = window.page(PageClient)->findChild<QAbstractItemView*>("lvQueue");
     QVERIFY(queue);
     QCOMPARE(queue->model()->rowCount(), 0);
 
@@ -466,7 +466,8 @@ void MainWindowTest::secondStartQueuesIntoTheShownList() {
     QTRY_COMPARE_WITH_TIMEOUT(queue->model()->rowCount(), 1, 10000);
     QCOMPARE(queue->model()->index(0, 1).data().toString(), QStringLiteral("report.txt"));
     QCOMPARE(queue->model()->index(0, 2).data().toString(), QStringLiteral("12"));
-    QCOMPARE(window.page(1)->findChild<QLineEdit*>("edTotJobs")->text(), QStringLiteral("1"));
+    QCOMPARE(window.page(PageClient)->findChild<QLineEdit*>("edTotJobs")->text(),
+             QStringLiteral("1"));
     shell->Shutdown();
 }
 
@@ -483,7 +484,7 @@ void MainWindowTest::taskBarRestoreAsksForThePassword() {
     whenModal([&]() {
         asked = desk.window->loginOpen();
         // The window is up again behind the login: nothing of the console shows in it.
-        consoleShown = desk.window->isVisible() && desk.window->page(1)->isVisible();
+        consoleShown = desk.window->isVisible() && desk.window->page(PageClient)->isVisible();
         if (asked)
             QTest::mouseClick(desk.window->loginWindow()->findChild<QPushButton*>("btCancel"),
                               Qt::LeftButton);
@@ -502,7 +503,7 @@ void MainWindowTest::taskBarRestoreAsksForThePassword() {
     });
     desk.window->showNormal();
     QTRY_VERIFY(!desk.window->trayArmed());
-    QVERIFY(desk.window->page(1)->isVisible());
+    QVERIFY(desk.window->page(PageClient)->isVisible());
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -1,5 +1,5 @@
-// The options, user and password dialogs as widgets on the offscreen platform: their designed
-// controls and captions, the lists following the presenters (check boxes, selection, the Delete
+// The options, user and password dialogs as widgets on the offscreen platform: their controls'
+// names and captions, the lists following the presenters (check boxes, selection, the Delete
 // key), the number fields, OK keeping a dialog open on a failed check, and the main window
 // opening the dialogs from a console's buttons.
 #include "app/shell.h"
@@ -583,7 +583,7 @@ void TestOptionsDialogs::mainWindowOpensTheDialogs() {
     Put(job, qkSrcFile, home.file("OUT2/a.txt"));
     queue.AddItem();
     queue.SetItem(0, &job);
-    auto views = [&shell](int role, QWidget* parent) -> QWidget* {
+    auto views = [&shell](TRole role, QWidget* parent) -> QWidget* {
         if (auto* client = dynamic_cast<TfraClient*>(shell->Console(role)))
             return new TfraClientView(*client, parent);
         return nullptr;
@@ -597,7 +597,7 @@ void TestOptionsDialogs::mainWindowOpensTheDialogs() {
     });
     shell->Initialize();
     window.show();
-    auto* lvQueue = window.page(1)->findChild<QAbstractItemView*>("lvQueue");
+    auto* lvQueue = window.page(PageClient)->findChild<QAbstractItemView*>("lvQueue");
     QCOMPARE(lvQueue->model()->index(0, 1).data().toString(), home.file("OUT2/a.txt"));
 
     QString opened;
@@ -612,7 +612,7 @@ void TestOptionsDialogs::mainWindowOpensTheDialogs() {
         QTest::keyClicks(edOut, home.file("OUT2"));
         QTest::mouseClick(child<QPushButton>(*dialog, "btOk"), Qt::LeftButton);
     });
-    QTest::mouseClick(window.page(1)->findChild<QPushButton*>("btOpt"), Qt::LeftButton);
+    QTest::mouseClick(window.page(PageClient)->findChild<QPushButton*>("btOpt"), Qt::LeftButton);
     QCOMPARE(opened, QString("frmRemOpt"));
     QCOMPARE(edits, 1);
     QCOMPARE(home.settings().GetStr(MRL_Outbox), home.file("OUT2"));
@@ -623,7 +623,7 @@ void TestOptionsDialogs::mainWindowOpensTheDialogs() {
         opened = dialog ? dialog->objectName() : QString();
         if (dialog) QTest::mouseClick(child<QPushButton>(*dialog, "btCancel"), Qt::LeftButton);
     });
-    QTest::mouseClick(window.page(1)->findChild<QPushButton*>("btPass"), Qt::LeftButton);
+    QTest::mouseClick(window.page(PageClient)->findChild<QPushButton*>("btPass"), Qt::LeftButton);
     QCOMPARE(opened, QString("frmChgPass"));
     shell->Shutdown();
 }

@@ -158,7 +158,7 @@ struct Program {
     explicit Program(TestHome& h) : home(h) {
         shell = std::make_unique<TMainShell>(home.takeContext());
         TMainShell* s = shell.get();
-        auto views = [s](int role, QWidget* parent) -> QWidget* {
+        auto views = [s](TRole role, QWidget* parent) -> QWidget* {
             if (auto* client = dynamic_cast<TfraClient*>(s->Console(role)))
                 return new TfraClientView(*client, parent);
             if (auto* server = dynamic_cast<TfraServer*>(s->Console(role)))
@@ -203,7 +203,7 @@ inline void clientConsole(const Visitor& visit) {
     shell.ProcessCommandLine(
         {home.file("OUTBOX/report-2026.txt"), "alice", "secret", "555-0199"});
     shell.ProcessCommandLine({home.file("OUTBOX/invoices.zip"), "alice", "secret", "555-0199"});
-    auto* client = dynamic_cast<TfraClient*>(shell.Console(1));
+    auto* client = dynamic_cast<TfraClient*>(shell.Console(RoleClient));
     TQueueItem job = *shell.Context().queue->GetItem(0);
     client->LogFileEvent(job, false, QStringLiteral("Line is busy."), 1, false);
     client->LogFileEvent(job, false, QStringLiteral("No carrier."), 2, false);
@@ -221,8 +221,8 @@ inline void clientConsole(const Visitor& visit) {
     report.Total = 48213;
     report.Progress = 20480;
     client->OnDeviceStatus(report);
-    eachTab(program.window.get(), program.window->page(1), "pg", QStringLiteral("main-client"),
-            visit);
+    eachTab(program.window.get(), program.window->page(PageClient), "pg",
+            QStringLiteral("main-client"), visit);
     client->btStartClick();
 }
 
@@ -241,7 +241,7 @@ inline void serverConsole(const Visitor& visit) {
     Program program(home);
     TMainShell& shell = *program.shell;
     shell.ProcessCommandLine({home.file("OUTBOX/plan.pdf"), "ALICE"});
-    auto* server = dynamic_cast<TfraServer*>(shell.Console(2));
+    auto* server = dynamic_cast<TfraServer*>(shell.Console(RoleServer));
     TQueueItem job = *shell.Context().queue->GetItem(0);
     server->LogFileEvent(job, false, QStringLiteral("File transfer error."), false);
     Put(job, qkUser, QStringLiteral("BOB"));
@@ -258,8 +258,8 @@ inline void serverConsole(const Visitor& visit) {
     report.Progress = 61440;
     report.Message = QStringLiteral("BOB logged on.");
     server->OnDeviceStatus(report);
-    eachTab(program.window.get(), program.window->page(2), "pg", QStringLiteral("main-server"),
-            visit);
+    eachTab(program.window.get(), program.window->page(PageServer), "pg",
+            QStringLiteral("main-server"), visit);
     server->btStartClick();
 }
 

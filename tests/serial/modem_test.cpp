@@ -518,7 +518,7 @@ void ModemTest::catalogueEntryToConfig() {
     entry[mdkCommandReset].SetStr("AT&F");
     entry[mdkDialString].SetStr("ATDP");
     QString extra = "stale";
-    SetModemInitStrings(*rig.modem, entry, extra, 0);
+    SetModemInitStrings(*rig.modem, entry, extra, RoleNone);
     QCOMPARE(rig.modem->ConfigValue("RESETCMD"), QStringLiteral("AT&F^M"));
     QCOMPARE(rig.modem->ConfigValue("INITCMD"), QStringLiteral("ATZE1M1^M")); // untouched
     QCOMPARE(extra, QString());

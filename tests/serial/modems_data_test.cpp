@@ -178,7 +178,7 @@ private Q_SLOTS:
         entry[mdkAAMode].SetStr(aa);
         QStringList config{"resetcmd=ATZ0^M", "DIALTERM=^M", "INITCMD = AT^M", "X=1"};
         QString got = "stale";
-        SetModemInitStrings(config, entry, got, role);
+        SetModemInitStrings(config, entry, got, TRole(role));
         QCOMPARE(got, extra);
         QCOMPARE(config, (QStringList{"RESETCMD=ATZ^M", "DIALTERM=^M", "INITCMD=AT&F^M", "X=1",
                                       "DIALCMD=ATDT", "HANGUPCMD=ATH^M", "ANSWERCMD=ATA^M"}));
@@ -196,7 +196,7 @@ private Q_SLOTS:
         entry[mdkSupportsErrorControl].SetStr("YES");
         QStringList config{"RESETCMD=ATZ^M"};
         QString extra;
-        SetModemInitStrings(config, entry, extra, 2);
+        SetModemInitStrings(config, entry, extra, RoleServer);
         QCOMPARE(extra, QString());
         QCOMPARE(config.first(), QString("RESETCMD=ATZ^M")); // an empty value leaves the line
     }
