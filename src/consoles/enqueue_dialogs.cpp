@@ -30,12 +30,18 @@ TRemEnqPresenter::TRemEnqPresenter(const TConsoleServices& services, const TQueu
             mDevices << TConnection{devices->GetSetting(i, dvkDevName),
                                     devices->GetSetting(i, dvkDevGUID),
                                     devices->GetSetting(i, dvkDevType)};
-            mConnections << mDevices.last().name;
             cbConnSelect(0);
             break;
         }
         return true;
     });
+}
+
+QStringList TRemEnqPresenter::connections() const {
+    QStringList names;
+    for (const TConnection& device : mDevices)
+        names << device.name;
+    return names;
 }
 
 void TRemEnqPresenter::setPhone(const QString& phone) {

@@ -69,7 +69,7 @@ public:
 
     // The connection entries (the default connection's name, or none) and the selected one
     // (-1 for none).
-    const QStringList& connections() const { return mConnections; }
+    QStringList connections() const;
     int connection() const { return mConnection; }
     // Selects an entry and shows the page named like its device type; -1 or an entry outside
     // the list selects none.
@@ -104,8 +104,7 @@ private:
     bool mAutoDelete = false;
     QString mDestination;
     QString mPhone;
-    QStringList mConnections;
-    QList<TConnection> mDevices;
+    QList<TConnection> mDevices; // the connection entries' devices
     int mConnection = -1;
     QString mParamsPage = QString::fromLatin1(DirectPage);
 };

@@ -69,17 +69,9 @@ TfrmHstUsrDialog::TfrmHstUsrDialog(TfrmHstUsr& user, QWidget* parent)
     }
 
     QWidget* inbox = makeFolderGroup(QStringLiteral(" Inbox folder: "), QStringLiteral("inbox"),
-                                     rbDefInbox, rbPrvInbox, edInbox, btBrowInbox);
-    rbDefInbox->setObjectName(QStringLiteral("rbDefInbox"));
-    rbPrvInbox->setObjectName(QStringLiteral("rbPrvInbox"));
-    edInbox->setObjectName(QStringLiteral("edInbox"));
-    btBrowInbox->setObjectName(QStringLiteral("btBrowInbox"));
+                                     QStringLiteral("Inbox"), mInbox);
     QWidget* outbox = makeFolderGroup(QStringLiteral(" Outbox folder: "), QStringLiteral("outbox"),
-                                      rbDefOutbox, rbPrvOutbox, edOutbox, btBrowOutbox);
-    rbDefOutbox->setObjectName(QStringLiteral("rbDefOutbox"));
-    rbPrvOutbox->setObjectName(QStringLiteral("rbPrvOutbox"));
-    edOutbox->setObjectName(QStringLiteral("edOutbox"));
-    btBrowOutbox->setObjectName(QStringLiteral("btBrowOutbox"));
+                                      QStringLiteral("Outbox"), mOutbox);
 
     QPushButton* ok = nullptr;
     auto* layout = new QVBoxLayout(this);
@@ -97,33 +89,37 @@ TfrmHstUsrDialog::TfrmHstUsrDialog(TfrmHstUsr& user, QWidget* parent)
             [this](const QString& t) { mUser.setPassword(t); });
     connect(edPass2, &QLineEdit::textEdited, this,
             [this](const QString& t) { mUser.setConfirmation(t); });
-    connect(edInbox, &QLineEdit::textEdited, this, [this](const QString& t) { mUser.setInbox(t); });
-    connect(edOutbox, &QLineEdit::textEdited, this,
+    connect(mInbox.edit, &QLineEdit::textEdited, this,
+            [this](const QString& t) { mUser.setInbox(t); });
+    connect(mOutbox.edit, &QLineEdit::textEdited, this,
             [this](const QString& t) { mUser.setOutbox(t); });
-    connect(rbDefInbox, &QRadioButton::clicked, this, [this]() { mUser.setDefaultInbox(true); });
-    connect(rbPrvInbox, &QRadioButton::clicked, this, [this]() { mUser.setDefaultInbox(false); });
-    connect(rbDefOutbox, &QRadioButton::clicked, this, [this]() { mUser.setDefaultOutbox(true); });
-    connect(rbPrvOutbox, &QRadioButton::clicked, this, [this]() { mUser.setDefaultOutbox(false); });
-    connect(btBrowInbox, &QPushButton::clicked, this, [this]() { mUser.btBrowInboxClick(); });
-    connect(btBrowOutbox, &QPushButton::clicked, this, [this]() { mUser.btBrowOutboxClick(); });
+    connect(mInbox.def, &QRadioButton::clicked, this, [this]() { mUser.setDefaultInbox(true); });
+    connect(mInbox.prv, &QRadioButton::clicked, this, [this]() { mUser.setDefaultInbox(false); });
+    connect(mOutbox.def, &QRadioButton::clicked, this, [this]() { mUser.setDefaultOutbox(true); });
+    connect(mOutbox.prv, &QRadioButton::clicked, this, [this]() { mUser.setDefaultOutbox(false); });
+    connect(mInbox.browse, &QPushButton::clicked, this, [this]() { mUser.btBrowInboxClick(); });
+    connect(mOutbox.browse, &QPushButton::clicked, this, [this]() { mUser.btBrowOutboxClick(); });
     connect(ok, &QPushButton::clicked, this, &TfrmHstUsrDialog::okClicked);
     connect(&user, &TfrmHstUsr::changed, this, &TfrmHstUsrDialog::follow);
     follow();
 }
 
 QWidget* TfrmHstUsrDialog::makeFolderGroup(const QString& caption, const QString& kind,
-                                           QRadioButton*& def, QRadioButton*& prv, QLineEdit*& edit,
-                                           QPushButton*& browse) {
+                                           const QString& name, TFolderGroup& folder) {
     auto* group = new QGroupBox(caption, this);
-    def = new QRadioButton(QStringLiteral("Use default %1 folder").arg(kind), group);
-    prv = new QRadioButton(QStringLiteral("Create private %1 subfolder").arg(kind), group);
+    auto* def = new QRadioButton(QStringLiteral("Use default %1 folder").arg(kind), group);
+    def->setObjectName("rbDef" + name);
+    auto* prv = new QRadioButton(QStringLiteral("Create private %1 subfolder").arg(kind), group);
+    prv->setObjectName("rbPrv" + name);
     auto* choice = new QButtonGroup(group);
     choice->addButton(def);
     choice->addButton(prv);
-    edit = lineEdit(QString(), false, group);
+    auto* edit = lineEdit(QString(), false, group);
+    edit->setObjectName("ed" + name);
     // Wide enough for a folder path such as the default folder.
     edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 48);
-    browse = new QPushButton(QStringLiteral("Browse..."), group);
+    auto* browse = new QPushButton(QStringLiteral("Browse..."), group);
+    browse->setObjectName("btBrow" + name);
     auto* label =
         new QLabel(QStringLiteral("Enter the full path of the user's %1 folder:").arg(kind), group);
     label->setBuddy(edit);
@@ -135,29 +131,31 @@ QWidget* TfrmHstUsrDialog::makeFolderGroup(const QString& caption, const QString
     layout->addWidget(prv);
     layout->addWidget(label);
     layout->addLayout(path);
+    folder = {def, prv, edit, browse};
     return group;
 }
 
-void TfrmHstUsrDialog::follow() {
-    rbDefInbox->setChecked(mUser.defaultInbox());
-    rbPrvInbox->setChecked(!mUser.defaultInbox());
-    rbDefOutbox->setChecked(mUser.defaultOutbox());
-    rbPrvOutbox->setChecked(!mUser.defaultOutbox());
-    edInbox->setEnabled(mUser.inboxEnabled());
-    edOutbox->setEnabled(mUser.outboxEnabled());
+void TfrmHstUsrDialog::followFolder(const TFolderGroup& folder, bool isDefault, bool enabled,
+                                    const QString& path) {
+    folder.def->setChecked(isDefault);
+    folder.prv->setChecked(!isDefault);
+    folder.edit->setEnabled(enabled);
     // A folder that cannot be typed cannot be browsed for either.
-    btBrowInbox->setEnabled(mUser.inboxEnabled());
-    btBrowOutbox->setEnabled(mUser.outboxEnabled());
-    setTextIfChanged(edInbox, mUser.inbox());
-    setTextIfChanged(edOutbox, mUser.outbox());
+    folder.browse->setEnabled(enabled);
+    setTextIfChanged(folder.edit, path);
+}
+
+void TfrmHstUsrDialog::follow() {
+    followFolder(mInbox, mUser.defaultInbox(), mUser.inboxEnabled(), mUser.inbox());
+    followFolder(mOutbox, mUser.defaultOutbox(), mUser.outboxEnabled(), mUser.outbox());
 }
 
 void TfrmHstUsrDialog::okClicked() {
     mUser.setUserName(edUser->text());
     mUser.setPassword(edPass->text());
     mUser.setConfirmation(edPass2->text());
-    mUser.setInbox(edInbox->text());
-    mUser.setOutbox(edOutbox->text());
+    mUser.setInbox(mInbox.edit->text());
+    mUser.setOutbox(mOutbox.edit->text());
     const bool ok = mUser.btOkClick();
     follow();
     if (ok) accept();

@@ -14,9 +14,23 @@ public:
     explicit TfrmHstUsrDialog(TfrmHstUsr& user, QWidget* parent = nullptr);
 
 private:
-    // One of the two folder groups; returns the group.
-    QWidget* makeFolderGroup(const QString& caption, const QString& kind, QRadioButton*& def,
-                             QRadioButton*& prv, QLineEdit*& edit, QPushButton*& browse);
+    // The controls of one of the two folder groups: the default or a private folder, the folder's
+    // path and its browse button.
+    struct TFolderGroup {
+        QRadioButton* def = nullptr;
+        QRadioButton* prv = nullptr;
+        QLineEdit* edit = nullptr;
+        QPushButton* browse = nullptr;
+    };
+
+    // One of the two folder groups, its controls named after `name` (rbDefInbox, edInbox,
+    // btBrowInbox for "Inbox"); returns the group.
+    QWidget* makeFolderGroup(const QString& caption, const QString& kind, const QString& name,
+                             TFolderGroup& folder);
+    // A folder group as the presenter has it: the default or not, whether its path can be typed
+    // (and browsed for), its path.
+    static void followFolder(const TFolderGroup& folder, bool isDefault, bool enabled,
+                             const QString& path);
     void follow();
     void okClicked();
 
@@ -24,14 +38,8 @@ private:
     QLineEdit* edUser = nullptr;
     QLineEdit* edPass = nullptr;
     QLineEdit* edPass2 = nullptr;
-    QRadioButton* rbDefInbox = nullptr;
-    QRadioButton* rbPrvInbox = nullptr;
-    QLineEdit* edInbox = nullptr;
-    QPushButton* btBrowInbox = nullptr;
-    QRadioButton* rbDefOutbox = nullptr;
-    QRadioButton* rbPrvOutbox = nullptr;
-    QLineEdit* edOutbox = nullptr;
-    QPushButton* btBrowOutbox = nullptr;
+    TFolderGroup mInbox;
+    TFolderGroup mOutbox;
 };
 
 class TfrmChgPassDialog : public QDialog {

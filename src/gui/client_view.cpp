@@ -10,6 +10,21 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
+namespace {
+// A session field of the first page: its control's name, its caption and the client's text it
+// shows.
+struct TSessionField {
+    const char* name;
+    const char* caption;
+    const QString& (TfraClient::*text)() const;
+};
+const TSessionField SessionFields[] = {
+    {"edStat", "Status:", &TfraClient::status},  {"edAttempt", "Attempt:", &TfraClient::attempt},
+    {"edHost", "Server:", &TfraClient::host},    {"edJob", "File #:", &TfraClient::job},
+    {"edFile", "File name:", &TfraClient::file},
+};
+} // namespace
+
 TfraClientView::TfraClientView(TfraClient& client, QWidget* parent)
     : TConsoleView(client, QStringLiteral("fraClient1"), QStringLiteral("popRemQuit"), parent),
       mClient(&client) {
@@ -25,28 +40,20 @@ TfraClientView::TfraClientView(TfraClient& client, QWidget* parent)
         fields->addWidget(field, rows, 1);
         ++rows;
     };
-    auto edit = [&](const char* name) {
-        auto* e = new QLineEdit(session);
-        e->setObjectName(QString::fromLatin1(name));
-        e->setReadOnly(true);
-        return e;
-    };
-    edStat = edit("edStat");
-    edAttempt = edit("edAttempt");
-    edHost = edit("edHost");
-    edJob = edit("edJob");
-    edFile = edit("edFile");
+    for (const TSessionField& field : SessionFields) {
+        auto* edit = new QLineEdit(session);
+        edit->setObjectName(QString::fromLatin1(field.name));
+        edit->setReadOnly(true);
+        mSessionEdits << edit;
+    }
     prb = new QProgressBar(session);
     prb->setObjectName(QStringLiteral("prb"));
     // The gauge offers the same menu as the frame.
     prb->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(prb, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { popUpMenu(prb->mapToGlobal(pos)); });
-    addField(QStringLiteral("Status:"), edStat);
-    addField(QStringLiteral("Attempt:"), edAttempt);
-    addField(QStringLiteral("Server:"), edHost);
-    addField(QStringLiteral("File #:"), edJob);
-    addField(QStringLiteral("File name:"), edFile);
+    for (int i = 0; i < mSessionEdits.size(); ++i)
+        addField(QString::fromLatin1(SessionFields[i].caption), mSessionEdits[i]);
     addField(QStringLiteral("Progress:"), prb);
 
     auto* layout = new QVBoxLayout(page);
@@ -66,11 +73,8 @@ TfraClientView::TfraClientView(TfraClient& client, QWidget* parent)
 
 void TfraClientView::followSession() {
     if (!mClient) return;
-    edStat->setText(mClient->status());
-    edAttempt->setText(mClient->attempt());
-    edHost->setText(mClient->host());
-    edJob->setText(mClient->job());
-    edFile->setText(mClient->file());
+    for (int i = 0; i < mSessionEdits.size(); ++i)
+        mSessionEdits[i]->setText((mClient->*SessionFields[i].text)());
     prb->setRange(0, mClient->progressMax());
     prb->setValue(mClient->progress());
 }

@@ -17,10 +17,7 @@ private:
     void followSession();
 
     QPointer<TfraClient> mClient;
-    QLineEdit* edStat = nullptr;
-    QLineEdit* edAttempt = nullptr;
-    QLineEdit* edHost = nullptr;
-    QLineEdit* edJob = nullptr;
-    QLineEdit* edFile = nullptr;
+    // edStat, edAttempt, edHost, edJob and edFile, in the order of SessionFields.
+    QList<QLineEdit*> mSessionEdits;
     QProgressBar* prb = nullptr;
 };

@@ -21,6 +21,8 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <array>
+#include <functional>
 
 namespace {
 // A report-style list: whole rows, one at a time, read-only, the selection shown also while
@@ -85,6 +87,44 @@ bool isDeleteKey(QObject* watched, QEvent* event, QObject* list) {
     return watched == list && event->type() == QEvent::KeyPress &&
            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete;
 }
+
+// One of the buttons under a list of the options dialogs: its control name, its caption and what
+// a click does.
+struct TListButton {
+    QString name;
+    QString caption;
+    std::function<void()> click;
+};
+
+// Lays out a list over a row of its add, edit and delete buttons on `page`; add and edit are
+// enabled with `editable`. Add and edit open a dialog; when it closes, the focus comes back to
+// the list it changed.
+void layOutList(QWidget* page, QTreeWidget* list, const std::array<TListButton, 3>& buttons,
+                bool editable) {
+    auto* add = NamedButton(buttons[0].name, buttons[0].caption, page);
+    auto* edit = NamedButton(buttons[1].name, buttons[1].caption, page);
+    auto* del = NamedButton(buttons[2].name, buttons[2].caption, page);
+    add->setEnabled(editable);
+    edit->setEnabled(editable);
+    auto* row = new QHBoxLayout;
+    row->addWidget(add);
+    row->addWidget(edit);
+    row->addWidget(del);
+    row->addStretch(1);
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(list, 1);
+    layout->addLayout(row);
+
+    const auto andFocus = [list](const std::function<void()>& click) {
+        return [list, click]() {
+            click();
+            list->setFocus();
+        };
+    };
+    QObject::connect(add, &QPushButton::clicked, list, andFocus(buttons[0].click));
+    QObject::connect(edit, &QPushButton::clicked, list, andFocus(buttons[1].click));
+    QObject::connect(del, &QPushButton::clicked, list, buttons[2].click);
+}
 } // namespace
 
 // ---- TNumberField ----
@@ -125,23 +165,18 @@ QWidget* TOptionsDialog::makeDevicePart(const QStringList& buttonCaptions, const
                          {QStringLiteral("Parameters"), 180},
                          {QStringLiteral("Retries"), TListModel::DefaultWidth}},
                         part);
-    lvConn->installEventFilter(this);
+    onDeleteKey(lvConn, [this]() { mOptions.lvConnKeyDown(Qt::Key_Delete); });
     // The column of check boxes keeps its short caption; its header says what a tick does.
     lvConn->headerItem()->setToolTip(0, onHint);
     mOnHint = onHint;
-    auto* add = NamedButton(QStringLiteral("btAddDev"), buttonCaptions.value(0), part);
-    auto* edit = NamedButton(QStringLiteral("btEditDev"), buttonCaptions.value(1), part);
-    auto* del = NamedButton(QStringLiteral("btDelDev"), buttonCaptions.value(2), part);
-    add->setEnabled(mOptions.canEditDevices());
-    edit->setEnabled(mOptions.canEditDevices());
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(add);
-    buttons->addWidget(edit);
-    buttons->addWidget(del);
-    buttons->addStretch(1);
-    auto* layout = new QVBoxLayout(part);
-    layout->addWidget(lvConn, 1);
-    layout->addLayout(buttons);
+    layOutList(part, lvConn,
+               {{{QStringLiteral("btAddDev"), buttonCaptions.value(0),
+                  [this]() { mOptions.btAddDevClick(); }},
+                 {QStringLiteral("btEditDev"), buttonCaptions.value(1),
+                  [this]() { mOptions.btEditDevClick(); }},
+                 {QStringLiteral("btDelDev"), buttonCaptions.value(2),
+                  [this]() { mOptions.btDelDevClick(); }}}},
+               mOptions.canEditDevices());
 
     connect(lvConn, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
         if (mFollowing || column != 0) return;
@@ -151,18 +186,16 @@ QWidget* TOptionsDialog::makeDevicePart(const QStringList& buttonCaptions, const
     connect(lvConn, &QTreeWidget::itemSelectionChanged, this, [this]() {
         if (!mFollowing) mOptions.setDeviceSelection(selectedRow(lvConn));
     });
-    // When "Device Configuration" closes, the focus comes back to the list it changed.
-    connect(add, &QPushButton::clicked, this, [this]() {
-        mOptions.btAddDevClick();
-        lvConn->setFocus();
-    });
-    connect(edit, &QPushButton::clicked, this, [this]() {
-        mOptions.btEditDevClick();
-        lvConn->setFocus();
-    });
-    connect(del, &QPushButton::clicked, this, [this]() { mOptions.btDelDevClick(); });
     followDevices();
     return part;
+}
+
+void TOptionsDialog::makeStartChecks() {
+    ckLaunch = checkBox(QStringLiteral("ckLaunch"), QStringLiteral("Launch application at login"),
+                        mOptions.launch());
+    ckAutoDeliv =
+        checkBox(QStringLiteral("ckAutoDeliv"),
+                 QStringLiteral("Start service on application launch"), mOptions.autoDelivery());
 }
 
 QWidget* TOptionsDialog::makePaths() {
@@ -268,10 +301,17 @@ void TOptionsDialog::followFields() {
     if (edOut) setTextIfChanged(edOut, mOptions.outbox());
 }
 
+void TOptionsDialog::onDeleteKey(QTreeWidget* list, std::function<void()> action) {
+    list->installEventFilter(this);
+    mDeleteKeys.append({list, std::move(action)});
+}
+
 bool TOptionsDialog::eventFilter(QObject* watched, QEvent* event) {
-    if (isDeleteKey(watched, event, lvConn)) {
-        mOptions.lvConnKeyDown(Qt::Key_Delete);
-        return true;
+    for (const auto& [list, action] : mDeleteKeys) {
+        if (isDeleteKey(watched, event, list)) {
+            action();
+            return true;
+        }
     }
     return QDialog::eventFilter(watched, event);
 }
@@ -294,11 +334,7 @@ TfrmHstOptDialog::TfrmHstOptDialog(TfrmHstOpt& options, QWidget* parent)
     // Made in reading order, which is the order Tab follows.
     QWidget* paths = makePaths();
 
-    ckLaunch = checkBox(QStringLiteral("ckLaunch"), QStringLiteral("Launch application at login"),
-                        options.launch());
-    ckAutoDeliv =
-        checkBox(QStringLiteral("ckAutoDeliv"),
-                 QStringLiteral("Start service on application launch"), options.autoDelivery());
+    makeStartChecks();
     ckNotif = checkBox(QStringLiteral("ckNotif"),
                        QStringLiteral("Pop-up notification on new files"), options.notification());
     spMaxlog = new TNumberField(MaxLogRange, QStringLiteral("spMaxlog"), this);
@@ -327,35 +363,20 @@ QWidget* TfrmHstOptDialog::makeUsersPage() {
                          {QStringLiteral("INBOX"), 200},
                          {QStringLiteral("OUTBOX"), 200}},
                         page);
-    lvUser->installEventFilter(this);
-    auto* add = NamedButton(QStringLiteral("btNewUser"), QStringLiteral("&New user"), page);
-    auto* edit = NamedButton(QStringLiteral("btEditUser"), QStringLiteral("&Edit user"), page);
-    auto* del = NamedButton(QStringLiteral("btDelUser"), QStringLiteral("&Delete user"), page);
-    add->setEnabled(mServer.canEditUsers());
-    edit->setEnabled(mServer.canEditUsers());
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(add);
-    buttons->addWidget(edit);
-    buttons->addWidget(del);
-    buttons->addStretch(1);
-    auto* layout = new QVBoxLayout(page);
-    layout->addWidget(lvUser, 1);
-    layout->addLayout(buttons);
+    onDeleteKey(lvUser, [this]() { mServer.lvUserKeyDown(Qt::Key_Delete); });
+    layOutList(page, lvUser,
+               {{{QStringLiteral("btNewUser"), QStringLiteral("&New user"),
+                  [this]() { mServer.btNewUserClick(); }},
+                 {QStringLiteral("btEditUser"), QStringLiteral("&Edit user"),
+                  [this]() { mServer.btEditUserClick(); }},
+                 {QStringLiteral("btDelUser"), QStringLiteral("&Delete user"),
+                  [this]() { mServer.btDelUserClick(); }}}},
+               mServer.canEditUsers());
 
     connect(&mServer, &TfrmHstOpt::usersChanged, this, &TfrmHstOptDialog::followUsers);
     connect(lvUser, &QTreeWidget::itemSelectionChanged, this, [this]() {
         if (!mFollowingUsers) mServer.setUserSelection(selectedRow(lvUser));
     });
-    // When "Add / Edit User" closes, the focus comes back to the list of users.
-    connect(add, &QPushButton::clicked, this, [this]() {
-        mServer.btNewUserClick();
-        lvUser->setFocus();
-    });
-    connect(edit, &QPushButton::clicked, this, [this]() {
-        mServer.btEditUserClick();
-        lvUser->setFocus();
-    });
-    connect(del, &QPushButton::clicked, this, [this]() { mServer.btDelUserClick(); });
     followUsers();
     return page;
 }
@@ -378,14 +399,6 @@ void TfrmHstOptDialog::store() {
     mServer.setSessionTimeout(spCommTmo->value());
 }
 
-bool TfrmHstOptDialog::eventFilter(QObject* watched, QEvent* event) {
-    if (isDeleteKey(watched, event, lvUser)) {
-        mServer.lvUserKeyDown(Qt::Key_Delete);
-        return true;
-    }
-    return TOptionsDialog::eventFilter(watched, event);
-}
-
 // ---- TfrmRemOptDialog ----
 
 TfrmRemOptDialog::TfrmRemOptDialog(TfrmRemOpt& options, QWidget* parent)
@@ -402,11 +415,7 @@ TfrmRemOptDialog::TfrmRemOptDialog(TfrmRemOpt& options, QWidget* parent)
     // Made in reading order, which is the order Tab follows.
     QWidget* paths = makePaths();
 
-    ckLaunch = checkBox(QStringLiteral("ckLaunch"), QStringLiteral("Launch application at login"),
-                        options.launch());
-    ckAutoDeliv =
-        checkBox(QStringLiteral("ckAutoDeliv"),
-                 QStringLiteral("Start service on application launch"), options.autoDelivery());
+    makeStartChecks();
     ckDeq = checkBox(QStringLiteral("ckDeq"), QStringLiteral("Drop failed jobs after retries"),
                      options.dropFailed());
     cbBatchInt = new QComboBox(this);

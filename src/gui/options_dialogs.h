@@ -6,6 +6,9 @@
 #include "consoles/options.h"
 #include "gui/desktop_prompt.h"
 
+#include <functional>
+#include <utility>
+
 #include <QSpinBox>
 
 class QCheckBox;
@@ -41,6 +44,8 @@ protected:
     QWidget* makeDevicePart(const QStringList& buttonCaptions, const QString& onHint);
     // " Paths: " with Inbox and Outbox.
     QWidget* makePaths();
+    // ckLaunch and ckAutoDeliv, from the presenter (the caller lays them out).
+    void makeStartChecks();
     QCheckBox* checkBox(const QString& name, const QString& caption, bool checked);
     // A labelled number field with an optional unit after it, as one row.
     QLayout* numberRow(const QString& label, TNumberField* field, const QString& unit);
@@ -48,6 +53,8 @@ protected:
     QLayout* makeButtons();
     // Writes every field into the presenter (a number being typed is taken as it stands).
     virtual void store();
+    // The Delete key on `list` runs `action` instead of reaching the list.
+    void onDeleteKey(QTreeWidget* list, std::function<void()> action);
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     QCheckBox* ckLaunch = nullptr;
@@ -65,6 +72,7 @@ private:
     QLineEdit* edOut = nullptr;
     QString mOnHint;
     bool mFollowing = false;
+    QList<std::pair<QObject*, std::function<void()>>> mDeleteKeys;
 };
 
 class TfrmHstOptDialog : public TOptionsDialog {
@@ -76,7 +84,6 @@ public:
 
 protected:
     void store() override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* makeUsersPage();
