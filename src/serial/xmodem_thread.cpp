@@ -546,12 +546,20 @@ int TVaXYModemThread::ReadHeader() {
     }
 }
 
+int TVaXYModemThread::CopyWaitMs() const {
+    // After a NAK, the copy follows the rest of the refused block. A line that stalls in that
+    // rest for longer than the quiet gap must not draw a second NAK: the sender would send two
+    // copies and could take the first copy's ACK for the answer to the next block, which puts
+    // the two ends a block apart. A lost NAK is rare; waiting the second for it costs little.
+    return std::max(mQuietMs, InBlockFallbackMs);
+}
+
 int TVaXYModemThread::HuntHeader(int byte) {
     // Only a block's start ends the hunt: an EOT, CAN or NUL here is data of the old block.
     bool stale = false;
     while (byte != SOH && byte != STX) {
         stale = true;
-        byte = ReadByteWithin(mQuietMs);
+        byte = ReadByteWithin(CopyWaitMs());
         if (byte == Silent) return Silent;
         if (Cancelled()) return 0;
     }
@@ -594,7 +602,7 @@ int TVaXYModemThread::ReceiveBlock(int counter) {
     for (;;) {
         const int inBlockMs = streaming ? mSettings.Timeout : mQuietMs;
         std::memset(mBlock, 0, sizeof mBlock);
-        int header = huntOn ? ReadByteWithin(mQuietMs) : ReadHeader();
+        int header = huntOn ? ReadByteWithin(CopyWaitMs()) : ReadHeader();
         huntOn = false;
         if (mAwaitingResend) {
             if (header != Silent) header = HuntHeader(header);

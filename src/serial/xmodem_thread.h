@@ -178,8 +178,9 @@ private:
     // line that is already known to be quiet (the block's bytes stopped) is not waited for.
     void Reject(int code, bool canAtLimit, bool lineQuiet = false);
     // After a NAK: passes over what is left of the block refused until a block's start (SOH,
-    // STX) comes, from `byte` on; Silent when the line goes quiet first.
+    // STX) comes, from `byte` on; Silent when the line stays quiet for CopyWaitMs first.
     int HuntHeader(int byte);
+    int CopyWaitMs() const;
     // Waits for a block's header byte: repeats the start character (before the first block) or
     // NAK (after it) every few seconds of silence and counts -1 per Timeout of silence.
     int ReadHeader();
