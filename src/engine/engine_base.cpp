@@ -140,13 +140,13 @@ void TEngineBase::CreateComponents() {
     if (IsModemDevice()) mXModem->SetDeliveryLatency(1000);
     mXModem->SetComm(mPort.get());
     mXModem->OnTransferStart = [this](TVaProtocol*) {
-        Guard("yTransferStart", [&] { yTransferStart(); });
+        Guard("yTransferStart", [&] { aFileNotification(0); });
     };
     mXModem->OnFileInfo = [this](TVaXYModem*, const QString& name, qint64 size) {
         Guard("yTransferFileInfo", [&] { yTransferFileInfo(name, size); });
     };
     mXModem->OnPacketEvent = [this](TVaXYModem*, int, qint64 bytes) {
-        Guard("yTransferPacket", [&] { yTransferPacket(bytes); });
+        Guard("yTransferPacket", [&] { aFileNotification(bytes); });
     };
     mXModem->OnTransferEnd = [this](TVaProtocol*, int code) {
         Guard("yTransferEnd", [&] { yTransferEnd(code); });

@@ -13,6 +13,7 @@
 // Inside a step, only operations whose failure the step gets over (a write, one part of a
 // disconnection) catch on their own.
 #include "engine/devices.h"
+#include "jobs/queue.h"
 #include "serial/comm.h"
 #include "serial/modem.h"
 #include "serial/modems.h"
@@ -27,17 +28,21 @@
 #include <thread>
 #include <utility>
 
-// The sub-step passed with a step that has none of its own: a forced step starts with it (the
-// server engine), and Execute leaves the current sub-step as it is on it (the client engine).
-constexpr uint8_t NoSubStep = 0;
-// A status report's Kind that carries only a message (0, 1 and 2 also set the Activity).
-constexpr uint8_t MessageReport = 3;
+// What a status report does besides carrying its message.
+enum class TReportKind : uint8_t {
+    SetsActivity, // the engine's Activity becomes the report's once the console has seen it
+    MessageOnly,  // the Activity stays as it is
+};
 
 class TEngineBase : public TDeviceEngine {
 public:
     ~TEngineBase() override;
     TEngineBase(const TEngineBase&) = delete;
     TEngineBase& operator=(const TEngineBase&) = delete;
+
+    TVaComm& Port() { return *mPort; }
+    TVaModem& Modem() { return *mModem; }
+    TVaXModem& Transfer() { return *mXModem; }
 
 protected:
     // The token of the engine's life: it expires when the engine ends (EndLife).
@@ -89,6 +94,20 @@ protected:
     // Runs one step handler of the engine `E` under the step's name, as Execute does.
     template <typename E> void RunStep(void (E::*step)(), const char* operation) {
         Guard(operation, [&] { (static_cast<E*>(this)->*step)(); });
+    }
+    // Runs body with `flag` raised, and lowers it afterwards unless the engine ended meanwhile
+    // (the flag went with it). For the flags that keep a step from being entered again while it
+    // waits.
+    template <typename F> void WithFlagRaised(bool& flag, F&& body) {
+        const TLife life = Life();
+        flag = true;
+        try {
+            std::forward<F>(body)();
+        } catch (...) {
+            if (Alive(life)) flag = false;
+            throw;
+        }
+        if (Alive(life)) flag = false;
     }
 
     // --- components
@@ -167,9 +186,9 @@ protected:
     virtual void yModemError() = 0;
     virtual void yModemNoCarrier() = 0;
     virtual void yModemVoice() = 0;
-    virtual void yTransferStart() = 0;
+    // The transfer started (0) or moved byteCount bytes so far.
+    virtual void aFileNotification(qint64 byteCount) = 0;
     virtual void yTransferFileInfo(const QString& name, qint64 size) = 0;
-    virtual void yTransferPacket(qint64 byteCount) = 0;
     virtual void yTransferEnd(int exitCode) = 0;
     virtual void yTransferError(int code) = 0;
 
@@ -200,4 +219,128 @@ private:
     // thread is joined before the object goes, so the post always finds it.
     std::unique_ptr<QObject> mBackgroundReceiver = std::make_unique<QObject>();
     std::thread mBackground;
+};
+
+// What an engine tells its console at each change.
+template <typename A> struct TStatusReport {
+    A PrevActivity = A::Stopped; // the engine's Activity when the report was made
+    TReportKind Kind = TReportKind::MessageOnly;
+    A Activity = A::Stopped;       // the Activity the report leaves
+    QString Operation;             // the step's name as the console shows it
+    int32_t Total = 100;           // announced length of the current file; 100 with no file in hand
+    int32_t Progress = 0;          // bytes transferred so far
+    QString FileText;              // the file in transfer, or "DIR.LST"
+    QString Message;               // this report's message; emptied after each report
+    TQueueItem Job;                // the job in hand, as it stood
+    TCommDevice* Device = nullptr; // the engine's device
+};
+
+// The step machine both engines run over their own scoped enumerations: TStep, TSubStep (the
+// Connect step's phases), TEvent and TActivity; `StartsClean`: a forced step starts with the
+// sub-step and event it is given rather than keeping those it had. The machine relies on these
+// enumerators: TStep::Stop, Login, File and Dir (the last three: the steps of a session),
+// TEvent::None, TActivity::Stopped and Online, and TSubStep's first value, which is also the
+// sub-step of a step given none.
+//
+// Execute is the single entry: it forces a step (the lowest of the set) or passes a sub-step
+// and an event to the step that runs, then runs the handler the engine's step table (stepFor)
+// gives for the step in hand. A handler may call Execute again; the nested call runs to its end
+// first. Waits inside a step keep handling events, so two guards keep a step from being
+// re-entered: while the machine is held (Hold) Execute does nothing, and a step entered quietly
+// (ExecuteQuietly) does not count as a sign of life for the session time-out.
+template <typename Engine, typename TStep, typename TSubStep, typename TEvent, typename TActivity,
+          bool StartsClean>
+class TStepEngine : public TEngineBase {
+public:
+    using TSteps = TVaSet<TStep>;
+
+    void Execute(bool force, TSteps steps, TSubStep subStep = TSubStep{},
+                 TEvent event = TEvent::None) {
+        const TLife life = Life();
+        Guard("Execute", [&] {
+            if (mBusy) return;
+            if (!steps.Contains(mStep) && !force) return;
+            enterStep(force, steps, subStep, event);
+            const TStepRun step = stepFor();
+            if (step.run) RunStep(step.run, step.name);
+            if (!Alive(life)) return;
+            // Whatever reaches a session's steps restarts its time-out.
+            if (mActivity == TActivity::Online && !mQuiet &&
+                (mStep == TStep::Login || mStep == TStep::File || mStep == TStep::Dir))
+                aResetBatchTimeout();
+        });
+    }
+
+    TActivity Activity() const { return mActivity; }
+    TStep Step() const { return mStep; }
+    TSubStep SubStep() const { return mSubStep; }
+    TEvent Event() const { return mEvent; }
+    bool Busy() const { return mBusy; }
+
+protected:
+    using TEngineBase::TEngineBase;
+
+    // A step handler with the name its errors are reported under.
+    struct TStepRun {
+        void (Engine::*run)() = nullptr;
+        const char* name = nullptr;
+    };
+    // The engine's step table: the handler of the step (and Activity) in hand; none: the step
+    // does nothing.
+    virtual TStepRun stepFor() const = 0;
+    // Restarts the session time-out.
+    virtual void aResetBatchTimeout() = 0;
+
+    // Runs body with the machine held: Execute does nothing meanwhile.
+    template <typename F> void Hold(F&& body) { WithFlagRaised(mBusy, std::forward<F>(body)); }
+    // Lets the machine go again from outside the body that held it.
+    void Release() { mBusy = false; }
+    // Hands `report` to the console (`show`) with the Activity before it and the one it leaves
+    // (`kind`, `value`); a report that sets the Activity sets it once the console has seen it.
+    // Its message is emptied afterwards. A console that fails to show a report must not stop
+    // the step that made it.
+    template <typename Report, typename Show>
+    void Tell(Report& report, TReportKind kind, TActivity value, Show&& show) {
+        const TLife life = Life();
+        Guard("aSetStatus", [&] {
+            report.PrevActivity = mActivity;
+            report.Kind = kind;
+            report.Activity = value;
+            std::forward<Show>(show)();
+            if (!Alive(life)) return;
+            if (kind == TReportKind::SetsActivity) mActivity = value;
+            report.Message.clear();
+        });
+    }
+    // Execute, except that the step entered does not restart the session time-out.
+    void ExecuteQuietly(TSteps steps, TEvent event) {
+        WithFlagRaised(mQuiet, [&] { Execute(false, steps, TSubStep{}, event); });
+    }
+
+    TActivity mActivity = TActivity::Stopped;
+    TStep mStep = TStep::Stop;
+    TSubStep mSubStep = TSubStep{};
+    TEvent mEvent = TEvent::None;
+
+private:
+    void enterStep(bool force, TSteps steps, TSubStep subStep, TEvent event) {
+        if (force) {
+            for (unsigned s = 0; s < 32; ++s) {
+                if (steps.Contains(TStep(s))) {
+                    mStep = TStep(s);
+                    break;
+                }
+            }
+        }
+        if (force && StartsClean) {
+            mSubStep = subStep;
+            mEvent = event;
+            return;
+        }
+        if (subStep != TSubStep{}) mSubStep = subStep;
+        if (event != TEvent::None) mEvent = event;
+    }
+
+    bool mBusy = false;
+    bool mQuiet = false;
 };

@@ -18,20 +18,24 @@ using namespace host_internal;
 // ---------------------------------------------------------------------------------------------
 // Reports and replies
 
-void THostProcess::aSetStatus(bool setActivity, uint8_t value) {
-    // A console that fails to show a report must not stop the step that made it.
-    Guard("aSetStatus", [&] {
-        mReport.PrevActivity = mActivity;
-        mReport.Kind = value;
+void THostProcess::aSetStatus(THstActivity value) {
+    tell(TReportKind::SetsActivity, value);
+}
+
+void THostProcess::report() {
+    tell(TReportKind::MessageOnly, mActivity);
+}
+
+void THostProcess::tell(TReportKind kind, THstActivity value) {
+    Tell(mReport, kind, value, [&] {
+        mReport.Job = mSession.Job;
         if (mConsole) mConsole->OnDeviceStatus(mReport);
-        if (setActivity) mActivity = value;
-        mReport.Message.clear();
     });
 }
 
 void THostProcess::aReport(const QString& message) {
     mReport.Message = message;
-    aSetStatus(false, MessageReport);
+    report();
 }
 
 void THostProcess::aSendMessage(const QString& text) {
@@ -65,13 +69,14 @@ void THostProcess::aResetBatchTimeout() {
             ? mSessionTimeoutMs
             : int(qMin<qint64>(qint64(mSettings.GetInt(SVR_SessionTimeout)) * 60000, INT32_MAX));
     mSessionTimer.SetInterval(ms);
-    mSessionTimer.SetEnabled(mActivity == haOnline);
+    mSessionTimer.SetEnabled(mActivity == THstActivity::Online);
 }
 
 void THostProcess::aFileNotification(qint64 byteCount) {
-    if (byteCount == 0) mReport.Total = ReportedSize(mReport.Job);
+    if (byteCount == 0) mReport.Total = ReportedSize(mSession.Job);
+    mSession.Transferred = byteCount;
     mReport.Progress = int32_t(qMin<qint64>(byteCount, INT32_MAX));
-    Execute(false, {hsFile, hsDir}, NoSubStep, heProgress);
+    Execute(false, {THstStep::File, THstStep::Dir}, {}, THstEvent::Progress);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -79,19 +84,19 @@ void THostProcess::aFileNotification(qint64 byteCount) {
 
 bool THostProcess::aLoadDevice() {
     if (!IsModemDevice()) return true;
-    return LoadDeviceModem(mReport.Modem);
+    return LoadDeviceModem(mSession.Modem);
 }
 
 QString THostProcess::aGetOutbox() {
     const QString folder =
-        mReport.GlobalFile ? mSettings.GetStr(MRL_Outbox) : mReport.User[ukOutbox].StrValue;
+        mSession.GlobalFile ? mSettings.GetStr(MRL_Outbox) : mSession.User[ukOutbox].StrValue;
     // An unset folder must not turn into the file system's root.
     if (folder.trimmed().isEmpty()) return ImpossibleFolder;
     return WithTrailingSlash(LocalSeparators(folder));
 }
 
 QString THostProcess::aUserInbox() {
-    const QString folder = mReport.User[ukInbox].StrValue;
+    const QString folder = mSession.User[ukInbox].StrValue;
     if (folder.trimmed().isEmpty()) return ImpossibleFolder;
     return WithTrailingSlash(LocalSeparators(folder));
 }
@@ -121,7 +126,7 @@ bool THostProcess::loadQueueItem(int index, bool replyOnError) {
         mQueue->PutSetting(index, qkSize, QString::number(file.size()));
     }
     if (!Alive(life)) return false;
-    if (const TQueueItem* job = mQueue->GetItem(index)) mReport.Job.Slots = job->Slots;
+    if (const TQueueItem* job = mQueue->GetItem(index)) mSession.Job.Slots = job->Slots;
     return true;
 }
 
@@ -130,11 +135,11 @@ bool THostProcess::aLoadQueueItem(int index) {
 }
 
 bool THostProcess::aLoadQueueItemByName(const QString& fileName) {
-    if (mReport.GlobalFile) return loadGlobalItem();
+    if (mSession.GlobalFile) return loadGlobalItem();
     if (!mQueue) return false;
     // Only a job queued for the caller: another user's job of the same name must stay queued
     // for that user.
-    const QString user = mReport.User[ukUser].StrValue;
+    const QString user = mSession.User[ukUser].StrValue;
     const QString wanted = PathCase(fileName);
     for (int i = 0; i < mQueue->Count(); ++i) {
         if (mQueue->GetSetting(i, qkSrcFile) == wanted && mQueue->GetSetting(i, qkUser) == user)
@@ -144,13 +149,13 @@ bool THostProcess::aLoadQueueItemByName(const QString& fileName) {
 }
 
 bool THostProcess::loadGlobalItem() {
-    if (Get(mReport.Job, qkMethod) != QLatin1String("SEND")) return false;
+    if (Get(mSession.Job, qkMethod) != QLatin1String("SEND")) return false;
     bool inside = false;
-    const QString path = LocalPath(aGetOutbox(), Get(mReport.Job, qkSrcFile), &inside);
+    const QString path = LocalPath(aGetOutbox(), Get(mSession.Job, qkSrcFile), &inside);
     if (!inside || !QFileInfo(path).isFile()) {
         const QString message = QStringLiteral("Global file not found.");
         aReport(message);
-        if (mConsole) mConsole->LogFileEvent(mReport.Job, true, message, false);
+        if (mConsole) mConsole->LogFileEvent(mSession.Job, true, message, false);
         return false;
     }
     QFile file(path);
@@ -159,18 +164,18 @@ bool THostProcess::loadGlobalItem() {
         aSendMessage(QStringLiteral("NO"));
         return false;
     }
-    PutJobSize(mReport.Job, file.size());
+    PutJobSize(mSession.Job, file.size());
     return true;
 }
 
 bool THostProcess::aLoadCrcItem() {
-    if (!mReport.GlobalFile || Get(mReport.Job, qkMethod) != QLatin1String("CRC")) return false;
+    if (!mSession.GlobalFile || Get(mSession.Job, qkMethod) != QLatin1String("CRC")) return false;
     bool inside = false;
-    const QString path = LocalPath(aGetOutbox(), Get(mReport.Job, qkSrcFile), &inside);
+    const QString path = LocalPath(aGetOutbox(), Get(mSession.Job, qkSrcFile), &inside);
     if (!inside || !QFileInfo(path).isFile()) {
         const QString message = QStringLiteral("Global CRC file not found.");
         aReport(message);
-        if (mConsole) mConsole->LogFileEvent(mReport.Job, true, message, false);
+        if (mConsole) mConsole->LogFileEvent(mSession.Job, true, message, false);
         return false;
     }
     QFile file(path);
@@ -192,15 +197,15 @@ bool THostProcess::aLoadCrcItem() {
 
 bool THostProcess::aPrepareUserDirList() {
     const TLife life = Life();
-    const bool buffer = mReport.BufferTransfer;
+    const bool buffer = mSession.BufferTransfer;
     mReport.Operation = QStringLiteral("Dir");
     mReport.Message.clear();
-    aSetStatus(false, MessageReport);
+    report();
     if (buffer) {
         aReport(QStringLiteral("Sending DIR buffer..."));
-        Put(mReport.Job, qkSrcFile, QString());
+        Put(mSession.Job, qkSrcFile, QString());
     }
-    const QString user = mReport.User[ukUser].StrValue;
+    const QString user = mSession.User[ukUser].StrValue;
     QList<TDirEntry> entries;
     for (int i = 0; mQueue && i < mQueue->Count(); ++i) {
         if (mQueue->GetSetting(i, qkUser) != user) continue;
@@ -217,11 +222,11 @@ bool THostProcess::aPrepareUserDirList() {
         if (!dest.isEmpty() && !dest.endsWith('\\')) {
             dest += '\\';
             mQueue->PutSetting(i, qkDestPath, dest);
-            Put(mReport.Job, qkDestPath, dest);
+            Put(mSession.Job, qkDestPath, dest);
         }
-        entries.append({Get(mReport.Job, qkSrcFile), Get(mReport.Job, qkSize), dest});
+        entries.append({Get(mSession.Job, qkSrcFile), Get(mSession.Job, qkSize), dest});
         if (buffer) {
-            aSendMessage(Quote + Get(mReport.Job, qkSrcFile) + Quote);
+            aSendMessage(Quote + Get(mSession.Job, qkSrcFile) + Quote);
             if (!Alive(life)) return false;
         }
     }
@@ -231,7 +236,7 @@ bool THostProcess::aPrepareUserDirList() {
         return true;
     }
     aReport(QStringLiteral("Preparing DIR file..."));
-    Put(mReport.Job, qkSrcFile, QStringLiteral("DIR.LST"));
+    Put(mSession.Job, qkSrcFile, QStringLiteral("DIR.LST"));
     return writeDirListFile(entries);
 }
 
@@ -247,8 +252,8 @@ bool THostProcess::writeDirListFile(const QList<TDirEntry>& entries) {
     }
     const QFileInfo written(path);
     if (!written.isFile()) return false;
-    PutJobSize(mReport.Job, written.size());
-    Put(mReport.Job, qkMethod, QStringLiteral("SEND"));
+    PutJobSize(mSession.Job, written.size());
+    Put(mSession.Job, qkMethod, QStringLiteral("SEND"));
     return true;
 }
 
@@ -267,9 +272,9 @@ void THostProcess::removeLeftovers() {
 }
 
 void THostProcess::discardPartialFile() {
-    if (mPartPath.isEmpty()) return;
-    const QString path = mPartPath;
-    mPartPath.clear();
+    if (mSession.PartPath.isEmpty()) return;
+    const QString path = mSession.PartPath;
+    mSession.PartPath.clear();
     if (!received_file::Discard(path))
         ReportError("DoFile", QStringLiteral("Partial file cannot be deleted: ") + path);
 }

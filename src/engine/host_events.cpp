@@ -22,17 +22,17 @@ using namespace host_internal;
 // Timers
 
 void THostProcess::tmWatchDogTimer() {
-    if (mActivity != haStopped) return;
+    if (mActivity != THstActivity::Stopped) return;
     aReport(QStringLiteral("Session wake-up."));
-    mBusy = false;
-    Execute(true, {hsCallWait});
+    Release();
+    Execute(true, {THstStep::CallWait});
 }
 
 void THostProcess::tmBatchTmoTimer() {
     mSessionTimer.SetEnabled(false);
-    if (mActivity != haOnline) return;
+    if (mActivity != THstActivity::Online) return;
     aReport(QStringLiteral("Session timeout!"));
-    Execute(true, {hsCallWait}, NoSubStep, heSessionTimeout);
+    Execute(true, {THstStep::CallWait}, {}, THstEvent::SessionTimeout);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -40,12 +40,12 @@ void THostProcess::tmBatchTmoTimer() {
 
 void THostProcess::yPortOpen() {
     aReport(QStringLiteral("Port opened."));
-    Execute(false, {hsConnect}, hcPortOpened);
+    Execute(false, {THstStep::Connect}, THstConnectSub::PortOpened);
 }
 
 void THostProcess::yPortClose() {
     aReport(QStringLiteral("Port closed."));
-    Execute(true, {hsConnect}, hcPortClosed);
+    Execute(true, {THstStep::Connect}, THstConnectSub::PortClosed);
 }
 
 void THostProcess::yPortError(uint32_t errors) {
@@ -60,7 +60,7 @@ void THostProcess::yPortLineLost(int error) {
     aReport(LineLostText(error));
     // The session and its transfer end at once; the device is prepared again when it is back.
     mAwaitDevice = true;
-    Execute(true, {hsCallWait}, NoSubStep, heLineLost);
+    Execute(true, {THstStep::CallWait}, {}, THstEvent::LineLost);
 }
 
 void THostProcess::yPortRxBuf(const char* data, int count) {
@@ -80,7 +80,7 @@ void THostProcess::yPortRxBuf(const char* data, int count) {
     mLastLine = completed.last().bytes;
     if (!completed.last().checksumOk) return;
     const QString line = DecodeLineText(mLastLine);
-    const bool inSession = mStep == hsFile || mStep == hsDir;
+    const bool inSession = mStep == THstStep::File || mStep == THstStep::Dir;
 
     if (line.startsWith(QLatin1String("LOGON "))) {
         onLogon(line);
@@ -93,21 +93,22 @@ void THostProcess::yPortRxBuf(const char* data, int count) {
         onDir(line, inSession);
     } else if (line.startsWith(QLatin1String("RESULT"))) {
         aReport(QStringLiteral("?RESULT"));
-        Execute(false, {hsFile}, NoSubStep, heResult);
+        Execute(false, {THstStep::File}, {}, THstEvent::Result);
     } else if (line.startsWith(QLatin1String("LOGOFF"))) {
         aReport(QStringLiteral("?LOGOFF"));
-        Execute(true, {hsCallWait});
+        Execute(true, {THstStep::CallWait});
     }
 }
 
 void THostProcess::onLogon(const QString& line) {
     const TLife life = Life();
     const TLogonRequest logon = ParseLogon(line);
-    Put(mReport.Job, qkUser, logon.user);
-    Put(mReport.Job, qkPassw, logon.password);
+    Put(mSession.Job, qkUser, logon.user);
+    Put(mSession.Job, qkPassw, logon.password);
     aReport(QStringLiteral("?LOGON ") + logon.user + " **********");
     if (!Alive(life)) return;
-    Execute(true, {hsLogin}, NoSubStep, logon.password.isEmpty() ? heLogonDenied : heLogon);
+    Execute(true, {THstStep::Login}, {},
+            logon.password.isEmpty() ? THstEvent::LogonDenied : THstEvent::Logon);
 }
 
 void THostProcess::onGet(const QString& line, bool inSession) {
@@ -116,11 +117,11 @@ void THostProcess::onGet(const QString& line, bool inSession) {
     const TGetRequest get = ParseGet(line);
     aReport(QStringLiteral("?") + get.shown);
     if (!Alive(life)) return;
-    mReport.GlobalFile = get.global;
-    mNameCut = get.cut;
-    Put(mReport.Job, qkSrcFile, get.name);
-    Put(mReport.Job, qkMethod, crc ? QStringLiteral("CRC") : QStringLiteral("SEND"));
-    if (inSession) Execute(true, {hsFile}, NoSubStep, heFileRequest);
+    mSession.GlobalFile = get.global;
+    mSession.NameCut = get.cut;
+    Put(mSession.Job, qkSrcFile, get.name);
+    Put(mSession.Job, qkMethod, crc ? QStringLiteral("CRC") : QStringLiteral("SEND"));
+    if (inSession) Execute(true, {THstStep::File}, {}, THstEvent::FileRequest);
 }
 
 void THostProcess::onPut(const QString& line, bool inSession) {
@@ -133,16 +134,16 @@ void THostProcess::onPut(const QString& line, bool inSession) {
     // names) is refused before anything is written.
     if (put.valid && ParseJobSize(put.size) && !put.cut &&
         received_file::IsStorableName(put.name)) {
-        Put(mReport.Job, qkNo, QString());
-        Put(mReport.Job, qkDate, DateTimeToStr(QDateTime::currentDateTime()));
-        Put(mReport.Job, qkMethod, QStringLiteral("RECV"));
-        Put(mReport.Job, qkSrcFile, put.name);
-        Put(mReport.Job, qkSize, put.size);
-        Put(mReport.Job, qkDestPath, QString());
-        if (inSession) Execute(true, {hsFile}, NoSubStep, heFileRequest);
+        Put(mSession.Job, qkNo, QString());
+        Put(mSession.Job, qkDate, DateTimeToStr(QDateTime::currentDateTime()));
+        Put(mSession.Job, qkMethod, QStringLiteral("RECV"));
+        Put(mSession.Job, qkSrcFile, put.name);
+        Put(mSession.Job, qkSize, put.size);
+        Put(mSession.Job, qkDestPath, QString());
+        if (inSession) Execute(true, {THstStep::File}, {}, THstEvent::FileRequest);
     } else if (inSession) {
         // Answered in the Dir step too: a refused request must never go unanswered.
-        Execute(true, {hsFile}, NoSubStep, heInvalidRequest);
+        Execute(true, {THstStep::File}, {}, THstEvent::InvalidRequest);
     }
 }
 
@@ -152,16 +153,16 @@ void THostProcess::onDir(const QString& line, bool inSession) {
     shown.chop(2);
     aReport(QStringLiteral("?") + shown);
     if (!Alive(life)) return;
-    mReport.GlobalFile = false;
-    mReport.BufferTransfer = DirWantsBuffer(shown);
-    Put(mReport.Job, qkMethod, QStringLiteral("SEND"));
-    if (mReport.BufferTransfer) {
+    mSession.GlobalFile = false;
+    mSession.BufferTransfer = DirWantsBuffer(shown);
+    Put(mSession.Job, qkMethod, QStringLiteral("SEND"));
+    if (mSession.BufferTransfer) {
         aReport(QStringLiteral("Using buffer transfer..."));
-        Put(mReport.Job, qkSrcFile, QString());
+        Put(mSession.Job, qkSrcFile, QString());
     } else {
-        Put(mReport.Job, qkSrcFile, QStringLiteral("DIR.LST"));
+        Put(mSession.Job, qkSrcFile, QStringLiteral("DIR.LST"));
     }
-    if (inSession) Execute(true, {hsDir}, NoSubStep, heDirRequest);
+    if (inSession) Execute(true, {THstStep::Dir}, {}, THstEvent::DirRequest);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -179,27 +180,27 @@ void THostProcess::ConfigureModem(TVaModem& modem) {
 }
 
 void THostProcess::yModemOK() {
-    uint8_t subStep = hcOpenPort;
+    THstConnectSub subStep = THstConnectSub::OpenPort;
     switch (mModem->Operation()) {
     case moInit:
         mReport.Message = QStringLiteral("Modem initialized.");
-        subStep = hcModemReady;
+        subStep = THstConnectSub::ModemReady;
         break;
     case moReset:
         mReport.Message = QStringLiteral("Modem reset.");
-        subStep = hcPortOpened;
+        subStep = THstConnectSub::PortOpened;
         break;
     default:
         return;
     }
-    aSetStatus(false, MessageReport);
+    report();
     mTimeoutCount = 0;
-    Execute(false, {hsConnect}, subStep);
+    Execute(false, {THstStep::Connect}, subStep);
 }
 
 void THostProcess::yModemBusy() {
     aReport(QStringLiteral("Line is busy."));
-    Execute(true, {hsConnect}, hcCallFailed);
+    Execute(true, {THstStep::Connect}, THstConnectSub::CallFailed);
 }
 
 void THostProcess::yModemCommandTimeout() {
@@ -207,16 +208,16 @@ void THostProcess::yModemCommandTimeout() {
     Tolerate([&] { mModem->Reset(); });
     ++mTimeoutCount;
     if (mTimeoutCount <= 9) {
-        Execute(false, {hsConnect}, hcCallFailed);
+        Execute(false, {THstStep::Connect}, THstConnectSub::CallFailed);
     } else {
         mTimeoutCount = 0;
-        Execute(true, {hsStop});
+        Execute(true, {THstStep::Stop});
     }
 }
 
 void THostProcess::yModemConnect(const QString& connectString) {
     aReport(connectString);
-    Execute(true, {hsConnect}, hcConnected);
+    Execute(true, {THstStep::Connect}, THstConnectSub::Connected);
 }
 
 void THostProcess::yModemError() {
@@ -231,53 +232,45 @@ void THostProcess::yModemError() {
         mReport.Message = QStringLiteral("Modem error.");
         break;
     }
-    aSetStatus(false, MessageReport);
-    Execute(true, {hsStop});
+    report();
+    Execute(true, {THstStep::Stop});
 }
 
 void THostProcess::yModemNoCarrier() {
     aReport(QStringLiteral("No carrier."));
     mTimeoutCount = 0;
-    Execute(true, {hsCallWait});
+    Execute(true, {THstStep::CallWait});
 }
 
 void THostProcess::yModemVoice() {
     aReport(QStringLiteral("Voice line detected."));
-    Execute(true, {hsCallWait});
+    Execute(true, {THstStep::CallWait});
 }
 
 void THostProcess::yModemRingDetect(int, bool& accept) {
     const TLife life = Life();
     mTimeoutCount = 0;
-    Execute(false, {hsConnect}, hcRinging);
+    Execute(false, {THstStep::Connect}, THstConnectSub::Ringing);
     if (!Alive(life)) {
         accept = false;
         return;
     }
     // The controller answers only when told to; a second ring while the answer is pending must
     // not send another answer command.
-    accept = mReport.Modem.Get(mdkAAMode) == QLatin1String("2") && !mModem->CommandPending();
+    accept = mSession.Modem.Get(mdkAAMode) == QLatin1String("2") && !mModem->CommandPending();
 }
 
 void THostProcess::yModemRingWaitTimeout() {
     aReport(QStringLiteral("Timeout answering call."));
-    Execute(false, {hsConnect}, hcCallFailed);
+    Execute(false, {THstStep::Connect}, THstConnectSub::CallFailed);
 }
 
 // ---------------------------------------------------------------------------------------------
 // The transfer
 
-void THostProcess::yTransferStart() {
-    aFileNotification(0);
-}
-
 void THostProcess::yTransferFileInfo(const QString& name, qint64) {
     // The transfer may have had to pick another free name for the temporary file.
-    if (mXModem->Mode() == tmDownload && !name.isEmpty()) mPartPath = name;
-}
-
-void THostProcess::yTransferPacket(qint64 byteCount) {
-    aFileNotification(byteCount);
+    if (mXModem->Mode() == tmDownload && !name.isEmpty()) mSession.PartPath = name;
 }
 
 void THostProcess::yTransferEnd(int exitCode) {
@@ -291,14 +284,14 @@ void THostProcess::yTransferEnd(int exitCode) {
 }
 
 void THostProcess::finishTransferEnd(int code, bool receiving) {
-    mReport.ResultCode = code;
+    mSession.ResultCode = code;
     if (code != 0) {
         aReport(QStringLiteral("File error: ") + TransferErrorText(code));
         if (receiving) discardPartialFile();
-        Execute(false, {hsFile, hsDir}, NoSubStep, heTransferFailed);
+        Execute(false, {THstStep::File, THstStep::Dir}, {}, THstEvent::TransferFailed);
     } else {
         aReport(QStringLiteral("File done."));
-        Execute(false, {hsFile, hsDir}, NoSubStep, heTransferDone);
+        Execute(false, {THstStep::File, THstStep::Dir}, {}, THstEvent::TransferDone);
     }
 }
 
@@ -309,9 +302,9 @@ void THostProcess::commitReceivedFile() {
         QString error;
     };
     auto outcome = std::make_shared<TOutcome>();
-    outcome->finalPath = mFinalPath;
+    outcome->finalPath = mSession.FinalPath;
     // The file is the background's now: a stop meanwhile must not discard it under its feet.
-    const QString part = std::exchange(mPartPath, {});
+    const QString part = std::exchange(mSession.PartPath, {});
     const quint64 request = mRequestCount;
     mCommitting = true;
     RunInBackground(
@@ -331,9 +324,9 @@ void THostProcess::receivedFileCommitted(quint64 request, bool ok, const QString
     mCommitting = false;
     const QByteArray held = std::exchange(mHeldInput, {});
     // A session that ended meanwhile (stopped, timed out, the line closed) is not told.
-    if (request == mRequestCount && mActivity == haOnline) {
+    if (request == mRequestCount && mActivity == THstActivity::Online) {
         if (ok)
-            mFinalPath = finalPath;
+            mSession.FinalPath = finalPath;
         else
             ReportError("DoFile", error);
         finishTransferEnd(ok ? 0 : trFileWriteError, true);
@@ -346,17 +339,17 @@ void THostProcess::receivedFileCommitted(quint64 request, bool ok, const QString
 
 int THostProcess::checkTransferEnd(int exitCode, bool receiving) {
     if (exitCode != 0) return exitCode;
-    const qint64 announced = JobSize(mReport.Job);
+    const qint64 announced = JobSize(mSession.Job);
     // A sender must have sent all it announced.
-    if (!receiving) return mReport.Progress < announced ? trIncompleteFile : 0;
+    if (!receiving) return mSession.Transferred < announced ? trIncompleteFile : 0;
     // A received file is cut to the announced length, and refused when it is shorter.
     int code = 0;
     const bool checked = Tolerate([&] {
-        const QFileInfo info(mPartPath);
-        if (mPartPath.isEmpty() || !info.isFile()) {
+        const QFileInfo info(mSession.PartPath);
+        if (mSession.PartPath.isEmpty() || !info.isFile()) {
             code = trIncompleteFile;
         } else if (info.size() > announced) {
-            QFile file(mPartPath);
+            QFile file(mSession.PartPath);
             if (!file.resize(announced))
                 throw std::runtime_error(file.errorString().toStdString());
         } else if (info.size() < announced) {

@@ -16,24 +16,24 @@ using namespace host_internal;
 void THostProcess::DoFile() {
     mReport.Operation = QStringLiteral("Transfer");
     switch (mEvent) {
-    case heFileRequest:
+    case THstEvent::FileRequest:
         fileRequest();
         break;
-    case heInvalidRequest:
+    case THstEvent::InvalidRequest:
         aReport(QStringLiteral("Invalid file request received."));
         aSendMessage(QStringLiteral("NO"));
         break;
-    case heProgress:
-        aSetStatus(false, MessageReport);
+    case THstEvent::Progress:
+        report();
         break;
-    case heTransferDone:
+    case THstEvent::TransferDone:
         fileTransferDone();
         break;
-    case heTransferFailed:
+    case THstEvent::TransferFailed:
         fileTransferFailed();
         break;
-    case heResult: {
-        const QString answer = FailOk[mReport.ResultCode == 0 ? 1 : 0];
+    case THstEvent::Result: {
+        const QString answer = FailOk[mSession.ResultCode == 0 ? 1 : 0];
         aReport(QStringLiteral("Sending confirmation: ") + answer);
         aSendMessage(answer);
         break;
@@ -49,9 +49,9 @@ void THostProcess::DoFile() {
 void THostProcess::fileRequest() {
     if (!IsLineDevice()) return;
     const quint64 request = ++mRequestCount;
-    Put(mReport.Job, qkNo, QString());
-    const QString method = Get(mReport.Job, qkMethod);
-    const QString name = Get(mReport.Job, qkSrcFile);
+    Put(mSession.Job, qkNo, QString());
+    const QString method = Get(mSession.Job, qkMethod);
+    const QString name = Get(mSession.Job, qkSrcFile);
     QString fileName;
     bool receiving = false;
     if (method == QLatin1String("SEND")) {
@@ -71,10 +71,11 @@ void THostProcess::fileRequest() {
 bool THostProcess::prepareSend(const QString& name, QString* fileName) {
     const TLife life = Life();
     // A name cut to its 255 bytes is not the name asked for.
-    const bool allowed = !mNameCut && !HasParentReference(name) && aLoadQueueItemByName(name);
+    const bool allowed =
+        !mSession.NameCut && !HasParentReference(name) && aLoadQueueItemByName(name);
     if (!Alive(life)) return false;
     bool inside = false;
-    if (allowed) *fileName = LocalPath(aGetOutbox(), Get(mReport.Job, qkSrcFile), &inside);
+    if (allowed) *fileName = LocalPath(aGetOutbox(), Get(mSession.Job, qkSrcFile), &inside);
     if (!allowed || !inside) {
         aReport(QStringLiteral("Requested file denied: ") + name);
         aSendMessage(QStringLiteral("NO"));
@@ -94,43 +95,43 @@ bool THostProcess::prepareReceive(const QString& name, QString* fileName) {
         (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))) {
         mReport.Message +=
             QStringLiteral("\r\nError! Destination path cannot be created: ") + folder;
-        aSetStatus(false, MessageReport);
+        report();
         aSendMessage(QStringLiteral("NO"));
         return false;
     }
     // A file the inbox cannot hold is refused before the line carries it: received until the
     // disk is full, it would fail, and the client would send it again at every batch.
     qint64 free = 0;
-    if (!received_file::RoomFor(folder, Get(mReport.Job, qkSize), &free)) {
+    if (!received_file::RoomFor(folder, Get(mSession.Job, qkSize), &free)) {
         mReport.Message += QStringLiteral("\r\nError! Not enough free space in ") +
                            QDir::cleanPath(folder) + QStringLiteral(" for ") + name + ": " +
-                           Get(mReport.Job, qkSize) + QStringLiteral(" bytes announced, ") +
+                           Get(mSession.Job, qkSize) + QStringLiteral(" bytes announced, ") +
                            QString::number(free) + QStringLiteral(" bytes free.");
-        aSetStatus(false, MessageReport);
+        report();
         aSendMessage(QStringLiteral("NO"));
         return false;
     }
     mXModem->SetMode(tmDownload);
-    Put(mReport.Job, qkNo, QString());
+    Put(mSession.Job, qkNo, QString());
     // The old file stays until the new one is whole; then it is replaced in one step. When it
     // cannot be replaced, the new file takes the next free name instead.
     const QFileInfo existing(target);
     if (existing.exists() && (existing.isDir() || !QFileInfo(folder).isWritable()))
         aReport(QStringLiteral("Local file cannot be deleted. Incoming file will be renamed."));
     discardPartialFile();
-    mFinalPath = target;
+    mSession.FinalPath = target;
     // Received under a hidden temporary name in the same folder: a cut line or a crash never
     // leaves a partial file that looks like a delivered one. What a killed server left there
     // goes first.
     received_file::RemoveLeftovers(folder);
-    mPartPath = received_file::TemporaryPath(target);
-    *fileName = mPartPath;
+    mSession.PartPath = received_file::TemporaryPath(target);
+    *fileName = mSession.PartPath;
     return true;
 }
 
 void THostProcess::answerCrc(const QString& name) {
     const TLife life = Life();
-    const bool sent = !mNameCut && !HasParentReference(name) && aLoadCrcItem();
+    const bool sent = !mSession.NameCut && !HasParentReference(name) && aLoadCrcItem();
     if (!Alive(life)) return;
     if (!sent) {
         aReport(QStringLiteral("Requested file CRC denied: ") + name);
@@ -140,9 +141,9 @@ void THostProcess::answerCrc(const QString& name) {
 
 void THostProcess::startFileTransfer(quint64 request, const QString& fileName, bool receiving) {
     const TLife life = Life();
-    mReport.Total = ReportedSize(mReport.Job);
+    mReport.Total = ReportedSize(mSession.Job);
     mReport.Progress = 0;
-    aSetStatus(false, MessageReport);
+    report();
     mXModem->SetFileName(fileName);
     // Accepted: from here on the request ends logged, as done or as failed.
     mJobOpen = true;
@@ -151,21 +152,22 @@ void THostProcess::startFileTransfer(quint64 request, const QString& fileName, b
     mXModem->Arm();
     aSendMessage(QStringLiteral("YES"));
     if (!Alive(life)) return;
-    if (receiving || mReport.BufferTransfer) {
+    if (receiving || mSession.BufferTransfer) {
         const int half = deviceDelay(2000) / 2;
         if (!WaitDrained(half) || !Pause(half)) return;
     }
     // The session ended during the wait, or a newer request took over.
-    if (mActivity != haOnline || request != mRequestCount) {
+    if (mActivity != THstActivity::Online || request != mRequestCount) {
         if (!mXModem->InProgress()) mXModem->Disarm();
         return;
     }
-    const QString what = Get(mReport.Job, qkSrcFile) + " (" + Get(mReport.Job, qkSize) + " bytes)";
+    const QString what =
+        Get(mSession.Job, qkSrcFile) + " (" + Get(mSession.Job, qkSize) + " bytes)";
     if (receiving)
         aReport(QStringLiteral("Receiving: ") + what);
     else
         mReport.Message = QStringLiteral("Sending: ") + what;
-    mReport.FileText = receiving ? mFinalPath : fileName;
+    mReport.FileText = receiving ? mSession.FinalPath : fileName;
     mXModem->Start();
 }
 
@@ -174,14 +176,14 @@ void THostProcess::startFileTransfer(quint64 request, const QString& fileName, b
 
 void THostProcess::fileTransferDone() {
     const TLife life = Life();
-    const bool received = Get(mReport.Job, qkMethod) == QLatin1String("RECV");
+    const bool received = Get(mSession.Job, qkMethod) == QLatin1String("RECV");
     mJobOpen = false;
     if (mConsole)
-        mConsole->LogFileEvent(mReport.Job, false, QStringLiteral("Transfer successful."), true);
+        mConsole->LogFileEvent(mSession.Job, false, QStringLiteral("Transfer successful."), true);
     if (!Alive(life)) return;
     mReport.Message = QStringLiteral("Transfer done.");
     mReport.FileText.clear();
-    aSetStatus(false, MessageReport);
+    report();
     // The notification tells of files that arrived, not of files that were fetched.
     if (received && mSettings.GetBool(SVR_PopupNotification) && mConsole)
         mConsole->ShowNotification();
@@ -192,10 +194,10 @@ void THostProcess::fileTransferFailed() {
     if (mXModem->Mode() == tmDownload) discardPartialFile();
     mJobOpen = false;
     if (mConsole)
-        mConsole->LogFileEvent(mReport.Job, false, QStringLiteral("File transfer error."), false);
+        mConsole->LogFileEvent(mSession.Job, false, QStringLiteral("File transfer error."), false);
     if (!Alive(life)) return;
     mReport.Message = QStringLiteral("Transfer failed: ") +
-                      (mXModem->Mode() == tmDownload ? mFinalPath : mXModem->FileName());
+                      (mXModem->Mode() == tmDownload ? mSession.FinalPath : mXModem->FileName());
     mReport.FileText.clear();
-    aSetStatus(false, MessageReport);
+    report();
 }

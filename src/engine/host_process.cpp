@@ -17,14 +17,14 @@ TDeviceEngineFactory HostEngineFactory() {
 // Creation and destruction
 
 THostProcess::THostProcess(TDevicesList* owner, TCommDevice& device)
-    : TEngineBase(owner, device, "THostProcess", "Unknown exception"),
+    : TStepEngine(owner, device, "THostProcess", "Unknown exception"),
       mUsers(owner->Services().users), mConsole(owner->Services().hostConsole) {
     const bool created = Guard("Create", [&] {
         for (int k = 0; k < QueueKeyCount; ++k)
-            mReport.Job.Slots[size_t(k)] = TIniKey::StringSlot(QueueKeyNames[k]);
+            mSession.Job.Slots[size_t(k)] = TIniKey::StringSlot(QueueKeyNames[k]);
         for (int k = 0; k < ModemKeyCount; ++k)
-            mReport.Modem.Slots[size_t(k)] = TIniKey::StringSlot(ModemKeyNames[k]);
-        if (mUsers) mUsers->EmptyItem(mReport.User);
+            mSession.Modem.Slots[size_t(k)] = TIniKey::StringSlot(ModemKeyNames[k]);
+        if (mUsers) mUsers->EmptyItem(mSession.User);
         mReport.Device = &mDevice;
 
         mSessionTimeoutMs = TimerOverrideMs("MARROWLINE_SESSION_TIMEOUT_MS", -1);
@@ -37,9 +37,8 @@ THostProcess::THostProcess(TDevicesList* owner, TCommDevice& device)
         mWatchDog.SetEnabled(true);
         mSessionTimer.SetEnabled(false);
         HookTimer(mSessionTimer, "tmBatchTmoTimer", [this] { tmBatchTmoTimer(); });
-        mBusy = false;
     });
-    if (created) Execute(true, {hsCallWait});
+    if (created) Execute(true, {THstStep::CallWait});
 }
 
 THostProcess::~THostProcess() {
@@ -66,85 +65,49 @@ THostProcess::~THostProcess() {
 }
 
 void THostProcess::Restart() {
-    Execute(true, {hsCallWait});
+    Execute(true, {THstStep::CallWait});
 }
 
 // ---------------------------------------------------------------------------------------------
 // The state machine
 
-void THostProcess::Execute(bool force, THstSteps steps, uint8_t subStep, uint8_t event) {
-    const TLife life = Life();
-    Guard("Execute", [&] {
-        if (mBusy) return;
-        if (!steps.Contains(THstStep(mStep)) && !force) return;
-        enterStep(force, steps, subStep, event);
-        const TStepRun step = stepFor();
-        if (step.run) RunStep(step.run, step.name);
-        if (!Alive(life)) return;
-        // Every command that reaches these steps restarts the session time-out.
-        if (mActivity == haOnline && (mStep == hsLogin || mStep == hsFile || mStep == hsDir))
-            aResetBatchTimeout();
-    });
-}
-
-void THostProcess::enterStep(bool force, THstSteps steps, uint8_t subStep, uint8_t event) {
-    if (force) {
-        for (int s = hsStop; s <= hsDisconnect; ++s) {
-            if (steps.Contains(THstStep(s))) {
-                mStep = uint8_t(s);
-                break;
-            }
-        }
-        mSubStep = subStep;
-        mEvent = event;
-    } else {
-        if (subStep != NoSubStep) mSubStep = subStep;
-        if (event != heNone) mEvent = event;
-    }
-}
-
 THostProcess::TStepRun THostProcess::stepFor() const {
+    static constexpr TStepRun None{};
+    static constexpr TStepRun CallWait{&THostProcess::DoCallWait, "DoCallWait"};
+    static constexpr TStepRun Start{&THostProcess::DoStart, "DoStart"};
+    static constexpr TStepRun Stop{&THostProcess::DoStop, "DoStop"};
+    static constexpr TStepRun Connect{&THostProcess::DoConnect, "DoConnect"};
+    static constexpr TStepRun Disconnect{&THostProcess::DoDisconnect, "DoDisconnect"};
+    static constexpr TStepRun Login{&THostProcess::DoLogin, "DoLogin"};
+    static constexpr TStepRun File{&THostProcess::DoFile, "DoFile"};
+    static constexpr TStepRun Dir{&THostProcess::DoDir, "DoDir"};
+    struct TRow {
+        TStepRun stopped, waiting, online;
+    };
+    // By step, the handler for each Activity. Back to CallWait while waiting (a busy line, a
+    // modem that timed out, a caller that hung up before connecting), the device is prepared
+    // again rather than left idle; online, a step that ends the session ends it.
+    // clang-format off
+    static constexpr TRow Table[] = {
+        //                 stopped     waiting   online
+        /* Stop       */ {None,       Stop,     Stop},
+        /* Start      */ {None,       Start,    None},
+        /* CallWait   */ {CallWait,   CallWait, CallWait},
+        /* Connect    */ {None,       Connect,  CallWait},
+        /* Login      */ {None,       None,     Login},
+        /* File       */ {None,       None,     File},
+        /* Dir        */ {None,       None,     Dir},
+        /* Disconnect */ {Disconnect, None,     Stop},
+    };
+    // clang-format on
+    const TRow& row = Table[size_t(mStep)];
     switch (mActivity) {
-    case haStopped:
-        if (mStep == hsCallWait) return {&THostProcess::DoCallWait, "DoCallWait"};
-        if (mStep == hsDisconnect) return {&THostProcess::DoDisconnect, "DoDisconnect"};
-        break;
-    case haWaiting:
-        switch (mStep) {
-        case hsStop:
-            return {&THostProcess::DoStop, "DoStop"};
-        case hsStart:
-            return {&THostProcess::DoStart, "DoStart"};
-        // Back to CallWait while waiting (a busy line, a modem that timed out, a caller that
-        // hung up before connecting): the device is prepared again rather than left idle.
-        case hsCallWait:
-            return {&THostProcess::DoCallWait, "DoCallWait"};
-        case hsConnect:
-            return {&THostProcess::DoConnect, "DoConnect"};
-        default:
-            break;
-        }
-        break;
-    case haOnline:
-        switch (mStep) {
-        case hsStop:
-        case hsDisconnect:
-            return {&THostProcess::DoStop, "DoStop"};
-        case hsCallWait:
-        case hsConnect:
-            return {&THostProcess::DoCallWait, "DoCallWait"};
-        case hsLogin:
-            return {&THostProcess::DoLogin, "DoLogin"};
-        case hsFile:
-            return {&THostProcess::DoFile, "DoFile"};
-        case hsDir:
-            return {&THostProcess::DoDir, "DoDir"};
-        default:
-            break;
-        }
-        break;
-    default:
-        break;
+    case THstActivity::Stopped:
+        return row.stopped;
+    case THstActivity::Waiting:
+        return row.waiting;
+    case THstActivity::Online:
+        return row.online;
     }
-    return {};
+    return None;
 }

@@ -25,68 +25,61 @@
 #include <memory>
 
 // The steps of the server's state machine.
-enum THstStep : uint8_t {
-    hsStop,
-    hsStart,
-    hsCallWait,
-    hsConnect,
-    hsLogin,
-    hsFile,
-    hsDir,
-    hsDisconnect
-};
-using THstSteps = TVaSet<THstStep>;
+enum class THstStep : uint8_t { Stop, Start, CallWait, Connect, Login, File, Dir, Disconnect };
 
 // The sub-steps of the Connect step: preparing the device, waiting for a call and answering it.
-// The other steps run with NoSubStep.
-enum THstConnectSub : uint8_t {
-    hcOpenPort = 0,   // open the port with the device's line settings
-    hcPortOpened = 1, // the port opened (or the modem was reset): initialise the modem, or
-                      // go online at once on a direct cable
-    hcPortClosed = 2, // the port closed under the engine: prepare the device again
-    hcModemReady = 3, // the modem took its init string: send the extra commands one by one,
-                      // then wait for a call
-    hcRinging = 4,    // a call rings: the Start step answers it
-    hcConnected = 5,  // the line is up: online, listening for commands
-    hcCallFailed = 6, // busy, no answer, command time-out: prepare the device again
+// The other steps run with the first one, which Execute also reads as "none given".
+enum class THstConnectSub : uint8_t {
+    OpenPort,   // open the port with the device's line settings
+    PortOpened, // the port opened (or the modem was reset): initialise the modem, or go online
+                // at once on a direct cable
+    PortClosed, // the port closed under the engine: prepare the device again
+    ModemReady, // the modem took its init string: send the extra commands one by one, then
+                // wait for a call
+    Ringing,    // a call rings: the Start step answers it
+    Connected,  // the line is up: online, listening for commands
+    CallFailed, // busy, no answer, command time-out: prepare the device again
 };
 
-// Activity: 0 stopped, 1 waiting (preparing the device or waiting for a call), 2 online.
-enum THstActivity : uint8_t { haStopped = 0, haWaiting = 1, haOnline = 2 };
+enum class THstActivity : uint8_t {
+    Stopped,
+    Waiting, // preparing the device or waiting for a call
+    Online,  // a caller is connected and commands are listened for
+};
 
 // Events given to the Login, File, Dir and CallWait steps.
-enum THstEvent : uint8_t {
-    heNone = 0,
-    heLogon = 1,       // Login: "LOGON" with a password
-    heLogonOk = 2,     // Login: accepted
-    heLogonDenied = 3, // Login: refused
-    heFileRequest = 4, // File: "PUT", "GET" or "CHKCRC"
-    heInvalidRequest = 5,
-    heProgress = 6,     // File, Dir
-    heTransferDone = 7, // File, Dir
-    heTransferFailed = 8,
-    heResult = 9,          // File: "RESULT"
-    heDirRequest = 10,     // Dir: "DIR"
-    heSessionTimeout = 11, // CallWait
-    heLineLost = 12        // CallWait: the device hung up or went away
+enum class THstEvent : uint8_t {
+    None,
+    Logon,          // Login: "LOGON" with a password
+    LogonOk,        // Login: accepted
+    LogonDenied,    // Login: refused
+    FileRequest,    // File: "PUT", "GET" or "CHKCRC"
+    InvalidRequest, // File
+    Progress,       // File, Dir
+    TransferDone,   // File, Dir
+    TransferFailed, // File, Dir
+    Result,         // File: "RESULT"
+    DirRequest,     // Dir: "DIR"
+    SessionTimeout, // CallWait
+    LineLost,       // CallWait: the device hung up or went away
 };
 
-// What the engine hands its console at each change.
-struct THstStatusReport {
-    uint8_t PrevActivity = 0; // the engine's Activity when the report was made
-    uint8_t Kind = 3;         // 0, 1, 2: the report also sets Activity to that value; 3: message
-    QString Operation;        // "Connect", "Disconnect", "Authentication", "Transfer", "DIR", ...
-    bool BufferTransfer = false;   // the current "DIR" asked for "/B"
-    bool GlobalFile = false;       // the current request carried "/G"
-    int32_t Total = 100;           // announced length of the current file; 100 with no transfer
-    int32_t Progress = 0;          // bytes transferred so far
-    QString FileText;              // local path of the file in transfer, or "DIR.LST"
-    int32_t ResultCode = 0;        // result of the last transfer (0 success)
-    QString Message;               // this report's message; emptied after each report
-    TQueueItem Job;                // the current request or served job
-    TCommDevice* Device = nullptr; // the engine's device, set at creation
-    TModemSettings Modem;          // the configuration loaded for a modem device
-    TMRLUser User;                 // the authenticated caller
+using THstSteps = TVaSet<THstStep>;
+using THstStatusReport = TStatusReport<THstActivity>;
+
+// What the engine keeps of the session in hand.
+struct THstSession {
+    TQueueItem Job;              // the current request or served job
+    TMRLUser User;               // the authenticated caller
+    TModemSettings Modem;        // the configuration loaded for a modem device
+    bool BufferTransfer = false; // the current "DIR" asked for "/B"
+    bool GlobalFile = false;     // the current request carried "/G"
+    bool NameCut = false;        // the name of the current GET or CHKCRC was cut to 255 bytes
+    int32_t ResultCode = 0;      // result of the last transfer (0 success)
+    qint64 Transferred = 0;      // bytes the transfer in hand has moved
+    // The file being received: the final path, and the temporary one the transfer writes into.
+    QString FinalPath;
+    QString PartPath;
 };
 
 // The server console as the engine sees it.
@@ -110,41 +103,24 @@ TDeviceEngineFactory HostEngineFactory();
 // keep their units):
 //   MARROWLINE_SESSION_TIMEOUT_MS  the session time-out in ms instead of SVR_SessionTimeout min
 //   MARROWLINE_WATCHDOG_MS         the watchdog interval in ms instead of 600000
-class THostProcess : public TEngineBase {
+// A forced step starts with the sub-step and event it is given.
+class THostProcess
+    : public TStepEngine<THostProcess, THstStep, THstConnectSub, THstEvent, THstActivity, true> {
 public:
     THostProcess(TDevicesList* owner, TCommDevice& device);
     ~THostProcess() override;
-    THostProcess(const THostProcess&) = delete;
-    THostProcess& operator=(const THostProcess&) = delete;
 
     // The device was started again: back to CallWait (forced).
     void Restart() override;
 
-    // The single entry into the state machine.
-    void Execute(bool force, THstSteps steps, uint8_t subStep = NoSubStep, uint8_t event = heNone);
-
-    uint8_t Activity() const { return mActivity; }
-    uint8_t Step() const { return mStep; }
-    uint8_t SubStep() const { return mSubStep; }
-    uint8_t Event() const { return mEvent; }
-    bool Busy() const { return mBusy; }
     // A received file is being committed in the background (see commitReceivedFile).
     bool Committing() const { return mCommitting; }
     const THstStatusReport& Report() const { return mReport; }
-    TVaComm& Port() { return *mPort; }
-    TVaModem& Modem() { return *mModem; }
-    TVaXModem& Transfer() { return *mXModem; }
+    const THstSession& Session() const { return mSession; }
 
 private:
-    // A step handler with the name its errors are reported under.
-    struct TStepRun {
-        void (THostProcess::*run)() = nullptr;
-        const char* name = nullptr;
-    };
-    // The handler of the step in hand for the Activity in hand (none: the step does nothing).
-    TStepRun stepFor() const;
-    // Takes the step, sub-step and event that Execute was given.
-    void enterStep(bool force, THstSteps steps, uint8_t subStep, uint8_t event);
+    // The handler of the step in hand for the Activity in hand.
+    TStepRun stepFor() const override;
 
     // Step handlers (host_steps.cpp).
     void DoCallWait();
@@ -177,11 +153,15 @@ private:
     void dirRequest();
 
     // Actions (host_actions.cpp).
-    void aSetStatus(bool setActivity, uint8_t value);
+    // Tells the console the report as it stands, and the Activity becomes `value` after it.
+    void aSetStatus(THstActivity value);
+    // Tells the console the report as it stands (its message); the Activity stays.
+    void report();
+    void tell(TReportKind kind, THstActivity value);
     void aSendMessage(const QString& text);
     void aListen(bool on);
-    void aResetBatchTimeout();
-    void aFileNotification(qint64 byteCount);
+    void aResetBatchTimeout() override;
+    void aFileNotification(qint64 byteCount) override;
     bool aLoadDevice();
     QString aGetOutbox();
     QString aUserInbox();
@@ -218,9 +198,7 @@ private:
     void yModemVoice() override;
     void yModemRingDetect(int rings, bool& accept);
     void yModemRingWaitTimeout();
-    void yTransferStart() override;
     void yTransferFileInfo(const QString& name, qint64 size) override;
-    void yTransferPacket(qint64 byteCount) override;
     void yTransferEnd(int exitCode) override;
     void yTransferError(int code) override;
     // The commands a received line may carry.
@@ -258,15 +236,9 @@ private:
     TUsersList* mUsers;
     IHostConsole* mConsole;
 
-    uint8_t mActivity = haStopped;
-    uint8_t mStep = hsStop;
-    uint8_t mSubStep = NoSubStep;
-    uint8_t mEvent = heNone;
     QList<QByteArray> mLines; // received command lines, emptied before each reply
-    bool mNameCut = false;    // the name of the current GET or CHKCRC was cut to 255 bytes
     QByteArray mLastLine;
     TLineAssembler mAssembler;
-    bool mBusy = false;
     bool mInCallWait = false;
     // The line was lost: the device is prepared again once it is back (looked for every second)
     // instead of being stopped for the watchdog.
@@ -277,11 +249,11 @@ private:
     // Counts file requests and session changes, so that a request that waited can tell that
     // its session ended or a newer request took over meanwhile.
     quint64 mRequestCount = 0;
+    THstSession mSession;
+    // What the console is told: the steps set its texts and progress, the rest is filled in when
+    // it is told (tell).
     THstStatusReport mReport;
 
-    // The file being received: the final path, and the temporary one the transfer writes into.
-    QString mFinalPath;
-    QString mPartPath;
     // A received file is being committed; the input that arrives meanwhile.
     bool mCommitting = false;
     QByteArray mHeldInput;

@@ -15,7 +15,7 @@ using namespace host_internal;
 void THostProcess::beginOperation(const QString& operation) {
     mReport.Operation = operation;
     mReport.Message = mReport.Operation;
-    mReport.ResultCode = 0;
+    mSession.ResultCode = 0;
     mReport.FileText.clear();
     mReport.Progress = 0;
     mReport.Total = 100;
@@ -28,10 +28,10 @@ void THostProcess::DoCallWait() {
     const TLife life = Life();
     // Only one preparation at a time: a port closing inside it must not start another.
     if (mInCallWait) return;
-    if ((mEvent == heSessionTimeout || mEvent == heLineLost) && mJobOpen) {
+    if ((mEvent == THstEvent::SessionTimeout || mEvent == THstEvent::LineLost) && mJobOpen) {
         mJobOpen = false;
         if (mConsole)
-            mConsole->LogFileEvent(mReport.Job, false, QStringLiteral("File transfer error."),
+            mConsole->LogFileEvent(mSession.Job, false, QStringLiteral("File transfer error."),
                                    false);
         if (!Alive(life)) return;
     }
@@ -39,40 +39,39 @@ void THostProcess::DoCallWait() {
     ++mRequestCount;
     beginOperation(QStringLiteral("Preparing device..."));
     for (int k = 0; k < QueueKeyCount; ++k)
-        mReport.Job.Slots[size_t(k)].StrValue = QStringLiteral("0");
+        mSession.Job.Slots[size_t(k)].StrValue = QStringLiteral("0");
     mJobOpen = false;
 
-    // Neither the disconnection nor the report raises (each catches what it must), so the
-    // flags always come down again.
-    mInCallWait = true;
-    mBusy = true;
-    RunStep(&THostProcess::DoDisconnect, "DoDisconnect");
-    aSetStatus(true, haWaiting);
-    mBusy = false;
-    mInCallWait = false;
-    Execute(true, {hsConnect}, hcOpenPort, heNone);
+    WithFlagRaised(mInCallWait, [&] {
+        Hold([&] {
+            RunStep(&THostProcess::DoDisconnect, "DoDisconnect");
+            aSetStatus(THstActivity::Waiting);
+        });
+    });
+    if (!Alive(life)) return;
+    Execute(true, {THstStep::Connect}, THstConnectSub::OpenPort, THstEvent::None);
     if (!Alive(life)) return;
     mSessionTimer.SetEnabled(false);
 }
 
 void THostProcess::DoStart() {
-    if (mActivity != haWaiting) return;
+    if (mActivity != THstActivity::Waiting) return;
     beginOperation(QStringLiteral("Answering..."));
     aResetBatchTimeout();
     mTimeoutCount = 0;
 }
 
 void THostProcess::DoStop() {
-    if (mActivity == haStopped) return;
+    if (mActivity == THstActivity::Stopped) return;
+    const TLife life = Life();
     mAwaitDevice = false;
-    mBusy = true;
-    RunStep(&THostProcess::DoDisconnect, "DoDisconnect");
-    mBusy = false;
+    Hold([&] { RunStep(&THostProcess::DoDisconnect, "DoDisconnect"); });
+    if (!Alive(life)) return;
     mTimeoutCount = 0;
     ++mRequestCount;
     beginOperation(QStringLiteral("Device stopped."));
     mJobOpen = false;
-    aSetStatus(true, haStopped);
+    aSetStatus(THstActivity::Stopped);
     mSessionTimer.SetEnabled(false);
 }
 
@@ -82,24 +81,24 @@ void THostProcess::DoStop() {
 void THostProcess::DoConnect() {
     mReport.Operation = QStringLiteral("Connect");
     switch (mSubStep) {
-    case hcOpenPort:
+    case THstConnectSub::OpenPort:
         connectOpenPort();
         break;
-    case hcPortOpened:
+    case THstConnectSub::PortOpened:
         connectPortOpened();
         break;
-    case hcModemReady:
+    case THstConnectSub::ModemReady:
         connectModemReady();
         break;
-    case hcRinging:
-        Execute(true, {hsStart});
+    case THstConnectSub::Ringing:
+        Execute(true, {THstStep::Start});
         break;
-    case hcConnected:
+    case THstConnectSub::Connected:
         connectOnline();
         break;
-    default: // hcPortClosed, hcCallFailed
+    default: // THstConnectSub::PortClosed, THstConnectSub::CallFailed
         aListen(false);
-        Execute(true, {hsCallWait});
+        Execute(true, {THstStep::CallWait});
         break;
     }
 }
@@ -120,39 +119,39 @@ void THostProcess::connectOpenPort() {
         mPort->SetPortNum(portNum);
         if (!DevicePresent()) {
             WatchForDevice([this] {
-                if (mActivity == haWaiting && mStep == hsConnect)
-                    Execute(true, {hsConnect}, hcOpenPort);
+                if (mActivity == THstActivity::Waiting && mStep == THstStep::Connect)
+                    Execute(true, {THstStep::Connect}, THstConnectSub::OpenPort);
             });
             return;
         }
     }
     mAwaitDevice = false;
     mReport.Message = QStringLiteral("Opening port ") + portName + "...";
-    aSetStatus(false, MessageReport);
+    report();
     // A port that cannot be opened stops the device; the watchdog tries again later.
     const bool opened =
         Guard("DoConnect", [&] { mPort->SetPortNum(portNum); }) && OpenPort("DoConnect");
-    if (!opened && Alive(life)) Execute(true, {hsStop});
+    if (!opened && Alive(life)) Execute(true, {THstStep::Stop});
 }
 
 void THostProcess::connectPortOpened() {
     if (IsDirectDevice()) {
         const TLife life = Life();
-        Execute(false, {hsConnect}, hcConnected);
+        Execute(false, {THstStep::Connect}, THstConnectSub::Connected);
         if (!Alive(life)) return;
         aListen(true);
     } else if (IsModemDevice()) {
         if (aLoadDevice()) {
-            SetModemInitStrings(*mModem, mReport.Modem, mExtraCommands, RoleServer);
-            mReport.Message = QStringLiteral("Initializing modem (") + mReport.Modem.Get(mdkGUID) +
+            SetModemInitStrings(*mModem, mSession.Modem, mExtraCommands, RoleServer);
+            mReport.Message = QStringLiteral("Initializing modem (") + mSession.Modem.Get(mdkGUID) +
                               ")...\r\n" + mModem->ConfigText();
-            aSetStatus(false, MessageReport);
+            report();
             mModem->SetActive(true);
             mModem->Init();
         } else {
             mReport.Message = QStringLiteral("Invalid device configuration.");
-            aSetStatus(false, MessageReport);
-            Execute(true, {hsStop});
+            report();
+            Execute(true, {THstStep::Stop});
         }
     }
 }
@@ -164,17 +163,17 @@ void THostProcess::connectModemReady() {
     }
     const QString command = TakeExtraCommand();
     mReport.Message = command;
-    aSetStatus(false, MessageReport);
+    report();
     mModem->SendCommand(command);
 }
 
 void THostProcess::connectOnline() {
     const bool modem = IsModemDevice();
-    mReport.User[ukUser].StrValue.clear();
+    mSession.User[ukUser].StrValue.clear();
     mReport.Message = QStringLiteral("Listening for command...");
     // The parser may have been detached by an earlier failed call while waiting.
     aListen(true);
-    aSetStatus(true, haOnline);
+    aSetStatus(THstActivity::Online);
     // A modem caller that never sends a command must not hold the line for ever. (A direct
     // cable is always "connected"; its session time-out starts with the first command.)
     if (modem) aResetBatchTimeout();
@@ -184,15 +183,15 @@ void THostProcess::connectOnline() {
 // Disconnect
 
 void THostProcess::DoDisconnect() {
-    mSubStep = NoSubStep;
-    mEvent = heNone;
+    mSubStep = THstConnectSub::OpenPort;
+    mEvent = THstEvent::None;
     StopDeviceWatch();
     mReport.Operation = QStringLiteral("Disconnect");
     if (!IsLineDevice()) return;
     // Each part runs whatever the one before it raised.
     if (mModem->Active()) {
         mReport.Message = QStringLiteral("Disconnecting...");
-        aSetStatus(false, MessageReport);
+        report();
         Tolerate([&] { mXModem->Cancel(); });
         Tolerate([&] {
             if (mModem->Operation() != moNone) mModem->CancelCommand();
@@ -204,7 +203,7 @@ void THostProcess::DoDisconnect() {
     }
     if (mPort->IsOpen()) {
         mReport.Message = QStringLiteral("Closing COM port...");
-        aSetStatus(false, MessageReport);
+        report();
         Tolerate([&] { mPort->Close(); });
     }
 }
@@ -215,27 +214,27 @@ void THostProcess::DoDisconnect() {
 void THostProcess::DoLogin() {
     mReport.Operation = QStringLiteral("Authentication");
     switch (mEvent) {
-    case heLogon: {
+    case THstEvent::Logon: {
         if (!IsLineDevice()) return;
-        mReport.Message = QStringLiteral("Authenticating user ") + Get(mReport.Job, qkUser);
-        aSetStatus(true, haOnline);
+        mReport.Message = QStringLiteral("Authenticating user ") + Get(mSession.Job, qkUser);
+        aSetStatus(THstActivity::Online);
         const int index =
-            mUsers ? mUsers->SearchItem(Get(mReport.Job, qkUser), Get(mReport.Job, qkPassw)) : -1;
+            mUsers ? mUsers->SearchItem(Get(mSession.Job, qkUser), Get(mSession.Job, qkPassw)) : -1;
         const TMRLUser* user = mUsers && index >= 0 ? mUsers->GetItem(index) : nullptr;
         if (!user) {
-            Execute(false, {hsLogin}, NoSubStep, heLogonDenied);
+            Execute(false, {THstStep::Login}, {}, THstEvent::LogonDenied);
         } else {
-            mReport.User.Slots = user->Slots;
-            Execute(true, {hsLogin}, NoSubStep, heLogonOk);
+            mSession.User.Slots = user->Slots;
+            Execute(true, {THstStep::Login}, {}, THstEvent::LogonOk);
         }
         break;
     }
-    case heLogonOk:
-        mStep = hsFile;
+    case THstEvent::LogonOk:
+        mStep = THstStep::File;
         aReport(QStringLiteral("User authenticated."));
         aSendMessage(QStringLiteral("YES"));
         break;
-    case heLogonDenied:
+    case THstEvent::LogonDenied:
         aReport(QStringLiteral("User denied access."));
         aSendMessage(QStringLiteral("NO"));
         break;
@@ -250,23 +249,23 @@ void THostProcess::DoLogin() {
 void THostProcess::DoDir() {
     mReport.Operation = QStringLiteral("DIR");
     switch (mEvent) {
-    case heDirRequest:
+    case THstEvent::DirRequest:
         dirRequest();
         break;
-    case heProgress:
-        aSetStatus(false, MessageReport);
+    case THstEvent::Progress:
+        report();
         break;
-    case heTransferDone:
+    case THstEvent::TransferDone:
         mReport.Message = QStringLiteral("DIR list sent.");
         mReport.FileText.clear();
-        aSetStatus(false, MessageReport);
-        if (!mReport.BufferTransfer) QFile::remove(aGetOutbox() + "DIR.LST");
+        report();
+        if (!mSession.BufferTransfer) QFile::remove(aGetOutbox() + "DIR.LST");
         if (mXModem->InProgress()) mXModem->Cancel();
         break;
-    case heTransferFailed:
+    case THstEvent::TransferFailed:
         mReport.Message = QStringLiteral("DIR list transfer failed.");
         mReport.FileText.clear();
-        aSetStatus(false, MessageReport);
+        report();
         if (mXModem->InProgress()) mXModem->Cancel();
         break;
     default:
@@ -283,26 +282,26 @@ void THostProcess::dirRequest() {
     if (!listed) {
         mReport.Message = QStringLiteral("DIR list empty.");
         mReport.FileText.clear();
-        aSetStatus(false, MessageReport);
+        report();
         aSendMessage(QStringLiteral("NO"));
         return;
     }
-    if (mReport.BufferTransfer) {
-        Execute(false, {hsDir}, NoSubStep, heTransferDone);
+    if (mSession.BufferTransfer) {
+        Execute(false, {THstStep::Dir}, {}, THstEvent::TransferDone);
         return;
     }
     mXModem->SetFileName(aGetOutbox() + "DIR.LST");
     mXModem->SetMode(tmUpload);
     mReport.FileText = QStringLiteral("DIR.LST");
-    aSetStatus(false, MessageReport);
+    report();
     const quint64 request = mRequestCount;
     mXModem->Arm();
     aSendMessage(QStringLiteral("YES"));
     if (!Alive(life)) return;
-    if (mActivity != haOnline || request != mRequestCount) {
+    if (mActivity != THstActivity::Online || request != mRequestCount) {
         if (!mXModem->InProgress()) mXModem->Disarm();
         return;
     }
-    mReport.Message = QStringLiteral("Sending DIR list (") + Get(mReport.Job, qkSize) + " bytes)";
+    mReport.Message = QStringLiteral("Sending DIR list (") + Get(mSession.Job, qkSize) + " bytes)";
     mXModem->Start();
 }

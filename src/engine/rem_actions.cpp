@@ -21,22 +21,21 @@ using namespace rem_internal;
 // ---------------------------------------------------------------------------------------------
 // Reports and commands
 
-void TRemProcess::aSetStatus(bool setActivity, uint8_t value) {
-    const TLife life = Life();
-    // A console that fails to show a report must not stop the step that made it.
-    Guard("aSetStatus", [&] {
-        mReport.PrevActivity = mActivity;
-        mReport.Kind = value;
+void TRemProcess::aSetStatus(TRemActivity value) {
+    tell(TReportKind::SetsActivity, value);
+}
+
+void TRemProcess::tell(TReportKind kind, TRemActivity value) {
+    Tell(mReport, kind, value, [&] {
+        mReport.Job = mSession.Job;
+        mReport.Attempt = mSession.Attempt;
         if (mConsole) mConsole->OnDeviceStatus(mReport);
-        if (!Alive(life)) return;
-        if (setActivity) mActivity = value;
-        mReport.Message.clear();
     });
 }
 
 bool TRemProcess::report() {
     const TLife life = Life();
-    aSetStatus(false, MessageReport);
+    tell(TReportKind::MessageOnly, mActivity);
     return Alive(life);
 }
 
@@ -62,8 +61,8 @@ void TRemProcess::aSendMessage(const QString& text) {
 }
 
 void TRemProcess::aTryCommand(const QString& statusText, const QString& command,
-                              uint8_t answeredFrom, uint8_t failStep, uint8_t failEvent,
-                              uint8_t successStep, uint8_t successEvent) {
+                              TRemEvent answeredFrom, TRemStep failStep, TRemEvent failEvent,
+                              TRemStep successStep, TRemEvent successEvent) {
     mTrialTimer.SetEnabled(false);
     mTrialTimer.SetInterval(RemTiming().TrialFirstMs);
     mTrial.RetriesLeft = 3;
@@ -79,7 +78,7 @@ void TRemProcess::aTryCommand(const QString& statusText, const QString& command,
 
 void TRemProcess::aResetBatchTimeout() {
     mBatchTimer.SetEnabled(false);
-    if (mActivity == raOnline) mBatchTimer.SetEnabled(true);
+    if (mActivity == TRemActivity::Online) mBatchTimer.SetEnabled(true);
 }
 
 int TRemProcess::batchTimeoutMs() const {
@@ -95,9 +94,10 @@ int TRemProcess::batchIdleMs() const {
 }
 
 void TRemProcess::aFileNotification(qint64 byteCount) {
-    if (byteCount == 0) mReport.Total = Get(mReport.Job, qkSize).trimmed().toInt();
+    mTransferred = byteCount;
+    if (byteCount == 0) mReport.Total = Get(mSession.Job, qkSize).trimmed().toInt();
     mReport.Progress = int32_t(qMin<qint64>(byteCount, INT32_MAX));
-    Execute(false, {rsFile, rsDir}, NoSubStep, reProgress);
+    Execute(false, {TRemStep::File, TRemStep::Dir}, {}, TRemEvent::Progress);
 }
 
 void TRemProcess::logFileEvent(const TQueueItem& job, bool discard, const QString& result,
@@ -116,8 +116,8 @@ bool TRemProcess::aLoadQueue(int index) {
     Guard("aLoadQueue", [&] {
         if (!mQueue || index < 0 || index >= mQueue->Count()) return;
         const TQueueItem job = *mQueue->GetItem(index);
-        mReport.Modem[mdkGUID].SetStr(QString());
-        if (IsModemDevice() && !LoadDeviceModem(mReport.Modem)) {
+        mSession.Modem[mdkGUID].SetStr(QString());
+        if (IsModemDevice() && !LoadDeviceModem(mSession.Modem)) {
             logFileEvent(job, true, QStringLiteral("Invalid communication device."), 0, false);
             return;
         }
@@ -127,7 +127,7 @@ bool TRemProcess::aLoadQueue(int index) {
             report();
             return;
         }
-        mReport.Job = job;
+        mSession.Job = job;
         loaded = true;
     });
     return loaded;
@@ -191,7 +191,7 @@ TQueueItem TRemProcess::fetchJob(const TDirEntry& entry) {
     Put(job, qkDestPath, entry.destPath);
     if (entry.legacy) mLegacyGets.insert(GetCommand(entry.name));
     for (TQueueKey key : {qkUser, qkPassw, qkCommName, qkCommGUID, qkCommParam})
-        Put(job, key, Get(mReport.Job, key));
+        Put(job, key, Get(mSession.Job, key));
     return job;
 }
 

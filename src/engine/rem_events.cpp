@@ -24,19 +24,16 @@ void TRemProcess::aTryCommandTimer() {
     mTrialTimer.SetInterval(RemTiming().TrialRepeatMs);
     --mTrial.RetriesLeft;
     if (unsigned(mEvent) >= unsigned(mTrial.AnsweredFrom)) {
-        if (mTrial.SuccessStep != rsNone)
-            Execute(false, TRemSteps::Of(mTrial.SuccessStep), NoSubStep, mTrial.SuccessEvent);
+        if (mTrial.SuccessStep != TRemStep::None)
+            Execute(false, {mTrial.SuccessStep}, {}, mTrial.SuccessEvent);
         return;
     }
     if (mTrial.RetriesLeft < 0) {
         // A command that went unanswered is no sign of life: the step it re-enters must not
         // restart the batch time-out, or a server that never answers "DIR" would hold the line
         // for ever.
-        if (mTrial.FailStep == rsNone) return;
-        const TLife life = Life();
-        mTrialGivingUp = true;
-        Execute(false, TRemSteps::Of(mTrial.FailStep), NoSubStep, mTrial.FailEvent);
-        if (Alive(life)) mTrialGivingUp = false;
+        if (mTrial.FailStep == TRemStep::None) return;
+        ExecuteQuietly({mTrial.FailStep}, mTrial.FailEvent);
         return;
     }
     if (!aReport(mTrial.StatusText)) return;
@@ -45,17 +42,17 @@ void TRemProcess::aTryCommandTimer() {
 }
 
 void TRemProcess::tmBatchIdleTimer() {
-    if (mQueue && mQueue->Count() > 0) Execute(true, {rsStart});
+    if (mQueue && mQueue->Count() > 0) Execute(true, {TRemStep::Start});
 }
 
 void TRemProcess::tmBatchTmoTimer() {
     if (!aReport(QStringLiteral("Batch timeout!"))) return;
     // Only a job's own transfer step holds a job to report; in the Dir step the job in hand is
     // one that has already ended.
-    if (mActivity == raOnline && mStep == rsFile)
-        Execute(true, {rsIdle}, NoSubStep, reBatchTimeout);
+    if (mActivity == TRemActivity::Online && mStep == TRemStep::File)
+        Execute(true, {TRemStep::Idle}, {}, TRemEvent::BatchTimeout);
     else
-        Execute(true, {rsIdle});
+        Execute(true, {TRemStep::Idle});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -63,12 +60,12 @@ void TRemProcess::tmBatchTmoTimer() {
 
 void TRemProcess::yPortOpen() {
     if (!aReport(QStringLiteral("Port opened."))) return;
-    Execute(false, {rsConnect}, rcPortOpened);
+    Execute(false, {TRemStep::Connect}, TRemConnectSub::PortOpened);
 }
 
 void TRemProcess::yPortClose() {
     if (!aReport(QStringLiteral("Port closed."))) return;
-    Execute(false, {rsConnect}, rcPortClosed);
+    Execute(false, {TRemStep::Connect}, TRemConnectSub::PortClosed);
 }
 
 void TRemProcess::yPortError(uint32_t errors) {
@@ -78,52 +75,54 @@ void TRemProcess::yPortError(uint32_t errors) {
 void TRemProcess::yPortLineLost(int error) {
     const TLife life = Life();
     if (!aReport(LineLostText(error))) return;
-    if (mActivity != raOnline) {
-        Execute(true, {rsDisconnect});
+    if (mActivity != TRemActivity::Online) {
+        Execute(true, {TRemStep::Disconnect});
         return;
     }
     noteLostWork();
     if (!Alive(life)) return;
     mTrialTimer.SetEnabled(false);
-    Execute(true, {rsDisconnect});
-    if (!Alive(life) || mActivity != raOnline) return;
+    Execute(true, {TRemStep::Disconnect});
+    if (!Alive(life) || mActivity != TRemActivity::Online) return;
     // Connected again as soon as the device is back; the batch time-out still bounds the wait.
-    mStep = rsConnect;
-    mSubStep = rcOpenPort;
+    mStep = TRemStep::Connect;
+    mSubStep = TRemConnectSub::OpenPort;
     WatchForDevice([this] {
-        if (mActivity == raOnline && mStep == rsConnect) Execute(true, {rsConnect}, rcOpenPort);
+        if (mActivity == TRemActivity::Online && mStep == TRemStep::Connect)
+            Execute(true, {TRemStep::Connect}, TRemConnectSub::OpenPort);
     });
 }
 
 void TRemProcess::noteLostWork() {
     const TLife life = Life();
-    if (mStep == rsDir) {
-        mResumeStep = rsDir;
+    if (mStep == TRemStep::Dir) {
+        mResumeStep = TRemStep::Dir;
         return;
     }
-    if (mStep != rsFile) return; // connecting or logging on: the batch starts its course again
-    const int attempt = mReport.Attempt;
+    if (mStep != TRemStep::File)
+        return; // connecting or logging on: the batch starts its course again
+    const int attempt = mSession.Attempt;
     switch (mEvent) {
-    case reFileBegin:
-    case reFileYes:
-    case reProgress:
-    case reUploadEnded: {
+    case TRemEvent::FileBegin:
+    case TRemEvent::FileYes:
+    case TRemEvent::Progress:
+    case TRemEvent::UploadEnded: {
         // The attempt under way fails here, as if its transfer had.
         cancelTransfer();
         const bool last = attempt >= retries();
-        logFileEvent(mReport.Job, last && mSettings.GetBool(CLI_DropFailed),
+        logFileEvent(mSession.Job, last && mSettings.GetBool(CLI_DropFailed),
                      QStringLiteral("Transfer failed."), attempt, false);
         if (!Alive(life)) return;
-        mResumeStep = last ? rsNextFile : rsFile;
+        mResumeStep = last ? TRemStep::NextFile : TRemStep::File;
         mResumeAttempt = attempt;
         break;
     }
-    case reAttemptFailed: // logged already; its retry follows
-        mResumeStep = rsFile;
+    case TRemEvent::AttemptFailed: // logged already; its retry follows
+        mResumeStep = TRemStep::File;
         mResumeAttempt = attempt;
         break;
     default: // done or denied, and logged: the batch goes on with the next job
-        mResumeStep = rsNextFile;
+        mResumeStep = TRemStep::NextFile;
         break;
     }
 }
@@ -147,7 +146,7 @@ void TRemProcess::yModemOK() {
     switch (mModem->Operation()) {
     case moInit:
         if (!aReport(QStringLiteral("Modem initialized."))) return;
-        Execute(false, {rsConnect}, rcModemReady);
+        Execute(false, {TRemStep::Connect}, TRemConnectSub::ModemReady);
         break;
     case moReset:
         aReport(QStringLiteral("Modem reset."));
@@ -162,7 +161,7 @@ void TRemProcess::yModemOK() {
 
 void TRemProcess::yModemBusy() {
     if (!aReport(QStringLiteral("Line is busy."))) return;
-    Execute(true, {rsConnect}, rcCallFailed);
+    Execute(true, {TRemStep::Connect}, TRemConnectSub::CallFailed);
 }
 
 void TRemProcess::yModemCommandTimeout() {
@@ -172,27 +171,27 @@ void TRemProcess::yModemCommandTimeout() {
     ++mTimeoutCount;
     if (mTimeoutCount > 9) {
         mTimeoutCount = 0;
-        Execute(true, {rsStop});
+        Execute(true, {TRemStep::Stop});
     } else {
-        Execute(true, {rsIdle});
+        Execute(true, {TRemStep::Idle});
     }
 }
 
 void TRemProcess::yModemConnect(const QString& connectString) {
     if (!aReport(connectString)) return;
-    Execute(false, {rsConnect}, rcConnected);
+    Execute(false, {TRemStep::Connect}, TRemConnectSub::Connected);
 }
 
 void TRemProcess::yModemError() {
     if (!aReport(QStringLiteral("Modem error."))) return;
-    Execute(true, {rsIdle});
+    Execute(true, {TRemStep::Idle});
 }
 
 void TRemProcess::lineLost() {
     const TLife life = Life();
-    Execute(true, {rsDisconnect});
+    Execute(true, {TRemStep::Disconnect});
     if (!Alive(life)) return;
-    Execute(true, {rsConnect}, rcCallFailed);
+    Execute(true, {TRemStep::Connect}, TRemConnectSub::CallFailed);
 }
 
 void TRemProcess::yModemNoCarrier() {
@@ -205,7 +204,7 @@ void TRemProcess::yModemNoDialTone() {
 
 void TRemProcess::yModemVoice() {
     if (!aReport(QStringLiteral("Voice line detected."))) return;
-    Execute(true, {rsIdle});
+    Execute(true, {TRemStep::Idle});
 }
 
 void TRemProcess::yModemDialTimeout() {
@@ -245,21 +244,23 @@ void TRemProcess::yReplyComplete() {
     // A "YES" in these steps starts a transfer: whatever follows the reply (a prompt server's
     // start character, even in this very receive block) is kept for it.
     const bool yes = index == rpYes;
-    if (yes && (mStep == rsFile || mStep == rsDir)) mXModem->Arm();
+    if (yes && (mStep == TRemStep::File || mStep == TRemStep::Dir)) mXModem->Arm();
     switch (mStep) {
-    case rsLogin:
-        Execute(false, {rsLogin}, NoSubStep, yes ? reLogonAccepted : reLogonFailed);
+    case TRemStep::Login:
+        Execute(false, {TRemStep::Login}, {},
+                yes ? TRemEvent::LogonAccepted : TRemEvent::LogonFailed);
         break;
-    case rsFile:
+    case TRemStep::File:
         if (yes)
-            Execute(false, {rsFile}, NoSubStep, reFileYes);
+            Execute(false, {TRemStep::File}, {}, TRemEvent::FileYes);
         else if (index == rpNo)
-            Execute(false, {rsFile}, NoSubStep, reFileNo);
-        else if (mEvent == reUploadEnded)
-            Execute(false, {rsFile}, NoSubStep, index == rpOk ? reDone : reAttemptFailed);
+            Execute(false, {TRemStep::File}, {}, TRemEvent::FileNo);
+        else if (mEvent == TRemEvent::UploadEnded)
+            Execute(false, {TRemStep::File}, {},
+                    index == rpOk ? TRemEvent::Done : TRemEvent::AttemptFailed);
         break;
-    case rsDir:
-        Execute(false, {rsDir}, NoSubStep, yes ? reDirYes : reDirOther);
+    case TRemStep::Dir:
+        Execute(false, {TRemStep::Dir}, {}, yes ? TRemEvent::DirYes : TRemEvent::DirOther);
         break;
     default:
         break;
@@ -268,10 +269,6 @@ void TRemProcess::yReplyComplete() {
 
 // ---------------------------------------------------------------------------------------------
 // The transfer
-
-void TRemProcess::yTransferStart() {
-    aFileNotification(0);
-}
 
 void TRemProcess::yTransferFileInfo(const QString& name, qint64 size) {
     if (mDownloading) {
@@ -282,11 +279,6 @@ void TRemProcess::yTransferFileInfo(const QString& name, qint64 size) {
         if (!aReport(QStringLiteral("File error: ") + TransferErrorText(trIncompleteFile))) return;
         mXModem->Cancel();
     }
-}
-
-void TRemProcess::yTransferPacket(qint64 byteCount) {
-    mTransferred = byteCount;
-    aFileNotification(byteCount);
 }
 
 void TRemProcess::yTransferError(int code) {
@@ -310,11 +302,12 @@ void TRemProcess::yTransferEnd(int exitCode) {
         if (!aReport(QStringLiteral("File error: ") + TransferErrorText(code))) return;
         if (mDownloading) deletePartialDownload();
         mReport.Progress = 0;
-        Execute(false, {rsFile, rsDir}, NoSubStep, reAttemptFailed);
+        Execute(false, {TRemStep::File, TRemStep::Dir}, {}, TRemEvent::AttemptFailed);
     } else {
         if (!aReport(QStringLiteral("File done."))) return;
         mReport.Progress = 0;
-        Execute(false, {rsFile, rsDir}, NoSubStep, mDownloading ? reDone : reUploadEnded);
+        Execute(false, {TRemStep::File, TRemStep::Dir}, {},
+                mDownloading ? TRemEvent::Done : TRemEvent::UploadEnded);
     }
     if (Alive(life)) mReport.Progress = 0;
 }
@@ -333,7 +326,7 @@ int TRemProcess::checkDownload() {
     if (!file.exists()) return trIncompleteFile;
     // A download is cut to the announced length, and fails when it is shorter.
     if (mCheckLength) {
-        const qint64 announced = Get(mReport.Job, qkSize).trimmed().toLongLong();
+        const qint64 announced = Get(mSession.Job, qkSize).trimmed().toLongLong();
         if (file.size() > announced) {
             if (!file.resize(announced)) throw std::runtime_error(file.errorString().toStdString());
         } else if (file.size() < announced) {

@@ -36,26 +36,26 @@ void TRemProcess::startTransfer() {
 void TRemProcess::DoFile() {
     mReport.Operation = QStringLiteral("Transfer");
     switch (mEvent) {
-    case reFileBegin:
+    case TRemEvent::FileBegin:
         if (IsLineDevice()) beginAttempt();
         break;
-    case reFileYes:
+    case TRemEvent::FileYes:
         fileAccepted();
         break;
-    case reFileNo:
+    case TRemEvent::FileNo:
         fileDenied();
         break;
-    case reUploadEnded:
-        aTryCommand(QStringLiteral("Verifying..."), QStringLiteral("RESULT"), reDone, rsFile,
-                    reAttemptFailed, rsNone, reNone);
+    case TRemEvent::UploadEnded:
+        aTryCommand(QStringLiteral("Verifying..."), QStringLiteral("RESULT"), TRemEvent::Done,
+                    TRemStep::File, TRemEvent::AttemptFailed, TRemStep::None, TRemEvent::None);
         break;
-    case reAttemptFailed:
+    case TRemEvent::AttemptFailed:
         attemptFailed();
         break;
-    case reProgress:
+    case TRemEvent::Progress:
         report();
         break;
-    case reDone:
+    case TRemEvent::Done:
         jobDone();
         break;
     default:
@@ -64,9 +64,9 @@ void TRemProcess::DoFile() {
 }
 
 void TRemProcess::beginAttempt() {
-    TQueueItem& job = mReport.Job;
+    TQueueItem& job = mSession.Job;
     mReport.Progress = 0;
-    ++mReport.Attempt;
+    ++mSession.Attempt;
     Put(job, qkDestPath, WithTrailingBackslash(Get(job, qkDestPath)));
     QString command;
     const bool ready = Get(job, qkMethod) == QLatin1String("SEND") ? prepareUpload(&command)
@@ -74,12 +74,13 @@ void TRemProcess::beginAttempt() {
     if (!ready) return;
     mReport.FileText = Get(job, qkSrcFile);
     mReport.Total = Get(job, qkSize).trimmed().toInt();
-    aTryCommand(command, command, reFileYes, rsNone, reNone, rsNone, reNone);
+    aTryCommand(command, command, TRemEvent::FileYes, TRemStep::None, TRemEvent::None,
+                TRemStep::None, TRemEvent::None);
 }
 
 bool TRemProcess::prepareUpload(QString* command) {
     const TLife life = Life();
-    TQueueItem& job = mReport.Job;
+    TQueueItem& job = mSession.Job;
     // The length announced is the length now: a file that grew since it was queued is sent
     // whole, and the transfer checks that it still has this length when it opens the file.
     const TOutboxFile file = outboxFile(job);
@@ -87,13 +88,13 @@ bool TRemProcess::prepareUpload(QString* command) {
         mReport.Message = QStringLiteral("Enqueued file not found.");
         logFileEvent(job, true, mReport.Message, 0, false);
         if (!Alive(life) || !report()) return false;
-        Execute(true, {rsNextFile});
+        Execute(true, {TRemStep::NextFile});
         return false;
     }
     const QString size = QString::number(file.size);
     Put(job, qkSize, size);
-    if (mQueue && mQueue->GetSetting(mReport.JobIndex, qkNo) == Get(job, qkNo))
-        mQueue->PutSetting(mReport.JobIndex, qkSize, size);
+    if (mQueue && mQueue->GetSetting(mSession.JobIndex, qkNo) == Get(job, qkNo))
+        mQueue->PutSetting(mSession.JobIndex, qkSize, size);
     *command = PutCommand(Get(job, qkDestPath), NamePart(Get(job, qkSrcFile)), size);
     mDownloading = false;
     mUploadSize = file.size;
@@ -103,7 +104,7 @@ bool TRemProcess::prepareUpload(QString* command) {
 }
 
 bool TRemProcess::prepareDownload(QString* command) {
-    const TQueueItem& job = mReport.Job;
+    const TQueueItem& job = mSession.Job;
     const QString destPath = Get(job, qkDestPath);
     const QString name = destPath + NamePart(Get(job, qkSrcFile));
     const QString inbox = mSettings.GetStr(MRL_Inbox);
@@ -118,7 +119,7 @@ bool TRemProcess::prepareDownload(QString* command) {
         mReport.Message +=
             QStringLiteral("\r\nError! Destination path cannot be created: ") + folder;
         if (!report() || !WaitDrained(1000)) return false;
-        if (mActivity == raOnline) Execute(true, {rsNextFile});
+        if (mActivity == TRemActivity::Online) Execute(true, {TRemStep::NextFile});
         return false;
     }
     // A file the inbox cannot hold is not asked for; it stays listed on the server, and is
@@ -130,7 +131,7 @@ bool TRemProcess::prepareDownload(QString* command) {
                            Get(job, qkSize) + QStringLiteral(" bytes listed, ") +
                            QString::number(free) + QStringLiteral(" bytes free. Not fetched.");
         if (!report() || !WaitDrained(1000)) return false;
-        if (mActivity == raOnline) Execute(true, {rsNextFile});
+        if (mActivity == TRemActivity::Online) Execute(true, {TRemStep::NextFile});
         return false;
     }
     *command = GetCommand(Get(job, qkSrcFile));
@@ -151,7 +152,7 @@ void TRemProcess::fileAccepted() {
     } else if (!WaitDrained(scaledDelay(1, 20, 1000))) {
         return;
     }
-    if (mActivity != raOnline) {
+    if (mActivity != TRemActivity::Online) {
         mXModem->Disarm();
         return;
     }
@@ -161,34 +162,34 @@ void TRemProcess::fileAccepted() {
 void TRemProcess::fileDenied() {
     const TLife life = Life();
     if (!aReport(QStringLiteral("File transfer denied by server."))) return;
-    logFileEvent(mReport.Job, true, QStringLiteral("Transfer denied."), mReport.Attempt, false);
+    logFileEvent(mSession.Job, true, QStringLiteral("Transfer denied."), mSession.Attempt, false);
     if (!Alive(life)) return;
     cancelTransfer();
-    Execute(true, {rsNextFile});
+    Execute(true, {TRemStep::NextFile});
 }
 
 void TRemProcess::attemptFailed() {
     const TLife life = Life();
     cancelTransfer();
-    if (mReport.Attempt >= retries()) {
-        logFileEvent(mReport.Job, mSettings.GetBool(CLI_DropFailed),
-                     QStringLiteral("Transfer failed."), mReport.Attempt, false);
+    if (mSession.Attempt >= retries()) {
+        logFileEvent(mSession.Job, mSettings.GetBool(CLI_DropFailed),
+                     QStringLiteral("Transfer failed."), mSession.Attempt, false);
         if (!Alive(life)) return;
-        Execute(true, {rsNextFile});
+        Execute(true, {TRemStep::NextFile});
         return;
     }
-    logFileEvent(mReport.Job, false, QStringLiteral("Transfer failed."), mReport.Attempt, false);
+    logFileEvent(mSession.Job, false, QStringLiteral("Transfer failed."), mSession.Attempt, false);
     if (!Alive(life) || !WaitDrained(scaledDelay(2, 1, 2000))) return;
-    if (mActivity != raOnline) return;
+    if (mActivity != TRemActivity::Online) return;
     if (!aReport(QStringLiteral("Retrying..."))) return;
-    Execute(true, {rsFile}, NoSubStep, reFileBegin);
+    Execute(true, {TRemStep::File}, {}, TRemEvent::FileBegin);
 }
 
 void TRemProcess::jobDone() {
     const TLife life = Life();
-    logFileEvent(mReport.Job, false, QStringLiteral("Transfer done."), mReport.Attempt, true);
+    logFileEvent(mSession.Job, false, QStringLiteral("Transfer done."), mSession.Attempt, true);
     if (!Alive(life) || !WaitDrained(scaledDelay(2, 1, 1000))) return;
-    if (mActivity == raOnline) Execute(true, {rsNextFile});
+    if (mActivity == TRemActivity::Online) Execute(true, {TRemStep::NextFile});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -197,32 +198,32 @@ void TRemProcess::jobDone() {
 void TRemProcess::DoDir() {
     mReport.Operation = QStringLiteral("Retrieving");
     switch (mEvent) {
-    case reDirRequest:
+    case TRemEvent::DirRequest:
         if (!IsLineDevice()) return;
-        mReport.Attempt = 0;
+        mSession.Attempt = 0;
         requestDirList();
         break;
-    case reDirYes:
+    case TRemEvent::DirYes:
         dirAccepted();
         break;
-    case reDirOther:
+    case TRemEvent::DirOther:
         if (!aReport(QStringLiteral("No files to retrieve from server."))) return;
-        Execute(true, {rsIdle});
+        Execute(true, {TRemStep::Idle});
         break;
-    case reProgress:
+    case TRemEvent::Progress:
         report();
         break;
-    case reAttemptFailed:
+    case TRemEvent::AttemptFailed:
         cancelTransfer();
-        if (mReport.Attempt < retries()) {
-            ++mReport.Attempt;
+        if (mSession.Attempt < retries()) {
+            ++mSession.Attempt;
             requestDirList();
         } else {
-            Execute(true, {rsIdle});
+            Execute(true, {TRemStep::Idle});
         }
         break;
-    case reUploadEnded:
-    case reDone:
+    case TRemEvent::UploadEnded:
+    case TRemEvent::Done:
         dirListArrived();
         break;
     default:
@@ -234,13 +235,13 @@ void TRemProcess::requestDirList() {
     mReport.FileText = DirListName;
     mReport.Total = 100;
     mReport.Progress = 0;
-    aTryCommand(QStringLiteral("Requesting DIR..."), QStringLiteral("DIR"), reDirYes, rsDir,
-                reDirRequest, rsNone, reNone);
+    aTryCommand(QStringLiteral("Requesting DIR..."), QStringLiteral("DIR"), TRemEvent::DirYes,
+                TRemStep::Dir, TRemEvent::DirRequest, TRemStep::None, TRemEvent::None);
 }
 
 void TRemProcess::dirAccepted() {
     if (!WaitDrained(scaledDelay(2, 1, 1000)) || !Pause(scaledDelay(2, 1, 1000))) return;
-    if (mActivity != raOnline) {
+    if (mActivity != TRemActivity::Online) {
         mXModem->Disarm();
         return;
     }
@@ -252,19 +253,19 @@ void TRemProcess::dirAccepted() {
     mDirListFile.clear();
     mXModem->SetFileName(mPartPath);
     mXModem->SetMode(tmDownload);
-    Put(mReport.Job, qkSize, QStringLiteral("0"));
+    Put(mSession.Job, qkSize, QStringLiteral("0"));
     startTransfer();
 }
 
 void TRemProcess::dirListArrived() {
     if (mDirListFile.isEmpty() || !QFileInfo::exists(mDirListFile)) {
         if (!aReport(QStringLiteral("DIR list not found."))) return;
-        Execute(true, {rsIdle});
+        Execute(true, {TRemStep::Idle});
         return;
     }
     if (!aReport(QStringLiteral("DIR list retrieved."))) return;
     const TLife life = Life();
     const bool queued = aEnqueueToReceive();
     if (!Alive(life)) return;
-    Execute(true, {queued ? rsNextFile : rsIdle});
+    Execute(true, {queued ? TRemStep::NextFile : TRemStep::Idle});
 }

@@ -38,7 +38,7 @@ QString TRemProcess::DirListPath() const {
 // Creation and destruction
 
 TRemProcess::TRemProcess(TDevicesList* owner, TCommDevice& device)
-    : TEngineBase(owner, device, "TRemProcess", "unknown error"),
+    : TStepEngine(owner, device, "TRemProcess", "unknown error"),
       mConsole(owner->Services().remConsole) {
     mReport.Device = &mDevice;
     const bool created = Guard("Create", [&] {
@@ -88,53 +88,21 @@ TRemProcess::~TRemProcess() {
 }
 
 void TRemProcess::Restart() {
-    Execute(true, {rsIdle});
+    Execute(true, {TRemStep::Idle});
 }
 
 // ---------------------------------------------------------------------------------------------
 // The state machine
 
-void TRemProcess::Execute(bool force, TRemSteps steps, uint8_t subStep, uint8_t event) {
-    const TLife life = Life();
-    Guard("Execute", [&] {
-        if (!steps.Contains(mStep) && !force) return;
-        if (force) mStep = steps.Lowest();
-        if (subStep != NoSubStep) mSubStep = subStep;
-        if (event != reNone) mEvent = event;
-        const TStepRun step = stepFor();
-        if (step.run) RunStep(step.run, step.name);
-        if (!Alive(life)) return;
-        // Whatever reaches these steps during a batch restarts its time-out, except a command
-        // trial that gives up (see aTryCommandTimer).
-        if (mActivity == raOnline && !mTrialGivingUp &&
-            (mStep == rsLogin || mStep == rsFile || mStep == rsDir))
-            aResetBatchTimeout();
-    });
-}
-
 TRemProcess::TStepRun TRemProcess::stepFor() const {
-    switch (mStep) {
-    case rsStop:
-        return {&TRemProcess::DoStop, "DoStop"};
-    case rsStart:
-        return {&TRemProcess::DoStart, "DoStart"};
-    case rsIdle:
-        return {&TRemProcess::DoIdle, "DoIdle"};
-    case rsConnect:
-        return {&TRemProcess::DoConnect, "DoConnect"};
-    case rsLogin:
-        return {&TRemProcess::DoLogin, "DoLogin"};
-    case rsFile:
-        return {&TRemProcess::DoFile, "DoFile"};
-    case rsDir:
-        return {&TRemProcess::DoDir, "DoDir"};
-    case rsFirstFile:
-        return {&TRemProcess::DoFirstFile, "DoFirstFile"};
-    case rsNextFile:
-        return {&TRemProcess::DoNextFile, "DoNextFile"};
-    case rsDisconnect:
-        return {&TRemProcess::DoDisconnect, "DoDisconnect"};
-    default:
-        return {};
-    }
+    // By step; None has no handler.
+    static constexpr TStepRun Table[] = {
+        {&TRemProcess::DoStop, "DoStop"},         {&TRemProcess::DoStart, "DoStart"},
+        {&TRemProcess::DoIdle, "DoIdle"},         {&TRemProcess::DoConnect, "DoConnect"},
+        {&TRemProcess::DoLogin, "DoLogin"},       {&TRemProcess::DoFile, "DoFile"},
+        {&TRemProcess::DoDir, "DoDir"},           {&TRemProcess::DoFirstFile, "DoFirstFile"},
+        {&TRemProcess::DoNextFile, "DoNextFile"}, {&TRemProcess::DoDisconnect, "DoDisconnect"},
+    };
+    const size_t step = size_t(mStep);
+    return step < std::size(Table) ? Table[step] : TStepRun{};
 }

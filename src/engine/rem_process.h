@@ -28,111 +28,83 @@
 class TVaWaitMessage;
 
 // The steps of the client engine.
-enum TRemStep : uint8_t {
-    rsStop = 0,
-    rsStart = 1,
-    rsIdle = 2,
-    rsConnect = 3,
-    rsLogin = 4,
-    rsFile = 5,
-    rsDir = 6,
-    rsFirstFile = 7,
-    rsNextFile = 8,
-    rsDisconnect = 9,
+enum class TRemStep : uint8_t {
+    Stop,
+    Start,
+    Idle,
+    Connect,
+    Login,
+    File,
+    Dir,
+    FirstFile,
+    NextFile,
+    Disconnect,
+    None, // a trial's or a resumption's step: enter no step
 };
-// A trial's step value meaning "enter no step".
-constexpr uint8_t rsNone = 10;
 
 // The sub-steps of the Connect step: opening the port, preparing the modem and dialling. Execute
-// keeps the sub-step when it is given NoSubStep, so the steps after Connect run with the last one
-// (the Login step acts only on rcConnected); a disconnection goes back to rcOpenPort.
-enum TRemConnectSub : uint8_t {
-    rcOpenPort = NoSubStep, // open the port with the device's line settings
-    rcPortOpened = 1,       // the port opened: initialise the modem, or log on at once on a
-                            // direct cable
-    rcPortClosed = 2,       // the port closed under the engine: the batch ends
-    rcModemReady = 3,       // the modem took its init string: send the extra commands one by
-                            // one, then dial
-    rcConnected = 4,        // the line is up: log on
-    rcCallFailed = 5,       // busy, no carrier, no dial tone, no answer: the batch ends
+// keeps the sub-step when it is given the first one (OpenPort), so the steps after Connect run
+// with the last one (the Login step acts only on Connected); a disconnection goes back to
+// OpenPort.
+enum class TRemConnectSub : uint8_t {
+    OpenPort,   // open the port with the device's line settings
+    PortOpened, // the port opened: initialise the modem, or log on at once on a direct cable
+    PortClosed, // the port closed under the engine: the batch ends
+    ModemReady, // the modem took its init string: send the extra commands one by one, then dial
+    Connected,  // the line is up: log on
+    CallFailed, // busy, no carrier, no dial tone, no answer: the batch ends
 };
 
-// Activity: 0 stopped, 1 idle (between batches), 2 online (a batch runs).
-enum TRemActivity : uint8_t { raStopped = 0, raIdle = 1, raOnline = 2 };
+enum class TRemActivity : uint8_t {
+    Stopped,
+    Idle,   // between batches
+    Online, // a batch runs
+};
 
 // Events given to the Login, File, Dir and Idle steps. A command trial counts its command as
 // answered once the event has reached the one it waits for, so their order matters.
-enum TRemEvent : uint8_t {
-    reNone = 0,
-    reLogonSend = 1,     // Login: send the log-on
-    reLogonAccepted = 2, // Login: "YES"
-    reLogonFailed = 3,   // Login: refused or unanswered
-    reFileBegin = 4,     // File: begin an attempt
-    reFileYes = 5,       // File: "YES" to PUT/GET
-    reFileNo = 6,        // File: "NO" to PUT/GET
-    reUploadEnded = 7,   // File: upload ended, ask for the result; Dir: list arrived
-    reAttemptFailed = 8, // File: attempt failed; Dir: list transfer failed
-    reDirRequest = 9,    // Dir: request the list
-    reDirYes = 10,       // Dir: "YES"
-    reDirOther = 11,     // Dir: any other reply
-    reProgress = 12,     // File, Dir: progress
-    reDone = 13,         // File: job done; Dir: list arrived
-    reBatchTimeout = 14, // Idle: batch time-out during a transfer
+enum class TRemEvent : uint8_t {
+    None,
+    LogonSend,     // Login: send the log-on
+    LogonAccepted, // Login: "YES"
+    LogonFailed,   // Login: refused or unanswered
+    FileBegin,     // File: begin an attempt
+    FileYes,       // File: "YES" to PUT/GET
+    FileNo,        // File: "NO" to PUT/GET
+    UploadEnded,   // File: upload ended, ask for the result; Dir: list arrived
+    AttemptFailed, // File: attempt failed; Dir: list transfer failed
+    DirRequest,    // Dir: request the list
+    DirYes,        // Dir: "YES"
+    DirOther,      // Dir: any other reply
+    Progress,      // File, Dir: progress
+    Done,          // File: job done; Dir: list arrived
+    BatchTimeout,  // Idle: batch time-out during a transfer
 };
 
-// A set of steps for Execute (steps below 32).
-class TRemSteps {
-public:
-    constexpr TRemSteps() = default;
-    constexpr TRemSteps(std::initializer_list<TRemStep> steps) {
-        for (TRemStep s : steps)
-            mBits |= uint32_t(1) << unsigned(s);
-    }
-    constexpr bool Contains(uint8_t step) const { return step < 32 && (mBits >> step) & 1u; }
-    static constexpr TRemSteps Of(uint8_t step) {
-        TRemSteps s;
-        if (step < 32) s.mBits = uint32_t(1) << step;
-        return s;
-    }
-    // The lowest step of the set (rsStop for an empty set).
-    constexpr uint8_t Lowest() const {
-        for (uint8_t s = 0; s < 32; ++s)
-            if (Contains(s)) return s;
-        return rsStop;
-    }
+using TRemSteps = TVaSet<TRemStep>;
 
-private:
-    uint32_t mBits = 0;
+struct TRemStatusReport : TStatusReport<TRemActivity> {
+    int32_t Attempt = 0; // attempt number of the job in hand
 };
 
-// What the engine hands its console at each change.
-struct TRemStatusReport {
-    uint8_t PrevActivity = 0; // the engine's Activity when the report was made
-    uint8_t Kind = 3;         // 0, 1, 2: the new Activity; 3: message only
-    // "Batch started.", "Waiting for files...", "Client service stopped.", "Connect", "Login",
-    // "Transfer", "Retrieving", "Seeking enqueued files...", "Seek", "Disconnect"
-    QString Operation;
-    int32_t Total = 100;           // announced length of the current file; 100 with no file in hand
-    int32_t Progress = 0;          // bytes transferred
-    int32_t JobIndex = 0;          // queue index of the job in hand
-    QString FileText;              // qkSrcFile of the job in hand, or "DIR.LST"
-    int32_t Attempt = 0;           // attempt number of the current job
-    QString Message;               // this report's message; emptied after each report
-    TQueueItem Job;                // a copy of the job in hand
-    TCommDevice* Device = nullptr; // the engine's device
-    TModemSettings Modem;          // the modem configuration loaded for a modem device
+// What the engine keeps of the job in hand.
+struct TRemSession {
+    TQueueItem Job;       // a copy of the job in hand
+    int32_t JobIndex = 0; // its queue index
+    int32_t Attempt = 0;  // its attempt number
+    TModemSettings Modem; // the modem configuration loaded for a modem device
 };
 
 // The command trial: a command sent up to three times until its answer arrives.
 struct TRemTrialCommand {
     int32_t RetriesLeft = 0;
-    QString StatusText;       // shown at each try
-    QString Command;          // the line text (framed when sent)
-    uint8_t AnsweredFrom = 0; // the command counts as answered once Event >= this
-    uint8_t FailStep = rsNone;
-    uint8_t SuccessStep = rsNone;
-    uint8_t FailEvent = reNone;
-    uint8_t SuccessEvent = reNone;
+    QString StatusText;                       // shown at each try
+    QString Command;                          // the line text (framed when sent)
+    TRemEvent AnsweredFrom = TRemEvent::None; // the command counts as answered once Event >= this
+    TRemStep FailStep = TRemStep::None;
+    TRemStep SuccessStep = TRemStep::None;
+    TRemEvent FailEvent = TRemEvent::None;
+    TRemEvent SuccessEvent = TRemEvent::None;
 };
 
 // The client console as the engine sees it.
@@ -167,41 +139,26 @@ struct TRemTiming {
 };
 const TRemTiming& RemTiming();
 
-class TRemProcess : public TEngineBase {
+// A forced step keeps the sub-step and event it had unless it is given others.
+class TRemProcess
+    : public TStepEngine<TRemProcess, TRemStep, TRemConnectSub, TRemEvent, TRemActivity, false> {
 public:
     TRemProcess(TDevicesList* owner, TCommDevice& device);
     ~TRemProcess() override;
-    TRemProcess(const TRemProcess&) = delete;
-    TRemProcess& operator=(const TRemProcess&) = delete;
 
     // Started again while running: forced to Idle.
     void Restart() override;
 
-    // The single entry into the state machine: forces a step (the lowest of the set) or passes
-    // a sub-step and an event to the step that is running, then runs that step's handler.
-    void Execute(bool force, TRemSteps steps, uint8_t subStep = NoSubStep, uint8_t event = reNone);
-
-    uint8_t Activity() const { return mActivity; }
-    uint8_t Step() const { return mStep; }
-    uint8_t SubStep() const { return mSubStep; }
-    uint8_t Event() const { return mEvent; }
     const TRemStatusReport& Report() const { return mReport; }
+    const TRemSession& Session() const { return mSession; }
     const TRemTrialCommand& Trial() const { return mTrial; }
-    TVaComm& Port() { return *mPort; }
-    TVaModem& Modem() { return *mModem; }
-    TVaXModem& Transfer() { return *mXModem; }
 
     // The file "DIR.LST" is received into and read from: AppDir + "DIR.LST".
     QString DirListPath() const;
 
 private:
-    // A step handler with the name its errors are reported under.
-    struct TStepRun {
-        void (TRemProcess::*run)() = nullptr;
-        const char* name = nullptr;
-    };
-    // The handler of the step in hand (none: the step does nothing).
-    TStepRun stepFor() const;
+    // The handler of the step in hand.
+    TStepRun stepFor() const override;
 
     // Step handlers (rem_steps.cpp).
     void DoStart();
@@ -243,17 +200,20 @@ private:
     void startTransfer();
 
     // Actions and helpers (rem_actions.cpp).
-    void aSetStatus(bool setActivity, uint8_t value);
-    // Reports mReport as it stands (a message only); false when the engine ended meanwhile.
+    // Tells the console the report as it stands, and the Activity becomes `value` after it.
+    void aSetStatus(TRemActivity value);
+    void tell(TReportKind kind, TRemActivity value);
+    // Tells the console the report as it stands (a message only); false when the engine ended
+    // meanwhile.
     bool report();
     // The same with `message` as the report's message.
     bool aReport(const QString& message);
     void aSendMessage(const QString& text);
-    void aTryCommand(const QString& statusText, const QString& command, uint8_t answeredFrom,
-                     uint8_t failStep, uint8_t failEvent, uint8_t successStep,
-                     uint8_t successEvent);
-    void aResetBatchTimeout();
-    void aFileNotification(qint64 byteCount);
+    void aTryCommand(const QString& statusText, const QString& command, TRemEvent answeredFrom,
+                     TRemStep failStep, TRemEvent failEvent, TRemStep successStep,
+                     TRemEvent successEvent);
+    void aResetBatchTimeout() override;
+    void aFileNotification(qint64 byteCount) override;
     bool aLoadQueue(int index);
     bool aEnqueueToReceive();
     // The job that fetches one entry of the server's list for the user of the job in hand.
@@ -306,9 +266,7 @@ private:
     void yModemNoDialTone();
     void yModemVoice() override;
     void yModemDialTimeout();
-    void yTransferStart() override;
     void yTransferFileInfo(const QString& name, qint64 size) override;
-    void yTransferPacket(qint64 byteCount) override;
     void yTransferEnd(int exitCode) override;
     void yTransferError(int code) override;
     void yMsgMessage(int index);
@@ -324,11 +282,10 @@ private:
 
     IRemConsole* mConsole;
 
-    uint8_t mActivity = raStopped;
-    uint8_t mStep = rsStop;
-    uint8_t mSubStep = NoSubStep;
-    uint8_t mEvent = reNone;
     int32_t mTimeoutCount = 0;
+    TRemSession mSession;
+    // What the console is told: the steps set its texts and progress, the rest is filled in when
+    // it is told (tell).
     TRemStatusReport mReport;
     TRemTrialCommand mTrial;
 
@@ -343,11 +300,10 @@ private:
     bool mAbandoned = false;     // the running transfer was given up; its end is not an outcome
     qint64 mUploadSize = 0;      // the length announced for the upload in hand
     qint64 mTransferred = 0;     // bytes moved by the transfer in hand
-    bool mTrialGivingUp = false; // a trial enters its failure step
     // After a lost line, once connected and logged on again: the step the batch goes on with
-    // (rsFile: the job in hand, its next attempt after mResumeAttempt; rsNextFile; rsDir), or
-    // rsNone for the batch's usual course.
-    uint8_t mResumeStep = rsNone;
+    // (File: the job in hand, its next attempt after mResumeAttempt; NextFile; Dir), or None
+    // for the batch's usual course.
+    TRemStep mResumeStep = TRemStep::None;
     int mResumeAttempt = 0;
     // A reply word matched whose frame has not ended yet (rem_internal::TReply), or rpNone. The
     // engine acts on a reply only once the rest of its frame has arrived, so that the frame's

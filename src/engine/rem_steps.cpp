@@ -21,8 +21,8 @@ int nextIndexAfterFailure(TQueueList& queue, int index, const QString& jobNo) {
 } // namespace
 
 void TRemProcess::resetJobReport() {
-    mReport.Attempt = 0;
-    mReport.JobIndex = 0;
+    mSession.Attempt = 0;
+    mSession.JobIndex = 0;
     mReport.Progress = 0;
     mReport.FileText.clear();
     mReport.Total = 100;
@@ -33,35 +33,35 @@ void TRemProcess::resetJobReport() {
 
 void TRemProcess::DoStart() {
     const TLife life = Life();
-    if (mActivity == raOnline) return;
-    Execute(true, {rsDisconnect});
+    if (mActivity == TRemActivity::Online) return;
+    Execute(true, {TRemStep::Disconnect});
     if (!Alive(life)) return;
     mReport.Operation = QStringLiteral("Batch started.");
     resetJobReport();
-    mResumeStep = rsNone;
-    aSetStatus(true, raOnline);
+    mResumeStep = TRemStep::None;
+    aSetStatus(TRemActivity::Online);
     if (!Alive(life)) return;
     mIdleTimer.SetEnabled(false);
     mBatchTimer.SetEnabled(false);
     mBatchTimer.SetInterval(batchTimeoutMs());
     mBatchTimer.SetEnabled(true);
-    Execute(true, {rsFirstFile});
+    Execute(true, {TRemStep::FirstFile});
 }
 
 void TRemProcess::DoIdle() {
     const TLife life = Life();
-    if (mActivity == raIdle) return;
-    if (mEvent == reBatchTimeout)
-        logFileEvent(mReport.Job, false, QStringLiteral("File transfer error."), mReport.Attempt,
+    if (mActivity == TRemActivity::Idle) return;
+    if (mEvent == TRemEvent::BatchTimeout)
+        logFileEvent(mSession.Job, false, QStringLiteral("File transfer error."), mSession.Attempt,
                      false);
     if (!Alive(life)) return;
     mReport.Operation = QStringLiteral("Waiting for files...");
     mReport.Message = QStringLiteral("Client service idle.");
     resetJobReport();
-    mResumeStep = rsNone;
-    aSetStatus(true, raIdle);
+    mResumeStep = TRemStep::None;
+    aSetStatus(TRemActivity::Idle);
     if (!Alive(life)) return;
-    Execute(true, {rsDisconnect});
+    Execute(true, {TRemStep::Disconnect});
     if (!Alive(life)) return;
     mBatchTimer.SetEnabled(false);
     mTrialTimer.SetEnabled(false);
@@ -72,12 +72,12 @@ void TRemProcess::DoIdle() {
 
 void TRemProcess::DoStop() {
     const TLife life = Life();
-    if (mActivity == raStopped) return;
+    if (mActivity == TRemActivity::Stopped) return;
     if (transferRunning())
-        logFileEvent(mReport.Job, false, QStringLiteral("Service stopped."), mReport.Attempt,
+        logFileEvent(mSession.Job, false, QStringLiteral("Service stopped."), mSession.Attempt,
                      false);
     if (!Alive(life)) return;
-    Execute(true, {rsDisconnect});
+    Execute(true, {TRemStep::Disconnect});
     if (!Alive(life)) return;
     mIdleTimer.SetEnabled(false);
     mBatchTimer.SetEnabled(false);
@@ -86,7 +86,7 @@ void TRemProcess::DoStop() {
     mReport.Operation = QStringLiteral("Client service stopped.");
     mReport.Message = mReport.Operation;
     resetJobReport();
-    mResumeStep = rsNone;
+    mResumeStep = TRemStep::None;
     // Fetching jobs live only for the batch that listed them; from the end, so that none is
     // skipped when several follow each other.
     if (mQueue)
@@ -95,7 +95,7 @@ void TRemProcess::DoStop() {
                 mQueue->DeleteItem(i, true);
     if (mConsole) mConsole->UpdateQueueList();
     if (!Alive(life)) return;
-    aSetStatus(true, raStopped);
+    aSetStatus(TRemActivity::Stopped);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -126,16 +126,16 @@ void TRemProcess::DoFirstFile() {
     const int found = seekJob(
         0, [this](int i) { return mQueue->GetSetting(i, qkCommGUID) == mDevice.Get(dvkDevGUID); });
     if (!Alive(life)) return;
-    mReport.Attempt = 0;
+    mSession.Attempt = 0;
     if (found < 0) {
-        Execute(true, {rsIdle});
+        Execute(true, {TRemStep::Idle});
         return;
     }
-    mReport.JobIndex = found;
+    mSession.JobIndex = found;
     if (!aReport(QStringLiteral("Attempting connection by \"") + mDevice.Get(dvkDevName) + " " +
-                 Get(mReport.Job, qkCommParam) + "\""))
+                 Get(mSession.Job, qkCommParam) + "\""))
         return;
-    Execute(true, {rsConnect});
+    Execute(true, {TRemStep::Connect});
 }
 
 void TRemProcess::DoNextFile() {
@@ -144,21 +144,21 @@ void TRemProcess::DoNextFile() {
     mReport.Operation = QStringLiteral("Seek");
     if (!aReport(QStringLiteral("Looking for files..."))) return;
     // Another job that shares the connection and the log-on of the job in hand.
-    const TQueueItem hand = mReport.Job;
-    const int found = seekJob(qMax(0, mReport.JobIndex), [&](int i) {
+    const TQueueItem hand = mSession.Job;
+    const int found = seekJob(qMax(0, mSession.JobIndex), [&](int i) {
         for (TQueueKey key : {qkCommGUID, qkCommParam, qkUser, qkPassw})
             if (mQueue->GetSetting(i, key) != Get(hand, key)) return false;
         return mQueue->GetSetting(i, qkNo) != Get(hand, qkNo);
     });
     if (!Alive(life)) return;
-    mReport.Attempt = 0;
+    mSession.Attempt = 0;
     if (found >= 0) {
-        mReport.JobIndex = found;
-        Execute(true, {rsFile}, NoSubStep, reFileBegin);
+        mSession.JobIndex = found;
+        Execute(true, {TRemStep::File}, {}, TRemEvent::FileBegin);
         return;
     }
     if (!aReport(QStringLiteral("No more files."))) return;
-    Execute(true, {rsDir}, NoSubStep, reDirRequest);
+    Execute(true, {TRemStep::Dir}, {}, TRemEvent::DirRequest);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -167,20 +167,20 @@ void TRemProcess::DoNextFile() {
 void TRemProcess::DoConnect() {
     mReport.Operation = QStringLiteral("Connect");
     switch (mSubStep) {
-    case rcOpenPort:
+    case TRemConnectSub::OpenPort:
         connectOpenPort();
         break;
-    case rcPortOpened:
+    case TRemConnectSub::PortOpened:
         connectPortOpened();
         break;
-    case rcModemReady:
+    case TRemConnectSub::ModemReady:
         connectModemReady();
         break;
-    case rcConnected:
-        Execute(true, {rsLogin}, NoSubStep, reLogonSend);
+    case TRemConnectSub::Connected:
+        Execute(true, {TRemStep::Login}, {}, TRemEvent::LogonSend);
         break;
-    default: // rcPortClosed, rcCallFailed
-        Execute(true, {rsIdle});
+    default: // TRemConnectSub::PortClosed, TRemConnectSub::CallFailed
+        Execute(true, {TRemStep::Idle});
         break;
     }
 }
@@ -204,15 +204,16 @@ void TRemProcess::connectOpenPort() {
     if (!report()) return;
     // A port that cannot be opened ends the batch now rather than at its time-out.
     const bool opened = OpenPort("DoConnect");
-    if (!opened && Alive(life) && mActivity == raOnline && mStep == rsConnect && !mPort->IsOpen())
-        Execute(true, {rsIdle});
+    if (!opened && Alive(life) && mActivity == TRemActivity::Online && mStep == TRemStep::Connect &&
+        !mPort->IsOpen())
+        Execute(true, {TRemStep::Idle});
 }
 
 void TRemProcess::connectPortOpened() {
     if (IsDirectDevice()) {
-        Execute(true, {rsConnect}, rcConnected);
+        Execute(true, {TRemStep::Connect}, TRemConnectSub::Connected);
     } else if (IsModemDevice()) {
-        SetModemInitStrings(*mModem, mReport.Modem, mExtraCommands, RoleClient);
+        SetModemInitStrings(*mModem, mSession.Modem, mExtraCommands, RoleClient);
         if (!aReport(QStringLiteral("Initializing modem...\r\n") + mModem->ConfigText())) return;
         mModem->SetActive(true);
         mModem->Init();
@@ -231,9 +232,9 @@ void TRemProcess::connectModemReady() {
 
 void TRemProcess::dial() {
     if (!aReport(QStringLiteral("Preparing to dial...")) || !WaitDrained(1000)) return;
-    if (mActivity != raOnline) return;
+    if (mActivity != TRemActivity::Online) return;
     if (mModem->Operation() == moDial) return;
-    const QString number = mReport.Modem.Get(mdkDialPrefixNo) + Get(mReport.Job, qkCommParam);
+    const QString number = mSession.Modem.Get(mdkDialPrefixNo) + Get(mSession.Job, qkCommParam);
     if (!aReport(QStringLiteral("Dialing...") + number)) return;
     mModem->Dial(number);
 }
@@ -242,35 +243,36 @@ void TRemProcess::dial() {
 // Login
 
 void TRemProcess::DoLogin() {
-    if (mSubStep != rcConnected) return;
+    if (mSubStep != TRemConnectSub::Connected) return;
     mReport.Operation = QStringLiteral("Login");
     switch (mEvent) {
-    case reLogonSend:
+    case TRemEvent::LogonSend:
         if (IsLineDevice())
             aTryCommand(QStringLiteral("Logging on to server..."),
-                        LogonCommand(Get(mReport.Job, qkUser),
-                                     UnscramblePassword(Get(mReport.Job, qkPassw))),
-                        reLogonAccepted, rsLogin, reLogonFailed, rsNone, reNone);
+                        LogonCommand(Get(mSession.Job, qkUser),
+                                     UnscramblePassword(Get(mSession.Job, qkPassw))),
+                        TRemEvent::LogonAccepted, TRemStep::Login, TRemEvent::LogonFailed,
+                        TRemStep::None, TRemEvent::None);
         break;
-    case reLogonAccepted: {
-        mReport.Attempt = 0;
+    case TRemEvent::LogonAccepted: {
+        mSession.Attempt = 0;
         if (!WaitDrained(scaledDelay(1, 1, 1000))) return;
-        if (mActivity != raOnline) return;
+        if (mActivity != TRemActivity::Online) return;
         // Logged on again after a lost line: the batch goes on where the line left it.
-        const uint8_t resume = std::exchange(mResumeStep, rsNone);
-        if (resume == rsNextFile) {
-            Execute(true, {rsNextFile});
-        } else if (resume == rsDir) {
-            Execute(true, {rsDir}, NoSubStep, reDirRequest);
+        const TRemStep resume = std::exchange(mResumeStep, TRemStep::None);
+        if (resume == TRemStep::NextFile) {
+            Execute(true, {TRemStep::NextFile});
+        } else if (resume == TRemStep::Dir) {
+            Execute(true, {TRemStep::Dir}, {}, TRemEvent::DirRequest);
         } else {
-            if (resume == rsFile) mReport.Attempt = mResumeAttempt;
-            Execute(true, {rsFile}, NoSubStep, reFileBegin);
+            if (resume == TRemStep::File) mSession.Attempt = mResumeAttempt;
+            Execute(true, {TRemStep::File}, {}, TRemEvent::FileBegin);
         }
         break;
     }
-    case reLogonFailed:
+    case TRemEvent::LogonFailed:
         if (!aReport(QStringLiteral("Logon failed!"))) return;
-        Execute(true, {rsIdle});
+        Execute(true, {TRemStep::Idle});
         break;
     default:
         break;
@@ -282,10 +284,10 @@ void TRemProcess::DoLogin() {
 
 void TRemProcess::DoDisconnect() {
     StopDeviceWatch();
-    mReport.Attempt = 0;
-    mSubStep = NoSubStep;
-    mEvent = reNone;
-    if (mActivity != raIdle) mReport.Operation = QStringLiteral("Disconnect");
+    mSession.Attempt = 0;
+    mSubStep = TRemConnectSub::OpenPort;
+    mEvent = TRemEvent::None;
+    if (mActivity != TRemActivity::Idle) mReport.Operation = QStringLiteral("Disconnect");
     if (!IsLineDevice()) return;
     forgetReply();
     mWatcher->SetActive(false);

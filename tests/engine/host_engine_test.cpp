@@ -53,7 +53,6 @@ public:
         if (!report.Message.isEmpty()) messages << report.Message;
         if (operations.isEmpty() || operations.last() != report.Operation)
             operations << report.Operation;
-        lastKind = report.Kind;
         if (onStatus) onStatus(report);
     }
     void LogFileEvent(const TQueueItem& job, bool discard, const QString& result,
@@ -73,7 +72,6 @@ public:
     QStringList operations; // each change of operation text
     QList<Log> logs;
     int notifications = 0;
-    int lastKind = -1;
     std::function<void(THstStatusReport&)> onStatus;
 };
 
@@ -258,13 +256,48 @@ private Q_SLOTS:
     void preparesDirectDeviceAndListens() {
         startEngine();
         QVERIFY(engine());
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(mConsole->saw("Preparing device..."));
         QVERIFY(mConsole->saw("Opening port COM1..."));
         QVERIFY(mConsole->saw("Port opened."));
         QVERIFY(mConsole->saw("Listening for command..."));
         QCOMPARE(engine()->Port().UserBaudrate(), 115200);
         QCOMPARE(mDevices->EngineCount(), 1);
+    }
+
+    // The step table online: the handler a forced step reaches, seen by what it says and the
+    // Activity it leaves; a step with no handler online only takes the step.
+    void stepTableOnline_data() {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("activity");
+        const int online = int(THstActivity::Online);
+        const int stopped = int(THstActivity::Stopped);
+        QTest::newRow("Stop stops") << int(THstStep::Stop) << "Device stopped." << stopped;
+        QTest::newRow("Disconnect stops")
+            << int(THstStep::Disconnect) << "Device stopped." << stopped;
+        QTest::newRow("Connect prepares again")
+            << int(THstStep::Connect) << "Opening port COM1..." << online;
+        QTest::newRow("Start: none") << int(THstStep::Start) << QString() << online;
+        QTest::newRow("Login: none without a log-on")
+            << int(THstStep::Login) << QString() << online;
+    }
+    void stepTableOnline() {
+        QFETCH(int, step);
+        QFETCH(QString, shown);
+        QFETCH(int, activity);
+        startEngine();
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
+        mConsole->messages.clear();
+        engine()->Execute(true, {THstStep(step)});
+        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), activity, 5000);
+        if (shown.isEmpty()) {
+            QCOMPARE(int(engine()->Step()), step);
+            QVERIFY(!mConsole->saw("Answering..."));
+            QVERIFY(mConsole->messages.isEmpty());
+        } else {
+            QVERIFY(mConsole->saw(shown));
+        }
     }
 
     void logon_data() {
@@ -289,7 +322,7 @@ private Q_SLOTS:
         QFETCH(QString, answer);
         QFETCH(QString, shown);
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         send(command);
         QVERIFY(reply(answer));
         QVERIFY(mConsole->saw(shown));
@@ -297,13 +330,13 @@ private Q_SLOTS:
         // The password never shows.
         for (const QString& m : mConsole->messages)
             QVERIFY(!m.contains("secret"));
-        QCOMPARE(int(engine()->Step()), answer == "YES" ? int(hsFile) : int(hsLogin));
-        if (answer == "YES") QCOMPARE(engine()->Report().User[ukUser].StrValue, QString("ALICE"));
+        QCOMPARE(engine()->Step(), answer == "YES" ? THstStep::File : THstStep::Login);
+        if (answer == "YES") QCOMPARE(engine()->Session().User[ukUser].StrValue, QString("ALICE"));
     }
 
     void wrongChecksumIgnored() {
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QByteArray frame = FrameLine("LOGON ALICE secret word");
         frame[frame.size() - 2] = frame[frame.size() - 2] == '0' ? '1' : '0';
         mRx.clear();
@@ -327,7 +360,7 @@ private Q_SLOTS:
 
     void commandsBeforeLogonIgnored() {
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         send("PUT \"a.txt\" 10");
         QVERIFY(silence());
         QVERIFY(mConsole->saw("?PUT \"a.txt\" 10"));
@@ -353,7 +386,7 @@ private Q_SLOTS:
         QFETCH(int, size);
         QFETCH(QString, local);
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
         const QByteArray bytes = RandomBytes(size, 7);
         const QString source = clientFile("src.bin", bytes);
@@ -383,7 +416,7 @@ private Q_SLOTS:
         const SmallDisk disk(mInbox, 200 * 1024);
         if (!disk.mounted) QSKIP(qPrintable(disk.why));
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
         const QByteArray fits = RandomBytes(50 * 1024, 3);
         send(PutCommand(QString(), "fits.bin", QString::number(fits.size())));
@@ -414,7 +447,7 @@ private Q_SLOTS:
         mHome->settings().PutBool(SVR_PopupNotification, true);
         WriteFile(mInbox + "/r.txt", "old contents");
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
         const QByteArray bytes = RandomBytes(1500, 3);
         send(PutCommand("", "r.txt", "1500"));
@@ -434,7 +467,7 @@ private Q_SLOTS:
     // its job is logged. A large file makes the commit's sync take a while.
     void resultDuringCommitWaitsForTheFile() {
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
         const QByteArray bytes = RandomBytes(400000, 13);
         send(PutCommand("", "big.bin", QString::number(bytes.size())));
@@ -453,7 +486,7 @@ private Q_SLOTS:
 
     void putLongerThanAnnouncedIsCut() {
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
         const QByteArray bytes = RandomBytes(2500, 11);
         send(PutCommand("", "cut.bin", "1000"));
@@ -468,7 +501,7 @@ private Q_SLOTS:
 
     void putShorterThanAnnouncedIsDeleted() {
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
         send(PutCommand("", "short.bin", "5000"));
         QVERIFY(reply("YES"));
@@ -480,14 +513,14 @@ private Q_SLOTS:
         QCOMPARE(mConsole->logs.size(), 1);
         QCOMPARE(mConsole->logs[0].result, QString("File transfer error."));
         QVERIFY(!mConsole->logs[0].done);
-        QCOMPARE(engine()->Report().ResultCode, -18);
+        QCOMPARE(engine()->Session().ResultCode, -18);
         send("RESULT");
         QVERIFY(reply("FAIL"));
     }
 
     void partialTransferNeverUnderFinalName() {
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
         const QString final = mInbox + "/big.bin";
         bool finalSeenEarly = false;
@@ -538,7 +571,7 @@ private Q_SLOTS:
         QFETCH(QString, command);
         QFETCH(QString, message);
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
         const QStringList before = filesUnder(mHome->path());
         send(command);
@@ -557,7 +590,7 @@ private Q_SLOTS:
         WriteFile(mOutbox + "/out/report.txt", bytes);
         const int job = queueJob("ALICE", "out\\report.txt");
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
         send(GetCommand("out\\report.txt"));
         QVERIFY(reply("YES"));
@@ -594,7 +627,7 @@ private Q_SLOTS:
         mQueue->PutSetting(queueJob("BOB", "same.bin"), qkNo, bobNo); // found first by name
         mQueue->PutSetting(queueJob("ALICE", "same.bin"), qkNo, aliceNo);
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
         send(GetCommand("same.bin"));
         QVERIFY(reply("YES"));
@@ -631,7 +664,7 @@ private Q_SLOTS:
         WriteFile(mInbox + "/x.txt", "private");
         if (queued) queueJob("ALICE", name);
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
         send(GetCommand(name));
         QVERIFY(reply("NO"));
@@ -650,7 +683,7 @@ private Q_SLOTS:
         WriteFile(mHome->file("GLOBAL_OUT/g.txt"), "global file");
         WriteFile(mHome->file("GLOBAL_OUT/g.crc"), "1A2B3C4D\r\nsecond line\r\n");
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
         send("CHKCRC /G \"g.crc\"");
         QVERIFY(reply("1A2B3C4D"));
@@ -680,7 +713,7 @@ private Q_SLOTS:
         queueJob("ALICE", "two words.bin");
         queueJob("ALICE", "vanished.txt"); // its file is gone: dropped from the list
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
         send("DIR");
         QVERIFY(reply("YES"));
@@ -710,7 +743,7 @@ private Q_SLOTS:
 
     void dirBufferedAndEmpty() {
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
         send("DIR");
         QVERIFY(reply("NO"));
@@ -732,7 +765,7 @@ private Q_SLOTS:
 
     void resultBeforeAnyTransferAndLogoff() {
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
         send("RESULT");
         QVERIFY(reply("OK"));
@@ -751,7 +784,7 @@ private Q_SLOTS:
     void sessionTimeoutLogsOpenTransfer() {
         qputenv("MARROWLINE_SESSION_TIMEOUT_MS", "1500");
         startEngine();
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
         send(PutCommand("", "never.bin", "100"));
         QVERIFY(reply("YES"));
@@ -763,12 +796,12 @@ private Q_SLOTS:
         QCOMPARE(Get(mConsole->logs[0].job, qkSrcFile), QString("never.bin"));
         QVERIFY(filesUnder(mInbox).isEmpty());
         // The device is prepared again and listens.
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         // An idle session that times out has nothing to log.
         QVERIFY(logOn());
         mConsole->messages.clear();
         QVERIFY(RunUntil([&] { return mConsole->saw("Session timeout!"); }, 6000));
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QCOMPARE(mConsole->logs.size(), 1);
     }
 
@@ -798,10 +831,10 @@ private Q_SLOTS:
         QVERIFY(mConsole->sawStart("Initializing modem (" + modems.GetSetting(0, mdkGUID) + ")"));
         QVERIFY(mConsole->saw("Modem initialized."));
         QVERIFY(engine()->Port().FlowControl().OutCtsFlow());
-        QCOMPARE(int(engine()->Activity()), int(haWaiting));
+        QCOMPARE(engine()->Activity(), THstActivity::Waiting);
 
         peer.Send("\r\nRING\r\n");
-        QVERIFY(RunUntil([&] { return int(engine()->Activity()) == haOnline; }, 8000));
+        QVERIFY(RunUntil([&] { return engine()->Activity() == THstActivity::Online; }, 8000));
         QVERIFY(mConsole->operations.contains("Answering..."));
         QVERIFY(mConsole->saw("CONNECT 33600"));
         QVERIFY(peer.Received().contains("ATA\r"));
@@ -819,7 +852,7 @@ private Q_SLOTS:
             RunUntil([&] { return mConsole->messages.count("Modem initialized.") == 2; }, 8000));
         QVERIFY(peer.Received().contains("AT&Q5\r"));
         QVERIFY(mConsole->saw("No carrier."));
-        QCOMPARE(int(engine()->Activity()), int(haWaiting));
+        QCOMPARE(engine()->Activity(), THstActivity::Waiting);
 
         // A call that fails before it connects also prepares the modem again.
         peer.ClearRules();
@@ -834,7 +867,7 @@ private Q_SLOTS:
         const QByteArray seen = peer.Received();
         QVERIFY(seen.indexOf("ATA\r") >= 0);
         QVERIFY(seen.indexOf("ATZE0\r") > seen.indexOf("ATA\r"));
-        QCOMPARE(int(engine()->Activity()), int(haWaiting));
+        QCOMPARE(engine()->Activity(), THstActivity::Waiting);
         mDevices.reset();
     }
 
@@ -842,7 +875,7 @@ private Q_SLOTS:
         // The server waits (delay / 2 twice) between its "YES" and the transfer; the engine is
         // destroyed during that wait and the step that waited must not touch it afterwards.
         startEngine("3000");
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
         // Everything here runs on one thread: what happens during the server's wait must be
         // scheduled before the request that starts it.
@@ -863,7 +896,7 @@ private Q_SLOTS:
         // step that waited must not start its transfer in the new session.
         qputenv("MARROWLINE_SESSION_TIMEOUT_MS", "400");
         startEngine("3000");
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
         send(PutCommand("", "late.bin", "10"));
         QVERIFY(RunUntil([&] { return mConsole->saw("Session timeout!"); }, 5000));
@@ -875,7 +908,7 @@ private Q_SLOTS:
         QCOMPARE(Get(mConsole->logs[0].job, qkSrcFile), QString("late.bin"));
         QVERIFY(filesUnder(mInbox).isEmpty());
         QVERIFY(mHome->status().filter("!THostProcess").isEmpty());
-        QTRY_COMPARE_WITH_TIMEOUT(int(engine()->Activity()), int(haOnline), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine()->Activity(), THstActivity::Online, 5000);
         QVERIFY(logOn());
     }
 
@@ -890,7 +923,7 @@ private Q_SLOTS:
         mDevices->PutSetting(0, dvkDevParam, "COM97,fast");
         mDevices->StartHostProc(0);
         QVERIFY(engine());
-        QCOMPARE(int(engine()->Activity()), int(haStopped));
+        QCOMPARE(engine()->Activity(), THstActivity::Stopped);
         QVERIFY(mConsole->saw("Device stopped."));
         QVERIFY(mHome->status().filter(QRegularExpression("^!THostProcess\\.DoConnect: ")).size() ==
                 1);
@@ -904,7 +937,7 @@ private Q_SLOTS:
                            .size() >= 2;
             },
             3000));
-        QCOMPARE(int(engine()->Activity()), int(haStopped));
+        QCOMPARE(engine()->Activity(), THstActivity::Stopped);
         // The port number was fixed: the device is missing, and the line says where COM97 leads.
         mDevices->PutSetting(0, dvkDevParam, "COM97,115200");
         const int before = mHome->status().size();

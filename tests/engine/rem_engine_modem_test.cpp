@@ -141,7 +141,7 @@ private Q_SLOTS:
         modem->OnCommand("LOGON USER pw", FrameLine("NO"));
         home->ctx().devices->StartRemProc(0);
         QVERIFY(RunUntil([&] { return console->Has(message); }, 15000));
-        QVERIFY(RunUntil([&] { return engine()->Activity() == raIdle; }, 5000));
+        QVERIFY(RunUntil([&] { return engine()->Activity() == TRemActivity::Idle; }, 5000));
         home->ctx().devices->StopRemProc(0);
         const QByteArray sent = modem->Received();
         const qsizetype init = sent.indexOf("ATZE1M1\r"), extra = sent.indexOf("AT\\N3\r"),

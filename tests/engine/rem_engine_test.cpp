@@ -232,13 +232,13 @@ public:
     TQueueList* queue = nullptr;
     QList<TLogged> logged;
     QStringList messages;
-    QList<uint8_t> activities;
+    QList<TRemActivity> activities;
     int queueUpdates = 0;
     std::function<void(const TRemStatusReport&)> probe;
 
     void OnDeviceStatus(TRemStatusReport& report) override {
         if (!report.Message.isEmpty()) messages << report.Message;
-        if (report.Kind < 3) activities << report.Kind;
+        if (report.Kind == TReportKind::SetsActivity) activities << report.Activity;
         if (probe) probe(report);
     }
     void LogFileEvent(const TQueueItem& job, bool discard, const QString& result, int attempt,
@@ -305,7 +305,7 @@ private:
     bool batchEnded(int ms = 20000) {
         return RunUntil(
             [&] {
-                return engine() && engine()->Activity() == raIdle &&
+                return engine() && engine()->Activity() == TRemActivity::Idle &&
                        console->activities.size() > 2 && !peer->Busy();
             },
             ms);
@@ -412,7 +412,11 @@ private Q_SLOTS:
         start();
         QVERIFY(RunUntil([&] { return console->Results("Transfer failed.") == 3; }, 30000));
         QVERIFY(RunUntil(
-            [&] { return engine()->Step() == rsDir || engine()->Activity() == raIdle; }, 10000));
+            [&] {
+                return engine()->Step() == TRemStep::Dir ||
+                       engine()->Activity() == TRemActivity::Idle;
+            },
+            10000));
         home->ctx().devices->StopRemProc(0);
         QCOMPARE(peer->putsReceived, 3);
         QCOMPARE(peer->Count("PUT "), 3);
@@ -443,7 +447,7 @@ private Q_SLOTS:
         queueFile("x.txt", "x");
         start();
         QVERIFY(RunUntil([&] { return console->HasMessage("Logon failed!"); }, 20000));
-        QVERIFY(RunUntil([&] { return engine()->Activity() == raIdle; }, 5000));
+        QVERIFY(RunUntil([&] { return engine()->Activity() == TRemActivity::Idle; }, 5000));
         home->ctx().devices->StopRemProc(0);
         QCOMPARE(peer->Count("PUT "), 0);
         QCOMPARE(peer->Count("DIR"), 0);
@@ -595,7 +599,7 @@ private Q_SLOTS:
         queueFile("s.txt", "sent");
         start();
         QVERIFY(RunUntil([&] { return console->HasMessage("Batch timeout!"); }, 20000));
-        QVERIFY(RunUntil([&] { return engine()->Activity() == raIdle; }, 5000));
+        QVERIFY(RunUntil([&] { return engine()->Activity() == TRemActivity::Idle; }, 5000));
         home->ctx().devices->StopRemProc(0);
         QVERIFY2(peer->Count("DIR") > 3, qPrintable(peer->commands.join('|')));
         QCOMPARE(console->logged.size(), 1);
@@ -619,7 +623,8 @@ private Q_SLOTS:
         queueFile("s.txt", "send first");
         start();
         QVERIFY(RunUntil([&] { return console->Results("Transfer failed.") == 2; }, 30000));
-        QVERIFY(RunUntil([&] { return !peer->Busy() && engine()->Step() != rsFile; }, 10000));
+        QVERIFY(
+            RunUntil([&] { return !peer->Busy() && engine()->Step() != TRemStep::File; }, 10000));
         home->ctx().devices->StopRemProc(0);
         QVERIFY(partSeen);
         QVERIFY(!finalSeen);
@@ -637,8 +642,8 @@ private Q_SLOTS:
         clock.start();
         start();
         const auto batchOver = [&] {
-            const qsizetype online = console->activities.indexOf(uint8_t(raOnline));
-            return online >= 0 && console->activities.indexOf(uint8_t(raIdle), online) > online;
+            const qsizetype online = console->activities.indexOf(TRemActivity::Online);
+            return online >= 0 && console->activities.indexOf(TRemActivity::Idle, online) > online;
         };
         QVERIFY(RunUntil(batchOver, 5000));
         QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
@@ -671,7 +676,7 @@ private Q_SLOTS:
         QCOMPARE(home->ctx().queue->GetSetting(0, qkSrcFile), QString("keep.txt"));
         QCOMPARE(home->ctx().queue->GetSetting(1, qkSrcFile), QString("keep2.txt"));
         QVERIFY(console->HasMessage("Client service stopped."));
-        QCOMPARE(console->activities.last(), uint8_t(raStopped));
+        QCOMPARE(console->activities.last(), TRemActivity::Stopped);
     }
 };
 
