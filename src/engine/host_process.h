@@ -178,22 +178,27 @@ private:
     bool writeDirListFile(const QList<TDirEntry>& entries);
     void aReport(const QString& message);
 
+    // Sets the modem component up from the device's modem settings (host_events.cpp).
+    void ConfigureModem(TVaModem& modem) override;
+
     // Timers (host_events.cpp).
     void tmWatchDogTimer();
     void tmBatchTmoTimer();
 
     // Port, modem and transfer events (host_events.cpp).
-    void ConfigureModem(TVaModem& modem) override;
     void yPortOpen() override;
     void yPortClose() override;
     void yPortError(uint32_t errors) override;
     void yPortLineLost(int error) override;
     void yPortRxBuf(const char* data, int count);
+    // Modem answers: an initialised modem waits for calls, a reset one is prepared again.
     void yModemOK() override;
-    void yModemBusy() override;
+    void yModemBusy() override; // the call failed
+    // Up to nine in a row count as a failed call; the tenth stops the device.
     void yModemCommandTimeout() override;
-    void yModemConnect(const QString& connectString) override;
+    void yModemConnect(const QString& connectString) override; // a caller is on the line
     void yModemError() override;
+    // The caller went, or was a voice: back to waiting for calls.
     void yModemNoCarrier() override;
     void yModemVoice() override;
     void yModemRingDetect(int rings, bool& accept);

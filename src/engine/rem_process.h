@@ -243,13 +243,15 @@ private:
     // Moves a whole download from its temporary name to its final one; the name used, or empty.
     QString finishDownload();
 
+    // Sets the modem component up from the device's modem settings (rem_events.cpp).
+    void ConfigureModem(TVaModem& modem) override;
+
     // Timers (rem_events.cpp).
     void aTryCommandTimer();
     void tmBatchIdleTimer();
     void tmBatchTmoTimer();
 
     // Port, modem, reply and transfer events (rem_events.cpp).
-    void ConfigureModem(TVaModem& modem) override;
     void yPortOpen() override;
     void yPortClose() override;
     void yPortError(uint32_t errors) override;
@@ -257,15 +259,18 @@ private:
     // The line was lost during a batch: the attempt under way fails (logged as any failed
     // attempt), and what the batch was doing is noted to go on with once it is back.
     void noteLostWork();
+    // Modem answers: an initialised modem dials; a reset or a dial is only reported.
     void yModemOK() override;
-    void yModemBusy() override;
+    void yModemBusy() override; // the call failed, to be tried again
+    // Up to nine in a row end the attempt; the tenth stops the device.
     void yModemCommandTimeout() override;
-    void yModemConnect(const QString& connectString) override;
-    void yModemError() override;
+    void yModemConnect(const QString& connectString) override; // the server answered
+    void yModemError() override; // the attempt ends
+    // No carrier, no dial tone, no answer: the line is lost and the call failed.
     void yModemNoCarrier() override;
     void yModemNoDialTone();
-    void yModemVoice() override;
     void yModemDialTimeout();
+    void yModemVoice() override; // a voice answered: the attempt ends
     void yTransferFileInfo(const QString& name, qint64 size) override;
     void yTransferEnd(int exitCode) override;
     void yTransferError(int code) override;
