@@ -568,7 +568,8 @@ int TVaXYModemThread::HuntHeader(int byte) {
     // Once for each NAK: the rest of one block may hold many false headers, each ending a hunt.
     if (stale && mGapMayGrow) {
         mGapMayGrow = false;
-        mQuietMs = std::min(2 * mQuietMs, InBlockFallbackMs);
+        // A gap already past the second (a slow line's own) stays as it is.
+        if (mQuietMs < InBlockFallbackMs) mQuietMs = std::min(2 * mQuietMs, InBlockFallbackMs);
     }
     return byte;
 }
