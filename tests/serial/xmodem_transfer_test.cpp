@@ -35,13 +35,16 @@ QByteArray Padded(const QByteArray& data, int blockSize) {
 // The test itself as the peer: raw bytes on one end of the cable.
 class TRawEnd {
 public:
-    explicit TRawEnd(const QString& device) {
+    TRawEnd() = default;
+    explicit TRawEnd(const QString& device) { Open(device); }
+    bool Open(const QString& device) {
         mFd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
         termios t{};
         if (mFd >= 0 && tcgetattr(mFd, &t) == 0) {
             cfmakeraw(&t);
             tcsetattr(mFd, TCSANOW, &t);
         }
+        return mFd >= 0;
     }
     ~TRawEnd() {
         if (mFd >= 0) ::close(mFd);
@@ -90,6 +93,16 @@ private:
             return false;
         }
         return true;
+    }
+
+    // Our XMODEM-1K receiver on a new cable's end A, the test as the sender on end B: true once
+    // the receiver has asked for the first block ('C').
+    bool ReceiverAsksRawPeer(TTransferEnd& receiver, TRawEnd& peer) {
+        if (!MakeCable()) return false;
+        receiver.Open(mCable->A());
+        if (!peer.Open(mCable->B())) return false;
+        receiver.Start(tmDownload, XModem1K, mHome->file("in.bin"));
+        return peer.Read(1) == QByteArray(1, 'C');
     }
     static bool HaveLrzsz() {
         return !QStandardPaths::findExecutable("sx").isEmpty() &&
@@ -273,13 +286,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, arriving);
         QFETCH(int, answer);
         QFETCH(int, error);
-        QVERIFY(MakeCable());
         TTransferEnd receiver;
-        receiver.Open(mCable->A());
-        TRawEnd peer(mCable->B());
-        QVERIFY(peer.IsOpen());
-        receiver.Start(tmDownload, XModem1K, mHome->file("in.bin"));
-        QCOMPARE(peer.Read(1), QByteArray(1, 'C'));
+        TRawEnd peer;
+        QVERIFY(ReceiverAsksRawPeer(receiver, peer));
         const QByteArray block1 = xmodem::EncodeBlock("one", 1, true, true);
         const QByteArray block2 = xmodem::EncodeBlock("two", 2, true, true);
         QVERIFY(peer.Write(block1));
@@ -660,13 +669,9 @@ sys.exit(0 if ok else 1)
     // A peer that writes each block in pieces 20 ms apart (a slow program, a loaded machine)
     // is not taken for one that lost bytes: every block is acknowledged at the first try.
     void slowPeerIsNotRejected() {
-        QVERIFY(MakeCable());
         TTransferEnd receiver;
-        receiver.Open(mCable->A());
-        TRawEnd peer(mCable->B());
-        QVERIFY(peer.IsOpen());
-        receiver.Start(tmDownload, XModem1K, mHome->file("in.bin"));
-        QCOMPARE(peer.Read(1), QByteArray(1, 'C'));
+        TRawEnd peer;
+        QVERIFY(ReceiverAsksRawPeer(receiver, peer));
         QByteArray sent;
         QElapsedTimer gap;
         qint64 longestGap = 0;
@@ -700,13 +705,9 @@ sys.exit(0 if ok else 1)
     // false headers it holds. Had each false header doubled it, the gap would be the whole
     // second, and the next lost byte would wait that long for its NAK.
     void stalledBlockRaisesTheGapOnce() {
-        QVERIFY(MakeCable());
         TTransferEnd receiver;
-        receiver.Open(mCable->A());
-        TRawEnd peer(mCable->B());
-        QVERIFY(peer.IsOpen());
-        receiver.Start(tmDownload, XModem1K, mHome->file("in.bin"));
-        QCOMPARE(peer.Read(1), QByteArray(1, 'C'));
+        TRawEnd peer;
+        QVERIFY(ReceiverAsksRawPeer(receiver, peer));
         const auto answerSkippingNaks = [&] {
             QByteArray answer = peer.Read(1, 5000);
             while (answer == QByteArray(1, char(xmodem::NAK)))
