@@ -88,23 +88,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (EncodeWindows1252(text, &back))
                 FUZZ_CHECK(back == line.bytes, "Windows-1252 round trip");
         }
-        if (text.startsWith(QLatin1String("LOGON "))) {
-            const TLogonRequest logon = ParseLogon(text);
-            FUZZ_CHECK(logon.user.toUtf8().size() <= 255 && logon.password.toUtf8().size() <= 255,
+        // As the server reads it: by the row of the command table its start finds.
+        const TLinkCommand* command = FindLinkCommand(text);
+        const TLinkRequest request = command ? command->parse(text) : TLinkRequest{};
+        if (!command) {
+        } else if (command->verb == TLinkVerb::Logon) {
+            FUZZ_CHECK(request.user.toUtf8().size() <= 255 &&
+                           request.password.toUtf8().size() <= 255,
                        "log-on fields longer than 255 bytes");
-            FUZZ_CHECK(!logon.user.contains(' '), "user name holds a blank");
-        } else if (text.startsWith(QLatin1String("PUT "))) {
-            const TPutRequest put = ParsePut(text);
-            if (put.valid) {
-                FUZZ_CHECK(!put.name.contains('"'), "name holds a quote");
-                checkName(put.name, "PUT");
+            FUZZ_CHECK(!request.user.contains(' '), "user name holds a blank");
+            FUZZ_CHECK(request.shown == "LOGON " + request.user + " **********",
+                       "the status line shows more than the user");
+        } else if (command->verb == TLinkVerb::Put) {
+            if (request.valid) {
+                FUZZ_CHECK(!request.name.contains('"'), "name holds a quote");
+                checkName(request.name, "PUT");
             }
-        } else if (text.startsWith(QLatin1String("GET ")) ||
-                   text.startsWith(QLatin1String("CHKCRC "))) {
-            const TGetRequest get = ParseGet(text);
-            checkName(get.name, "GET");
-        } else if (text.startsWith(QLatin1String("DIR"))) {
-            DirWantsBuffer(text);
+        } else if (command->verb == TLinkVerb::Get || command->verb == TLinkVerb::ChkCrc) {
+            checkName(request.name, "GET");
         }
         const QString trimmed = TrimControl(text);
         FUZZ_CHECK(trimmed.isEmpty() || (trimmed.front() > ' ' && trimmed.back() > ' '),

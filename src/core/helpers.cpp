@@ -9,7 +9,6 @@
 #include <cmath>
 
 const char* const NoYes[2] = {"NO", "YES"};
-const char* const FailOk[2] = {"FAIL", "OK"};
 
 namespace {
 // Fixed constants of the password scrambling; passwords are portable between installations that

@@ -5,9 +5,8 @@
 #include <QString>
 #include <functional>
 
-// The shared Boolean texts: NoYes[false] = "NO", NoYes[true] = "YES"; FailOk likewise.
+// The shared Boolean texts: NoYes[false] = "NO", NoYes[true] = "YES".
 extern const char* const NoYes[2];
-extern const char* const FailOk[2];
 
 // Waits the given time while the main thread keeps handling its events (a nested event loop that
 // wakes for each event, so serial deliveries are never held up).

@@ -1,5 +1,6 @@
 #include "engine/devices.h"
 
+#include "core/helpers.h"
 #include "core/inifile.h"
 #include "core/status.h"
 
@@ -34,7 +35,7 @@ TDevicesList::~TDevicesList() {
 void TDevicesList::setDefaults(TCommDevice& device) const {
     clearSlots(device);
     device[dvkDevDelay].StrValue = device[dvkDevDelay].StrDefault = "10000";
-    device[dvkDevHostActive].StrValue = device[dvkDevHostActive].StrDefault = "NO";
+    device[dvkDevHostActive].StrValue = device[dvkDevHostActive].StrDefault = NoYes[0];
     device[dvkDevRetries].StrValue = device[dvkDevRetries].StrDefault = "5";
 }
 

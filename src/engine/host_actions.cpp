@@ -120,7 +120,7 @@ bool THostProcess::loadQueueItem(int index, bool replyOnError) {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly)) {
             aReport(QStringLiteral("Could not open requested file: ") + path);
-            if (replyOnError) aSendMessage(QStringLiteral("NO"));
+            if (replyOnError) aReply(TLinkReply::No);
             return false;
         }
         mQueue->PutSetting(index, qkSize, QString::number(file.size()));
@@ -161,7 +161,7 @@ bool THostProcess::loadGlobalItem() {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         aReport(QStringLiteral("Could not open global file: ") + path);
-        aSendMessage(QStringLiteral("NO"));
+        aReply(TLinkReply::No);
         return false;
     }
     PutJobSize(mSession.Job, file.size());
@@ -181,7 +181,7 @@ bool THostProcess::aLoadCrcItem() {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         aReport(QStringLiteral("Could not open global file: ") + path);
-        aSendMessage(QStringLiteral("NO"));
+        aReply(TLinkReply::No);
         return false;
     }
     QString line = QString::fromUtf8(file.readLine());

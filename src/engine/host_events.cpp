@@ -80,55 +80,81 @@ void THostProcess::yPortRxBuf(const char* data, int count) {
     mLastLine = completed.last().bytes;
     if (!completed.last().checksumOk) return;
     const QString line = DecodeLineText(mLastLine);
-    const bool inSession = mStep == THstStep::File || mStep == THstStep::Dir;
+    if (const TLinkCommand* command = FindLinkCommand(line)) onCommand(*command, line);
+}
 
-    if (line.startsWith(QLatin1String("LOGON "))) {
-        onLogon(line);
-    } else if (line.startsWith(QLatin1String("GET ")) ||
-               line.startsWith(QLatin1String("CHKCRC "))) {
-        onGet(line, inSession);
-    } else if (line.startsWith(QLatin1String("PUT "))) {
-        onPut(line, inSession);
-    } else if (line.startsWith(QLatin1String("DIR"))) {
-        onDir(line, inSession);
-    } else if (line.startsWith(QLatin1String("RESULT"))) {
-        aReport(QStringLiteral("?RESULT"));
-        Execute(false, {THstStep::File}, {}, THstEvent::Result);
-    } else if (line.startsWith(QLatin1String("LOGOFF"))) {
-        aReport(QStringLiteral("?LOGOFF"));
-        Execute(true, {THstStep::CallWait});
+namespace {
+// The server's step for a command's step.
+THstStep hostStep(TLinkStep step) {
+    switch (step) {
+    case TLinkStep::Login:
+        return THstStep::Login;
+    case TLinkStep::File:
+        return THstStep::File;
+    case TLinkStep::Dir:
+        return THstStep::Dir;
+    case TLinkStep::End:
+        break;
+    }
+    return THstStep::CallWait;
+}
+} // namespace
+
+void THostProcess::onCommand(const TLinkCommand& command, const QString& line) {
+    const TLife life = Life();
+    const TLinkRequest request = command.parse(line);
+    const THstStep step = hostStep(command.step);
+    // Commands that need a log-on are taken apart and shown before it too, but acted on only
+    // in a session's steps.
+    const bool act = !command.afterLogon || mStep == THstStep::File || mStep == THstStep::Dir;
+    switch (command.verb) {
+    case TLinkVerb::Logon:
+        // The console is shown the caller's name with the command.
+        Put(mSession.Job, qkUser, request.user);
+        Put(mSession.Job, qkPassw, request.password);
+        aReport(QStringLiteral("?") + request.shown);
+        if (!Alive(life)) return;
+        Execute(true, {step}, {},
+                request.password.isEmpty() ? THstEvent::LogonDenied : THstEvent::Logon);
+        break;
+    case TLinkVerb::Get:
+    case TLinkVerb::ChkCrc:
+        aReport(QStringLiteral("?") + request.shown);
+        if (!Alive(life)) return;
+        onGet(request, command.verb == TLinkVerb::ChkCrc, act);
+        break;
+    case TLinkVerb::Put:
+        aReport(QStringLiteral("?") + request.shown);
+        if (!Alive(life)) return;
+        onPut(request, act);
+        break;
+    case TLinkVerb::Dir:
+        aReport(QStringLiteral("?") + request.shown);
+        if (!Alive(life)) return;
+        onDir(request, act);
+        break;
+    case TLinkVerb::Result:
+        aReport(QStringLiteral("?") + request.shown);
+        if (!Alive(life)) return;
+        Execute(false, {step}, {}, THstEvent::Result);
+        break;
+    case TLinkVerb::Logoff:
+        aReport(QStringLiteral("?") + request.shown);
+        if (!Alive(life)) return;
+        Execute(true, {step});
+        break;
     }
 }
 
-void THostProcess::onLogon(const QString& line) {
-    const TLife life = Life();
-    const TLogonRequest logon = ParseLogon(line);
-    Put(mSession.Job, qkUser, logon.user);
-    Put(mSession.Job, qkPassw, logon.password);
-    aReport(QStringLiteral("?LOGON ") + logon.user + " **********");
-    if (!Alive(life)) return;
-    Execute(true, {THstStep::Login}, {},
-            logon.password.isEmpty() ? THstEvent::LogonDenied : THstEvent::Logon);
-}
-
-void THostProcess::onGet(const QString& line, bool inSession) {
-    const TLife life = Life();
-    const bool crc = line.startsWith(QLatin1String("CHKCRC "));
-    const TGetRequest get = ParseGet(line);
-    aReport(QStringLiteral("?") + get.shown);
-    if (!Alive(life)) return;
+void THostProcess::onGet(const TLinkRequest& get, bool crc, bool act) {
     mSession.GlobalFile = get.global;
     mSession.NameCut = get.cut;
     Put(mSession.Job, qkSrcFile, get.name);
     Put(mSession.Job, qkMethod, crc ? QStringLiteral("CRC") : QStringLiteral("SEND"));
-    if (inSession) Execute(true, {THstStep::File}, {}, THstEvent::FileRequest);
+    if (act) Execute(true, {THstStep::File}, {}, THstEvent::FileRequest);
 }
 
-void THostProcess::onPut(const QString& line, bool inSession) {
-    const TLife life = Life();
-    const TPutRequest put = ParsePut(line);
-    aReport(QStringLiteral("?") + put.shown);
-    if (!Alive(life)) return;
+void THostProcess::onPut(const TLinkRequest& put, bool act) {
     // The size must be a length in bytes: the received file is cut or refused by it. A name
     // that cannot be stored as it came (cut, control characters, one of our own temporary
     // names) is refused before anything is written.
@@ -140,21 +166,16 @@ void THostProcess::onPut(const QString& line, bool inSession) {
         Put(mSession.Job, qkSrcFile, put.name);
         Put(mSession.Job, qkSize, put.size);
         Put(mSession.Job, qkDestPath, QString());
-        if (inSession) Execute(true, {THstStep::File}, {}, THstEvent::FileRequest);
-    } else if (inSession) {
+        if (act) Execute(true, {THstStep::File}, {}, THstEvent::FileRequest);
+    } else if (act) {
         // Answered in the Dir step too: a refused request must never go unanswered.
         Execute(true, {THstStep::File}, {}, THstEvent::InvalidRequest);
     }
 }
 
-void THostProcess::onDir(const QString& line, bool inSession) {
-    const TLife life = Life();
-    QString shown = line;
-    shown.chop(2);
-    aReport(QStringLiteral("?") + shown);
-    if (!Alive(life)) return;
+void THostProcess::onDir(const TLinkRequest& dir, bool act) {
     mSession.GlobalFile = false;
-    mSession.BufferTransfer = DirWantsBuffer(shown);
+    mSession.BufferTransfer = dir.buffer;
     Put(mSession.Job, qkMethod, QStringLiteral("SEND"));
     if (mSession.BufferTransfer) {
         aReport(QStringLiteral("Using buffer transfer..."));
@@ -162,7 +183,7 @@ void THostProcess::onDir(const QString& line, bool inSession) {
     } else {
         Put(mSession.Job, qkSrcFile, QStringLiteral("DIR.LST"));
     }
-    if (inSession) Execute(true, {THstStep::Dir}, {}, THstEvent::DirRequest);
+    if (act) Execute(true, {THstStep::Dir}, {}, THstEvent::DirRequest);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -21,7 +21,7 @@ void THostProcess::DoFile() {
         break;
     case THstEvent::InvalidRequest:
         aReport(QStringLiteral("Invalid file request received."));
-        aSendMessage(QStringLiteral("NO"));
+        aReply(TLinkReply::No);
         break;
     case THstEvent::Progress:
         report();
@@ -33,9 +33,9 @@ void THostProcess::DoFile() {
         fileTransferFailed();
         break;
     case THstEvent::Result: {
-        const QString answer = FailOk[mSession.ResultCode == 0 ? 1 : 0];
-        aReport(QStringLiteral("Sending confirmation: ") + answer);
-        aSendMessage(answer);
+        const TLinkReply answer = mSession.ResultCode == 0 ? TLinkReply::Ok : TLinkReply::Fail;
+        aReport(QStringLiteral("Sending confirmation: ") + ReplyText(answer));
+        aReply(answer);
         break;
     }
     default:
@@ -78,7 +78,7 @@ bool THostProcess::prepareSend(const QString& name, QString* fileName) {
     if (allowed) *fileName = LocalPath(aGetOutbox(), Get(mSession.Job, qkSrcFile), &inside);
     if (!allowed || !inside) {
         aReport(QStringLiteral("Requested file denied: ") + name);
-        aSendMessage(QStringLiteral("NO"));
+        aReply(TLinkReply::No);
         return false;
     }
     mXModem->SetMode(tmUpload);
@@ -96,7 +96,7 @@ bool THostProcess::prepareReceive(const QString& name, QString* fileName) {
         mReport.Message +=
             QStringLiteral("\r\nError! Destination path cannot be created: ") + folder;
         report();
-        aSendMessage(QStringLiteral("NO"));
+        aReply(TLinkReply::No);
         return false;
     }
     // A file the inbox cannot hold is refused before the line carries it: received until the
@@ -108,7 +108,7 @@ bool THostProcess::prepareReceive(const QString& name, QString* fileName) {
                            Get(mSession.Job, qkSize) + QStringLiteral(" bytes announced, ") +
                            QString::number(free) + QStringLiteral(" bytes free.");
         report();
-        aSendMessage(QStringLiteral("NO"));
+        aReply(TLinkReply::No);
         return false;
     }
     mXModem->SetMode(tmDownload);
@@ -135,7 +135,7 @@ void THostProcess::answerCrc(const QString& name) {
     if (!Alive(life)) return;
     if (!sent) {
         aReport(QStringLiteral("Requested file CRC denied: ") + name);
-        aSendMessage(QStringLiteral("NO"));
+        aReply(TLinkReply::No);
     }
 }
 
@@ -150,7 +150,7 @@ void THostProcess::startFileTransfer(quint64 request, const QString& fileName, b
     // Everything that arrives after the reply belongs to the transfer: a prompt receiver's
     // start character must not be lost to the transfer's start.
     mXModem->Arm();
-    aSendMessage(QStringLiteral("YES"));
+    aReply(TLinkReply::Yes);
     if (!Alive(life)) return;
     if (receiving || mSession.BufferTransfer) {
         const int half = deviceDelay(2000) / 2;

@@ -206,11 +206,14 @@ private:
     void yTransferFileInfo(const QString& name, qint64 size) override;
     void yTransferEnd(int exitCode) override;
     void yTransferError(int code) override;
-    // The commands a received line may carry.
-    void onLogon(const QString& line);
-    void onGet(const QString& line, bool inSession);
-    void onPut(const QString& line, bool inSession);
-    void onDir(const QString& line, bool inSession);
+    // A command found in a received line, by its row of the command table; the commands whose
+    // requests need more than one line of handling.
+    void onCommand(const TLinkCommand& command, const QString& line);
+    void onGet(const TLinkRequest& get, bool crc, bool act);
+    void onPut(const TLinkRequest& put, bool act);
+    void onDir(const TLinkRequest& dir, bool act);
+    // Sends one of the designed replies.
+    void aReply(TLinkReply reply) { aSendMessage(ReplyText(reply)); }
     // The result of a transfer that ended by itself: 0, or the code it fails with after the
     // received file's length check.
     int checkTransferEnd(int exitCode, bool receiving);

@@ -232,11 +232,11 @@ void THostProcess::DoLogin() {
     case THstEvent::LogonOk:
         mStep = THstStep::File;
         aReport(QStringLiteral("User authenticated."));
-        aSendMessage(QStringLiteral("YES"));
+        aReply(TLinkReply::Yes);
         break;
     case THstEvent::LogonDenied:
         aReport(QStringLiteral("User denied access."));
-        aSendMessage(QStringLiteral("NO"));
+        aReply(TLinkReply::No);
         break;
     default:
         break;
@@ -283,7 +283,7 @@ void THostProcess::dirRequest() {
         mReport.Message = QStringLiteral("DIR list empty.");
         mReport.FileText.clear();
         report();
-        aSendMessage(QStringLiteral("NO"));
+        aReply(TLinkReply::No);
         return;
     }
     if (mSession.BufferTransfer) {
@@ -296,7 +296,7 @@ void THostProcess::dirRequest() {
     report();
     const quint64 request = mRequestCount;
     mXModem->Arm();
-    aSendMessage(QStringLiteral("YES"));
+    aReply(TLinkReply::Yes);
     if (!Alive(life)) return;
     if (mActivity != THstActivity::Online || request != mRequestCount) {
         if (!mXModem->InProgress()) mXModem->Disarm();

@@ -179,6 +179,121 @@ TGetRequest ParseGet(const QString& line) {
 
 bool DirWantsBuffer(const QString& line) { return line.contains("/B"); }
 
+// ---------------------------------------------------------------------------------------------
+// The command table
+
+QString ReplyText(TLinkReply reply) {
+    static const char* const Texts[LinkReplyCount] = {"YES", "NO", "OK", "FAIL"};
+    return QString::fromLatin1(Texts[int(reply)]);
+}
+
+QStringList ReplyTexts() {
+    QStringList texts;
+    for (int i = 0; i < LinkReplyCount; ++i)
+        texts << ReplyText(TLinkReply(i));
+    return texts;
+}
+
+namespace {
+TLinkRequest parseLogonLine(const QString& line) {
+    const TLogonRequest logon = ParseLogon(line);
+    TLinkRequest out;
+    out.user = logon.user;
+    out.password = logon.password;
+    out.shown = QStringLiteral("LOGON ") + logon.user + " **********";
+    return out;
+}
+
+TLinkRequest parseGetLine(const QString& line) {
+    const TGetRequest get = ParseGet(line);
+    TLinkRequest out;
+    out.shown = get.shown;
+    out.name = get.name;
+    out.cut = get.cut;
+    out.global = get.global;
+    return out;
+}
+
+TLinkRequest parsePutLine(const QString& line) {
+    const TPutRequest put = ParsePut(line);
+    TLinkRequest out;
+    out.shown = put.shown;
+    out.name = put.name;
+    out.size = put.size;
+    out.valid = put.valid;
+    out.cut = put.cut;
+    return out;
+}
+
+TLinkRequest parseDirLine(const QString& line) {
+    TLinkRequest out;
+    out.shown = line;
+    out.shown.chop(2);
+    out.buffer = DirWantsBuffer(out.shown);
+    return out;
+}
+
+// A command without fields shows its keyword.
+template <TLinkVerb verb> TLinkRequest keywordOnly(const QString&) {
+    TLinkRequest out;
+    out.shown = BareCommand(verb);
+    return out;
+}
+
+using M = TReplyMeaning;
+// clang-format off
+const TLinkCommand Commands[] = {
+    // verb               keyword    step              logged on  parser
+    //   status                     YES          NO          OK            FAIL
+    //   answered by   unanswered
+    {TLinkVerb::Logon,  "LOGON ",  TLinkStep::Login, false,     parseLogonLine,
+        "Logging on to server...", {M::Accepted, M::Refused, M::Refused,   M::Refused},
+        M::Accepted,   M::Refused},
+    {TLinkVerb::Get,    "GET ",    TLinkStep::File,  true,      parseGetLine,
+        nullptr,                   {M::Accepted, M::Refused, M::Ignored,   M::Ignored},
+        M::Accepted,   M::Ignored},
+    // A server feature: the first line of a global file, or "NO". No client sends it.
+    {TLinkVerb::ChkCrc, "CHKCRC ", TLinkStep::File,  true,      parseGetLine,
+        nullptr,                   {M::Ignored,  M::Ignored, M::Ignored,   M::Ignored},
+        M::Accepted,   M::Ignored},
+    {TLinkVerb::Put,    "PUT ",    TLinkStep::File,  true,      parsePutLine,
+        nullptr,                   {M::Accepted, M::Refused, M::Ignored,   M::Ignored},
+        M::Accepted,   M::Ignored},
+    {TLinkVerb::Dir,    "DIR",     TLinkStep::Dir,   true,      parseDirLine,
+        "Requesting DIR...",       {M::Accepted, M::Refused, M::Refused,   M::Refused},
+        M::Accepted,   M::AskAgain},
+    // Answered only while the server is in its File step; a "YES" or "NO" to it still means what
+    // it means to a PUT.
+    {TLinkVerb::Result, "RESULT",  TLinkStep::File,  false,     keywordOnly<TLinkVerb::Result>,
+        "Verifying...",            {M::Accepted, M::Refused, M::Confirmed, M::Failed},
+        M::Confirmed,  M::Failed},
+    // A server feature: the session ends, without a reply. No client sends it.
+    {TLinkVerb::Logoff, "LOGOFF",  TLinkStep::End,   false,     keywordOnly<TLinkVerb::Logoff>,
+        nullptr,                   {M::Ignored,  M::Ignored, M::Ignored,   M::Ignored},
+        M::Accepted,   M::Ignored},
+};
+// clang-format on
+} // namespace
+
+const TLinkCommand& LinkCommand(TLinkVerb verb) {
+    for (const TLinkCommand& row : Commands)
+        if (row.verb == verb) return row;
+    return Commands[0];
+}
+
+const TLinkCommand* FindLinkCommand(const QString& line) {
+    for (const TLinkCommand& row : Commands)
+        if (line.startsWith(QLatin1String(row.keyword))) return &row;
+    return nullptr;
+}
+
+QList<TLinkVerb> LinkVerbs() {
+    QList<TLinkVerb> verbs;
+    for (const TLinkCommand& row : Commands)
+        verbs << row.verb;
+    return verbs;
+}
+
 QString LogonCommand(const QString& user, const QString& password) {
     return "LOGON " + user + " " + password;
 }
@@ -191,6 +306,10 @@ QString PutCommand(const QString& destPath, const QString& fileName, const QStri
 
 QString GetCommand(const QString& fileName) {
     return "GET " + QString(Quote) + fileName + Quote;
+}
+
+QString BareCommand(TLinkVerb verb) {
+    return QString::fromLatin1(LinkCommand(verb).keyword);
 }
 
 QStringList SplitCommaText(const QString& line) {

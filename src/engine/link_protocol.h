@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 
 // CR, the text, its two-digit checksum, CR — all in one block of bytes. The text goes as UTF-8,
 // or as the given bytes.
@@ -84,10 +85,87 @@ TGetRequest ParseGet(const QString& line);
 // True when a "DIR" line asks for the buffered list ("/B").
 bool DirWantsBuffer(const QString& line);
 
+// ---------------------------------------------------------------------------------------------
+// The link's vocabulary: every command and every reply, in one table that both engines read.
+// The server finds a command by the start of its line, in the table's order, and hands it to the
+// step the row names; the client sends a command under a trial and reads the reply it gets by the
+// row of that command. A new command is a new row (and its verb); a new feature between two
+// Marrowline peers goes in the feature table further down.
+
+// The replies of the designed exchange, in the order the client's reply watcher looks for them.
+// The watcher finds them anywhere in the received bytes, in any case: no other text that the
+// server sends as a reply may contain these letters.
+enum class TLinkReply : uint8_t { Yes, No, Ok, Fail };
+inline constexpr int LinkReplyCount = 4;
+QString ReplyText(TLinkReply reply);
+// The replies' texts by index: what the client's watcher looks for.
+QStringList ReplyTexts();
+
+// The commands, in the order the server tries their keywords.
+enum class TLinkVerb : uint8_t { Logon, Get, ChkCrc, Put, Dir, Result, Logoff };
+
+// The step of a session a command belongs to (the same on both sides).
+enum class TLinkStep : uint8_t {
+    Login, // the server checks the caller; the client waits for the answer
+    File,  // one file sent or fetched, and its result
+    Dir,   // the list of the files that wait for the caller
+    End,   // the session ends
+};
+
+// What a reply means to the client, for the command it answers.
+enum class TReplyMeaning : uint8_t {
+    Ignored,
+    Accepted,  // go on: log-on accepted, transfer may start, list follows
+    Refused,   // log-on refused, transfer denied, nothing to fetch
+    Confirmed, // the server has the file
+    Failed,    // the server does not have it
+    AskAgain,  // (no answer only) the command starts over
+};
+
+// A command line taken apart (the checksum still attached to the line it was read from).
+struct TLinkRequest {
+    QString shown;       // what the server's status line shows after "?"
+    QString user;        // LOGON
+    QString password;    // LOGON
+    QString name;        // PUT, GET, CHKCRC
+    QString size;        // PUT
+    bool valid = true;   // PUT: a name and a size
+    bool cut = false;    // the name was longer than 255 bytes and has been cut
+    bool global = false; // GET, CHKCRC: "/G"
+    bool buffer = false; // DIR: "/B"
+};
+
+// One row of the command table.
+struct TLinkCommand {
+    TLinkVerb verb;
+    const char* keyword; // the line starts with it, exact case
+    TLinkStep step;
+    // Acted on only once the caller has logged on (in the File or Dir step); shown and parsed
+    // before that all the same.
+    bool afterLogon;
+    TLinkRequest (*parse)(const QString& line);
+    // The client's side: the status text of each try (null: the command line itself), what
+    // each reply means (by TLinkReply), the meaning from which the command counts as answered,
+    // and what the client does when its tries went unanswered (Ignored: nothing).
+    const char* status;
+    TReplyMeaning replies[LinkReplyCount];
+    TReplyMeaning answeredBy;
+    TReplyMeaning unanswered;
+};
+
+// The row of a verb.
+const TLinkCommand& LinkCommand(TLinkVerb verb);
+// The row whose keyword starts the line (the table's order), or null.
+const TLinkCommand* FindLinkCommand(const QString& line);
+// Every row, in the table's order.
+QList<TLinkVerb> LinkVerbs();
+
 // The client's command lines.
 QString LogonCommand(const QString& user, const QString& password);
 QString PutCommand(const QString& destPath, const QString& fileName, const QString& size);
 QString GetCommand(const QString& fileName);
+// A command without fields: its keyword ("DIR", "RESULT").
+QString BareCommand(TLinkVerb verb);
 
 // Splits a line by comma-text rules: fields are separated by commas; a field in double quotes may
 // hold commas and blanks and represents a double quote by two; outside quotes a blank or control

@@ -60,19 +60,21 @@ void TRemProcess::aSendMessage(const QString& text) {
     });
 }
 
-void TRemProcess::aTryCommand(const QString& statusText, const QString& command,
-                              TRemEvent answeredFrom, TRemStep failStep, TRemEvent failEvent,
-                              TRemStep successStep, TRemEvent successEvent) {
+void TRemProcess::aTryCommand(TLinkVerb verb, const QString& command) {
+    const TLinkCommand& row = LinkCommand(verb);
+    const TRemStep step = ClientStep(row.step);
     mTrialTimer.SetEnabled(false);
     mTrialTimer.SetInterval(RemTiming().TrialFirstMs);
+    mTrial.Verb = verb;
     mTrial.RetriesLeft = 3;
-    mTrial.StatusText = statusText;
+    mTrial.StatusText = row.status ? QString::fromLatin1(row.status) : command;
     mTrial.Command = command;
-    mTrial.AnsweredFrom = answeredFrom;
-    mTrial.FailStep = failStep;
+    mTrial.AnsweredFrom = ClientEvent(row.step, row.answeredBy);
+    const TRemEvent failEvent = ClientEvent(row.step, row.unanswered);
+    mTrial.FailStep = failEvent == TRemEvent::None ? TRemStep::None : step;
     mTrial.FailEvent = failEvent;
-    mTrial.SuccessStep = successStep;
-    mTrial.SuccessEvent = successEvent;
+    mTrial.SuccessStep = TRemStep::None;
+    mTrial.SuccessEvent = TRemEvent::None;
     mTrialTimer.SetEnabled(true);
 }
 
@@ -185,7 +187,7 @@ TQueueItem TRemProcess::fetchJob(const TDirEntry& entry) {
     TQueueItem job;
     mQueue->EmptyItem(job);
     Put(job, qkMethod, QStringLiteral("RECV"));
-    Put(job, qkAutoDel, QStringLiteral("NO"));
+    Put(job, qkAutoDel, QString::fromLatin1(NoYes[0]));
     Put(job, qkSrcFile, entry.name);
     Put(job, qkSize, entry.size);
     Put(job, qkDestPath, entry.destPath);

@@ -237,34 +237,26 @@ void TRemProcess::forgetReply() {
 void TRemProcess::yReplyComplete() {
     const int index = mPendingReply;
     forgetReply();
-    if (index == rpNone) return;
+    if (index < 0 || index >= LinkReplyCount) return;
     mWatcher->SetActive(false);
     mWatcher->ResetMatching();
     if (transferRunning()) return;
-    // A "YES" in these steps starts a transfer: whatever follows the reply (a prompt server's
-    // start character, even in this very receive block) is kept for it.
-    const bool yes = index == rpYes;
-    if (yes && (mStep == TRemStep::File || mStep == TRemStep::Dir)) mXModem->Arm();
-    switch (mStep) {
-    case TRemStep::Login:
-        Execute(false, {TRemStep::Login}, {},
-                yes ? TRemEvent::LogonAccepted : TRemEvent::LogonFailed);
-        break;
-    case TRemStep::File:
-        if (yes)
-            Execute(false, {TRemStep::File}, {}, TRemEvent::FileYes);
-        else if (index == rpNo)
-            Execute(false, {TRemStep::File}, {}, TRemEvent::FileNo);
-        else if (mEvent == TRemEvent::UploadEnded)
-            Execute(false, {TRemStep::File}, {},
-                    index == rpOk ? TRemEvent::Done : TRemEvent::AttemptFailed);
-        break;
-    case TRemStep::Dir:
-        Execute(false, {TRemStep::Dir}, {}, yes ? TRemEvent::DirYes : TRemEvent::DirOther);
-        break;
-    default:
-        break;
-    }
+    // Read by the row of the command in hand, in the step it belongs to. A confirmation counts
+    // only while the result of an upload is awaited.
+    const TLinkCommand& command = LinkCommand(mTrial.Verb);
+    const TRemStep step = ClientStep(command.step);
+    const TReplyMeaning meaning = command.replies[index];
+    if (step != mStep) return;
+    if ((meaning == TReplyMeaning::Confirmed || meaning == TReplyMeaning::Failed) &&
+        mEvent != TRemEvent::UploadEnded)
+        return;
+    const TRemEvent event = ClientEvent(command.step, meaning);
+    if (event == TRemEvent::None) return;
+    // A reply that lets a transfer start: whatever follows it (a prompt server's start
+    // character, even in this very receive block) is kept for the transfer.
+    if (meaning == TReplyMeaning::Accepted && (step == TRemStep::File || step == TRemStep::Dir))
+        mXModem->Arm();
+    Execute(false, {step}, {}, event);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -46,8 +46,7 @@ void TRemProcess::DoFile() {
         fileDenied();
         break;
     case TRemEvent::UploadEnded:
-        aTryCommand(QStringLiteral("Verifying..."), QStringLiteral("RESULT"), TRemEvent::Done,
-                    TRemStep::File, TRemEvent::AttemptFailed, TRemStep::None, TRemEvent::None);
+        aTryCommand(TLinkVerb::Result, BareCommand(TLinkVerb::Result));
         break;
     case TRemEvent::AttemptFailed:
         attemptFailed();
@@ -74,8 +73,8 @@ void TRemProcess::beginAttempt() {
     if (!ready) return;
     mReport.FileText = Get(job, qkSrcFile);
     mReport.Total = Get(job, qkSize).trimmed().toInt();
-    aTryCommand(command, command, TRemEvent::FileYes, TRemStep::None, TRemEvent::None,
-                TRemStep::None, TRemEvent::None);
+    aTryCommand(Get(job, qkMethod) == QLatin1String("SEND") ? TLinkVerb::Put : TLinkVerb::Get,
+                command);
 }
 
 bool TRemProcess::prepareUpload(QString* command) {
@@ -235,8 +234,7 @@ void TRemProcess::requestDirList() {
     mReport.FileText = DirListName;
     mReport.Total = 100;
     mReport.Progress = 0;
-    aTryCommand(QStringLiteral("Requesting DIR..."), QStringLiteral("DIR"), TRemEvent::DirYes,
-                TRemStep::Dir, TRemEvent::DirRequest, TRemStep::None, TRemEvent::None);
+    aTryCommand(TLinkVerb::Dir, BareCommand(TLinkVerb::Dir));
 }
 
 void TRemProcess::dirAccepted() {

@@ -95,8 +95,10 @@ struct TRemSession {
     TModemSettings Modem; // the modem configuration loaded for a modem device
 };
 
-// The command trial: a command sent up to three times until its answer arrives.
+// The command trial: a command sent up to three times until its answer arrives. What it waits
+// for and what it does without an answer come from the command's row of the command table.
 struct TRemTrialCommand {
+    TLinkVerb Verb = TLinkVerb::Logon; // the command in hand: its replies are read by its row
     int32_t RetriesLeft = 0;
     QString StatusText;                       // shown at each try
     QString Command;                          // the line text (framed when sent)
@@ -209,9 +211,8 @@ private:
     // The same with `message` as the report's message.
     bool aReport(const QString& message);
     void aSendMessage(const QString& text);
-    void aTryCommand(const QString& statusText, const QString& command, TRemEvent answeredFrom,
-                     TRemStep failStep, TRemEvent failEvent, TRemStep successStep,
-                     TRemEvent successEvent);
+    // Sends `command` (a line of the verb's row) under a trial.
+    void aTryCommand(TLinkVerb verb, const QString& command);
     void aResetBatchTimeout() override;
     void aFileNotification(qint64 byteCount) override;
     bool aLoadQueue(int index);

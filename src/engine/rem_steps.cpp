@@ -248,11 +248,9 @@ void TRemProcess::DoLogin() {
     switch (mEvent) {
     case TRemEvent::LogonSend:
         if (IsLineDevice())
-            aTryCommand(QStringLiteral("Logging on to server..."),
+            aTryCommand(TLinkVerb::Logon,
                         LogonCommand(Get(mSession.Job, qkUser),
-                                     UnscramblePassword(Get(mSession.Job, qkPassw))),
-                        TRemEvent::LogonAccepted, TRemStep::Login, TRemEvent::LogonFailed,
-                        TRemStep::None, TRemEvent::None);
+                                     UnscramblePassword(Get(mSession.Job, qkPassw))));
         break;
     case TRemEvent::LogonAccepted: {
         mSession.Attempt = 0;

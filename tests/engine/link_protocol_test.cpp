@@ -176,6 +176,37 @@ private Q_SLOTS:
         QVERIFY(!DirWantsBuffer("DIR"));
     }
 
+    // The server finds a command by the start of its line, exact case, in the table's order;
+    // the row's parser gives what the status line shows.
+    void commandTable_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("verb"); // -1: no command
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("LOGON") << "LOGON BOB pw" << int(TLinkVerb::Logon) << "LOGON BOB **********";
+        QTest::newRow("LOGON without blank") << "LOGONBOB pw" << -1 << "";
+        QTest::newRow("logon lower case") << "logon BOB pw" << -1 << "";
+        QTest::newRow("GET") << "GET \"A.TXT\"" << int(TLinkVerb::Get) << "GET \"A.TXT\"";
+        QTest::newRow("CHKCRC") << "CHKCRC /G \"A.TXT\"" << int(TLinkVerb::ChkCrc)
+                                << "CHKCRC /G \"A.TXT\"";
+        QTest::newRow("PUT") << "PUT \"A.TXT\" 5" << int(TLinkVerb::Put) << "PUT \"A.TXT\" 5";
+        QTest::newRow("DIR /B") << "DIR /B" << int(TLinkVerb::Dir) << "DIR /B";
+        QTest::newRow("DIRECTORY") << "DIRECTORY" << int(TLinkVerb::Dir) << "DIRECTORY";
+        QTest::newRow("RESULT with more") << "RESULTS" << int(TLinkVerb::Result) << "RESULT";
+        QTest::newRow("LOGOFF") << "LOGOFF" << int(TLinkVerb::Logoff) << "LOGOFF";
+        QTest::newRow("blank first") << " DIR" << -1 << "";
+        QTest::newRow("unknown") << "HELLO" << -1 << "";
+    }
+    void commandTable() {
+        QFETCH(QString, text);
+        QFETCH(int, verb);
+        QFETCH(QString, shown);
+        const QString line = text + Checksum(text);
+        const TLinkCommand* command = FindLinkCommand(line);
+        QCOMPARE(command ? int(command->verb) : -1, verb);
+        if (command) QCOMPARE(command->parse(line).shown, shown);
+        QCOMPARE(ReplyTexts(), QStringList({"YES", "NO", "OK", "FAIL"}));
+    }
+
     void clientCommands() {
         QCOMPARE(PutCommand("IN\\SUB", "A.TXT", "5"), QString("PUT \"IN\\SUB\\A.TXT\" 5"));
         QCOMPARE(PutCommand("", "A.TXT", "5"), QString("PUT \"A.TXT\" 5"));
