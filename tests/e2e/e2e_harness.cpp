@@ -334,6 +334,70 @@ bool LineSim::stop(int ms) {
     return endProcess(*mProcess, ms);
 }
 
+// ---- PlainPeer
+
+namespace {
+const QString Python = QStringLiteral("/usr/bin/python3");
+} // namespace
+
+bool PlainPeer::available() {
+    return QProcess::execute(Python, {"-c", "import xmodem"}) == 0 &&
+           QFileInfo::exists(binary("MARROWLINE_PLAIN_PEER"));
+}
+
+PlainPeer::PlainPeer(const QString& role, const QString& device, const QString& folder,
+                     const QStringList& options)
+    : mProcess(std::make_unique<QProcess>()), mLog(folder + "/plain-" + role + ".log") {
+    QDir().mkpath(folder);
+    mProcess->setProcessChannelMode(QProcess::SeparateChannels);
+    mProcess->setStandardOutputFile(folder + "/plain-" + role + ".out");
+    mProcess->setStandardErrorFile(folder + "/plain-" + role + ".err");
+    mProcess->setChildProcessModifier(resetSignals);
+    mProcess->start(Python, QStringList{binary("MARROWLINE_PLAIN_PEER"), role, device, "--log", mLog} +
+                                options);
+    mProcess->waitForStarted(5000);
+    // Up once it has opened its end.
+    WaitUntil([&] { return !events("START").isEmpty() || !running(); }, 10000);
+}
+
+PlainPeer::~PlainPeer() {
+    endProcess(*mProcess, 3000);
+}
+
+bool PlainPeer::running() const {
+    return mProcess->state() != QProcess::NotRunning;
+}
+
+int PlainPeer::exitCode() const {
+    return running() ? -1 : mProcess->exitCode();
+}
+
+bool PlainPeer::waitEnd(int ms) {
+    return WaitUntil([&] { return !running(); }, ms);
+}
+
+QString PlainPeer::log() const {
+    return QString::fromUtf8(ReadAll(mLog));
+}
+
+QStringList PlainPeer::events(const QString& kind) const {
+    QStringList out;
+    for (const QString& line : log().split('\n')) {
+        const QStringList parts = line.split(' ');
+        if (parts.size() >= 2 && parts[1] == kind) out << line.section(' ', 2);
+    }
+    return out;
+}
+
+QList<double> PlainPeer::times(const QString& kind) const {
+    QList<double> out;
+    for (const QString& line : log().split('\n')) {
+        const QStringList parts = line.split(' ');
+        if (parts.size() >= 2 && parts[1] == kind) out << parts[0].toDouble();
+    }
+    return out;
+}
+
 // ---- LineEnd
 
 LineEnd::LineEnd(const QString& path) {

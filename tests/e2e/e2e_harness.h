@@ -136,6 +136,34 @@ private:
     bool mReady = false;
 };
 
+// The independent peer of the designed exchange (tests/e2e/plain_peer.py, over python3-xmodem) on
+// one end of a line, as a server or as a client. Its log has one line per event: "RX text" for a
+// framed line it received, "TX text" for one it sent, "IGNORED text" for a command the server did
+// not understand, "STRAY bytes" for what a client received that is no designed reply, "XFER ..."
+// for each transfer, "END ..." when a client's session is over.
+class PlainPeer {
+public:
+    // False when python3-xmodem is missing (the test is skipped).
+    static bool available();
+    // `role` "server" or "client"; the rest are the script's options.
+    PlainPeer(const QString& role, const QString& device, const QString& folder,
+              const QStringList& options);
+    ~PlainPeer();
+    bool running() const;
+    // A client's exit code once it has ended (-1 before).
+    int exitCode() const;
+    bool waitEnd(int ms);
+    // The log's events of one kind ("RX", "TX", "IGNORED", ...), their texts in order.
+    QStringList events(const QString& kind) const;
+    // Seconds since the peer started at each event of that kind.
+    QList<double> times(const QString& kind) const;
+    QString log() const;
+
+private:
+    std::unique_ptr<QProcess> mProcess;
+    QString mLog;
+};
+
 // A scripted peer on one end of a line (a hostile or silent client): raw bytes and framed lines.
 class LineEnd {
 public:

@@ -58,11 +58,91 @@ struct Server {
         return program->waitFor("Listening for command...", 15000);
     }
 };
+
+// The commands of the designed exchange.
+bool designedCommand(const QString& text) {
+    for (const char* keyword : {"LOGON ", "GET ", "CHKCRC ", "PUT ", "DIR", "RESULT", "LOGOFF"})
+        if (text.startsWith(QLatin1String(keyword))) return true;
+    return false;
+}
 } // namespace
 
 class E2EPeersTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // A peer that speaks only the designed exchange, written apart from Marrowline (a script
+    // over python3-xmodem), on the other end of a paced cable: files go both ways, whole, and
+    // the peer sees only the designed commands and replies.
+    void plainPeer_data() {
+        QTest::addColumn<bool>("plainServer");
+        QTest::newRow("plain server") << true;
+        QTest::newRow("plain client") << false;
+    }
+    void plainPeer() {
+        QFETCH(bool, plainServer);
+        if (!PlainPeer::available()) QSKIP("python3-xmodem is not installed");
+        QTemporaryDir root;
+        const QString peerEnd = root.path() + "/peer/COM9";
+        const QString peer = root.path() + "/peer/";
+        const QByteArray up = RandomBytes(40 * 1024 + 300, 81), down = RandomBytes(9000, 82);
+        QVERIFY(WriteAll(peer + (plainServer ? "outbox/down.bin" : "up.bin"),
+                         plainServer ? down : up));
+        QVERIFY(QDir().mkpath(peer + "inbox"));
+        Home home(root.path(), plainServer ? "client" : "server");
+        if (plainServer) {
+            home.makeClient(1);
+            QVERIFY(home.put("OUTBOX/up.bin", up));
+        } else {
+            home.makeServer({1});
+            home.addUser("ALICE", "secret");
+            QVERIFY(home.put("OUTBOX/down.bin", down));
+        }
+        LineSim cable("cable", {"--baud", "115200"}, home.portLink(1), peerEnd,
+                      root.path() + "/linesim.log");
+        QVERIFY(cable.ready());
+        std::unique_ptr<PlainPeer> plain;
+        if (plainServer)
+            plain = std::make_unique<PlainPeer>(
+                "server", peerEnd, peer,
+                QStringList{"--users", "ALICE:secret", "--inbox", peer + "inbox", "--outbox",
+                            peer + "outbox"});
+        Program program(home);
+        QVERIFY(program.waitFor(plainServer ? "Application started." : "Listening for command...",
+                                15000));
+        if (plainServer) {
+            RunOnce(home, {home.outbox() + "up.bin", "ALICE", "secret", "0"});
+            E2E_VERIFY(home.waitLog("client.log", 2, Scaled(60000)),
+                       program.output() + plain->log());
+        } else {
+            RunOnce(home, {home.outbox() + "down.bin", "ALICE"});
+            QVERIFY(program.waitFor("File queued: down.bin", 10000));
+            plain = std::make_unique<PlainPeer>(
+                "client", peerEnd, peer,
+                QStringList{"--user", "ALICE", "--password", "secret", "--put", peer + "up.bin",
+                            "--inbox", peer + "inbox"});
+            E2E_VERIFY(plain->waitEnd(Scaled(60000)) && plain->exitCode() == 0,
+                       program.output() + plain->log());
+        }
+        const QString upAt = plainServer ? peer + "inbox/up.bin" : home.inbox() + "up.bin";
+        const QString downAt = plainServer ? home.inbox() + "down.bin" : peer + "inbox/down.bin";
+        E2E_VERIFY(WaitUntil([&] { return ReadAll(upAt) == up && ReadAll(downAt) == down; },
+                             10000),
+                   program.output() + plain->log());
+        // What the plain peer saw: the designed commands, or the designed replies, only.
+        QStringList unknown;
+        for (const QString& text : plain->events("RX"))
+            if (plainServer ? !designedCommand(text)
+                            : !QStringList({"YES", "NO", "OK", "FAIL"}).contains(text))
+                unknown << text;
+        QVERIFY2(unknown.isEmpty(), qPrintable(unknown.join(" | ")));
+        QVERIFY2(plain->events("STRAY").isEmpty(), qPrintable(plain->log()));
+        QVERIFY2(plain->events("IGNORED").isEmpty(), qPrintable(plain->log()));
+        const QList<double> rx = plain->times("RX");
+        qInfo("%s: %d lines from Marrowline, session %.2f s", plainServer ? "client" : "server",
+              int(rx.size()), rx.isEmpty() ? 0.0 : rx.last() - rx.first());
+    }
+
+
     // rx sends 'C' once and repeats it only after 10 s: the transfer must start on the first.
     void promptReceiver_data() {
         QTest::addColumn<QString>("command");
