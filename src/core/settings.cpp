@@ -80,6 +80,7 @@ TSettings::TSettings(const QString& appDir, const QString& executablePath)
     mTable[MRL_Modems] = defInt(0, "MRL_Modems", 0);
     mTable[MRL_Inbox] = defStr(0, "MRL_Inbox", mAppDir + "INBOX");
     mTable[MRL_Outbox] = defStr(0, "MRL_Outbox", mAppDir + "OUTBOX");
+    mTable[MRL_Resume] = defBool(0, "MRL_Resume", true);
 }
 
 QString TSettings::SettingsFilePath() const {

@@ -1,7 +1,7 @@
 #pragma once
-// The settings table: the typed value slot that every persisted record is made of, the 19
-// settings of the program in sections "GENERAL", "CLIENT" and "SERVER", the program folder they
-// live in, and the start-with-login entry.
+// The settings table: the typed value slot that every persisted record is made of, the settings
+// of the program in sections "GENERAL", "CLIENT" and "SERVER" (the 19 designed ones, then the
+// extensions'), the program folder they live in, and the start-with-login entry.
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -55,6 +55,8 @@ enum TSettingKey {
     MRL_Modems,
     MRL_Inbox,
     MRL_Outbox,
+    // Extensions between two Marrowline peers (kept in "GENERAL", after the designed ones).
+    MRL_Resume, // a cut transfer goes on where it stopped, when the peer agrees (default on)
     SettingCount
 };
 

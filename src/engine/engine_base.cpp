@@ -320,3 +320,19 @@ QString TEngineBase::PortErrorText(uint32_t errors) {
     if (errors & VaCeRxParity) text += QLatin1String("ERR_RXPARITY");
     return text;
 }
+
+TLinkFeatures TEngineBase::LocalFeatures() const {
+    TLinkFeatures features;
+    if (mSettings.GetBool(MRL_Resume)) features.Include(TLinkFeature::Resume);
+    return features;
+}
+
+int TEngineBase::ExtensionWait() const {
+    int bitsPerSecond = 0, bitsPerCharacter = 10;
+    if (mPort) {
+        bitsPerSecond = mPort->BitsPerSecond();
+        bitsPerCharacter = mPort->BitsPerCharacter();
+    }
+    const int latency = mXModem ? mXModem->DeliveryLatency() : TVaProtocol::DefaultDeliveryLatency;
+    return ExtensionWaitMs(bitsPerSecond, bitsPerCharacter, latency);
+}

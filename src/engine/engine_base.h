@@ -13,6 +13,7 @@
 // Inside a step, only operations whose failure the step gets over (a write, one part of a
 // disconnection) catch on their own.
 #include "engine/devices.h"
+#include "engine/link_protocol.h"
 #include "jobs/queue.h"
 #include "serial/comm.h"
 #include "serial/modem.h"
@@ -156,6 +157,11 @@ protected:
     bool IsModemDevice() const { return mDevice.Get(dvkDevType) == QLatin1String("Modem"); }
     // A device on a line: "Direct" or "Modem".
     bool IsLineDevice() const { return IsDirectDevice() || IsModemDevice(); }
+    // The extensions this installation's settings allow it to agree on with a Marrowline peer.
+    TLinkFeatures LocalFeatures() const;
+    // How long an answer to an extension takes at most on this line (ExtensionWaitMs for the
+    // port's speed and framing and the transfer's delivery latency).
+    int ExtensionWait() const;
     // The next of the modem's extra commands (mExtraCommands), taken off the list.
     QString TakeExtraCommand();
     // Loads the configuration of the device's modem (the entry with the device's GUID) into

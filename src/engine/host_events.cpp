@@ -109,6 +109,8 @@ void THostProcess::onCommand(const TLinkCommand& command, const QString& line) {
     const bool act = !command.afterLogon || mStep == THstStep::File || mStep == THstStep::Dir;
     switch (command.verb) {
     case TLinkVerb::Logon:
+        // A new log-on starts without extensions, until they are agreed again.
+        mSession.Features = {};
         // The console is shown the caller's name with the command.
         Put(mSession.Job, qkUser, request.user);
         Put(mSession.Job, qkPassw, request.password);
@@ -143,7 +145,29 @@ void THostProcess::onCommand(const TLinkCommand& command, const QString& line) {
         if (!Alive(life)) return;
         Execute(true, {step});
         break;
+    case TLinkVerb::Features:
+    case TLinkVerb::Use:
+        aReport(QStringLiteral("?") + request.shown);
+        if (!Alive(life) || !act) return;
+        onFeatures(command.verb, request);
+        break;
     }
+}
+
+void THostProcess::onFeatures(TLinkVerb verb, const TLinkRequest& request) {
+    const TLife life = Life();
+    const TLinkFeatures offered = LocalFeatures();
+    // Asked only: a client that never asks never sees an answer.
+    if (verb == TLinkVerb::Features) {
+        aSendMessage(ExtensionReply(verb, LinkFeatureList(offered).split(' ', Qt::SkipEmptyParts)));
+    } else {
+        mSession.Features = ParseLinkFeatures(request.words) * offered;
+        aSendMessage(ExtensionReply(
+            verb, LinkFeatureList(mSession.Features).split(' ', Qt::SkipEmptyParts)));
+        if (!Alive(life)) return;
+        aReport(QStringLiteral("Features agreed: ") + LinkFeatureList(mSession.Features, true));
+    }
+    if (Alive(life)) aResetBatchTimeout();
 }
 
 void THostProcess::onGet(const TLinkRequest& get, bool crc, bool act) {

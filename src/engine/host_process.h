@@ -75,6 +75,7 @@ struct THstSession {
     bool BufferTransfer = false; // the current "DIR" asked for "/B"
     bool GlobalFile = false;     // the current request carried "/G"
     bool NameCut = false;        // the name of the current GET or CHKCRC was cut to 255 bytes
+    TLinkFeatures Features;      // the extensions agreed with the caller since its log-on
     int32_t ResultCode = 0;      // result of the last transfer (0 success)
     qint64 Transferred = 0;      // bytes the transfer in hand has moved
     // The file being received: the final path, and the temporary one the transfer writes into.
@@ -212,6 +213,9 @@ private:
     void onGet(const TLinkRequest& get, bool crc, bool act);
     void onPut(const TLinkRequest& put, bool act);
     void onDir(const TLinkRequest& dir, bool act);
+    // The feature question (the features this installation offers) and the client's choice
+    // (those agreed: asked for and offered).
+    void onFeatures(TLinkVerb verb, const TLinkRequest& request);
     // Sends one of the designed replies.
     void aReply(TLinkReply reply) { aSendMessage(ReplyText(reply)); }
     // The result of a transfer that ended by itself: 0, or the code it fails with after the

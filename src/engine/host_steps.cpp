@@ -37,6 +37,7 @@ void THostProcess::DoCallWait() {
     }
     // A request that waits somewhere further up the stack belongs to the old session.
     ++mRequestCount;
+    mSession.Features = {};
     beginOperation(QStringLiteral("Preparing device..."));
     for (int k = 0; k < QueueKeyCount; ++k)
         mSession.Job.Slots[size_t(k)].StrValue = QStringLiteral("0");

@@ -233,6 +233,35 @@ TLinkRequest parseDirLine(const QString& line) {
     return out;
 }
 
+// An extension: the name in quotes (when there is one) and the blank-separated words after it,
+// or after the keyword.
+TLinkRequest parseExtension(const QString& line, const char* keyword) {
+    TLinkRequest out;
+    QString text = line.trimmed();
+    text.chop(2);
+    out.shown = text;
+    QString rest = text.mid(qsizetype(qstrlen(keyword)));
+    const qsizetype open = rest.indexOf(Quote);
+    if (open >= 0) {
+        const qsizetype close = rest.indexOf(Quote, open + 1);
+        if (close < 0) {
+            out.valid = false;
+            return out;
+        }
+        const QString name = rest.mid(open + 1, close - open - 1).trimmed();
+        out.name = Cut255(name);
+        out.cut = out.name != name;
+        out.valid = !out.name.isEmpty();
+        rest = rest.mid(close + 1);
+    }
+    out.words = rest.split(' ', Qt::SkipEmptyParts);
+    return out;
+}
+
+template <TLinkVerb verb> TLinkRequest extension(const QString& line) {
+    return parseExtension(line, LinkCommand(verb).keyword);
+}
+
 // A command without fields shows its keyword.
 template <TLinkVerb verb> TLinkRequest keywordOnly(const QString&) {
     TLinkRequest out;
@@ -271,6 +300,23 @@ const TLinkCommand Commands[] = {
     {TLinkVerb::Logoff, "LOGOFF",  TLinkStep::End,   false,     keywordOnly<TLinkVerb::Logoff>,
         nullptr,                   {M::Ignored,  M::Ignored, M::Ignored,   M::Ignored},
         M::Accepted,   M::Ignored},
+    // The extensions. None begins with a designed keyword, and no reply of theirs holds a
+    // designed reply's letters: a plain server ignores them, a plain client finds nothing in
+    // their answers (a late one included).
+    {TLinkVerb::Features, "XFEATURES", TLinkStep::Login, true,  extension<TLinkVerb::Features>,
+        nullptr,                   {M::Ignored,  M::Ignored, M::Ignored,   M::Ignored},
+        M::Accepted,   M::Ignored, "XFEATURES"},
+    {TLinkVerb::Use,    "XUSE",    TLinkStep::Login, true,      extension<TLinkVerb::Use>,
+        nullptr,                   {M::Ignored,  M::Ignored, M::Ignored,   M::Ignored},
+        M::Accepted,   M::Ignored, "XUSE"},
+};
+
+struct TFeatureRow {
+    TLinkFeature feature;
+    const char* name;
+};
+const TFeatureRow Features[] = {
+    {TLinkFeature::Resume, "resume"},
 };
 // clang-format on
 } // namespace
@@ -292,6 +338,57 @@ QList<TLinkVerb> LinkVerbs() {
     for (const TLinkCommand& row : Commands)
         verbs << row.verb;
     return verbs;
+}
+
+const char* LinkFeatureName(TLinkFeature feature) {
+    for (const TFeatureRow& row : Features)
+        if (row.feature == feature) return row.name;
+    return nullptr;
+}
+
+QString LinkFeatureList(TLinkFeatures features, bool noneWhenEmpty) {
+    QStringList names;
+    for (const TFeatureRow& row : Features)
+        if (features.Contains(row.feature)) names << QString::fromLatin1(row.name);
+    if (names.isEmpty() && noneWhenEmpty) return QStringLiteral("none");
+    return names.join(' ');
+}
+
+TLinkFeatures ParseLinkFeatures(const QStringList& names) {
+    TLinkFeatures features;
+    for (const TFeatureRow& row : Features)
+        if (names.contains(QLatin1String(row.name))) features.Include(row.feature);
+    return features;
+}
+
+QString ExtensionCommand(TLinkVerb verb, const QStringList& fields) {
+    QStringList words{QString::fromLatin1(LinkCommand(verb).keyword).trimmed()};
+    return (words + fields).join(' ');
+}
+
+QString ExtensionReply(TLinkVerb verb, const QStringList& fields) {
+    QStringList words{QString::fromLatin1(LinkCommand(verb).reply)};
+    return (words + fields).join(' ');
+}
+
+bool ReadExtensionReply(TLinkVerb verb, const QString& text, QStringList* fields) {
+    const char* reply = LinkCommand(verb).reply;
+    if (!reply) return false;
+    const QStringList words = text.split(' ', Qt::SkipEmptyParts);
+    if (words.value(0) != QLatin1String(reply)) return false;
+    *fields = words.mid(1);
+    return true;
+}
+
+int ExtensionWaitMs(int bitsPerSecond, int bitsPerCharacter, int latencyMs) {
+    // A framed question of up to 32 bytes and an answer of up to 64.
+    constexpr qint64 Bytes = 96;
+    constexpr int MarginMs = 500;
+    const qint64 lineMs = bitsPerSecond > 0
+                              ? (Bytes * qMax(1, bitsPerCharacter) * 1000 + bitsPerSecond - 1) /
+                                    bitsPerSecond
+                              : 1000;
+    return int(qMin<qint64>(lineMs + qMax(0, latencyMs) + MarginMs, 60000));
 }
 
 QString LogonCommand(const QString& user, const QString& password) {

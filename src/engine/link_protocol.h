@@ -1,6 +1,8 @@
 #pragma once
 // The text exchange on the line between a client and a server: framed command and reply lines,
 // the server's line assembly, the command parsers, and the "DIR.LST" list of waiting files.
+#include "serial/comm_types.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -101,8 +103,34 @@ QString ReplyText(TLinkReply reply);
 // The replies' texts by index: what the client's watcher looks for.
 QStringList ReplyTexts();
 
-// The commands, in the order the server tries their keywords.
-enum class TLinkVerb : uint8_t { Logon, Get, ChkCrc, Put, Dir, Result, Logoff };
+// The commands, in the order the server tries their keywords: the designed ones, then the
+// extensions that two Marrowline peers use once they have agreed on them.
+enum class TLinkVerb : uint8_t {
+    Logon,
+    Get,
+    ChkCrc,
+    Put,
+    Dir,
+    Result,
+    Logoff,
+    // Extensions, each answered by a line of its own (TLinkCommand::reply):
+    Features, // which features the server offers
+    Use,      // the features the client will use: the server answers with those agreed
+};
+
+// The features two Marrowline peers may agree on after a log-on, one row each in the feature
+// table (LinkFeatureName). A plain peer never sees them: the client asks once, and a server that
+// does not answer is taken for a plain one.
+enum class TLinkFeature : uint8_t {
+    Resume, // a cut transfer goes on from the last whole block the receiver holds
+};
+using TLinkFeatures = TVaSet<TLinkFeature>;
+// The feature's name on the line ("resume"); null past the last one.
+const char* LinkFeatureName(TLinkFeature feature);
+// The names of a set, blank-separated in the table's order; "none" for an empty set when asked.
+QString LinkFeatureList(TLinkFeatures features, bool noneWhenEmpty = false);
+// The known features among blank-separated names (unknown ones are left out).
+TLinkFeatures ParseLinkFeatures(const QStringList& names);
 
 // The step of a session a command belongs to (the same on both sides).
 enum class TLinkStep : uint8_t {
@@ -133,6 +161,7 @@ struct TLinkRequest {
     bool cut = false;    // the name was longer than 255 bytes and has been cut
     bool global = false; // GET, CHKCRC: "/G"
     bool buffer = false; // DIR: "/B"
+    QStringList words;   // an extension: its blank-separated words after the name (or keyword)
 };
 
 // One row of the command table.
@@ -151,6 +180,9 @@ struct TLinkCommand {
     TReplyMeaning replies[LinkReplyCount];
     TReplyMeaning answeredBy;
     TReplyMeaning unanswered;
+    // An extension answered by a line of its own: the word that line starts with (its fields
+    // follow, blank-separated). Null: the designed replies, or none.
+    const char* reply = nullptr;
 };
 
 // The row of a verb.
@@ -159,6 +191,17 @@ const TLinkCommand& LinkCommand(TLinkVerb verb);
 const TLinkCommand* FindLinkCommand(const QString& line);
 // Every row, in the table's order.
 QList<TLinkVerb> LinkVerbs();
+
+// An extension's command line: its keyword and the fields, blank-separated.
+QString ExtensionCommand(TLinkVerb verb, const QStringList& fields = {});
+// An extension's own reply, as the server sends it: the row's reply word and the fields.
+QString ExtensionReply(TLinkVerb verb, const QStringList& fields);
+// True when a received line (checksum removed) is the verb's own reply; *fields gets its fields.
+bool ReadExtensionReply(TLinkVerb verb, const QString& text, QStringList* fields);
+// How long the client waits for the answer to an extension: the time of the question and a long
+// answer at the line's speed, the line's delivery latency, and a margin for a busy peer. About a
+// second at 1,200 bit/s, half of one at 115,200; an unknown speed (0) counts as a slow line.
+int ExtensionWaitMs(int bitsPerSecond, int bitsPerCharacter, int latencyMs);
 
 // The client's command lines.
 QString LogonCommand(const QString& user, const QString& password);

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <climits>
+#include <utility>
 
 using namespace rem_internal;
 
@@ -76,6 +77,39 @@ void TRemProcess::aTryCommand(TLinkVerb verb, const QString& command) {
     mTrial.SuccessStep = TRemStep::None;
     mTrial.SuccessEvent = TRemEvent::None;
     mTrialTimer.SetEnabled(true);
+}
+
+void TRemProcess::aAsk(TLinkVerb verb, const QString& line, TAnswered answered) {
+    cancelAsk();
+    mAsk.Verb = verb;
+    mAsk.Answered = std::move(answered);
+    mAsk.Active = true;
+    mAnswerLines.Discard();
+    Guard("aSendMessage", [&] {
+        if (!IsLineDevice()) return;
+        // Its answer holds no designed reply: the watcher stays off.
+        forgetReply();
+        mWatcher->SetActive(false);
+        mWatcher->ResetMatching();
+        if (transferRunning()) return;
+        mPort->WriteText(FrameLine(line));
+    });
+    mAskTimer.SetInterval(ExtensionWait());
+    mAskTimer.SetEnabled(true);
+}
+
+void TRemProcess::finishAsk(const QStringList* fields) {
+    mAskTimer.SetEnabled(false);
+    if (!mAsk.Active) return;
+    mAsk.Active = false;
+    const TAnswered answered = std::exchange(mAsk.Answered, {});
+    if (answered) answered(fields);
+}
+
+void TRemProcess::cancelAsk() {
+    mAskTimer.SetEnabled(false);
+    mAsk.Active = false;
+    mAsk.Answered = {};
 }
 
 void TRemProcess::aResetBatchTimeout() {

@@ -259,6 +259,19 @@ void TRemProcess::yReplyComplete() {
     Execute(false, {step}, {}, event);
 }
 
+void TRemProcess::yAnswerRxBuf(const char* data, int count) {
+    if (!mAsk.Active || transferRunning() || mXModem->Armed()) return;
+    for (const TReceivedLine& line : mAnswerLines.Feed(QByteArray(data, count))) {
+        QStringList fields;
+        if (!line.checksumOk ||
+            !ReadExtensionReply(mAsk.Verb, DecodeLineText(line.bytes.chopped(2)), &fields))
+            continue;
+        // The answer may start the next step at once; what else this block held is not its.
+        finishAsk(&fields);
+        return;
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The transfer
 

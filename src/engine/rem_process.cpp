@@ -57,12 +57,18 @@ TRemProcess::TRemProcess(TDevicesList* owner, TCommDevice& device)
             Guard("yMsgMessage", [&] { yMsgMessage(index); });
         };
 
-        for (TVaTimer* timer : {&mIdleTimer, &mBatchTimer, &mTrialTimer, &mReplyTimer})
+        mPort->OnRxBuf = [this](TVaComm*, const char* data, int count) {
+            Guard("yPortRxBuf", [&] { yAnswerRxBuf(data, count); });
+        };
+
+        for (TVaTimer* timer :
+             {&mIdleTimer, &mBatchTimer, &mTrialTimer, &mReplyTimer, &mAskTimer})
             timer->SetEnabled(false);
         HookTimer(mIdleTimer, "tmBatchIdleTimer", [this] { tmBatchIdleTimer(); });
         HookTimer(mBatchTimer, "tmBatchTmoTimer", [this] { tmBatchTmoTimer(); });
         HookTimer(mTrialTimer, "aTryCommandTimer", [this] { aTryCommandTimer(); });
         HookTimer(mReplyTimer, "yMsgMessage", [this] { yReplyComplete(); });
+        HookTimer(mAskTimer, "aAsk", [this] { finishAsk(nullptr); });
         mReplyTimer.SetInterval(ReplyEndWaitMs);
     });
     if (created) RunStep(&TRemProcess::DoIdle, "DoIdle");
@@ -70,7 +76,8 @@ TRemProcess::TRemProcess(TDevicesList* owner, TCommDevice& device)
 
 TRemProcess::~TRemProcess() {
     Guard("Destroy", [&] {
-        for (TVaTimer* timer : {&mIdleTimer, &mBatchTimer, &mTrialTimer, &mReplyTimer})
+        for (TVaTimer* timer :
+             {&mIdleTimer, &mBatchTimer, &mTrialTimer, &mReplyTimer, &mAskTimer})
             timer->SetEnabled(false);
         if (mPort) RunStep(&TRemProcess::DoStop, "DoStop");
         // Lets the port's and the transfer's last deliveries run while the engine still exists.
@@ -78,9 +85,10 @@ TRemProcess::~TRemProcess() {
     });
     // Nothing that the components raise from now on may reach this object.
     EndLife();
-    for (TVaTimer* timer : {&mIdleTimer, &mBatchTimer, &mTrialTimer, &mReplyTimer})
+    for (TVaTimer* timer : {&mIdleTimer, &mBatchTimer, &mTrialTimer, &mReplyTimer, &mAskTimer})
         timer->SetOnTimer(nullptr);
     DetachComponents();
+    if (mPort) mPort->OnRxBuf = nullptr;
     if (mWatcher) mWatcher->OnMessage = nullptr;
     // The transfer and the watcher go before the port they are attached to.
     mXModem.reset();

@@ -154,6 +154,7 @@ public:
     const TRemStatusReport& Report() const { return mReport; }
     const TRemSession& Session() const { return mSession; }
     const TRemTrialCommand& Trial() const { return mTrial; }
+    TLinkFeatures Agreed() const { return mAgreed; }
 
     // The file "DIR.LST" is received into and read from: AppDir + "DIR.LST".
     QString DirListPath() const;
@@ -213,6 +214,18 @@ private:
     void aSendMessage(const QString& text);
     // Sends `command` (a line of the verb's row) under a trial.
     void aTryCommand(TLinkVerb verb, const QString& command);
+    // Sends an extension's line once and hands its answer's fields to `answered`, or null when
+    // none came within the line's wait (ExtensionWait). A new ask, a disconnection, the batch's
+    // end forget the one in hand without a word.
+    using TAnswered = std::function<void(const QStringList* fields)>;
+    void aAsk(TLinkVerb verb, const QString& line, TAnswered answered);
+    void finishAsk(const QStringList* fields);
+    void cancelAsk();
+    // After the log-on: asks the server which features it offers and agrees on those both use;
+    // a server that does not answer is one of the designed exchange. Then afterLogon.
+    void askFeatures();
+    // The batch goes on after the log-on: with its first job, or where a lost line left it.
+    void afterLogon();
     void aResetBatchTimeout() override;
     void aFileNotification(qint64 byteCount) override;
     bool aLoadQueue(int index);
@@ -276,6 +289,8 @@ private:
     void yTransferEnd(int exitCode) override;
     void yTransferError(int code) override;
     void yMsgMessage(int index);
+    // Received bytes outside transfers: the answer to an extension in hand (aAsk).
+    void yAnswerRxBuf(const char* data, int count);
     // The reply word seen before its frame's closing CR (or the wait for it is over): acts on it.
     void yReplyComplete();
     void forgetReply();
@@ -316,10 +331,24 @@ private:
     // tail cannot reach a transfer started on it.
     int mPendingReply = -1;
 
+    // The extension in hand (aAsk), and the lines its answer is read from.
+    struct TAsk {
+        TLinkVerb Verb = TLinkVerb::Features;
+        TAnswered Answered;
+        bool Active = false;
+    };
+    TAsk mAsk;
+    TLineAssembler mAnswerLines;
+    // The features agreed with the server since the last log-on.
+    TLinkFeatures mAgreed;
+    // The server of this batch did not answer the feature question: it is not asked again.
+    bool mPeerPlain = false;
+
     // Watches the received bytes for the replies (on the engine's port).
     std::unique_ptr<TVaWaitMessage> mWatcher;
     TVaTimer mIdleTimer;
     TVaTimer mBatchTimer;
     TVaTimer mTrialTimer;
     TVaTimer mReplyTimer; // bounds the wait for a reply frame's closing CR
+    TVaTimer mAskTimer;   // bounds the wait for an extension's answer
 };

@@ -39,6 +39,7 @@ void TRemProcess::DoStart() {
     mReport.Operation = QStringLiteral("Batch started.");
     resetJobReport();
     mResumeStep = TRemStep::None;
+    mPeerPlain = false;
     aSetStatus(TRemActivity::Online);
     if (!Alive(life)) return;
     mIdleTimer.SetEnabled(false);
@@ -247,6 +248,7 @@ void TRemProcess::DoLogin() {
     mReport.Operation = QStringLiteral("Login");
     switch (mEvent) {
     case TRemEvent::LogonSend:
+        mAgreed = {};
         if (IsLineDevice())
             aTryCommand(TLinkVerb::Logon,
                         LogonCommand(Get(mSession.Job, qkUser),
@@ -256,16 +258,11 @@ void TRemProcess::DoLogin() {
         mSession.Attempt = 0;
         if (!WaitDrained(scaledDelay(1, 1, 1000))) return;
         if (mActivity != TRemActivity::Online) return;
-        // Logged on again after a lost line: the batch goes on where the line left it.
-        const TRemStep resume = std::exchange(mResumeStep, TRemStep::None);
-        if (resume == TRemStep::NextFile) {
-            Execute(true, {TRemStep::NextFile});
-        } else if (resume == TRemStep::Dir) {
-            Execute(true, {TRemStep::Dir}, {}, TRemEvent::DirRequest);
-        } else {
-            if (resume == TRemStep::File) mSession.Attempt = mResumeAttempt;
-            Execute(true, {TRemStep::File}, {}, TRemEvent::FileBegin);
+        if (!LocalFeatures().Empty() && !mPeerPlain) {
+            askFeatures();
+            return;
         }
+        afterLogon();
         break;
     }
     case TRemEvent::LogonFailed:
@@ -274,6 +271,47 @@ void TRemProcess::DoLogin() {
         break;
     default:
         break;
+    }
+}
+
+void TRemProcess::askFeatures() {
+    const TLinkFeatures wanted = LocalFeatures();
+    aAsk(TLinkVerb::Features, ExtensionCommand(TLinkVerb::Features),
+         [this, wanted](const QStringList* offer) {
+             if (!offer) {
+                 // A server of the designed exchange ignores the question: the batch goes on
+                 // as designed, and this server is not asked again.
+                 mPeerPlain = true;
+                 afterLogon();
+                 return;
+             }
+             const TLinkFeatures use = ParseLinkFeatures(*offer) * wanted;
+             aAsk(TLinkVerb::Use,
+                  ExtensionCommand(TLinkVerb::Use,
+                                   LinkFeatureList(use).split(' ', Qt::SkipEmptyParts)),
+                  [this, use](const QStringList* agreed) {
+                      // Nothing is used unless the server said it agreed.
+                      mAgreed = agreed ? ParseLinkFeatures(*agreed) * use : TLinkFeatures{};
+                      if (!aReport(QStringLiteral("Features agreed: ") +
+                                   LinkFeatureList(mAgreed, true)))
+                          return;
+                      afterLogon();
+                  });
+         });
+}
+
+void TRemProcess::afterLogon() {
+    // The batch may have moved on while the server was asked.
+    if (mActivity != TRemActivity::Online || mStep != TRemStep::Login) return;
+    // Logged on again after a lost line: the batch goes on where the line left it.
+    const TRemStep resume = std::exchange(mResumeStep, TRemStep::None);
+    if (resume == TRemStep::NextFile) {
+        Execute(true, {TRemStep::NextFile});
+    } else if (resume == TRemStep::Dir) {
+        Execute(true, {TRemStep::Dir}, {}, TRemEvent::DirRequest);
+    } else {
+        if (resume == TRemStep::File) mSession.Attempt = mResumeAttempt;
+        Execute(true, {TRemStep::File}, {}, TRemEvent::FileBegin);
     }
 }
 
@@ -286,6 +324,8 @@ void TRemProcess::DoDisconnect() {
     mSubStep = TRemConnectSub::OpenPort;
     mEvent = TRemEvent::None;
     if (mActivity != TRemActivity::Idle) mReport.Operation = QStringLiteral("Disconnect");
+    cancelAsk();
+    mAgreed = {};
     if (!IsLineDevice()) return;
     forgetReply();
     mWatcher->SetActive(false);

@@ -257,6 +257,14 @@ void TVaComm::SetStopbits(TVaStopbits value) {
     SendLineSettings();
 }
 
+int TVaComm::BitsPerSecond() const {
+    return mBaudrate == brUser ? mUserBaudrate : BaudrateValue(mBaudrate);
+}
+
+int TVaComm::BitsPerCharacter() const {
+    return 1 + 4 + int(mDatabits) + (mParity != paNone ? 1 : 0) + (mStopbits == sb1 ? 1 : 2);
+}
+
 void TVaComm::SetOptions(TVaCommOptions value) {
     if (value == mOptions) return;
     mOptions = value;

@@ -103,6 +103,11 @@ public:
     void SetDatabits(TVaDatabits value);
     TVaStopbits Stopbits() const { return mStopbits; }
     void SetStopbits(TVaStopbits value);
+    // The speed in bit/s the port is set to (the user rate when Baudrate is brUser).
+    int BitsPerSecond() const;
+    // Bit times per character: start bit, data bits, parity, stop bits (one and a half counts as
+    // two).
+    int BitsPerCharacter() const;
     TVaEventChars& EventChars() { return mEventChars; }
     void SetEventChars(const TVaEventChars& value) { mEventChars.Assign(value); }
     TVaFlowControl& FlowControl() { return mFlowControl; }

@@ -88,11 +88,8 @@ int TVaProtocol::HandleCommRoom() {
 int TVaProtocol::InBlockQuietMs() const {
     int bitsPerSecond = 0, bitsPerCharacter = 10;
     if (TVaComm* port = Comm()) {
-        bitsPerSecond =
-            port->Baudrate() == brUser ? port->UserBaudrate() : BaudrateValue(port->Baudrate());
-        // Start bit, data bits, parity, stop bits (one and a half counts as two).
-        bitsPerCharacter = 1 + 4 + int(port->Databits()) + (port->Parity() != paNone ? 1 : 0) +
-                           (port->Stopbits() == sb1 ? 1 : 2);
+        bitsPerSecond = port->BitsPerSecond();
+        bitsPerCharacter = port->BitsPerCharacter();
     }
     return xmodem::InBlockQuietMs(bitsPerSecond, bitsPerCharacter, mDeliveryLatency, mTimeout);
 }

@@ -70,6 +70,9 @@ private Q_SLOTS:
 
         QCOMPARE(Home::tree(pair.server->inbox()), QStringList{"up.bin"});
         QCOMPARE(Home::tree(pair.client->inbox()), QStringList{"down.bin"});
+        // Two Marrowline peers agreed on their extensions once, after the log-on.
+        QCOMPARE(pair.clientProgram->count("Features agreed: resume"), 1);
+        QCOMPARE(pair.serverProgram->count("Features agreed: resume"), 1);
         QVERIFY(ReadAll(pair.server->inbox() + "up.bin") == up);
         QVERIFY(ReadAll(pair.client->inbox() + "down.bin") == down);
 

@@ -207,6 +207,86 @@ private Q_SLOTS:
         QCOMPARE(ReplyTexts(), QStringList({"YES", "NO", "OK", "FAIL"}));
     }
 
+    // The extensions stay out of a plain peer's way: a plain server finds a command by its
+    // start, so none begins with a designed keyword; a plain client finds the designed replies
+    // anywhere in what it receives, so no answer of theirs (their reply word, a feature's name,
+    // the hexadecimal digits of a number) holds one in any case.
+    void extensionsStayApart() {
+        const QStringList designed{"LOGON", "GET", "CHKCRC", "PUT", "DIR", "RESULT", "LOGOFF"};
+        const QStringList replies = ReplyTexts();
+        const auto holdsReply = [&](const QString& text) {
+            for (const QString& reply : replies)
+                if (text.contains(reply, Qt::CaseInsensitive)) return true;
+            return false;
+        };
+        int extensions = 0;
+        for (TLinkVerb verb : LinkVerbs()) {
+            const TLinkCommand& row = LinkCommand(verb);
+            if (!row.reply) continue;
+            ++extensions;
+            const QString keyword = QString::fromLatin1(row.keyword);
+            for (const QString& k : designed)
+                QVERIFY2(!keyword.startsWith(k), qPrintable(keyword));
+            QVERIFY2(!holdsReply(QString::fromLatin1(row.reply)), row.reply);
+            QCOMPARE(FindLinkCommand(ExtensionCommand(verb, {"a"}) + "00"), &row);
+        }
+        QVERIFY(extensions > 0);
+        for (int f = 0; LinkFeatureName(TLinkFeature(f)); ++f)
+            QVERIFY2(!holdsReply(LinkFeatureName(TLinkFeature(f))), LinkFeatureName(TLinkFeature(f)));
+        QVERIFY(!holdsReply("0123456789ABCDEF"));
+    }
+
+    // An extension's line and its answer: a quoted name, then words; the answer is read only
+    // by the command it answers.
+    void extensionLines_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("words");
+        QTest::newRow("words") << "XUSE resume later" << "" << QStringList{"resume", "later"};
+        QTest::newRow("none") << "XFEATURES" << "" << QStringList{};
+        QTest::newRow("unterminated name") << "XUSE \"a b" << "" << QStringList{};
+    }
+    void extensionLines() {
+        QFETCH(QString, text);
+        QFETCH(QString, name);
+        QFETCH(QStringList, words);
+        const TLinkCommand* row = FindLinkCommand(text + Checksum(text));
+        QVERIFY(row && row->reply);
+        const TLinkRequest request = row->parse(text + Checksum(text));
+        QCOMPARE(request.name, name);
+        QCOMPARE(request.words, words);
+        QCOMPARE(request.valid, !text.contains("\"a b"));
+        QStringList fields;
+        QVERIFY(ReadExtensionReply(row->verb, ExtensionReply(row->verb, words), &fields));
+        QCOMPARE(fields, words);
+        const TLinkVerb other = row->verb == TLinkVerb::Use ? TLinkVerb::Features : TLinkVerb::Use;
+        QVERIFY(!ReadExtensionReply(other, ExtensionReply(row->verb, words), &fields));
+        QVERIFY(!ReadExtensionReply(TLinkVerb::Put, "YES", &fields));
+        QCOMPARE(ParseLinkFeatures({"resume", "unknown"}), TLinkFeatures{TLinkFeature::Resume});
+        QCOMPARE(LinkFeatureList({}, true), QString("none"));
+    }
+
+    // The wait for an extension's answer follows the line: about a second at 1,200 bit/s, well
+    // under one at 115,200 (a plain peer's session is no more than that longer).
+    void extensionWait_data() {
+        QTest::addColumn<int>("bps");
+        QTest::addColumn<int>("latency");
+        QTest::addColumn<int>("least");
+        QTest::addColumn<int>("most");
+        QTest::newRow("1200") << 1200 << 50 << 800 << 1600;
+        QTest::newRow("115200") << 115200 << 50 << 300 << 700;
+        QTest::newRow("modem latency") << 33600 << 1000 << 1300 << 1700;
+        QTest::newRow("unknown speed") << 0 << 50 << 1000 << 2000;
+    }
+    void extensionWait() {
+        QFETCH(int, bps);
+        QFETCH(int, latency);
+        QFETCH(int, least);
+        QFETCH(int, most);
+        const int ms = ExtensionWaitMs(bps, 10, latency);
+        QVERIFY2(ms >= least && ms <= most, qPrintable(QString::number(ms)));
+    }
+
     void clientCommands() {
         QCOMPARE(PutCommand("IN\\SUB", "A.TXT", "5"), QString("PUT \"IN\\SUB\\A.TXT\" 5"));
         QCOMPARE(PutCommand("", "A.TXT", "5"), QString("PUT \"A.TXT\" 5"));

@@ -90,6 +90,10 @@ public:
     bool ignoreDirs = false;
     bool cutGets = false; // every GET transfer is cancelled after its first block
     bool promptStart = false; // transfers start the moment the reply is written
+    // How the peer answers the feature question: -1 not at all (a plain server), else after
+    // this many ms, offering `offer`.
+    int featuresAfterMs = -1;
+    QString offer = "resume";
     int putsReceived = 0;
     int timeouts = 0; // time-outs of the peer's own transfers
     int lastCode = 1;
@@ -164,6 +168,16 @@ private:
     }
     void handle(const QString& command) {
         commands << command;
+        if (command == "XFEATURES" && featuresAfterMs >= 0) {
+            QTimer::singleShot(featuresAfterMs, &mPort, [this] {
+                reply(QString("XFEATURES " + offer).trimmed());
+            });
+            return;
+        }
+        if (command.startsWith("XUSE") && featuresAfterMs >= 0) {
+            reply(command);
+            return;
+        }
         if (command.startsWith("LOGON ")) {
             if (ignoreLogons > 0) {
                 --ignoreLogons;
@@ -325,6 +339,9 @@ private Q_SLOTS:
         home->settings().PutStr(MRL_Outbox, home->file("OUTBOX"));
         home->settings().PutStr(MRL_Inbox, home->file("INBOX"));
         home->settings().PutBool(CLI_DropFailed, false);
+        // The scripted peer is a plain server: the engine's designed exchange is tested as it
+        // is, without the feature question (its own tests switch resume on).
+        home->settings().PutBool(MRL_Resume, false);
         QDir().mkpath(outbox());
         QDir().mkpath(inbox());
         QDir().mkpath(home->file("SERVER"));
@@ -382,6 +399,44 @@ private Q_SLOTS:
         QVERIFY(console->logged[0].done);
         QCOMPARE(home->ctx().queue->Count(), 0);
         QVERIFY(console->HasMessage("No files to retrieve from server."));
+    }
+
+    // The feature question after the log-on, asked once: a plain server that ignores it, or
+    // answers too late, costs one line and one wait, and the session goes on as designed (a
+    // late answer holds no reply word that the PUT could take for its own); a Marrowline
+    // server's offer is taken up and agreed.
+    void featureQuestion_data() {
+        QTest::addColumn<int>("answerMs"); // -1: never
+        QTest::addColumn<QString>("offer");
+        QTest::addColumn<bool>("agreed");
+        QTest::newRow("plain server") << -1 << "" << false;
+        QTest::newRow("answer too late") << 1500 << "resume" << false;
+        QTest::newRow("offers resume") << 0 << "resume" << true;
+        QTest::newRow("offers nothing") << 0 << "" << false;
+    }
+    void featureQuestion() {
+        QFETCH(int, answerMs);
+        QFETCH(QString, offer);
+        QFETCH(bool, agreed);
+        home->settings().PutBool(MRL_Resume, true);
+        peer->featuresAfterMs = answerMs;
+        peer->offer = offer;
+        queueFile("a.txt", RandomBytes(2000, 9));
+        start();
+        QVERIFY(RunUntil([&] { return console->Results("Transfer done.") == 1; }, 20000));
+        QVERIFY(batchEnded());
+        QCOMPARE(peer->commands.value(0), QString("LOGON USER sec ret"));
+        QCOMPARE(peer->commands.value(1), QString("XFEATURES"));
+        const bool answered = answerMs >= 0 && answerMs < 1000;
+        QCOMPARE(peer->Count("XFEATURES"), 1);
+        QCOMPARE(peer->Count("XUSE"), answered ? 1 : 0);
+        if (answered) QCOMPARE(peer->commands.value(2), QString("XUSE " + offer).trimmed());
+        QCOMPARE(peer->commands.value(answered ? 3 : 2), QString("PUT \"a.txt\" 2000"));
+        QCOMPARE(console->HasMessage("Features agreed: resume"), agreed);
+        QCOMPARE(console->HasMessage("Features agreed: none"), answered && !agreed);
+        QCOMPARE(engine()->Agreed().Contains(TLinkFeature::Resume), false); // gone with the batch
+        QCOMPARE(console->logged.size(), 1);
+        QVERIFY(console->logged[0].done);
     }
 
     void deniedJobIsDiscarded() {
